@@ -1,0 +1,84 @@
+// beamstab-sim: serves simulated controllers over TCP or pseudo-terminals
+// until SIGINT/SIGTERM or the end of --duration. See --help.
+#include "SimController.h"
+#include "SimOptions.h"
+#include "SimServer.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+
+namespace {
+std::atomic<bool> stopRequested{false};
+
+void onSignal(int)
+{
+    stopRequested = true;
+}
+}
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    app.setApplicationName("beamstab-sim");
+
+    SimOptions options;
+    QString error;
+    if (!options.parse(app.arguments(), &error)) {
+        std::fprintf(stderr, "beamstab-sim: %s\n", qPrintable(error));
+        return 2;
+    }
+
+    SimServer server;
+    server.setDefaultFaults(options.faults);
+    // With an explicit ID and several controllers the index keeps the IDs unique.
+    const QString idBase = options.config.idText;
+    server.setDefaultConfig(options.config);
+
+    QStringList lines;
+    if (options.serial) {
+        const QStringList paths = server.startSerial(options.count, options.serialOptions);
+        if (paths.isEmpty())
+            return 1;
+        for (int i = 0; i < paths.size(); ++i) {
+            QString line = QString("serial %1 %2").arg(i).arg(paths[i]);
+            if (!options.serialOptions.linkPath.isEmpty())
+                line += ' ' + SimServer::linkPathFor(options.serialOptions.linkPath, i, options.count);
+            lines << line;
+        }
+    } else {
+        if (!server.startTcp(options.bind, options.port, options.count))
+            return 1;
+        for (int i = 0; i < server.count(); ++i)
+            lines << QString("tcp %1 %2:%3").arg(i).arg(options.bind.toString()).arg(server.port(i));
+    }
+    if (!idBase.isEmpty() && options.count > 1) {
+        for (int i = 0; i < server.count(); ++i) {
+            SimConfig c = server.controller(i)->config();
+            c.idText = idBase + QString::number(i).rightJustified(3, '0');
+            server.controller(i)->setConfig(c);
+        }
+    }
+    for (const QString &line : lines)
+        std::printf("%s\n", qPrintable(line));
+    std::printf("ready\n");
+    std::fflush(stdout);
+
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
+    QTimer signalPoll;
+    QObject::connect(&signalPoll, &QTimer::timeout, &app, [&app] {
+        if (stopRequested)
+            app.quit();
+    });
+    signalPoll.start(50);
+    if (options.durationS > 0)
+        QTimer::singleShot(int(options.durationS * 1000), &app, &QCoreApplication::quit);
+
+    const int rc = app.exec();
+    server.stop();
+    return rc;
+}
