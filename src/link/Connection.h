@@ -1,0 +1,166 @@
+#pragma once
+
+#include "link/StreamSample.h"
+
+#include <QByteArray>
+#include <QMutex>
+#include <QString>
+#include <QThread>
+
+#include <atomic>
+#include <memory>
+
+class QIODevice;
+class TriggerObject;
+class measureStore;
+
+// One controller link. Each connection runs its own thread with an event
+// loop in which the transport device lives and every byte from the
+// controller is read. The user-interface thread posts commands into that
+// thread (senders), then polls for the reply (waitForReply). While a stream
+// runs the link thread decodes stream messages into the connection's store,
+// from which the display takes them (takeSample).
+//
+// The reply handshake and the stream state are shared between the two
+// threads without a lock: they are atomics, and the link thread fills
+// `reply` before it publishes replyState 2 with release ordering, which the
+// caller reads with acquire ordering before it copies the reply.
+class Connection : public QThread
+{
+    Q_OBJECT
+public:
+    enum LinkState { Opening = 0, Failed = 1, Disconnected = 2, Connected = 3 };
+    enum ReplyState { Idle = 0, Awaited = 1, Ready = 2 };
+    enum StreamCommand { NoStreamCommand = 0, StartOutstanding = 1, StopOutstanding = 2 };
+
+    explicit Connection(QObject *parent = nullptr);
+    ~Connection() override;
+
+    // Transport operations.
+    virtual QString address() const = 0;
+    virtual bool isTcp() const = 0;
+    virtual bool initialize(QString address, int parameter) = 0;
+    virtual int parameter() const = 0;
+    virtual void dispose();
+    virtual void sendMessage(QByteArray message, int answerLength);
+    virtual void resync() = 0;
+    virtual void clearInput() = 0;
+
+    // State, read from the user-interface thread.
+    int linkState() const { return linkStateValue.load(std::memory_order_acquire); }
+    bool isStreaming() const { return streaming.load(std::memory_order_acquire) != 0; }
+    QString label() const { return labelText; }
+    void setLabel(const QString &text) { labelText = text; }
+    int samplingRate() const { return rate.load(std::memory_order_relaxed); }
+    bool setSamplingRate(int value);
+    int firmwareVersion() const { return firmware.load(std::memory_order_relaxed); }
+    void setFirmwareVersion(int version) { firmware.store(version, std::memory_order_relaxed); }
+    bool triggerCapable() const { return triggerCapableFlag.load(std::memory_order_relaxed); }
+    void setTriggerCapable(bool capable) { triggerCapableFlag.store(capable, std::memory_order_relaxed); }
+    bool isVariantM() const { return variantM.load(std::memory_order_relaxed); }
+    void setVariantM(bool on) { variantM.store(on, std::memory_order_relaxed); }
+    bool isTriggerMode() const { return triggerMode.load(std::memory_order_relaxed); }
+    void setTriggerMode(bool on) { triggerMode.store(on, std::memory_order_relaxed); }
+    int baseTimeout() const { return timeout; }
+
+    bool takeSample(StreamSample &sample);
+    int storedSamples() const;
+    bool waitForReply(QByteArray &reply);
+    bool disconnectLink();
+
+    // Posts one raw command into the link thread (what every sender does).
+    void postMessage(const QByteArray &message, int answerLength);
+
+    // Senders, one per controller command. Arguments are the bytes after the
+    // three-letter code, including the closing ';'.
+    void clearLiveStream();
+    void startStream(const QByteArray &arguments);
+    void getStreamSample();
+    void getStatusFlags();
+    void getControllerId();
+    void getActiveSignal();
+    void getIntensity(const QByteArray &arguments);
+    void getAdjustIn(const QByteArray &arguments);
+    void setAdjustIn(const QByteArray &arguments);
+    void getPFactor(const QByteArray &arguments);
+    void setPFactor(const QByteArray &arguments);
+    void getDetectorSensitivity(const QByteArray &arguments);
+    void setDetectorSensitivity(const QByteArray &arguments);
+    void startSetHold(const QByteArray &arguments);
+    void clearSetHold(const QByteArray &arguments);
+    void setTriggerFreeze(const QByteArray &arguments);
+    void clearTriggerFreeze(const QByteArray &arguments);
+    void setDriveActuator(const QByteArray &arguments);
+    void setStabilizationOn(const QByteArray &arguments);
+    void setStabilizationOff(const QByteArray &arguments);
+    void setMultiplex(const QByteArray &arguments);
+    void clearMultiplex(const QByteArray &arguments);
+    void sendSSE(const QByteArray &arguments);
+    void getCommonDetector();
+    void getError();
+    void readFram();
+    void setBaudRate(const QByteArray &arguments);
+    void sendLabel(const QString &text);
+
+    // Milliseconds on a monotonic clock; all deadlines are measured with it.
+    static qint64 now();
+
+signals:
+    void hostDisconnected(QString address);
+
+public slots:
+    virtual void saveReply();
+
+protected:
+    // For the transports' thread bodies: the device and the relay object
+    // exist only while the thread runs.
+    void attachDevice(QIODevice *newDevice);
+    void detachDevice();
+    void createTrigger();
+    void destroyTrigger();
+    void connectReader();
+    void disconnectReader();
+    QIODevice *currentDevice() const { return device.load(std::memory_order_acquire); }
+    void setLinkState(int state) { linkStateValue.store(state, std::memory_order_release); }
+
+    // Ends the link thread (at most 1500 checks of 10 ms). A transport's
+    // destructor calls it first, so the thread never runs on a half
+    // destroyed object.
+    void stopLinkThread();
+
+    const int timeout = 750; // base time-out in ms; every other one derives from it
+
+private:
+    void readReply(QIODevice *dev);
+    void readStopReply(QIODevice *dev);
+    void readStream(QIODevice *dev);
+    void finishStream(QIODevice *dev);
+    bool stopPendingOnOldFirmware() const;
+    bool waitForBytes(QIODevice *dev, qint64 count);
+    void publishReply();
+    bool waitForThreadEnd(int &checksLeft);
+
+    std::atomic<int> streaming{0};
+    std::atomic<QIODevice *> device{nullptr};
+    std::atomic<bool> deviceOpen{false};
+    std::atomic<int> linkStateValue{Opening};
+    qint64 replyDeadline = -1; // user-interface thread
+    qint64 readDeadline = 0;   // link thread
+    std::atomic<int> replyState{Idle};
+    std::atomic<int> streamCommandState{NoStreamCommand};
+    TriggerObject *trigger = nullptr; // guarded by triggerLock
+    QMutex triggerLock;               // keeps the relay alive while a command is posted
+    int answerLength = 0;             // link thread
+    QByteArray reply;                 // written by the link thread before replyState 2
+    std::atomic<bool> variantM{false};
+    std::atomic<bool> triggerMode{false};
+    std::atomic<bool> triggerCapableFlag{false};
+    std::atomic<int> rate{-1};
+    std::atomic<int> firmware{1};
+    QString labelText;
+    bool linkThreadStopped = false;
+    std::unique_ptr<measureStore> store;
+
+protected:
+    int linkParameter = -1; // baud rate of a serial link
+};

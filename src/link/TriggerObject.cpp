@@ -1,0 +1,10 @@
+#include "link/TriggerObject.h"
+
+#include "link/Connection.h"
+
+TriggerObject::TriggerObject(Connection *connection_) : connection(connection_) {}
+
+void TriggerObject::sendMessage(QByteArray message, int answerLength)
+{
+    connection->sendMessage(message, answerLength);
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "link/StreamSample.h"
+
+#include <QMutex>
+#include <QObject>
+
+#include <memory>
+
+// Bounded ring of stream samples from the link thread (push) to the display
+// (pop). Preallocated: no allocation per sample. Holds at most capacity - 1
+// samples; a full store drops its oldest sample so the reader never waits
+// for the consumer. Every operation holds the mutex for its whole duration.
+class measureStore : public QObject
+{
+    Q_OBJECT
+public:
+    explicit measureStore(int capacity);
+
+    void clear();
+    int count();
+    void push(const StreamSample &sample);
+    bool pop(StreamSample &sample);
+
+private:
+    std::unique_ptr<StreamSample[]> buffer;
+    QMutex mutex;
+    const int capacity;
+    int head = 0; // next write index
+    int tail = 0; // next read index
+};
