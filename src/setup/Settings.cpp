@@ -39,31 +39,38 @@ bool readBounded(QFile &file, QByteArray &content)
 // The document model builds and frees its tree recursively, so an absurdly
 // deep file could exhaust the stack. A streaming pass, which keeps no tree,
 // checks the depth first; anything it cannot read is refused as well.
-bool nestingWithinLimit(const QByteArray &content)
+bool nestingWithinLimit(const QByteArray &content, QString &error)
 {
     QXmlStreamReader reader(content);
     int depth = 0;
     while (!reader.atEnd()) {
         const QXmlStreamReader::TokenType token = reader.readNext();
         if (token == QXmlStreamReader::StartElement) {
-            if (++depth > Settings::maximumNestingDepth)
+            if (++depth > Settings::maximumNestingDepth) {
+                error = QStringLiteral("elements nested deeper than %1").arg(Settings::maximumNestingDepth);
                 return false;
+            }
         } else if (token == QXmlStreamReader::EndElement) {
             --depth;
         }
     }
-    return !reader.hasError();
+    if (reader.hasError()) {
+        error = QStringLiteral("%1 at line %2 column %3")
+                    .arg(reader.errorString()).arg(reader.lineNumber()).arg(reader.columnNumber());
+        return false;
+    }
+    return true;
 }
 
 // Parses a setup document; false unless it is well-formed, within the
 // limits and has the right root element.
 bool parseSetup(const QByteArray &content, QDomDocument &document, const QString &fileName)
 {
-    if (!nestingWithinLimit(content)) {
-        qWarning().noquote() << "Setup file" << fileName << "is not a readable XML document";
+    QString error;
+    if (!nestingWithinLimit(content, error)) {
+        qWarning().noquote() << "Setup file" << fileName << "is not readable:" << error;
         return false;
     }
-    QString error;
     int line = 0;
     int column = 0;
     if (!document.setContent(content, &error, &line, &column)) {

@@ -61,7 +61,7 @@ void TestSetupMerge::detectorMerge_data()
         << setupXml(R"(<Device_A><Settings id="A"/></Device_A>)" + fullB + "<!-- kept -->") << QStringList{"B", "C", "A"}
         << QStringList{"Device_B" + full, "Device_C" + detectorsOnly, "Device_A: Settings Detector1 Detector2 General"};
     QTest::newRow("key from a long ID") << setupXml(fullB) << QStringList{"ORX-KV-V31-A-0123456789ABCDEFGHIJ"}
-                                        << QStringList{"Device_B" + full, "Device_3456789ABCD" + detectorsOnly};
+                                        << QStringList{"Device_B" + full, "Device_123456789AB" + detectorsOnly};
     QTest::newRow("empty file") << QByteArray("") << QStringList{"A", "B"}
                                 << QStringList{"Device_A" + detectorsOnly, "Device_B" + detectorsOnly};
     QTest::newRow("no file") << QByteArray() << QStringList{"A"} << QStringList{"Device_A" + detectorsOnly};
@@ -90,7 +90,10 @@ void TestSetupMerge::detectorMerge()
     QTEST(structure(file), "expected");
     QVERIFY(readFile(file).startsWith("<!DOCTYPE SetupML>\n<ORX_Beam_Stabilization>\n"));
 
-    // Whatever the element order, loading gives each record its new values.
+    // Whatever the element order, loading gives each record its new values
+    // (unless the device had no detector elements to update).
+    if (QTest::currentDataTag() == QLatin1String("General without detectors: nothing added"))
+        return;
     Settings reader;
     QVERIFY(reader.loadFile(file));
     for (int i = 0; i < ids.size(); ++i) {
