@@ -1,0 +1,143 @@
+#include "link/TcpClient.h"
+
+#include "link/TriggerObject.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QElapsedTimer>
+#include <QTcpSocket>
+#include <QTimer>
+
+TcpClient::TcpClient(QObject *parent) : Connection(parent) {}
+
+TcpClient::~TcpClient()
+{
+    qInfo().noquote() << "Deleting TCP connection";
+    stopLinkThread();
+}
+
+QString TcpClient::address() const
+{
+    return hostAddress.toString();
+}
+
+bool TcpClient::initialize(QString addressText, int portNumber)
+{
+    qInfo().noquote() << "Initializing TCP connection" << addressText;
+    if (addressText.isEmpty() || portNumber >= 65536 || portNumber < 0)
+        return false;
+    QHostAddress parsed;
+    if (!parsed.setAddress(addressText))
+        return false; // host names are not accepted, only IP addresses
+    hostAddress = parsed;
+    port = portNumber;
+    return true;
+}
+
+QTcpSocket *TcpClient::socket() const
+{
+    return static_cast<QTcpSocket *>(currentDevice());
+}
+
+void TcpClient::sendMessage(QByteArray message, int answerLength)
+{
+    Connection::sendMessage(message, answerLength);
+    if (QTcpSocket *s = socket())
+        s->flush();
+}
+
+void TcpClient::clearInput()
+{
+    QTcpSocket *s = socket();
+    if (s && s->isOpen())
+        s->readAll();
+}
+
+void TcpClient::resync()
+{
+    qInfo().noquote() << "Resyncing (TCP)";
+    if (!isStreaming())
+        getStatusFlags();
+    QTcpSocket *s = socket();
+    if (!s) {
+        qInfo().noquote() << "Finished resyncing (TCP)";
+        return;
+    }
+    // Drop bytes until a whole status reply (0x00 ';' flags ';') or an
+    // error answer (0x01 ';') has gone by.
+    QByteArray window;
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < 1000) {
+        if (s->bytesAvailable() == 0) {
+            QCoreApplication::processEvents();
+            QThread::msleep(1);
+            continue;
+        }
+        char c;
+        s->getChar(&c);
+        window.append(c);
+        if (window.size() > 4)
+            window.remove(0, window.size() - 4);
+        const bool status = window.size() == 4 && window.at(0) == '\0' && window.at(1) == ';' && window.at(3) == ';';
+        const bool error = window.size() >= 2 && window.at(window.size() - 2) == '\x01' && window.endsWith(';');
+        if (status || error)
+            break;
+    }
+    qInfo().noquote() << "Finished resyncing (TCP)";
+}
+
+void TcpClient::run()
+{
+    setLinkState(Opening);
+    auto *tcp = new QTcpSocket;
+    createTrigger();
+    connect(tcp, &QTcpSocket::connected, this, &TcpClient::firstTalk, Qt::DirectConnection);
+    connect(tcp, &QTcpSocket::disconnected, this, &TcpClient::handleDisCon, Qt::DirectConnection);
+    attachDevice(tcp);
+
+    connectTimer = new QTimer;
+    connectTimer->setSingleShot(true);
+    connect(connectTimer, &QTimer::timeout, this, &TcpClient::checkConnection, Qt::DirectConnection);
+    connectTimer->start(timeout);
+
+    tcp->connectToHost(hostAddress, quint16(port), QIODevice::ReadWrite);
+    exec();
+
+    disconnect(tcp, &QTcpSocket::disconnected, this, &TcpClient::handleDisCon);
+    disconnectReader();
+    disconnect(tcp, &QTcpSocket::connected, this, &TcpClient::firstTalk);
+    qInfo().noquote() << "Closing connection" << label();
+    tcp->disconnectFromHost();
+    QCoreApplication::processEvents();
+    detachDevice();
+    delete connectTimer;
+    connectTimer = nullptr;
+    destroyTrigger();
+    delete tcp;
+}
+
+void TcpClient::firstTalk()
+{
+    connectTimer->stop();
+    disconnect(connectTimer, &QTimer::timeout, this, &TcpClient::checkConnection);
+    // Short commands and 25-byte messages must not wait for Nagle's algorithm.
+    socket()->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    attachDevice(socket()); // now open
+    setLinkState(Connected);
+    connectReader();
+    clearInput();
+}
+
+void TcpClient::checkConnection()
+{
+    disconnect(connectTimer, &QTimer::timeout, this, &TcpClient::checkConnection);
+    exit(0); // linkState stays Opening
+}
+
+void TcpClient::handleDisCon()
+{
+    qInfo().noquote() << "Controller disconnected";
+    emit hostDisconnected(address());
+    exit(0);
+}
