@@ -425,9 +425,12 @@ void SimController::execute(const QByteArray &cmd, qint64 nowMs)
             fram += char((get16(cmd, 3) + i * 37) & 0xFF);
         reply(QByteArray("\x00;", 2) + fram.left(count) + ';');
     } else if (code == "SBR") {
-        if (a[0] == 1 || a[0] == 4 || a[0] == 9)
+        const int baud = a[0] == 1 ? 115200 : a[0] == 4 ? 460800 : a[0] == 9 ? 921600 : 0;
+        if (baud > 0) {
             ack();
-        else
+            if (m_baudRateHandler)
+                m_baudRateHandler(baud);
+        } else
             refuse(cmd, BadArgument);
     } else if (code == "SLA") {
         m_label = cmd.mid(3, 25);

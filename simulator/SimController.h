@@ -39,6 +39,8 @@ public:
     SimController(int index, const SimConfig &config);
 
     void setOutput(Output output) { m_output = std::move(output); }
+    // Called with the new baud rate after SBR has been acknowledged.
+    void setBaudRateHandler(std::function<void(int baud)> handler) { m_baudRateHandler = std::move(handler); }
     int index() const { return m_index; }
 
     const SimConfig &config() const { return m_config; }
@@ -92,6 +94,7 @@ private:
     SimConfig m_config;
     SimFaults m_faults;
     Output m_output;
+    std::function<void(int)> m_baudRateHandler;
     BeamModel m_model;
     std::mt19937 m_faultRng;
 

@@ -127,6 +127,9 @@ QStringList SimServer::startSerial(int count, const SerialOptions &options)
                 ctl->receive(data.constData(), data.size(), now());
         });
         connect(pty, &PtyPort::hungUp, this, [ctl] { ctl->resetLink(); });
+        // A controller bound to one baud rate follows SBR to the new one.
+        if (options.baud > 0)
+            ctl->setBaudRateHandler([pty, options](int baud) { pty->setRequiredLine(baud, options.flow); });
         paths << pty->slavePath();
         if (!options.linkPath.isEmpty()) {
             const QString link = linkPathFor(options.linkPath, i, count);

@@ -18,7 +18,7 @@ class SimController;
 // Line settings a serial controller insists on; 0 / -1 = anything.
 struct SerialOptions
 {
-    int baud = 0;          // answer only at this baud rate
+    int baud = 0;          // answer only at this baud rate (SBR moves it to the new rate)
     int flow = -1;         // answer only with (1) or without (0) hardware flow control
     QString linkPath;      // optional symlink; see SimServer::linkPathFor
 };

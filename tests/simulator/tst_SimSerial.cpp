@@ -1,5 +1,6 @@
 #include "Simulator.h"
 
+#include <QSerialPort>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -64,6 +65,8 @@ class SimSerialTest : public QObject
 private slots:
     void answersOnlyAtConfiguredLineSettings();
     void reopenAfterHangUpAndLinks();
+    void serialPortSettingsAreSeen_data();
+    void serialPortSettingsAreSeen();
 };
 
 void SimSerialTest::answersOnlyAtConfiguredLineSettings()
@@ -121,6 +124,57 @@ void SimSerialTest::reopenAfterHangUpAndLinks()
 
     sim.stop();
     QVERIFY(!QFileInfo::exists(dir.filePath("ttyUSB0")));
+}
+
+void SimSerialTest::serialPortSettingsAreSeen_data()
+{
+    QTest::addColumn<int>("baud");
+    QTest::addColumn<bool>("hardwareFlow");
+    QTest::addColumn<bool>("answers");
+    QTest::newRow("921600 hw") << 921600 << true << true;
+    QTest::newRow("921600 none") << 921600 << false << false;
+    QTest::newRow("115200 hw") << 115200 << true << false;
+}
+
+// QSerialPort's line settings on the pty are what the simulator checks.
+void SimSerialTest::serialPortSettingsAreSeen()
+{
+    QFETCH(int, baud);
+    QFETCH(bool, hardwareFlow);
+    QFETCH(bool, answers);
+
+    Simulator sim;
+    SerialOptions opt;
+    opt.baud = 921600;
+    opt.flow = 1;
+    const QStringList paths = sim.startSerial(1, opt);
+    QCOMPARE(paths.size(), 1);
+
+    QSerialPort port(paths[0]);
+    port.setBaudRate(baud);
+    port.setFlowControl(hardwareFlow ? QSerialPort::HardwareControl : QSerialPort::NoFlowControl);
+    QVERIFY(port.open(QIODevice::ReadWrite));
+    port.write("GID;");
+    port.flush();
+    QByteArray reply;
+    QDeadlineTimer deadline(answers ? 3000 : 300);
+    while (reply.size() < 50 && !deadline.hasExpired())
+        if (port.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))))
+            reply += port.readAll();
+    QCOMPARE(reply.size(), answers ? 50 : 0);
+    if (!answers)
+        return;
+
+    // After SBR the controller answers only at the new rate.
+    port.write(QByteArray("SBR\x01;"));
+    QVERIFY(port.waitForReadyRead(3000));
+    QCOMPARE(port.readAll(), QByteArray("\x00;", 2));
+    port.write("GSF;");
+    QVERIFY(!port.waitForReadyRead(300));
+    QVERIFY(port.setBaudRate(115200));
+    port.write("GSF;");
+    QVERIFY(port.waitForReadyRead(3000));
+    QCOMPARE(port.readAll().left(2), QByteArray("\x00;", 2));
 }
 
 QTEST_GUILESS_MAIN(SimSerialTest)
