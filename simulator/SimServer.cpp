@@ -165,26 +165,33 @@ void SimServer::stop()
     m_timer = nullptr;
 }
 
+SimServer::Endpoint *SimServer::endpoint(int i) const
+{
+    return i >= 0 && i < count() ? m_endpoints[size_t(i)].get() : nullptr;
+}
+
 quint16 SimServer::port(int i) const
 {
-    const Endpoint *e = m_endpoints.at(size_t(i)).get();
-    return e->server ? e->server->serverPort() : 0;
+    const Endpoint *e = endpoint(i);
+    return e && e->server ? e->server->serverPort() : 0;
 }
 
 QString SimServer::serialPath(int i) const
 {
-    const Endpoint *e = m_endpoints.at(size_t(i)).get();
-    return e->pty ? e->pty->slavePath() : QString();
+    const Endpoint *e = endpoint(i);
+    return e && e->pty ? e->pty->slavePath() : QString();
 }
 
 SimController *SimServer::controller(int i) const
 {
-    return m_endpoints.at(size_t(i))->controller.get();
+    const Endpoint *e = endpoint(i);
+    return e ? e->controller.get() : nullptr;
 }
 
 bool SimServer::hasClient(int i) const
 {
-    return m_endpoints.at(size_t(i))->client != nullptr;
+    const Endpoint *e = endpoint(i);
+    return e && e->client;
 }
 
 void SimServer::tick()

@@ -46,6 +46,8 @@ public:
     QStringList startSerial(int count, const SerialOptions &options);
     void stop();
 
+    // Controllers are numbered in the order they were started; accessors
+    // return 0 / empty / nullptr for an index that does not exist.
     int count() const { return int(m_endpoints.size()); }
     quint16 port(int i) const;
     QString serialPath(int i) const;
@@ -62,6 +64,7 @@ private:
     void tick();
     qint64 now() const { return m_clock.elapsed(); }
     Endpoint *addEndpoint();
+    Endpoint *endpoint(int i) const;
 
     SimConfig m_defaultConfig;
     SimFaults m_defaultFaults;

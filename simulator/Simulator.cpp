@@ -88,37 +88,59 @@ bool Simulator::hasClient(int i) const
 
 bool Simulator::isStreaming(int i) const
 {
-    return call([&] { return m_server->controller(i)->isStreaming(); });
+    return call([&] {
+        const SimController *c = m_server->controller(i);
+        return c ? c->isStreaming() : false;
+    });
 }
 
 SimCounters Simulator::counters(int i) const
 {
-    return call([&] { return m_server->controller(i)->counters(); });
+    return call([&] {
+        const SimController *c = m_server->controller(i);
+        return c ? c->counters() : SimCounters();
+    });
 }
 
 QList<QByteArray> Simulator::commandLog(int i) const
 {
-    return call([&] { return m_server->controller(i)->commandLog(); });
+    return call([&] {
+        const SimController *c = m_server->controller(i);
+        return c ? c->commandLog() : QList<QByteArray>();
+    });
 }
 
 void Simulator::clearCommandLog(int i)
 {
-    call([&] { m_server->controller(i)->clearCommandLog(); return 0; });
+    call([&] {
+        if (SimController *c = m_server->controller(i))
+            c->clearCommandLog();
+        return 0;
+    });
 }
 
 QByteArray Simulator::identification(int i) const
 {
-    return call([&] { return m_server->controller(i)->identification(); });
+    return call([&] {
+        const SimController *c = m_server->controller(i);
+        return c ? c->identification() : QByteArray();
+    });
 }
 
 QByteArray Simulator::label(int i) const
 {
-    return call([&] { return m_server->controller(i)->label(); });
+    return call([&] {
+        const SimController *c = m_server->controller(i);
+        return c ? c->label() : QByteArray();
+    });
 }
 
 SimConfig Simulator::config(int i) const
 {
-    return call([&] { return m_server->controller(i)->config(); });
+    return call([&] {
+        const SimController *c = m_server->controller(i);
+        return c ? c->config() : SimConfig();
+    });
 }
 
 void Simulator::setConfig(int i, const SimConfig &config)
@@ -133,7 +155,10 @@ void Simulator::setConfig(int i, const SimConfig &config)
 
 SimFaults Simulator::faults(int i) const
 {
-    return call([&] { return m_server->controller(i)->faults(); });
+    return call([&] {
+        const SimController *c = m_server->controller(i);
+        return c ? c->faults() : SimFaults();
+    });
 }
 
 void Simulator::setFaults(int i, const SimFaults &faults)
