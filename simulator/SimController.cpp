@@ -6,14 +6,14 @@
 
 namespace {
 
-struct CommandSpec
+struct CommandFormat
 {
     const char *code;
     int arguments;   // bytes after the code, including ';'
 };
 
 // Argument lengths of every command the controller knows.
-constexpr CommandSpec Commands[] = {
+constexpr CommandFormat Commands[] = {
     {"CLS", 1}, {"SLS", 5}, {"SGS", 5}, {"SPS", 3}, {"S1S", 1}, {"GSF", 1},
     {"GID", 1}, {"GAS", 1}, {"GIN", 2}, {"GAI", 3}, {"SAI", 5}, {"GPF", 2},
     {"SPF", 4}, {"GDS", 2}, {"SDS", 4}, {"SSH", 2}, {"CSH", 2}, {"STF", 2},
@@ -80,7 +80,7 @@ void SimController::setConfig(const SimConfig &config)
 
 int SimController::argumentLength(const char *code)
 {
-    for (const CommandSpec &c : Commands)
+    for (const CommandFormat &c : Commands)
         if (std::memcmp(c.code, code, 3) == 0)
             return c.arguments;
     return -1;
