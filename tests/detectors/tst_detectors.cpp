@@ -1,12 +1,12 @@
 #include "detectors/DetectorFactory.h"
-#include "detectors/QD.h"
+#include "detectors/StageDetectors.h"
 
 #include <QtTest>
 
 #include <cmath>
 #include <limits>
 
-// Positions, display settings and the factory of every detector model.
+// Detector models (positions, display settings, factory) and the stage pair.
 class TestDetectors : public QObject
 {
     Q_OBJECT
@@ -18,9 +18,8 @@ private slots:
     void positions();
     void positionsWithoutFiniteResult_data();
     void positionsWithoutFiniteResult();
-    void inverseErfMatchesApproximation();
-    void factoryKeepsSettings_data();
-    void factoryKeepsSettings();
+    void stagePairConstructionAndSetDetector();
+    void stagePairCopiesAreDeep();
 };
 
 void TestDetectors::displaySettings_data()
@@ -32,44 +31,44 @@ void TestDetectors::displaySettings_data()
     QTest::addColumn<int>("recordDecimals");
     QTest::addColumn<int>("displayDecimals");
     QTest::addColumn<double>("rangeMaximum");
-    QTest::addColumn<double>("rangeMinimum");
     QTest::addColumn<int>("unitKind");
     QTest::addColumn<QString>("unitText");
 
-    const QString volt = QStringLiteral("V");
-    const QString mm = QStringLiteral("mm");
-    const QString um = QString::fromUtf8("\xc2\xb5m");
-    // Beam diameter is 80 µm in every row, so the quadrant family's length
-    // range is ±40.
-    QTest::newRow("none volts") << 0 << 0 << false << false << 3 << 2 << 5.0 << -5.0 << 0 << volt;
-    QTest::newRow("none length") << 0 << 1 << false << false << 3 << 2 << 5.0 << -5.0 << 0 << volt;
-    QTest::newRow("QD volts") << 1 << 0 << true << false << 3 << 2 << 5.0 << -5.0 << 0 << volt;
-    QTest::newRow("QD length") << 1 << 1 << true << false << 2 << 1 << 40.0 << -40.0 << 1 << um;
-    QTest::newRow("PSD volts") << 2 << 0 << false << true << 3 << 2 << 5.0 << -5.0 << 0 << volt;
-    QTest::newRow("PSD length") << 2 << 1 << false << true << 4 << 3 << 4.5 << -4.5 << 2 << mm;
-    QTest::newRow("WID volts") << 3 << 0 << true << false << 3 << 2 << 5.0 << -5.0 << 0 << volt;
-    QTest::newRow("WID length") << 3 << 2 << true << false << 2 << 1 << 40.0 << -40.0 << 1 << um;
-    QTest::newRow("UV4 volts") << 4 << 0 << false << true << 3 << 2 << 5.0 << -5.0 << 0 << volt;
-    QTest::newRow("UV4 length") << 4 << 1 << false << true << 4 << 3 << 4.5 << -4.5 << 2 << mm;
-    QTest::newRow("UV10 volts") << 5 << 0 << false << true << 3 << 2 << 5.0 << -5.0 << 0 << volt;
-    QTest::newRow("UV10 length") << 5 << -1 << false << true << 4 << 3 << 4.5 << -4.5 << 2 << mm;
+    const QString V = QStringLiteral("V"), mm = QStringLiteral("mm"), um = QString::fromUtf8("\xc2\xb5m");
+    // Beam diameter 80 µm in every row: the quadrant family's range is ±40.
+    QTest::newRow("none volts") << 0 << 0 << false << false << 3 << 2 << 5.0 << 0 << V;
+    QTest::newRow("none length") << 0 << 1 << false << false << 3 << 2 << 5.0 << 0 << V;
+    QTest::newRow("QD volts") << 1 << 0 << true << false << 3 << 2 << 5.0 << 0 << V;
+    QTest::newRow("QD length") << 1 << 1 << true << false << 2 << 1 << 40.0 << 1 << um;
+    QTest::newRow("PSD volts") << 2 << 0 << false << true << 3 << 2 << 5.0 << 0 << V;
+    QTest::newRow("PSD length") << 2 << 1 << false << true << 4 << 3 << 4.5 << 2 << mm;
+    QTest::newRow("WID volts") << 3 << 0 << true << false << 3 << 2 << 5.0 << 0 << V;
+    QTest::newRow("WID length") << 3 << 2 << true << false << 2 << 1 << 40.0 << 1 << um;
+    QTest::newRow("UV4 volts") << 4 << 0 << false << true << 3 << 2 << 5.0 << 0 << V;
+    QTest::newRow("UV4 length") << 4 << 1 << false << true << 4 << 3 << 4.5 << 2 << mm;
+    QTest::newRow("UV10 length") << 5 << -1 << false << true << 4 << 3 << 4.5 << 2 << mm;
+    QTest::newRow("unknown type 6 is none") << 6 << 1 << false << false << 3 << 2 << 5.0 << 0 << V;
 }
 
 void TestDetectors::displaySettings()
 {
     QFETCH(int, type);
     QFETCH(int, calculation);
-    auto model = createDetector(type);
-    model->beamDiameter = 80.0;
-    model->calculation = calculation;
+    QFETCH(double, rangeMaximum);
+    Detector source;
+    source.beamDiameter = 80.0;
+    source.calculation = calculation;
+    auto model = createDetector(type, source);
 
-    QCOMPARE(model->type(), type);
+    QCOMPARE(model->type(), isKnownDetectorType(type) ? type : 0);
+    QCOMPARE(model->beamDiameter, 80.0); // the factory keeps the settings
+    QCOMPARE(model->calculation, calculation);
     QTEST(model->usesBeamDiameter(), "usesBeamDiameter");
     QTEST(model->canAdjustTarget(), "canAdjustTarget");
     QTEST(model->recordDecimals(), "recordDecimals");
     QTEST(model->displayDecimals(), "displayDecimals");
-    QTEST(model->rangeMaximum(), "rangeMaximum");
-    QTEST(model->rangeMinimum(), "rangeMinimum");
+    QCOMPARE(model->rangeMaximum(), rangeMaximum);
+    QCOMPARE(model->rangeMinimum(), -rangeMaximum);
     QTEST(model->unitKind(), "unitKind");
     QTEST(model->unitText(), "unitText");
 }
@@ -84,28 +83,28 @@ void TestDetectors::positions_data()
 
     QTest::newRow("none is always 0") << 0 << 50.0 << 3.0 << 1.0 << 0.0;
     QTest::newRow("QD centre") << 1 << 50.0 << 0.0 << 2.5 << 0.0;
+    // A beam of 2 x sqrt(2) µm gives erfinv itself.
+    QTest::newRow("QD erfinv(0.5)") << 1 << 2.0 * std::sqrt(2.0) << 0.5 << 1.0 << 0.476996;
     QTest::newRow("QD half ratio") << 1 << 50.0 << 0.5 << 1.0 << 8.4322;
     QTest::newRow("QD half ratio scaled") << 1 << 50.0 << 2.0 << 4.0 << 8.4322;
     QTest::newRow("QD negative ratio") << 1 << 50.0 << -0.5 << 1.0 << -8.4322;
-    QTest::newRow("QD diameter scales") << 1 << 100.0 << 0.5 << 1.0 << 16.8644;
-    QTest::newRow("QD negative intensity") << 1 << 50.0 << 0.5 << -1.0 << -8.4322;
+    QTest::newRow("QD near the edge") << 1 << 50.0 << 0.99 << 1.0 << 32.1558;
     QTest::newRow("PSD 1.2 V") << 2 << 50.0 << 1.2 << 0.0 << 1.0;
     QTest::newRow("PSD ignores intensity") << 2 << 50.0 << -2.4 << 7.0 << -2.0;
     QTest::newRow("WID 65 um 1 V") << 3 << 65.0 << 1.0 << 0.0 << 10.0;
     QTest::newRow("WID ignores intensity") << 3 << 13.0 << -1.0 << 0.2 << -2.0;
     QTest::newRow("UV4 2.9 V") << 4 << 50.0 << 2.9 << 1.0 << 1.0;
-    QTest::newRow("UV10 1.1 V") << 5 << 50.0 << 1.1 << 1.0 << 1.0;
     QTest::newRow("UV10 -3.3 V") << 5 << 50.0 << -3.3 << 1.0 << -3.0;
 }
 
 void TestDetectors::positions()
 {
     QFETCH(int, type);
-    QFETCH(double, beamDiameter);
     QFETCH(double, signal);
     QFETCH(double, intensity);
     QFETCH(double, expected);
     auto model = createDetector(type);
+    QFETCH(double, beamDiameter);
     model->beamDiameter = beamDiameter;
     model->calculation = 1;
 
@@ -122,18 +121,14 @@ void TestDetectors::positionsWithoutFiniteResult_data()
     QTest::addColumn<double>("signal");
     QTest::addColumn<double>("intensity");
 
-    QTest::newRow("QD signal = intensity") << 1 << 1.0 << 1.0;
+    QTest::newRow("QD signal = intensity") << 1 << 1.0 << 1.0; // would be +inf
     QTest::newRow("QD signal = -intensity") << 1 << -2.0 << 2.0;
     QTest::newRow("QD signal > intensity") << 1 << 1.5 << 1.0;
-    QTest::newRow("QD signal < -intensity") << 1 << -3.0 << 1.0;
     QTest::newRow("QD intensity 0") << 1 << 0.3 << 0.0;
     QTest::newRow("QD both 0") << 1 << 0.0 << 0.0;
-    QTest::newRow("QD NaN signal") << 1 << nan << 1.0;
     QTest::newRow("QD NaN intensity") << 1 << 0.1 << nan;
     QTest::newRow("PSD NaN") << 2 << nan << 1.0;
-    QTest::newRow("PSD infinite") << 2 << inf << 1.0;
     QTest::newRow("WID infinite") << 3 << -inf << 1.0;
-    QTest::newRow("UV4 NaN") << 4 << nan << 1.0;
     QTest::newRow("UV10 infinite") << 5 << inf << 1.0;
 }
 
@@ -150,46 +145,50 @@ void TestDetectors::positionsWithoutFiniteResult()
     QVERIFY(!Detector::isValidPosition(position));
 }
 
-void TestDetectors::inverseErfMatchesApproximation()
+void TestDetectors::stagePairConstructionAndSetDetector()
 {
-    QVERIFY(std::abs(QD::inverseErf(0.5) - 0.476996) < 5e-7);
-    QVERIFY(std::abs(QD::inverseErf(-0.5) + 0.476996) < 5e-7);
-    // The approximation stays within 2e-3 of the true inverse below |r| = 0.99.
-    for (double r = -0.99; r < 0.99; r += 0.01) {
-        const double x = QD::inverseErf(r);
-        QVERIFY2(std::abs(std::erf(x) - r) < 2e-3, qPrintable(QString::number(r)));
-    }
-    QVERIFY(std::isinf(QD::inverseErf(1.0)));
-    QVERIFY(std::isnan(QD::inverseErf(1.5)));
+    StageDetectors entry(1, 80.0, 1, 3, 65.0, 0, true);
+    QCOMPARE(entry.stage1()->type(), 1);
+    QCOMPARE(entry.stage1()->beamDiameter, 80.0);
+    QCOMPARE(entry.stage1()->unitKind(), 1); // shows lengths
+    QCOMPARE(entry.stage2()->type(), 3);
+    QCOMPARE(entry.stage2()->calculation, 0);
+    QVERIFY(entry.triggerDisplay);
+    QCOMPARE(entry.stage(1), entry.stage2());
+    QCOMPARE(entry.stage(2), nullptr);
+
+    const Detector *stage2 = entry.stage2();
+    entry.setDetector(0, 2);
+    QCOMPARE(entry.stage1()->type(), 2);
+    QCOMPARE(entry.stage1()->beamDiameter, 80.0);
+    QCOMPARE(entry.stage1()->calculation, 1);
+    QCOMPARE(entry.stage2(), stage2); // the other stage is untouched
+    entry.setDetector(2, 4);          // ignored
+    QCOMPARE(entry.stage1()->type(), 2);
 }
 
-void TestDetectors::factoryKeepsSettings_data()
+void TestDetectors::stagePairCopiesAreDeep()
 {
-    QTest::addColumn<int>("type");
-    QTest::addColumn<int>("expectedType");
-    for (int type = 0; type <= 5; ++type)
-        QTest::addRow("type %d", type) << type << type;
-    QTest::newRow("unknown 6") << 6 << 0;
-    QTest::newRow("unknown -1") << -1 << 0;
-}
+    StageDetectors source(5, 42.0, 1, 3, 65.0, 1, true);
+    const StageDetectors copy(source);
+    QCOMPARE(copy.stage1()->type(), 5);
+    QCOMPARE(copy.stage2()->type(), 3); // a WID stays a WID...
+    QCOMPARE(copy.stage2()->calculatePosition(1.0, 0.0), 10.0); // ...with its formula
+    QCOMPARE(copy.stage1()->beamDiameter, 42.0);
+    QVERIFY(copy.triggerDisplay);
+    source.stage2()->beamDiameter = 13.0;
+    QCOMPARE(copy.stage2()->beamDiameter, 65.0);
 
-void TestDetectors::factoryKeepsSettings()
-{
-    QFETCH(int, type);
-    QFETCH(int, expectedType);
-    auto source = createDetector(DetectorQD);
-    source->beamDiameter = 123.5;
-    source->calculation = 1;
+    StageDetectors target;
+    target = StageDetectors(2, 10.0, 1, 1, 20.0, 1, false); // the source is gone afterwards
+    const StageDetectors &self = target;
+    target = self;
+    QCOMPARE(target.stage1()->type(), 2);
+    QCOMPARE(target.stage2()->rangeMaximum(), 10.0);
 
-    auto model = createDetector(type, *source);
-    QCOMPARE(model->type(), expectedType);
-    QCOMPARE(model->beamDiameter, 123.5);
-    QCOMPARE(model->calculation, 1);
-    QCOMPARE(isKnownDetectorType(type), type == expectedType);
-
-    auto fresh = createDetector(type);
-    QCOMPARE(fresh->beamDiameter, 50.0);
-    QCOMPARE(fresh->calculation, 0);
+    QList<StageDetectors> list{StageDetectors(1, 30.0, 1, 2, 50.0, 0, false), StageDetectors(3, 65.0, 1, 4, 50.0, 1, true)};
+    list.removeAt(0);
+    QCOMPARE(list.at(0).stage2()->type(), 4);
 }
 
 QTEST_APPLESS_MAIN(TestDetectors)
