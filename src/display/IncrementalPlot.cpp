@@ -1,6 +1,7 @@
 #include "display/IncrementalPlot.h"
 
 #include "display/CurveData.h"
+#include "display/PlotCurve.h"
 
 #include <qwt_plot_curve.h>
 #include <qwt_symbol.h>
@@ -29,7 +30,7 @@ bool IncrementalPlot::addCurve(int i)
 {
     if (i < 0 || i > m_curves.size())
         return false;
-    auto* curve = new QwtPlotCurve(QString::number(m_curves.size()));
+    auto* curve = new PlotCurve(QString::number(m_curves.size()));
     curve->setStyle(QwtPlotCurve::Dots);
     // Symbols and dots are drawn by Qwt straight from the series; clipping to
     // the canvas and weeding out points that land on the same pixel keep the

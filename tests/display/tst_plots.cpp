@@ -1,5 +1,6 @@
 #include "display/CurveData.h"
 #include "display/GenericPlot.h"
+#include "display/PlotCurve.h"
 #include "display/PlotConfigurator.h"
 #include "display/ScrollBar.h"
 #include "display/Zoomer.h"
@@ -12,6 +13,7 @@
 #include <qwt_scale_widget.h>
 #include <qwt_symbol.h>
 
+#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -31,6 +33,8 @@ private slots:
     void scrollBarMovesZoomRect();
     void configuredPlotKinds();
     void renderedPointsAppearOnlyWherePlotted();
+    void stampedSymbolsMatchQwtDrawing_data();
+    void stampedSymbolsMatchQwtDrawing();
 };
 
 namespace {
@@ -362,6 +366,58 @@ void TestPlots::renderedPointsAppearOnlyWherePlotted()
             stray += near ? 0 : 1;
         }
     QCOMPARE(stray, 0);
+}
+
+void TestPlots::stampedSymbolsMatchQwtDrawing_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<QColor>("colour");
+    QTest::addColumn<bool>("stampable");
+    QTest::newRow("1 x 1") << QSize(1, 1) << QColor(Qt::red) << true;
+    QTest::newRow("2 x 2") << QSize(2, 2) << QColor(0, 0, 254) << true;
+    QTest::newRow("3 x 3") << QSize(3, 3) << QColor(10, 200, 30) << true;
+    QTest::newRow("7 x 5") << QSize(7, 5) << QColor(Qt::darkMagenta) << true;
+    QTest::newRow("translucent") << QSize(3, 3) << QColor(255, 0, 0, 128) << false;
+}
+
+void TestPlots::stampedSymbolsMatchQwtDrawing()
+{
+    QFETCH(QSize, size);
+    QFETCH(QColor, colour);
+    QFETCH(bool, stampable);
+
+    // The same points once through IncrementalPlot (stamped symbols, dots
+    // left out) and once through a plain QwtPlotCurve in an identical plot.
+    GenericPlot stamped, reference;
+    QVector<QPointF> points;
+    QRandomGenerator random(7);
+    for (int i = 0; i < 400; ++i)
+        points << QPointF(random.bounded(11.0) - 5.5, random.bounded(11.0) - 5.5);
+    points << QPointF(-5, -5) << QPointF(5, 5) << QPointF(-5, 5) << QPointF(0.001, 4.999);
+
+    stamped.setAccumulate(true);
+    stamped.setSymbolSize(size);
+    stamped.addCurve(0);
+    stamped.setCurveColor(colour, 0);
+    for (const QPointF& p : points)
+        stamped.appendData(0, p);
+
+    auto* plain = new QwtPlotCurve;
+    plain->setStyle(QwtPlotCurve::Dots);
+    plain->setSymbol(new QwtSymbol(QwtSymbol::Ellipse, QBrush(colour), QPen(colour), size));
+    plain->setSamples(points);
+    plain->attach(&reference);
+
+    QImage images[2];
+    GenericPlot* plots[2] = {&stamped, &reference};
+    for (int k = 0; k < 2; ++k) {
+        plots[k]->resize(330, 270);
+        plots[k]->replot();
+        images[k] = plots[k]->canvas()->grab().toImage();
+    }
+    QCOMPARE(static_cast<PlotCurve*>(stamped.curve(0))->symbolStampable(), stampable);
+    QCOMPARE(images[0].size(), images[1].size());
+    QVERIFY(images[0] == images[1]);
 }
 
 QTEST_MAIN(TestPlots)
