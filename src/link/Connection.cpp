@@ -88,9 +88,9 @@ void Connection::postMessage(const QByteArray &message, int answer)
 {
     {
         QMutexLocker lock(&triggerLock);
-        if (trigger)
-            QMetaObject::invokeMethod(trigger, "sendMessage", Qt::QueuedConnection, Q_ARG(QByteArray, message),
-                                      Q_ARG(int, answer));
+        if (trigger && QMetaObject::invokeMethod(trigger, "sendMessage", Qt::QueuedConnection,
+                                                 Q_ARG(QByteArray, message), Q_ARG(int, answer)))
+            postedCommands.fetch_add(1, std::memory_order_relaxed);
     }
     QThread::msleep(1);
 }
@@ -113,6 +113,8 @@ void Connection::clearLiveStream()
                     written->release();
                 },
                 Qt::QueuedConnection);
+            if (posted)
+                postedCommands.fetch_add(1, std::memory_order_relaxed);
         }
     }
     if (posted)
@@ -354,6 +356,12 @@ void Connection::finishStream(QIODevice *dev)
 bool Connection::waitForReply(QByteArray &out)
 {
     out.clear();
+    // Let the link thread catch up with commands still in its queue; when
+    // the link has ended they are never handled, so the wait is bounded.
+    const qint64 catchUpDeadline = now() + 2 * timeout;
+    while (handledCommands.load(std::memory_order_acquire) != postedCommands.load(std::memory_order_relaxed)
+           && isRunning() && now() < catchUpDeadline)
+        QThread::msleep(1);
     if (replyState.load(std::memory_order_acquire) == Idle)
         return false;
     if (replyState.load(std::memory_order_acquire) == Awaited) {

@@ -105,6 +105,10 @@ public:
     // Milliseconds on a monotonic clock; all deadlines are measured with it.
     static qint64 now();
 
+    // Called by the relay after the link thread has handled a posted
+    // command (written or dropped it).
+    void commandHandled() { handledCommands.fetch_add(1, std::memory_order_release); }
+
 signals:
     void hostDisconnected(QString address);
 
@@ -157,6 +161,12 @@ private:
     std::atomic<bool> triggerCapableFlag{false};
     std::atomic<int> rate{-1};
     std::atomic<int> firmware{1};
+    // Commands posted by the caller and handled by the link thread. A
+    // caller that looks for its reply before the link thread has even seen
+    // the command (a busy machine can delay it beyond the 1 ms pause) waits
+    // for it instead of taking the command for dropped.
+    std::atomic<unsigned> postedCommands{0};
+    std::atomic<unsigned> handledCommands{0};
     QString labelText;
     bool linkThreadStopped = false;
     std::unique_ptr<measureStore> store;

@@ -7,4 +7,5 @@ TriggerObject::TriggerObject(Connection *connection_) : connection(connection_) 
 void TriggerObject::sendMessage(QByteArray message, int answerLength)
 {
     connection->sendMessage(message, answerLength);
+    connection->commandHandled();
 }
