@@ -37,12 +37,50 @@ const PlotCurve::Stamp& PlotCurve::stamp(const QwtSymbol& symbol) const
         && m_stamp.pen == symbol.pen())
         return m_stamp;
 
-    m_stamp = Stamp();
-    m_stamp.symbol = &symbol;
-    m_stamp.style = symbol.style();
-    m_stamp.size = symbol.size();
-    m_stamp.brush = symbol.brush();
-    m_stamp.pen = symbol.pen();
+    // The pixels a symbol covers do not depend on its colour when pen and
+    // brush share one opaque colour; such shapes are analysed once and
+    // shared by all curves (50 controllers differ only in colour).
+    const QColor colour = symbol.brush().color();
+    const bool uniform = symbol.brush().style() == Qt::SolidPattern
+        && symbol.pen().color() == colour && colour.alpha() == 255;
+    QVector<Stamp>& shared = sharedShapes();
+    if (uniform) {
+        for (const Stamp& known : qAsConst(shared)) {
+            if (known.style == symbol.style() && known.size == symbol.size()
+                && known.pen.widthF() == symbol.pen().widthF()
+                && known.pen.style() == symbol.pen().style()) {
+                m_stamp = known;
+                m_stamp.symbol = &symbol;
+                m_stamp.brush = symbol.brush();
+                m_stamp.pen = symbol.pen();
+                m_stamp.colour = QColor::fromRgba(colour.rgba());
+                return m_stamp;
+            }
+        }
+    }
+    m_stamp = analyse(symbol);
+    if (uniform && m_stamp.solid) {
+        if (shared.size() >= 16)
+            shared.removeFirst();
+        shared.append(m_stamp);
+    }
+    return m_stamp;
+}
+
+QVector<PlotCurve::Stamp>& PlotCurve::sharedShapes()
+{
+    static QVector<Stamp> shapes;
+    return shapes;
+}
+
+PlotCurve::Stamp PlotCurve::analyse(const QwtSymbol& symbol)
+{
+    Stamp stamp;
+    stamp.symbol = &symbol;
+    stamp.style = symbol.style();
+    stamp.size = symbol.size();
+    stamp.brush = symbol.brush();
+    stamp.pen = symbol.pen();
 
     // Let Qwt draw the symbol once at a known pixel and read back its pixels.
     const QRect bounds = symbol.boundingRect();
@@ -78,7 +116,7 @@ const PlotCurve::Stamp& PlotCurve::stamp(const QwtSymbol& symbol) const
             const QRect run(start - origin.x(), y - origin.y(), x - start, 1);
             // Rows that repeat the row above grow its rectangle downwards.
             bool merged = false;
-            for (QRect& r : m_stamp.rects) {
+            for (QRect& r : stamp.rects) {
                 if (r.left() == run.left() && r.width() == run.width()
                     && r.bottom() + 1 == run.top()) {
                     r.setBottom(run.bottom());
@@ -87,18 +125,18 @@ const PlotCurve::Stamp& PlotCurve::stamp(const QwtSymbol& symbol) const
                 }
             }
             if (!merged)
-                m_stamp.rects.append(run);
+                stamp.rects.append(run);
         }
     }
-    m_stamp.solid = solid && colour != 0;
-    if (m_stamp.solid) {
-        m_stamp.colour = QColor::fromRgba(colour);
-        for (const QRect& r : qAsConst(m_stamp.rects))
-            m_stamp.coversCentre = m_stamp.coversCentre || r.contains(0, 0);
+    stamp.solid = solid && colour != 0;
+    if (stamp.solid) {
+        stamp.colour = QColor::fromRgba(colour);
+        for (const QRect& r : qAsConst(stamp.rects))
+            stamp.coversCentre = stamp.coversCentre || r.contains(0, 0);
     } else {
-        m_stamp.rects.clear();
+        stamp.rects.clear();
     }
-    return m_stamp;
+    return stamp;
 }
 
 bool PlotCurve::symbolStampable() const

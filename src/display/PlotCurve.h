@@ -48,6 +48,8 @@ private:
     };
 
     const Stamp& stamp(const QwtSymbol& symbol) const;
+    static Stamp analyse(const QwtSymbol& symbol);
+    static QVector<Stamp>& sharedShapes();
     static bool fastPathPossible(const QPainter* painter);
 
     mutable Stamp m_stamp;
