@@ -316,8 +316,10 @@ void Connection::readStream(QIODevice *dev)
                     dev->getChar(&message[StreamMessage::size - 1]);
                     ++skipped;
                 }
-                if (skipped > 0)
+                if (skipped > 0) {
+                    resyncCount.fetch_add(1, std::memory_order_relaxed);
                     qDebug().noquote() << "Incomplete stream message. Bytes skipped:" << skipped;
+                }
                 if (!StreamMessage::isValid(message))
                     return;
                 StreamMessage::decode(message, withFlags, arrival, sample);

@@ -63,6 +63,9 @@ public:
     void setTriggerMode(bool on) { triggerMode.store(on, std::memory_order_relaxed); }
     int baseTimeout() const { return timeout; }
 
+    // Times the stream reader had to skip bytes to find a message frame.
+    int resynchronisations() const { return resyncCount.load(std::memory_order_relaxed); }
+
     bool takeSample(StreamSample &sample);
     int storedSamples() const;
     bool waitForReply(QByteArray &reply);
@@ -165,6 +168,7 @@ private:
     // caller that looks for its reply before the link thread has even seen
     // the command (a busy machine can delay it beyond the 1 ms pause) waits
     // for it instead of taking the command for dropped.
+    std::atomic<int> resyncCount{0};
     std::atomic<unsigned> postedCommands{0};
     std::atomic<unsigned> handledCommands{0};
     QString labelText;

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QTextStream>
+
+#include <memory>
+
+class Connection;
+
+// Exit codes shared by every command.
+enum ExitCode {
+    ExitOk = 0,
+    ExitUsage = 2,                // bad command line
+    ExitConnectionFailed = 3,     // link (or file) could not be opened
+    ExitIdentificationFailed = 4, // the controller did not identify itself
+    ExitCommandFailed = 5,        // no reply, a refusal, or a stream that did not start or stop
+};
+
+// Where the controller is: "--tcp HOST[:PORT]" (port 2000 by default).
+struct LinkTarget
+{
+    bool tcp = true;
+    QString address;
+    int parameter = 2000;
+    bool given = false;
+};
+
+// Takes the link options out of args. Returns false with a message on a
+// malformed option; target.given tells whether a link was named at all.
+bool takeLinkOptions(QStringList &args, LinkTarget &target, QString &error);
+
+// Takes "--name value" out of args; false when the option is missing or has
+// no value (value then left unchanged).
+bool takeOption(QStringList &args, const QString &name, QString &value);
+bool takeFlag(QStringList &args, const QString &name);
+
+// Creates the link, starts its thread and waits until it is connected.
+std::unique_ptr<Connection> openLink(const LinkTarget &target, QString &error);
+
+// Bytes as hexadecimal pairs followed by their printable form.
+QString describeBytes(const QByteArray &bytes);
+
+// One command's "--help" text plus the link options.
+QString linkOptionsHelp();

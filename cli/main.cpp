@@ -1,0 +1,79 @@
+// beamstab-cli: the headless command-line tool. Identifies controllers,
+// reads their status, sends raw commands, streams and inspects setup files
+// without the GUI, on the same core library as the application.
+
+#include "CliCommon.h"
+#include "LinkCommands.h"
+#include "SetupCommand.h"
+#include "StreamCommand.h"
+
+#include "app/MessageHandler.h"
+#include "app/StartupFlags.h"
+
+#include <QCoreApplication>
+#include <QTextStream>
+
+#include <cstdio>
+
+namespace {
+
+struct Command
+{
+    const char *name;
+    const char *summary;
+    int (*run)(const QStringList &, QTextStream &, QTextStream &);
+};
+
+const Command commands[] = {
+    {"identify", "identify the controller", runIdentifyCommand},
+    {"status", "print status flags and stage parameters", runStatusCommand},
+    {"send", "send one raw command and print the reply", runSendCommand},
+    {"stream", "stream for a time and report what arrived", runStreamCommand},
+    {"setup", "print the controllers of a setup file", runSetupCommand},
+};
+
+void printUsage(QTextStream &out)
+{
+    out << "usage: beamstab-cli COMMAND [options]   (beamstab-cli COMMAND --help for details)\n\n"
+           "Commands:\n";
+    for (const Command &c : commands)
+        out << "  " << QString::fromLatin1(c.name).leftJustified(10) << c.summary << '\n';
+    out << "\nOptions for every command:\n"
+           "  --log     write the link's log lines to stderr\n"
+           "\nExit codes: 0 ok, 2 usage, 3 connection or file could not be opened,\n"
+           "4 identification failed, 5 no reply, refusal or stream failure.\n";
+}
+
+// Log lines go to stderr only when asked for; the link logs every step.
+bool logToStderr = false;
+void cliMessageHandler(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    if (logToStderr)
+        fprintf(stderr, "%s\n", qPrintable(formatLogLine(QDateTime::currentDateTime(), type, message)));
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication application(argc, argv);
+    dataDirectory.setPath(defaultDataDirectoryPath());
+    qInstallMessageHandler(cliMessageHandler);
+
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    QStringList args = application.arguments().mid(1);
+    logToStderr = args.removeAll(QStringLiteral("--log")) > 0;
+
+    if (args.isEmpty() || args.first() == QLatin1String("--help") || args.first() == QLatin1String("help")) {
+        printUsage(args.isEmpty() ? err : out);
+        return args.isEmpty() ? ExitUsage : ExitOk;
+    }
+    const QString name = args.takeFirst();
+    for (const Command &c : commands) {
+        if (name == QLatin1String(c.name))
+            return c.run(args, out, err);
+    }
+    err << "error: unknown command '" << name << "' (see beamstab-cli --help)\n";
+    return ExitUsage;
+}
