@@ -1,8 +1,10 @@
+#include "display/ColorScalesFrame.h"
 #include "display/CurveData.h"
 #include "display/GenericPlot.h"
 #include "display/PlotCurve.h"
 #include "display/PlotConfigurator.h"
 #include "display/ScrollBar.h"
+#include "display/ThermoSlider.h"
 #include "display/Zoomer.h"
 
 #include <qwt_plot_canvas.h>
@@ -33,6 +35,7 @@ private slots:
     void scrollBarMovesZoomRect();
     void configuredPlotKinds();
     void renderedPointsAppearOnlyWherePlotted();
+    void rangeBarAndColourScale();
     void stampedSymbolsMatchQwtDrawing_data();
     void stampedSymbolsMatchQwtDrawing();
 };
@@ -366,6 +369,26 @@ void TestPlots::renderedPointsAppearOnlyWherePlotted()
             stray += near ? 0 : 1;
         }
     QCOMPARE(stray, 0);
+}
+
+void TestPlots::rangeBarAndColourScale()
+{
+    ThermoSlider bar;
+    QCOMPARE(bar.orientation(), Qt::Vertical);
+    QCOMPARE(bar.scalePosition(), QwtThermo::TrailingScale);
+    QCOMPARE(bar.lowerBound(), 0.0);
+    QCOMPARE(bar.upperBound(), 10.0);
+    QCOMPARE(bar.pipeWidth(), 4);
+    QCOMPARE(bar.fillBrush().color(), QColor(Qt::darkCyan));
+
+    // Red ends of one eighth of the height, light green in between.
+    ColorScalesFrame scale;
+    scale.resize(20, 80);
+    const QImage image = scale.grab().toImage();
+    QCOMPARE(image.pixelColor(7, 8), QColor("red"));
+    QCOMPARE(image.pixelColor(7, 40), QColor("lightgreen"));
+    QCOMPARE(image.pixelColor(7, 75), QColor("red"));
+    QVERIFY(image.pixelColor(15, 40) != QColor("lightgreen"));
 }
 
 void TestPlots::stampedSymbolsMatchQwtDrawing_data()
