@@ -30,6 +30,7 @@ struct SimFaults
     QSet<QByteArray> refuseCodes; // refuse only these three-letter codes
     bool stallStream = false;     // stream stays on but nothing is sent
     int closeAfterMs = 0;         // close a TCP client this many ms after it connected (0 = never)
+    bool shortIdentification = false; // the GID reply lacks its last byte (49 bytes)
 };
 
 // Traffic counters of one controller.

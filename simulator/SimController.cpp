@@ -403,7 +403,8 @@ void SimController::execute(const QByteArray &cmd, qint64 nowMs)
         const char r[4] = {0, ';', char(statusFlags()), ';'};
         reply(QByteArray(r, 4));
     } else if (code == "GID") {
-        reply(QByteArray("\x00;", 2) + identification() + ';');
+        const QByteArray id = QByteArray("\x00;", 2) + identification() + ';';
+        reply(m_faults.shortIdentification ? id.left(id.size() - 1) : id);
     } else if (code == "GAS") {
         const char r[5] = {0, ';', char(m_model.isActive(0)), char(m_model.isActive(1)), ';'};
         reply(QByteArray(r, 5));
