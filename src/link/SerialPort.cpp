@@ -1,0 +1,146 @@
+#include "link/SerialPort.h"
+
+#include "link/SerialDeviceDirectory.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QElapsedTimer>
+#include <QSerialPort>
+
+namespace {
+
+const char *const acceptedPrefixes[] = {"ttyUSB", "ttyACM", "COM", "ttyS"};
+
+} // namespace
+
+SerialPort::SerialPort(QObject *parent) : Connection(parent), deviceDirectory(serialDeviceDirectory()) {}
+
+SerialPort::~SerialPort()
+{
+    qInfo().noquote() << "Deleting serial connection";
+    stopLinkThread();
+}
+
+bool SerialPort::initialize(QString name, int baudRate)
+{
+    qInfo().noquote() << "Initializing serial connection" << name;
+    portName = name;
+    linkParameter = baudRate;
+    for (const char *prefix : acceptedPrefixes)
+        if (name.startsWith(QLatin1String(prefix)))
+            return true;
+    return false;
+}
+
+QString SerialPort::devicePath() const
+{
+    return serialDevicePath(portName, deviceDirectory);
+}
+
+QSerialPort *SerialPort::port() const
+{
+    return static_cast<QSerialPort *>(currentDevice());
+}
+
+void SerialPort::sendMessage(QByteArray message, int answerLength)
+{
+    Connection::sendMessage(message, answerLength);
+    if (QSerialPort *p = port())
+        p->flush();
+}
+
+bool SerialPort::setlowlatency()
+{
+    return true;
+}
+
+void SerialPort::clearInput()
+{
+    QSerialPort *p = port();
+    if (!p || !p->isOpen())
+        return;
+    p->readAll();
+    p->clear(QSerialPort::AllDirections);
+}
+
+void SerialPort::resync()
+{
+    qInfo().noquote() << "Resyncing (serial)";
+    getStatusFlags();
+    QSerialPort *p = port();
+    if (p) {
+        // Drop bytes until a whole status reply (0x00 ';' flags ';') or an
+        // error answer (0x01 ';') has gone by.
+        QByteArray window;
+        QElapsedTimer timer;
+        timer.start();
+        while (timer.elapsed() < 1000) {
+            char c;
+            if (p->bytesAvailable() == 0 || !p->getChar(&c)) {
+                QCoreApplication::processEvents();
+                QThread::msleep(1);
+                continue;
+            }
+            window.append(c);
+            if (window.size() > 4)
+                window.remove(0, window.size() - 4);
+            const bool status = window.size() == 4 && window.at(0) == '\0' && window.at(1) == ';' && window.at(3) == ';';
+            const bool error = window.size() >= 2 && window.at(window.size() - 2) == '\x01' && window.endsWith(';');
+            if (status || error)
+                break;
+        }
+    }
+    qInfo().noquote() << "Finished resyncing";
+}
+
+void SerialPort::run()
+{
+    auto *serial = new QSerialPort;
+    createTrigger();
+    setLinkState(Opening);
+    disconnectReported = false;
+
+    serial->setPortName(devicePath());
+    serial->setBaudRate(linkParameter);
+    serial->setFlowControl(QSerialPort::HardwareControl);
+    serial->setDataBits(QSerialPort::Data8);
+    serial->setParity(QSerialPort::NoParity);
+    serial->setStopBits(QSerialPort::OneStop);
+    if (!serial->open(QIODevice::ReadWrite)) {
+        setLinkState(Failed);
+        destroyTrigger();
+        delete serial;
+        return;
+    }
+
+    attachDevice(serial);
+    setLinkState(Connected);
+    connect(serial, &QSerialPort::errorOccurred, this, &SerialPort::handleDisCon, Qt::DirectConnection);
+    connectReader();
+    clearInput();
+    exec();
+
+    disconnect(serial, &QSerialPort::errorOccurred, this, &SerialPort::handleDisCon);
+    disconnectReader();
+    QCoreApplication::processEvents();
+    qInfo().noquote() << "Closing connection" << label();
+    detachDevice();
+    serial->close();
+    destroyTrigger();
+    delete serial;
+}
+
+void SerialPort::handleDisCon()
+{
+    // Opening and clearing the port report NoError; only a real error means
+    // the controller has gone. A port that has gone keeps reporting errors
+    // until the loop ends, but the notice goes out once.
+    QSerialPort *p = port();
+    if (!p || p->error() == QSerialPort::NoError)
+        return;
+    if (disconnectReported.exchange(true))
+        return;
+    qInfo().noquote() << "Controller disconnected";
+    emit hostDisconnected(portName);
+    exit(0);
+}
