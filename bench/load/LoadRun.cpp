@@ -1,0 +1,223 @@
+#include "LoadRun.h"
+
+#include "SequenceTracker.h"
+
+#include "link/Identification.h"
+#include "link/TcpClient.h"
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QProcess>
+#include <QThread>
+#include <QTimer>
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <memory>
+#include <thread>
+#include <vector>
+
+namespace {
+
+double cpuMsOfProcess()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto ms = [](const timeval &t) { return t.tv_sec * 1000.0 + t.tv_usec / 1000.0; };
+    return ms(usage.ru_utime) + ms(usage.ru_stime);
+}
+
+QByteArray rateArguments(int rate)
+{
+    return QByteArray("\x00\x00", 2) + char(rate >> 8) + char(rate & 0xFF) + ';';
+}
+
+// Starts the simulator and reads the ports it prints ("tcp <i> <addr>:<port>"
+// per controller, then "ready").
+bool startSimulator(QProcess &sim, const LoadOptions &options, QList<quint16> &ports, QString &error)
+{
+    sim.setProgram(options.simulatorPath);
+    sim.setArguments({"--bench", "--count", QString::number(options.controllers), "--port", "0"});
+    sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    sim.start();
+    if (!sim.waitForStarted(5000)) {
+        error = "cannot start " + options.simulatorPath;
+        return false;
+    }
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < 10000) {
+        if (!sim.canReadLine() && !sim.waitForReadyRead(200)) {
+            if (sim.state() != QProcess::Running)
+                break;
+            continue;
+        }
+        while (sim.canReadLine()) {
+            const QString line = QString::fromLatin1(sim.readLine()).trimmed();
+            if (line == "ready")
+                return ports.size() == options.controllers;
+            const QStringList parts = line.split(' ');
+            if (parts.size() == 3 && parts[0] == "tcp")
+                ports << quint16(parts[2].section(':', -1).toUInt());
+        }
+    }
+    error = "the simulator did not get ready";
+    return false;
+}
+
+void stopSimulator(QProcess &sim)
+{
+    if (sim.state() == QProcess::NotRunning)
+        return;
+    sim.terminate();
+    if (!sim.waitForFinished(5000)) {
+        sim.kill();
+        sim.waitForFinished(2000);
+    }
+}
+
+bool waitUntilConnected(Connection &link)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (link.linkState() != Connection::Connected && !link.isFinished() && timer.elapsed() < 5000)
+        QThread::msleep(1);
+    return link.linkState() == Connection::Connected;
+}
+
+double percentileMs(std::vector<int32_t> &sorted, double fraction)
+{
+    if (sorted.empty())
+        return 0;
+    const size_t index = std::min(sorted.size() - 1, size_t(fraction * double(sorted.size() - 1) + 0.5));
+    return sorted[index] / 1000.0;
+}
+
+} // namespace
+
+LoadResult runLoad(const LoadOptions &options)
+{
+    LoadResult result;
+    result.controllers = options.controllers;
+    const int k = options.controllers;
+
+    QProcess sim;
+    QList<quint16> ports;
+    if (!startSimulator(sim, options, ports, result.error)) {
+        stopSimulator(sim);
+        return result;
+    }
+
+    std::vector<std::unique_ptr<TcpClient>> links;
+    for (int i = 0; i < k; ++i) {
+        auto link = std::make_unique<TcpClient>();
+        link->initialize("127.0.0.1", ports[i]);
+        QObject::connect(link.get(), &Connection::hostDisconnected, &sim, [&result] { ++result.disconnects; });
+        link->start();
+        links.push_back(std::move(link));
+    }
+    for (int i = 0; i < k; ++i) {
+        if (!waitUntilConnected(*links[i])) {
+            result.error = QString("controller %1 did not connect").arg(i);
+            links.clear();
+            stopSimulator(sim);
+            return result;
+        }
+    }
+
+    // Identification waits for two unanswered stop commands per controller;
+    // the controllers are identified side by side to keep that to seconds.
+    std::vector<int> identified(size_t(k), 0);
+    {
+        std::vector<std::thread> workers;
+        for (int i = 0; i < k; ++i)
+            workers.emplace_back([&, i] { identified[size_t(i)] = identifyController(*links[size_t(i)]).valid; });
+        for (std::thread &worker : workers)
+            worker.join();
+    }
+    for (int i = 0; i < k; ++i) {
+        if (!identified[size_t(i)]) {
+            result.error = QString("controller %1: System identification failed").arg(i);
+            links.clear();
+            stopSimulator(sim);
+            return result;
+        }
+    }
+
+    const int expected = int(options.seconds * options.rate * 1.2) + 1000;
+    std::vector<SequenceTracker> trackers(static_cast<size_t>(k), SequenceTracker{expected});
+    StreamSample sample;
+    bool measuring = false;
+    auto drain = [&](int limit) {
+        for (int i = 0; i < k; ++i) {
+            Connection &link = *links[size_t(i)];
+            if (limit > 0)
+                result.maxFill = std::max(result.maxFill, link.storedSamples());
+            SequenceTracker &tracker = trackers[size_t(i)];
+            for (int n = 0; (limit <= 0 || n < limit) && link.takeSample(sample); ++n) {
+                tracker.add(sample, SequenceTracker::realtimeMicros(), limit > 0);
+                if (measuring)
+                    ++result.windowSamples;
+            }
+        }
+    };
+
+    QByteArray reply;
+    for (int i = 0; i < k; ++i) {
+        links[size_t(i)]->setSamplingRate(options.rate);
+        links[size_t(i)]->startStream(rateArguments(options.rate));
+        if (!links[size_t(i)]->waitForReply(reply) || !links[size_t(i)]->isStreaming()) {
+            result.error = QString("controller %1: the stream did not start").arg(i);
+            break;
+        }
+    }
+
+    if (result.error.isEmpty()) {
+        QEventLoop loop;
+        QTimer tick;
+        QObject::connect(&tick, &QTimer::timeout, [&] { drain(options.samplesPerTick); });
+        QTimer::singleShot(int(options.seconds * 1000), &loop, &QEventLoop::quit);
+        measuring = true;
+        const double cpuBefore = cpuMsOfProcess();
+        tick.start(options.tickMs);
+        loop.exec();
+        tick.stop();
+        result.cpuMs = cpuMsOfProcess() - cpuBefore;
+        measuring = false;
+    }
+
+    // Stop every stream: post all stops first so no link streams on while
+    // another one's confirmation is awaited.
+    for (auto &link : links)
+        link->clearLiveStream();
+    for (auto &link : links) {
+        if (!link->waitForReply(reply) || reply != QByteArray("\x00;", 2)) {
+            link->clearLiveStream();
+            link->waitForReply(reply);
+        }
+        if (link->isStreaming())
+            ++result.stillStreaming;
+    }
+    drain(0);
+    for (auto &link : links)
+        link->disconnectLink();
+    links.clear();
+    stopSimulator(sim);
+
+    std::vector<int32_t> delays;
+    for (const SequenceTracker &tracker : trackers) {
+        result.sent += tracker.highest();
+        result.received += tracker.received();
+        result.lost += tracker.lost();
+        result.duplicated += tracker.duplicates();
+        result.outOfOrder += tracker.outOfOrder();
+        delays.insert(delays.end(), tracker.delays().begin(), tracker.delays().end());
+    }
+    std::sort(delays.begin(), delays.end());
+    result.delayMedianMs = percentileMs(delays, 0.5);
+    result.delayP99Ms = percentileMs(delays, 0.99);
+    result.delayMaxMs = delays.empty() ? 0 : delays.back() / 1000.0;
+    result.ok = result.error.isEmpty();
+    return result;
+}
