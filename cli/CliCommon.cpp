@@ -1,5 +1,6 @@
 #include "CliCommon.h"
 
+#include "link/SerialPort.h"
 #include "link/TcpClient.h"
 
 #include <QElapsedTimer>
@@ -21,8 +22,49 @@ bool takeFlag(QStringList &args, const QString &name)
     return args.removeAll(name) > 0;
 }
 
+namespace {
+
+bool takeSerialOptions(QStringList &args, LinkTarget &target, QString &error)
+{
+    const bool serial = args.contains(QStringLiteral("--serial"));
+    QString text;
+    if (serial) {
+        if (!takeOption(args, QStringLiteral("--serial"), text)) {
+            error = QStringLiteral("--serial needs a port name");
+            return false;
+        }
+        target.tcp = false;
+        target.given = true;
+        target.address = text;
+        target.parameter = defaultSerialBaudRate;
+    }
+    if (args.contains(QStringLiteral("--baud"))) {
+        bool ok = false;
+        const int baud = takeOption(args, QStringLiteral("--baud"), text) ? text.toInt(&ok) : 0;
+        if (!serial || !ok || baud <= 0) {
+            error = QStringLiteral("--baud needs a baud rate and goes with --serial");
+            return false;
+        }
+        target.parameter = baud;
+    }
+    if (args.contains(QStringLiteral("--device-dir"))
+        && !takeOption(args, QStringLiteral("--device-dir"), target.deviceDirectory)) {
+        error = QStringLiteral("--device-dir needs a directory");
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
 bool takeLinkOptions(QStringList &args, LinkTarget &target, QString &error)
 {
+    if (args.contains(QStringLiteral("--tcp")) && args.contains(QStringLiteral("--serial"))) {
+        error = QStringLiteral("name the controller either with --tcp or with --serial");
+        return false;
+    }
+    if (!takeSerialOptions(args, target, error))
+        return false;
     if (args.contains(QStringLiteral("--tcp"))) {
         QString text;
         if (!takeOption(args, QStringLiteral("--tcp"), text)) {
@@ -51,10 +93,17 @@ bool takeLinkOptions(QStringList &args, LinkTarget &target, QString &error)
 std::unique_ptr<Connection> openLink(const LinkTarget &target, QString &error)
 {
     std::unique_ptr<Connection> link;
-    if (target.tcp)
+    if (target.tcp) {
         link = std::make_unique<TcpClient>();
+    } else {
+        auto serial = std::make_unique<SerialPort>();
+        if (!target.deviceDirectory.isEmpty())
+            serial->setDeviceDirectory(target.deviceDirectory);
+        link = std::move(serial);
+    }
     if (!link->initialize(target.address, target.parameter)) {
-        error = QStringLiteral("'%1' is not a usable address").arg(target.address);
+        error = target.tcp ? QStringLiteral("'%1' is not a usable address").arg(target.address)
+                           : QStringLiteral("Serial port is not suitable for communication");
         return nullptr;
     }
     link->start();
@@ -63,7 +112,10 @@ std::unique_ptr<Connection> openLink(const LinkTarget &target, QString &error)
     while (link->linkState() != Connection::Connected && !link->isFinished() && timer.elapsed() < 5000)
         QThread::msleep(1);
     if (link->linkState() != Connection::Connected) {
-        error = QStringLiteral("could not connect to %1:%2").arg(target.address).arg(target.parameter);
+        error = target.tcp ? QStringLiteral("could not connect to %1:%2").arg(target.address).arg(target.parameter)
+                           : QStringLiteral("could not open serial port %1 at %2 baud")
+                                 .arg(static_cast<SerialPort *>(link.get())->devicePath())
+                                 .arg(target.parameter);
         return nullptr;
     }
     return link;
@@ -81,5 +133,8 @@ QString describeBytes(const QByteArray &bytes)
 QString linkOptionsHelp()
 {
     return QStringLiteral("Link options:\n"
-                          "  --tcp HOST[:PORT]   controller on TCP/IP (IP address, port 2000 by default)\n");
+                          "  --tcp HOST[:PORT]   controller on TCP/IP (IP address, port 2000 by default)\n"
+                          "  --serial PORT       controller on a serial interface (ttyUSB*, ttyACM*, ttyS*, COM*)\n"
+                          "  --baud B            serial baud rate (115200 by default)\n"
+                          "  --device-dir DIR    look serial port names up in DIR (/dev/ by default)\n");
 }

@@ -17,14 +17,20 @@ enum ExitCode {
     ExitCommandFailed = 5,        // no reply, a refusal, or a stream that did not start or stop
 };
 
-// Where the controller is: "--tcp HOST[:PORT]" (port 2000 by default).
+// Where the controller is: "--tcp HOST[:PORT]" (port 2000 by default) or
+// "--serial PORT [--baud B]" (115200 baud by default, the first rate the
+// controllers are searched at), with "--device-dir DIR" naming the directory
+// in which serial port names are looked up ("/dev/" by default).
 struct LinkTarget
 {
     bool tcp = true;
     QString address;
-    int parameter = 2000;
+    int parameter = 2000; // TCP port or baud rate
+    QString deviceDirectory; // serial only; empty = the default
     bool given = false;
 };
+
+constexpr int defaultSerialBaudRate = 115200;
 
 // Takes the link options out of args. Returns false with a message on a
 // malformed option; target.given tells whether a link was named at all.

@@ -24,7 +24,7 @@ std::unique_ptr<Connection> openAndIdentify(QStringList &args, QTextStream &err,
     LinkTarget target;
     QString error;
     if (!takeLinkOptions(args, target, error) || !target.given) {
-        err << "error: " << (error.isEmpty() ? QStringLiteral("name a controller with --tcp") : error) << '\n';
+        err << "error: " << (error.isEmpty() ? QStringLiteral("name a controller with --tcp or --serial") : error) << '\n';
         exitCode = ExitUsage;
         return nullptr;
     }

@@ -4,6 +4,7 @@
 
 #include "CliCommon.h"
 #include "LinkCommands.h"
+#include "ScanCommand.h"
 #include "SetupCommand.h"
 #include "StreamCommand.h"
 
@@ -30,6 +31,7 @@ const Command commands[] = {
     {"send", "send one raw command and print the reply", runSendCommand},
     {"stream", "stream for a time and report what arrived", runStreamCommand},
     {"setup", "print the controllers of a setup file", runSetupCommand},
+    {"scan", "search the serial interfaces for controllers", runScanCommand},
 };
 
 void printUsage(QTextStream &out)

@@ -26,6 +26,11 @@ bool SerialPort::initialize(QString name, int baudRate)
     qInfo().noquote() << "Initializing serial connection" << name;
     portName = name;
     linkParameter = baudRate;
+    return acceptsPortName(name);
+}
+
+bool SerialPort::acceptsPortName(const QString &name)
+{
     for (const char *prefix : acceptedPrefixes)
         if (name.startsWith(QLatin1String(prefix)))
             return true;

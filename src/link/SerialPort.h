@@ -22,6 +22,7 @@ public:
     bool isTcp() const override { return false; }
     // Accepts only names beginning with "ttyUSB", "ttyACM", "COM" or "ttyS".
     bool initialize(QString name, int baudRate) override;
+    static bool acceptsPortName(const QString &name);
     int parameter() const override { return linkParameter; }
     void clearInput() override;
     void resync() override;
