@@ -74,7 +74,9 @@ bool Connection::setSamplingRate(int value)
 
 bool Connection::takeSample(StreamSample &sample)
 {
-    return store->count() != 0 && store->pop(sample);
+    // pop() checks for an empty store under the same lock; asking count()
+    // first would only lock twice per sample.
+    return store->pop(sample);
 }
 
 int Connection::storedSamples() const
@@ -216,11 +218,14 @@ bool Connection::waitForBytes(QIODevice *dev, qint64 count)
 void Connection::saveReply()
 {
     QIODevice *dev = currentDevice();
-    if (!dev)
+    // The reader processes events while it waits, so readyRead can call it
+    // again from inside itself; such a call is ignored, the running reader
+    // takes those bytes. (A flag rather than disconnecting from readyRead
+    // and connecting again on every call: a connect allocates, and this
+    // runs for every stream message.)
+    if (!dev || readerRunning)
         return;
-    // The reader processes events while it waits; disconnecting it from
-    // readyRead meanwhile keeps it from running twice at once.
-    disconnectReader();
+    readerRunning = true;
     if (streaming.load(std::memory_order_acquire) == 0) {
         readReply(dev);
         // The start reply may arrive together with the first messages.
@@ -229,8 +234,7 @@ void Connection::saveReply()
     } else {
         readStream(dev);
     }
-    if (currentDevice() == dev)
-        connectReader();
+    readerRunning = false;
 }
 
 void Connection::readReply(QIODevice *dev)

@@ -158,6 +158,7 @@ private:
     TriggerObject *trigger = nullptr; // guarded by triggerLock
     QMutex triggerLock;               // keeps the relay alive while a command is posted
     int answerLength = 0;             // link thread
+    bool readerRunning = false;       // link thread: saveReply is on the stack
     QByteArray reply;                 // written by the link thread before replyState 2
     std::atomic<bool> variantM{false};
     std::atomic<bool> triggerMode{false};

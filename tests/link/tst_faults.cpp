@@ -1,0 +1,343 @@
+// The link under controller faults, against the embedded simulator in
+// benchmark mode (every stream message carries its sequence number): garbage
+// in the stream, a controller that stalls, one that closes the connection,
+// one that answers slowly, and many short sessions in a row. Each case checks
+// that nothing that could be kept is lost and that nothing hangs; the time
+// limits are hang guards only.
+
+#include "Simulator.h"
+#include "link/Identification.h"
+#include "link/TcpClient.h"
+
+#include <QDir>
+#include <QFile>
+#include <QtTest>
+
+#include <unistd.h>
+
+#include <atomic>
+#include <memory>
+
+namespace {
+
+const QByteArray good("\x00;", 2);
+constexpr qint64 hangGuardMs = 3000; // slack on top of a documented wait
+
+QByteArray rateArguments(int rate)
+{
+    return QByteArray("\x00\x00", 2) + char(rate >> 8) + char(rate & 0xFF) + ';';
+}
+
+quint32 sequenceOf(const StreamSample &sample)
+{
+    return (quint32(quint16(sample.rangeX2)) << 16) | quint16(sample.rangeY2);
+}
+
+QVector<quint32> takeAll(Connection &link)
+{
+    QVector<quint32> sequence;
+    StreamSample sample;
+    while (link.takeSample(sample))
+        sequence << sequenceOf(sample);
+    return sequence;
+}
+
+// True when the numbers are exactly 1, 2, ..., n.
+bool isComplete(const QVector<quint32> &sequence)
+{
+    for (int i = 0; i < sequence.size(); ++i)
+        if (sequence[i] != quint32(i + 1))
+            return false;
+    return true;
+}
+
+int entriesIn(const QString &path)
+{
+    return QDir(path).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System).size();
+}
+
+qint64 residentBytes()
+{
+    QFile statm("/proc/self/statm");
+    if (!statm.open(QIODevice::ReadOnly))
+        return -1;
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    return fields.size() > 1 ? fields[1].toLongLong() * sysconf(_SC_PAGESIZE) : -1;
+}
+
+} // namespace
+
+class FaultsTest : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<Simulator> sim;
+
+    void startSimulator(const SimFaults &faults = SimFaults())
+    {
+        SimConfig config;
+        config.bench = true;
+        sim->setDefaultConfig(config);
+        sim->setDefaultFaults(faults);
+        QVERIFY(sim->start(0, 1));
+    }
+
+    // Connected and identified link. Only "GID;" is sent: the stop attempts
+    // of the full identification wait 1.1 s each for nothing here.
+    std::unique_ptr<TcpClient> connectAndIdentify()
+    {
+        auto link = std::make_unique<TcpClient>();
+        if (!link->initialize("127.0.0.1", sim->port(0)))
+            return nullptr;
+        link->start();
+        QElapsedTimer timer;
+        timer.start();
+        while (link->linkState() != Connection::Connected && !link->isFinished() && timer.elapsed() < 5000)
+            QThread::msleep(1);
+        if (link->linkState() != Connection::Connected || !identifyController(*link, 0).valid)
+            return nullptr;
+        return link;
+    }
+
+    static bool startStream(Connection &link)
+    {
+        link.setSamplingRate(500);
+        link.startStream(rateArguments(500));
+        QByteArray reply;
+        return link.waitForReply(reply) && link.isStreaming();
+    }
+
+    // Takes samples the way the display tick does while the stream runs.
+    static void drainFor(Connection &link, int milliseconds, QVector<quint32> &sequence)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        while (timer.elapsed() < milliseconds) {
+            sequence += takeAll(link);
+            QThread::msleep(20);
+        }
+        sequence += takeAll(link);
+    }
+
+private slots:
+    void init() { sim = std::make_unique<Simulator>(); }
+    void cleanup() { sim.reset(); }
+
+    void garbageBetweenMessagesLosesNoIntactMessage_data()
+    {
+        QTest::addColumn<int>("every");
+        QTest::addColumn<int>("bytes");
+        QTest::newRow("3 bytes after every message") << 1 << 3;
+        QTest::newRow("20 bytes after every 3rd message") << 3 << 20;
+        QTest::newRow("1 byte after every 10th message") << 10 << 1;
+    }
+    void garbageBetweenMessagesLosesNoIntactMessage()
+    {
+        QFETCH(int, every);
+        QFETCH(int, bytes);
+        SimFaults faults;
+        faults.garbageEvery = every;
+        faults.garbageBytes = bytes;
+        startSimulator(faults);
+        auto link = connectAndIdentify();
+        QVERIFY(link);
+        QVERIFY(startStream(*link));
+        QVector<quint32> sequence;
+        drainFor(*link, 800, sequence);
+        link->clearLiveStream();
+        QByteArray reply;
+        QVERIFY(link->waitForReply(reply));
+        QCOMPARE(reply, good);
+        sequence += takeAll(*link);
+
+        // Every message after the start reply, the last one included, in
+        // order and once: garbage never costs an intact message.
+        QVERIFY(isComplete(sequence));
+        QCOMPARE(sequence.size(), int(sim->counters(0).streamMessagesSent) - 1);
+        QVERIFY(sequence.size() > 100);
+        QVERIFY(sim->counters(0).garbageBytesSent > 0);
+        QVERIFY(link->resynchronisations() > 0);
+    }
+
+    void stalledControllerNeverHangsTheLink_data()
+    {
+        QTest::addColumn<bool>("stopAnswered");
+        QTest::newRow("stop answered") << true;
+        QTest::newRow("nothing answered") << false;
+    }
+    void stalledControllerNeverHangsTheLink()
+    {
+        QFETCH(bool, stopAnswered);
+        startSimulator();
+        auto link = connectAndIdentify();
+        QVERIFY(link);
+        QVERIFY(startStream(*link));
+        QVector<quint32> sequence;
+        drainFor(*link, 300, sequence);
+
+        SimFaults stall;
+        stall.stallStream = true;
+        stall.dropEvery = stopAnswered ? 0 : 1;
+        sim->setFaults(0, stall);
+        drainFor(*link, 300, sequence);
+        QVERIFY(isComplete(sequence));
+        QVERIFY(sequence.size() > 50);
+        QVERIFY(link->isStreaming());
+
+        // The reader is not stuck waiting for the silent controller: the
+        // stop command is written and the reply wait ends in time.
+        sim->clearCommandLog(0);
+        QElapsedTimer timer;
+        timer.start();
+        link->clearLiveStream();
+        QByteArray reply;
+        const bool answered = link->waitForReply(reply);
+        QVERIFY2(timer.elapsed() < 2 * link->baseTimeout() + hangGuardMs, "stop and reply wait hang");
+        QVERIFY(sim->commandLog(0).contains("CLS;"));
+        QCOMPARE(answered, stopAnswered);
+        if (stopAnswered) {
+            QCOMPARE(reply, good);
+            QVERIFY(!link->isStreaming());
+            QCOMPARE(takeAll(*link).size(), 1); // the stream's last message
+        } else {
+            QVERIFY(reply.isEmpty());
+            QVERIFY(link->isStreaming()); // a stop that was never confirmed
+        }
+        QVERIFY(link->disconnectLink());
+        QCOMPARE(link->linkState(), int(Connection::Disconnected));
+        QVERIFY(!link->isStreaming());
+    }
+
+    void controllerClosingMidStreamKeepsReceivedSamples()
+    {
+        SimFaults faults;
+        faults.closeAfterMs = 800;
+        startSimulator(faults);
+        auto link = connectAndIdentify();
+        QVERIFY(link);
+        std::atomic<int> notices{0};
+        QString reportedAddress;
+        connect(link.get(), &Connection::hostDisconnected, link.get(),
+                [&](const QString &address) {
+                    reportedAddress = address;
+                    ++notices;
+                },
+                Qt::DirectConnection);
+        QVERIFY(startStream(*link));
+        // Nobody takes samples until the link has ended: 800 ms at 500 Hz
+        // fit into the store.
+        QTRY_VERIFY_WITH_TIMEOUT(link->isFinished(), 10000);
+        QTest::qWait(200); // room for a second notice, which must not come
+        QCOMPARE(notices.load(), 1);
+        QCOMPARE(reportedAddress, QString("127.0.0.1"));
+
+        const QVector<quint32> sequence = takeAll(*link);
+        QVERIFY(isComplete(sequence));
+        QCOMPARE(sequence.size(), int(sim->counters(0).streamMessagesSent) - 1);
+        QVERIFY(sequence.size() > 100);
+
+        // A command on the ended link fails at once instead of waiting.
+        link->getStatusFlags();
+        QByteArray reply;
+        QVERIFY(!link->waitForReply(reply));
+        QVERIFY(link->disconnectLink());
+    }
+
+    void slowRepliesArriveOrTimeOutCleanly_data()
+    {
+        QTest::addColumn<int>("delayMs");
+        QTest::addColumn<bool>("answered");
+        QTest::newRow("300 ms, within the reply wait") << 300 << true;
+        QTest::newRow("2200 ms, beyond the reply wait") << 2200 << false;
+    }
+    void slowRepliesArriveOrTimeOutCleanly()
+    {
+        QFETCH(int, delayMs);
+        QFETCH(bool, answered);
+        startSimulator();
+        auto link = connectAndIdentify();
+        QVERIFY(link);
+        SimFaults slow;
+        slow.delayMs = delayMs;
+        sim->setFaults(0, slow);
+        const qint64 sentBefore = sim->counters(0).messagesSent;
+
+        QElapsedTimer timer;
+        timer.start();
+        link->getStatusFlags();
+        QByteArray reply;
+        QCOMPARE(link->waitForReply(reply), answered);
+        QVERIFY2(timer.elapsed() < 2 * link->baseTimeout() + hangGuardMs, "reply wait hangs");
+        if (answered) {
+            QCOMPARE(reply.size(), 4);
+            QCOMPARE(reply.left(2), good);
+            return;
+        }
+        QVERIFY(reply.isEmpty());
+        // The late reply is dropped, not taken for the next command's answer.
+        QTRY_VERIFY_WITH_TIMEOUT(sim->counters(0).messagesSent > sentBefore, 10000);
+        QTest::qWait(100);
+        sim->setFaults(0, SimFaults());
+        link->getActiveSignal();
+        QVERIFY(link->waitForReply(reply));
+        QCOMPARE(reply.size(), 5);
+        QCOMPARE(reply.left(2), good);
+    }
+
+    void repeatedSessionsLeakNothing()
+    {
+        startSimulator();
+        // Counts settle once the last session's thread and socket are gone.
+        auto settle = [](int threads) {
+            QElapsedTimer timer;
+            timer.start();
+            while (entriesIn("/proc/self/task") > threads && timer.elapsed() < 5000)
+                QTest::qWait(10);
+        };
+        auto session = [this](int cycle) {
+            auto link = connectAndIdentify();
+            QVERIFY2(link, qPrintable(QString("cycle %1: no link").arg(cycle)));
+            QVERIFY2(startStream(*link), qPrintable(QString("cycle %1: no stream").arg(cycle)));
+            QVector<quint32> sequence;
+            drainFor(*link, 50, sequence);
+            link->clearLiveStream();
+            QByteArray reply;
+            QVERIFY(link->waitForReply(reply));
+            QCOMPARE(reply, good);
+            sequence += takeAll(*link);
+            QVERIFY(isComplete(sequence));
+            QVERIFY(!sequence.isEmpty());
+            QVERIFY(link->disconnectLink());
+        };
+
+        // The first session creates what stays for the process's lifetime
+        // (the event dispatcher's and the network layer's one-time state).
+        session(0);
+        if (QTest::currentTestFailed())
+            return;
+        const int threads = entriesIn("/proc/self/task");
+        settle(threads);
+        const int baseThreads = entriesIn("/proc/self/task");
+        const int baseFds = entriesIn("/proc/self/fd");
+        const qint64 baseResident = residentBytes();
+
+        for (int cycle = 1; cycle < 100; ++cycle) {
+            session(cycle);
+            if (QTest::currentTestFailed())
+                return;
+        }
+        settle(baseThreads);
+        QTest::qWait(50); // the simulator deletes its side of the last socket later
+
+        QCOMPARE(entriesIn("/proc/self/task"), baseThreads);
+        QCOMPARE(entriesIn("/proc/self/fd"), baseFds);
+        // Heap pages that malloc keeps after a free are not a leak; a leak of
+        // even one link's socket buffers per session would exceed this.
+        const qint64 slack = 2 * 1024 * 1024;
+        const qint64 grown = residentBytes() - baseResident;
+        QVERIFY2(grown < slack, qPrintable(QString("resident memory grew by %1 bytes").arg(grown)));
+    }
+};
+
+QTEST_GUILESS_MAIN(FaultsTest)
+#include "tst_faults.moc"
