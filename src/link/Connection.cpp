@@ -1,6 +1,7 @@
 #include "link/Connection.h"
 
 #include "link/StreamMessage.h"
+#include "link/ThreadAnnotations.h"
 #include "link/TriggerObject.h"
 #include "link/measureStore.h"
 
@@ -90,9 +91,11 @@ void Connection::postMessage(const QByteArray &message, int answer)
 {
     {
         QMutexLocker lock(&triggerLock);
+        annotateAcquire(&triggerLock);
         if (trigger && QMetaObject::invokeMethod(trigger, "sendMessage", Qt::QueuedConnection,
                                                  Q_ARG(QByteArray, message), Q_ARG(int, answer)))
             postedCommands.fetch_add(1, std::memory_order_relaxed);
+        annotateRelease(&triggerLock);
     }
     QThread::msleep(1);
 }
@@ -106,11 +109,14 @@ void Connection::clearLiveStream()
     bool posted = false;
     {
         QMutexLocker lock(&triggerLock);
+        annotateAcquire(&triggerLock);
         if (trigger) {
             TriggerObject *relay = trigger;
+            annotateRelease(written.get()); // the call object is handed to the link thread
             posted = QMetaObject::invokeMethod(
                 relay,
                 [relay, written] {
+                    annotateAcquire(written.get());
                     relay->sendMessage(stopCommand, 2);
                     written->release();
                 },
@@ -118,6 +124,7 @@ void Connection::clearLiveStream()
             if (posted)
                 postedCommands.fetch_add(1, std::memory_order_relaxed);
         }
+        annotateRelease(&triggerLock);
     }
     if (posted)
         written->tryAcquire(1, 2 * timeout);
@@ -398,7 +405,10 @@ bool Connection::waitForThreadEnd(int &checksLeft)
     checksLeft = threadEndChecks;
     while (checksLeft > 0 && !wait(10))
         --checksLeft;
-    return !isRunning();
+    const bool ended = !isRunning();
+    if (ended)
+        annotateAcquire(this); // pairs with threadBodyFinished()
+    return ended;
 }
 
 bool Connection::disconnectLink()
@@ -445,10 +455,17 @@ void Connection::detachDevice()
     device.store(nullptr, std::memory_order_release);
 }
 
+void Connection::threadBodyFinished()
+{
+    annotateRelease(this);
+}
+
 void Connection::createTrigger()
 {
     QMutexLocker lock(&triggerLock);
+    annotateAcquire(&triggerLock);
     trigger = new TriggerObject(this);
+    annotateRelease(&triggerLock);
 }
 
 void Connection::destroyTrigger()
@@ -456,8 +473,10 @@ void Connection::destroyTrigger()
     TriggerObject *relay = nullptr;
     {
         QMutexLocker lock(&triggerLock);
+        annotateAcquire(&triggerLock);
         relay = trigger;
         trigger = nullptr;
+        annotateRelease(&triggerLock);
     }
     delete relay; // discards commands still queued for it
 }

@@ -127,6 +127,9 @@ protected:
     void destroyTrigger();
     void connectReader();
     void disconnectReader();
+    // Last call of a thread body: everything it did happens before the
+    // waiter in disconnectLink or the destructor sees the thread ended.
+    void threadBodyFinished();
     QIODevice *currentDevice() const { return device.load(std::memory_order_acquire); }
     void setLinkState(int state) { linkStateValue.store(state, std::memory_order_release); }
 

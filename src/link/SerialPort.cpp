@@ -115,6 +115,7 @@ void SerialPort::run()
         setLinkState(Failed);
         destroyTrigger();
         delete serial;
+        threadBodyFinished();
         return;
     }
 
@@ -133,6 +134,7 @@ void SerialPort::run()
     serial->close();
     destroyTrigger();
     delete serial;
+    threadBodyFinished();
 }
 
 void SerialPort::handleDisCon()

@@ -115,6 +115,7 @@ void TcpClient::run()
     connectTimer = nullptr;
     destroyTrigger();
     delete tcp;
+    threadBodyFinished();
 }
 
 void TcpClient::firstTalk()

@@ -1,6 +1,31 @@
 #include "link/measureStore.h"
 
+#include "link/ThreadAnnotations.h"
+
 #include <QMutexLocker>
+
+namespace {
+
+// Holds the store's mutex for one operation.
+class StoreLock
+{
+public:
+    explicit StoreLock(QMutex &m) : mutex(m)
+    {
+        mutex.lock();
+        annotateAcquire(&mutex);
+    }
+    ~StoreLock()
+    {
+        annotateRelease(&mutex);
+        mutex.unlock();
+    }
+
+private:
+    QMutex &mutex;
+};
+
+} // namespace
 
 measureStore::measureStore(int capacity_)
     : buffer(new StreamSample[capacity_ > 1 ? capacity_ : 2]), capacity(capacity_ > 1 ? capacity_ : 2)
@@ -9,19 +34,19 @@ measureStore::measureStore(int capacity_)
 
 void measureStore::clear()
 {
-    QMutexLocker lock(&mutex);
+    StoreLock lock(mutex);
     head = tail = 0;
 }
 
 int measureStore::count()
 {
-    QMutexLocker lock(&mutex);
+    StoreLock lock(mutex);
     return (head - tail + capacity) % capacity;
 }
 
 void measureStore::push(const StreamSample &sample)
 {
-    QMutexLocker lock(&mutex);
+    StoreLock lock(mutex);
     if ((capacity - head + tail) % capacity == 1)
         tail = (tail + 1) % capacity;
     buffer[head] = sample;
@@ -31,7 +56,7 @@ void measureStore::push(const StreamSample &sample)
 
 bool measureStore::pop(StreamSample &sample)
 {
-    QMutexLocker lock(&mutex);
+    StoreLock lock(mutex);
     if (head == tail)
         return false;
     sample = buffer[tail];

@@ -1,10 +1,10 @@
 #pragma once
 
-#include <QMutex>
-#include <QMutexLocker>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
+
+#include <mutex>
 
 // Collects every log message of the process (from any thread) while it
 // exists, so tests can check the log lines the code writes.
@@ -20,7 +20,7 @@ public:
 
     QStringList lines() const
     {
-        QMutexLocker lock(&mutex());
+        std::lock_guard<std::mutex> lock(mutex());
         return captured();
     }
     bool contains(const QString &text) const
@@ -33,14 +33,14 @@ public:
     }
     void clear()
     {
-        QMutexLocker lock(&mutex());
+        std::lock_guard<std::mutex> lock(mutex());
         captured().clear();
     }
 
 private:
-    static QMutex &mutex()
+    static std::mutex &mutex()
     {
-        static QMutex m;
+        static std::mutex m;
         return m;
     }
     static QStringList &captured()
@@ -50,7 +50,7 @@ private:
     }
     static void handler(QtMsgType, const QMessageLogContext &, const QString &message)
     {
-        QMutexLocker lock(&mutex());
+        std::lock_guard<std::mutex> lock(mutex());
         captured().append(message);
     }
     QtMessageHandler previous = nullptr;

@@ -54,6 +54,7 @@ void SocketPairConnection::run()
     detachDevice();
     destroyTrigger();
     delete socket;
+    threadBodyFinished();
 }
 
 void SocketPairConnection::sendMessage(QByteArray message, int answerLength)
