@@ -455,6 +455,30 @@ void Connection::detachDevice()
     device.store(nullptr, std::memory_order_release);
 }
 
+void Connection::dropInputUntilStatusReply()
+{
+    QIODevice *dev = currentDevice();
+    if (!dev)
+        return;
+    QByteArray window;
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < 1000) {
+        char c;
+        if (dev->bytesAvailable() == 0 || !dev->getChar(&c)) {
+            processAndSleep();
+            continue;
+        }
+        window.append(c);
+        if (window.size() > 4)
+            window.remove(0, window.size() - 4);
+        const bool status = window.size() == 4 && window.at(0) == '\0' && window.at(1) == ';' && window.at(3) == ';';
+        const bool error = window.size() >= 2 && window.at(window.size() - 2) == '\x01' && window.endsWith(';');
+        if (status || error)
+            return;
+    }
+}
+
 void Connection::threadBodyFinished()
 {
     annotateRelease(this);

@@ -127,6 +127,10 @@ protected:
     void destroyTrigger();
     void connectReader();
     void disconnectReader();
+    // Resynchronisation of a transport: reads and drops input byte by byte
+    // for at most one second until a whole status reply (0x00 ';' flags ';')
+    // or an error answer (0x01 ';') has gone by.
+    void dropInputUntilStatusReply();
     // Last call of a thread body: everything it did happens before the
     // waiter in disconnectLink or the destructor sees the thread ended.
     void threadBodyFinished();

@@ -4,7 +4,6 @@
 
 #include <QCoreApplication>
 #include <QDebug>
-#include <QElapsedTimer>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -58,32 +57,7 @@ void TcpClient::resync()
     qInfo().noquote() << "Resyncing (TCP)";
     if (!isStreaming())
         getStatusFlags();
-    QTcpSocket *s = socket();
-    if (!s) {
-        qInfo().noquote() << "Finished resyncing (TCP)";
-        return;
-    }
-    // Drop bytes until a whole status reply (0x00 ';' flags ';') or an
-    // error answer (0x01 ';') has gone by.
-    QByteArray window;
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < 1000) {
-        if (s->bytesAvailable() == 0) {
-            QCoreApplication::processEvents();
-            QThread::msleep(1);
-            continue;
-        }
-        char c;
-        s->getChar(&c);
-        window.append(c);
-        if (window.size() > 4)
-            window.remove(0, window.size() - 4);
-        const bool status = window.size() == 4 && window.at(0) == '\0' && window.at(1) == ';' && window.at(3) == ';';
-        const bool error = window.size() >= 2 && window.at(window.size() - 2) == '\x01' && window.endsWith(';');
-        if (status || error)
-            break;
-    }
+    dropInputUntilStatusReply();
     qInfo().noquote() << "Finished resyncing (TCP)";
 }
 
