@@ -4,8 +4,10 @@
 #include <QHostAddress>
 #include <QTcpSocket>
 
-// Plain blocking TCP client for talking to an embedded simulator from the
-// test thread (the simulator serves from its own thread).
+#include <climits>
+
+// Blocking TCP client for talking to a simulator that serves from another
+// thread or process.
 class SimClient
 {
 public:
@@ -15,45 +17,30 @@ public:
         return socket.waitForConnected(3000);
     }
 
-    // Sends cmd and collects until at least `expected` bytes arrived or the
-    // hang guard expires; returns everything received.
-    QByteArray exchange(const QByteArray &cmd, int expected, int guardMs = 3000)
+    // Sends cmd, then returns what read() returns.
+    QByteArray exchange(const QByteArray &cmd, int expected = INT_MAX, int ms = 3000)
     {
         socket.write(cmd);
         socket.flush();
-        return readAtLeast(expected, guardMs);
+        return read(expected, ms);
     }
 
-    QByteArray readAtLeast(int expected, int guardMs = 3000)
-    {
-        QDeadlineTimer deadline(guardMs);
-        while (buffer.size() < expected && !deadline.hasExpired()) {
-            if (socket.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))))
-                buffer += socket.readAll();
-            else if (socket.state() != QAbstractSocket::ConnectedState)
-                break;
-        }
-        return take(expected);
-    }
-
-    // Everything that arrives within ms (used to show that nothing comes).
-    QByteArray readFor(int ms)
+    // The first `expected` bytes, or what arrived within ms (the hang guard)
+    // if fewer; read(INT_MAX, ms) collects everything that comes within ms.
+    QByteArray read(int expected, int ms = 3000)
     {
         QDeadlineTimer deadline(ms);
-        while (!deadline.hasExpired())
+        while (buffer.size() < expected && !deadline.hasExpired()
+               && socket.state() == QAbstractSocket::ConnectedState)
             if (socket.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))))
                 buffer += socket.readAll();
-        return take(buffer.size());
+        const QByteArray out = buffer.left(expected);
+        buffer.remove(0, out.size());
+        return out;
     }
 
     QTcpSocket socket;
 
 private:
-    QByteArray take(int n)
-    {
-        const QByteArray out = buffer.left(qMax(n, 0));
-        buffer.remove(0, out.size());
-        return out;
-    }
     QByteArray buffer;
 };

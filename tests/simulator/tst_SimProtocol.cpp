@@ -14,33 +14,51 @@ QByteArray bytes(std::initializer_list<int> list)
         b += char(v);
     return b;
 }
+const QByteArray ok = bytes({0, ';'});
+const QByteArray refused = bytes({1, ';'});
 
-int u16(const QByteArray &b, int i)
-{
-    return (quint8(b[i]) << 8) | quint8(b[i + 1]);
-}
+quint32 u16(const QByteArray &b, int i) { return quint32(quint8(b[i])) << 8 | quint8(b[i + 1]); }
+quint32 u32(const QByteArray &b, int i) { return u16(b, i) << 16 | u16(b, i + 2); }
+QByteArray startCmd(const char *code, int rate) { return code + bytes({0, 0, rate >> 8, rate & 0xFF, ';'}); }
 
-QByteArray startCmd(const char *code, int rate)
-{
-    return QByteArray(code) + bytes({0, 0, rate >> 8, rate & 0xFF, ';'});
-}
-
-// Splits a received stream into 25-byte messages; whatever is left over
-// (the stop acknowledge) is returned in rest. Fails on a misframed message.
+// Splits data into 25-byte messages up to the first misframed one; the
+// remainder goes to rest.
 QList<QByteArray> frames(const QByteArray &data, QByteArray *rest)
 {
     QList<QByteArray> out;
     int i = 0;
-    while (data.size() - i >= 25) {
-        const QByteArray m = data.mid(i, 25);
-        if (m[0] != 0 || m[1] != ';' || m[24] != ';')
-            break;
-        out << m;
-        i += 25;
-    }
+    for (; data.size() - i >= 25 && data[i] == 0 && data[i + 1] == ';' && data[i + 24] == ';'; i += 25)
+        out << data.mid(i, 25);
     *rest = data.mid(i);
     return out;
 }
+
+// A simulator and a client connected to its first controller.
+struct Rig
+{
+    Simulator sim;
+    SimClient c;
+    QByteArray rest;   // what followed the messages of the last stream (the stop acknowledge)
+
+    bool start(const SimConfig &config = {}, const SimFaults &faults = {}, int count = 1)
+    {
+        sim.setDefaultConfig(config);
+        sim.setDefaultFaults(faults);
+        return sim.start(0, count) && c.connectTo(sim.port(0));
+    }
+    // Starts a stream, sends `meanwhile` once it runs, stops it after ms;
+    // returns everything received.
+    QByteArray stream(const QByteArray &start, int ms, const QByteArray &meanwhile = {})
+    {
+        const QByteArray first = c.exchange(start, 25);
+        const QByteArray middle = c.exchange(meanwhile, INT_MAX, ms);
+        return first + middle + c.exchange("CLS;", INT_MAX, 300);
+    }
+    QList<QByteArray> messages(const QByteArray &start, int ms, const QByteArray &meanwhile = {})
+    {
+        return frames(stream(start, ms, meanwhile), &rest);
+    }
+};
 }
 
 class SimProtocolTest : public QObject
@@ -48,71 +66,41 @@ class SimProtocolTest : public QObject
     Q_OBJECT
 
 private slots:
-    void identification_data();
     void identification();
     void commandReplies_data();
     void commandReplies();
-    void parametersRoundTrip();
-    void splitAndBatchedCommands();
-    void streamCountMatchesRate();
+    void parametersAndBatching();
+    void benchStreamCountAndSequence();
     void stopBehaviourDependsOnFirmware_data();
     void stopBehaviourDependsOnFirmware();
     void variantMAndTriggerMode();
     void garbageBetweenMessagesHasNoZeroBytes();
-    void benchModeSequenceIsConsecutive();
-    void replyFaults();
-    void connectionHandling();
+    void faultsAndConnections();
 };
-
-void SimProtocolTest::identification_data()
-{
-    QTest::addColumn<int>("firmware");
-    QTest::addColumn<bool>("variantM");
-    QTest::addColumn<bool>("trigger");
-    QTest::addColumn<QString>("idText");
-    QTest::addColumn<QByteArray>("tag");
-    QTest::addColumn<char>("byte10");
-    QTest::newRow("default") << 31 << false << true << QString() << QByteArray("-V31-") << 'A';
-    QTest::newRow("variant M") << 12 << true << true << QString() << QByteArray("-VM12-") << 'A';
-    QTest::newRow("no trigger, own id") << 9 << false << false << QString("LAB7") << QByteArray("-V9-") << 'N';
-}
 
 void SimProtocolTest::identification()
 {
-    QFETCH(int, firmware);
-    QFETCH(bool, variantM);
-    QFETCH(bool, trigger);
-    QFETCH(QString, idText);
-    QFETCH(QByteArray, tag);
-    QFETCH(char, byte10);
-
-    Simulator sim;
-    SimConfig c;
-    c.firmware = firmware;
-    c.variantM = variantM;
-    c.triggerCapable = trigger;
-    c.idText = idText;
-    sim.setDefaultConfig(c);
-    QVERIFY(sim.start(0, 2));
-
-    SimClient a, b;
-    QVERIFY(a.connectTo(sim.port(0)));
-    QVERIFY(b.connectTo(sim.port(1)));
-    const QByteArray r = a.exchange("GID;", 50);
-    QCOMPARE(r.size(), 50);
-    QVERIFY(r.startsWith(QByteArray("\x00;ORX", 5)));
-    QCOMPARE(r[49], ';');
-    QCOMPARE(r.count(';'), 2);
-    QVERIFY2(r.contains(tag), r.constData() + 2);
-    QCOMPARE(r[10], byte10);
-    if (!idText.isEmpty())
-        QVERIFY(r.contains(idText.toLatin1()));
-    // Each controller of a simulator identifies itself differently.
-    const QByteArray other = b.exchange("GID;", 50);
-    QCOMPARE(other.size(), 50);
-    if (idText.isEmpty())
-        QVERIFY(other != r);
-    QCOMPARE(r.mid(2, 47), sim.identification(0));
+    Rig rig;
+    SimConfig cfg;
+    cfg.firmware = 12;
+    cfg.variantM = true;
+    QVERIFY(rig.start(cfg, {}, 3));
+    cfg = SimConfig();
+    cfg.firmware = 9;
+    cfg.triggerCapable = false;
+    cfg.idText = "LAB7";
+    rig.sim.setConfig(2, cfg);
+    QList<QByteArray> ids;
+    for (int i = 0; i < 3; ++i) {
+        SimClient c;
+        QVERIFY(c.connectTo(rig.sim.port(i)));
+        ids << c.exchange("GID;", 50);
+        QVERIFY(ids[i].startsWith(QByteArray("\x00;ORX", 5)) && ids[i].endsWith(';') && ids[i].count(';') == 2);
+        QVERIFY2(ids[i].contains(i < 2 ? "-VM12-" : "-V9-"), ids[i].constData() + 2);
+        QCOMPARE(ids[i][10], i < 2 ? 'A' : 'N');
+    }
+    QVERIFY(ids[0] != ids[1]);   // each controller identifies itself differently
+    QVERIFY(ids[2].contains("LAB7"));
 }
 
 void SimProtocolTest::commandReplies_data()
@@ -120,43 +108,19 @@ void SimProtocolTest::commandReplies_data()
     QTest::addColumn<QByteArray>("cmd");
     QTest::addColumn<int>("length");
     QTest::addColumn<int>("errorCode");   // 0 = accepted
-
-    const QByteArray label = QByteArray("beam_A").leftJustified(25, ' ');
-    QTest::newRow("GSF") << QByteArray("GSF;") << 4 << 0;
-    QTest::newRow("GAS") << QByteArray("GAS;") << 5 << 0;
-    QTest::newRow("GIN") << QByteArray("GIN\x02;") << 5 << 0;
-    QTest::newRow("GAI") << QByteArray("GAI\x01y;") << 5 << 0;
-    QTest::newRow("SAI") << QByteArray("SAI\x01x") + bytes({0xFF, 0x38, ';'}) << 2 << 0;
-    QTest::newRow("GPF") << QByteArray("GPF\x01;") << 5 << 0;
-    QTest::newRow("SPF") << QByteArray("SPF\x02") + bytes({0x01, 0x00, ';'}) << 2 << 0;
-    QTest::newRow("GDS") << QByteArray("GDS\x02;") << 5 << 0;
-    QTest::newRow("SDS") << QByteArray("SDS\x01") + bytes({0x03, 0xE8, ';'}) << 2 << 0;
-    QTest::newRow("SSH both") << QByteArray("SSH\x03;") << 2 << 0;
-    QTest::newRow("CSH") << QByteArray("CSH\x01;") << 2 << 0;
-    QTest::newRow("STF") << QByteArray("STF\x03;") << 5 << 0;
-    QTest::newRow("CTF") << QByteArray("CTF\x03;") << 2 << 0;
-    QTest::newRow("SDA") << QByteArray("SDA\x02y") + bytes({0x13, 0x88, ';'}) << 2 << 0;
-    QTest::newRow("SEA") << QByteArray("SEA\x01;") << 2 << 0;
-    QTest::newRow("CEA") << QByteArray("CEA\x02;") << 2 << 0;
-    QTest::newRow("SMD") << QByteArray("SMD\x02;") << 2 << 0;
-    QTest::newRow("CMD") << QByteArray("CMD\x02;") << 2 << 0;
-    QTest::newRow("SSE") << QByteArray("SSE\x01;") << 2 << 0;
-    QTest::newRow("GCA") << QByteArray("GCA;") << 11 << 0;
-    QTest::newRow("GER") << QByteArray("GER;") << 7 << 0;
-    QTest::newRow("RFR") << QByteArray("RFR") + bytes({0, 0, 0xFF, ';'}) << 258 << 0;
-    QTest::newRow("SBR") << QByteArray("SBR\x09;") << 2 << 0;
-    QTest::newRow("SLA") << QByteArray("SLA") + label + ';' << 2 << 0;
-    QTest::newRow("S1S") << QByteArray("S1S;") << 25 << 0;
-    QTest::newRow("CLS idle") << QByteArray("CLS;") << 2 << 0;
-    QTest::newRow("unknown") << QByteArray("XYZ;") << 2 << 1;
-    QTest::newRow("missing ;") << QByteArray("GIN\x01X") << 2 << 2;
-    QTest::newRow("bad stage") << QByteArray("SEA\x05;") << 2 << 3;
-    QTest::newRow("both not allowed") << QByteArray("SEA\x03;") << 2 << 3;
-    QTest::newRow("bad axis") << QByteArray("GAI\x01z;") << 2 << 3;
-    QTest::newRow("rate 501") << startCmd("SLS", 501) << 2 << 3;
-    QTest::newRow("rate 0") << startCmd("SLS", 0) << 2 << 3;
-    QTest::newRow("bad baud code") << QByteArray("SBR\x05;") << 2 << 3;
-    QTest::newRow("SGS not variant M") << startCmd("SGS", 100) << 2 << 4;
+    const struct { QByteArray cmd; int length; int error; } rows[] = {
+        {"GID;", 50, 0}, {"GSF;", 4, 0}, {"GAS;", 5, 0}, {"GIN\x02;", 5, 0}, {"GAI\x01y;", 5, 0},
+        {"SAI\x01x\xFF\x38;", 2, 0}, {"GPF\x01;", 5, 0}, {"SPF\x02" + bytes({1, 0, ';'}), 2, 0},
+        {"GDS\x02;", 5, 0}, {"SDS\x01\x03\xE8;", 2, 0}, {"SSH\x03;", 2, 0}, {"CSH\x01;", 2, 0},
+        {"STF\x03;", 5, 0}, {"CTF\x03;", 2, 0}, {"SDA\x02y\x13\x88;", 2, 0}, {"SEA\x01;", 2, 0},
+        {"CEA\x02;", 2, 0}, {"SMD\x02;", 2, 0}, {"CMD\x02;", 2, 0}, {"SSE\x01;", 2, 0}, {"GCA;", 11, 0},
+        {"GER;", 7, 0}, {"RFR" + bytes({0, 0, 0xFF, ';'}), 258, 0}, {"SBR\x09;", 2, 0}, {"S1S;", 25, 0},
+        {"SLA" + QByteArray("beam_A").leftJustified(25, ' ') + ';', 2, 0}, {"CLS;", 2, 0},
+        {"XYZ;", 2, 1}, {"GIN\x01X", 2, 2}, {"SEA\x05;", 2, 3}, {"SEA\x03;", 2, 3}, {"GAI\x01z;", 2, 3},
+        {startCmd("SLS", 501), 2, 3}, {startCmd("SLS", 0), 2, 3}, {"SBR\x05;", 2, 3}, {startCmd("SGS", 100), 2, 4},
+    };
+    for (const auto &r : rows)
+        QTest::addRow("%d %s", int(&r - rows), r.cmd.left(3).constData()) << r.cmd << r.length << r.error;
 }
 
 void SimProtocolTest::commandReplies()
@@ -164,120 +128,81 @@ void SimProtocolTest::commandReplies()
     QFETCH(QByteArray, cmd);
     QFETCH(int, length);
     QFETCH(int, errorCode);
-
-    Simulator sim;
-    QVERIFY(sim.start());
-    SimClient c;
-    QVERIFY(c.connectTo(sim.port(0)));
-    const QByteArray r = c.exchange(cmd, length);
+    Rig rig;
+    QVERIFY(rig.start());
+    const QByteArray r = rig.c.exchange(cmd, length);
     QCOMPARE(r.size(), length);
-    QCOMPARE(int(quint8(r[0])), errorCode == 0 ? 0 : 1);
-    QCOMPARE(r[1], ';');
-    QCOMPARE(r[length - 1], ';');
-    // Nothing beyond the reply.
-    QVERIFY(c.readFor(50).isEmpty());
-
-    const QByteArray ger = c.exchange("GER;", 7);
+    QCOMPARE(r.left(2), errorCode == 0 ? ok : refused);
+    QVERIFY(r.endsWith(';'));
+    QVERIFY(rig.c.read(1, 50).isEmpty());   // nothing beyond the reply
+    const QByteArray ger = rig.c.exchange("GER;", 7);
     QCOMPARE(ger.size(), 7);
-    if (errorCode != 0) {
-        QCOMPARE(ger.mid(2, 3), cmd.left(3));
-        QCOMPARE(int(ger[5]), errorCode);
-    }
-    QCOMPARE(sim.commandLog(0).value(0), cmd);
-    QCOMPARE(sim.counters(0).commandsReceived, qint64(2));
+    if (errorCode != 0)
+        QCOMPARE(ger.mid(2, 4), cmd.left(3) + char(errorCode));
+    QCOMPARE(rig.sim.commandLog(0), (QList<QByteArray>{cmd, "GER;"}));
+    QCOMPARE(rig.sim.counters(0).commandsReceived, qint64(2));
 }
 
-void SimProtocolTest::parametersRoundTrip()
+void SimProtocolTest::parametersAndBatching()
 {
-    Simulator sim;
-    QVERIFY(sim.start());
-    SimClient c;
-    QVERIFY(c.connectTo(sim.port(0)));
-
-    QCOMPARE(c.exchange(QByteArray("SAI\x02y") + bytes({0xFF, 0x38, ';'}), 2), bytes({0, ';'}));
-    QCOMPARE(c.exchange("GAI\x02y;", 5), bytes({0, ';', 0xFF, 0x38, ';'}));
-    QCOMPARE(c.exchange(QByteArray("SPF\x01") + bytes({0x02, 0x58, ';'}), 2), bytes({0, ';'}));
-    QCOMPARE(c.exchange("GPF\x01;", 5), bytes({0, ';', 0x02, 0x58, ';'}));
-    QCOMPARE(c.exchange(QByteArray("SDS\x02") + bytes({0x07, 0xD0, ';'}), 2), bytes({0, ';'}));
-    QCOMPARE(c.exchange("GDS\x02;", 5), bytes({0, ';', 0x07, 0xD0, ';'}));
-
-    // Stabilisation of stage 2 plus the software P-factor and adjust-in flags.
-    QCOMPARE(c.exchange("SEA\x02;", 2), bytes({0, ';'}));
-    const QByteArray flags = c.exchange("GSF;", 4);
-    QCOMPARE(int(quint8(flags[2])), 0x01 | 0x04 | 0x10 | 0x20 | 0x40);
-    QCOMPARE(c.exchange("GAS;", 5), bytes({0, ';', 1, 1, ';'}));
-    // A sensitivity above the intensity makes the stage inactive.
-    QCOMPARE(c.exchange(QByteArray("SDS\x01") + bytes({0x27, 0x10, ';'}), 2), bytes({0, ';'}));
-    QCOMPARE(c.exchange("GAS;", 5), bytes({0, ';', 0, 1, ';'}));
-
-    const int intensity = u16(c.exchange("GIN\x01;", 5), 2);
-    QVERIFY2(intensity > 3500 && intensity < 4500, QByteArray::number(intensity));
-    // Driving an actuator shows up in the reported actuator range.
-    QCOMPARE(c.exchange(QByteArray("SDA\x01x") + bytes({0x07, 0xD0, ';'}), 2), bytes({0, ';'}));
-    QCOMPARE(u16(c.exchange("S1S;", 25), 16), 2000);
-
+    Rig rig;
+    QVERIFY(rig.start());
     const QByteArray label = QByteArray("lab_3").leftJustified(25, ' ');
-    QCOMPARE(c.exchange("SLA" + label + ';', 2), bytes({0, ';'}));
-    QCOMPARE(sim.label(0), label);
-    QCOMPARE(c.exchange(QByteArray("RFR") + bytes({0, 0, 0xFF, ';'}), 258).mid(2, 25), label);
-}
-
-void SimProtocolTest::splitAndBatchedCommands()
-{
-    Simulator sim;
-    QVERIFY(sim.start());
-    SimClient c;
-    QVERIFY(c.connectTo(sim.port(0)));
+    const QList<QPair<QByteArray, QByteArray>> steps = {
+        {"SAI\x02y\xFF\x38;", ok}, {"GAI\x02y;", bytes({0, ';', 0xFF, 0x38, ';'})},
+        {"SPF\x01\x02\x58;", ok}, {"GPF\x01;", bytes({0, ';', 0x02, 0x58, ';'})},
+        {"SDS\x02\x07\xD0;", ok}, {"GDS\x02;", bytes({0, ';', 0x07, 0xD0, ';'})},
+        {"SEA\x02;", ok}, {"GAS;", bytes({0, ';', 1, 1, ';'})},
+        // A sensitivity above the intensity makes the stage inactive.
+        {"SDS\x01\x27\x10;", ok}, {"GAS;", bytes({0, ';', 0, 1, ';'})},
+        // P-factor and adjust-in of stage 2 set, stage 2 stabilising and active.
+        {"GSF;", bytes({0, ';', 0x01 | 0x04 | 0x10 | 0x40, ';'})},
+        {"SLA" + label + ';', ok}, {"SDA\x01x\x07\xD0;", ok},
+    };
+    for (const auto &step : steps)
+        QCOMPARE(rig.c.exchange(step.first, step.second.size()), step.second);
+    QCOMPARE(rig.c.exchange(QByteArray("RFR") + bytes({0, 0, 0xFF, ';'}), 258).mid(2, 25), label);
+    // The driven actuator shows up in the reported actuator range.
+    QCOMPARE(u16(rig.c.exchange("S1S;", 25), 16), 2000u);
 
     // One command split over two writes, then several in one write.
-    c.socket.write("GI");
-    c.socket.flush();
-    QVERIFY(c.readFor(50).isEmpty());
-    const QByteArray r = c.exchange("D;GSF;GIN\x01;XX;GER;", 50 + 4 + 5 + 2 + 7);
-    QCOMPARE(r.size(), 68);
+    QVERIFY(rig.c.exchange("GI", 1, 50).isEmpty());
+    const QByteArray r = rig.c.exchange("D;GSF;GIN\x01;XX;GER;", 50 + 4 + 5 + 2 + 7);
     QVERIFY(r.startsWith(QByteArray("\x00;ORX", 5)));
-    QCOMPARE(r.mid(50, 2), bytes({0, ';'}));
-    QCOMPARE(r.mid(54, 2), bytes({0, ';'}));
-    QCOMPARE(r.mid(59, 2), bytes({1, ';'}));
-    QCOMPARE(r.mid(61, 5), QByteArray("\x00;XX;", 5));
-    QCOMPARE(sim.commandLog(0), (QList<QByteArray>{"GID;", "GSF;", "GIN\x01;", "XX;", "GER;"}));
-
+    QCOMPARE(r.mid(50, 2) + r.mid(54, 2) + r.mid(59), ok + ok + QByteArray("\x01;\x00;XX;\x01;", 9));
     // A command that never completes is refused after a while.
-    const QByteArray refused = c.exchange("GAI\x01", 2);
-    QCOMPARE(refused, bytes({1, ';'}));
+    QCOMPARE(rig.c.exchange("GAI\x01", 2), refused);
 }
 
-void SimProtocolTest::streamCountMatchesRate()
+void SimProtocolTest::benchStreamCountAndSequence()
 {
-    Simulator sim;
-    QVERIFY(sim.start());
-    SimClient c;
-    QVERIFY(c.connectTo(sim.port(0)));
-
-    QElapsedTimer outer;
-    outer.start();
-    const QByteArray first = c.exchange(startCmd("SLS", 500), 25);
-    QCOMPARE(first.size(), 25);
-    QElapsedTimer inner;
-    inner.start();
-    QByteArray data = first + c.readFor(1000);
-    const qint64 innerMs = inner.elapsed();
-    c.socket.write("CLS;");
-    data += c.readFor(300);
-    const qint64 outerMs = outer.elapsed();
-
-    QByteArray rest;
-    const QList<QByteArray> messages = frames(data, &rest);
-    QCOMPARE(rest, bytes({0, ';'}));
-    const SimCounters counters = sim.counters(0);
-    QCOMPARE(qint64(messages.size()), counters.streamMessagesSent);
-    QCOMPARE(counters.messagesSent, counters.streamMessagesSent + 1);
-    QVERIFY(!sim.isStreaming(0));
-    // The simulator's stream lies between the client's inner and outer
-    // intervals, and it catches up with its clock, so the count is bounded by both.
-    const int n = messages.size();
-    QVERIFY2(n >= innerMs * 500 / 1000 - 3 && n <= outerMs * 500 / 1000 + 3,
-             qPrintable(QString("%1 messages, %2..%3 ms").arg(n).arg(innerMs).arg(outerMs)));
+    Rig rig;
+    SimConfig cfg;
+    cfg.bench = true;
+    QVERIFY(rig.start(cfg));
+    qint64 total = 0;
+    for (int ms : {1000, 200}) {   // the sequence restarts with each stream
+        QElapsedTimer outer;
+        outer.start();
+        const QList<QByteArray> messages = rig.messages(startCmd("SLS", 500), ms);
+        const qint64 outerMs = outer.elapsed();
+        const quint32 nowUs = quint32(std::chrono::duration_cast<std::chrono::microseconds>(
+            std::chrono::system_clock::now().time_since_epoch()).count());
+        QCOMPARE(rig.rest, ok);
+        const int n = messages.size();
+        total += n;
+        QCOMPARE(rig.sim.counters(0).streamMessagesSent, total);
+        // The stream ran at least through the read window and at most for the
+        // whole exchange, and the simulator catches up with its clock.
+        QVERIFY2(n >= ms / 2 - 3 && n <= outerMs / 2 + 3, qPrintable(QString("%1 in %2 ms").arg(n).arg(outerMs)));
+        for (int i = 0; i < n; ++i) {
+            QCOMPARE(u32(messages[i], 20), quint32(i));
+            // Send time in microseconds, a little before now (hang guard of 10 s).
+            QVERIFY(nowUs - u32(messages[i], 16) < 10000000u);
+        }
+    }
+    QCOMPARE(rig.sim.counters(0).messagesSent, total + 2);   // plus the stop acknowledges
+    QVERIFY(!rig.sim.isStreaming(0));
 }
 
 void SimProtocolTest::stopBehaviourDependsOnFirmware_data()
@@ -290,216 +215,122 @@ void SimProtocolTest::stopBehaviourDependsOnFirmware_data()
 void SimProtocolTest::stopBehaviourDependsOnFirmware()
 {
     QFETCH(int, firmware);
-    Simulator sim;
+    Rig rig;
     SimConfig cfg;
     cfg.firmware = firmware;
-    sim.setDefaultConfig(cfg);
-    QVERIFY(sim.start());
-    SimClient c;
-    QVERIFY(c.connectTo(sim.port(0)));
-    QCOMPARE(c.exchange("SEA\x01;", 2), bytes({0, ';'}));
-    QCOMPARE(c.exchange("SMD\x02;", 2), bytes({0, ';'}));
-
-    QByteArray data = c.exchange(startCmd("SLS", 200), 25);
-    data += c.readFor(100);
+    QVERIFY(rig.start(cfg));
+    QCOMPARE(rig.c.exchange("SEA\x01;SMD\x02;", 4), ok + ok);
     // Commands other than the stop are ignored while streaming.
-    c.socket.write("GID;");
-    data += c.readFor(50);
-    c.socket.write("CLS;");
-    data += c.readFor(300);
-
-    QByteArray rest;
-    const QList<QByteArray> messages = frames(data, &rest);
-    QCOMPARE(rest, bytes({0, ';'}));
+    const QList<QByteArray> messages = rig.messages(startCmd("SLS", 200), 150, "GID;");
+    QCOMPARE(rig.rest, ok);
     QVERIFY(messages.size() >= 2);
     for (int i = 0; i < messages.size(); ++i) {
-        const quint8 flags = quint8(messages[i][2]);
-        const quint8 mode = quint8(messages[i][3]);
-        const bool last = i == messages.size() - 1;
+        const int flags = quint8(messages[i][2]);
+        const int mode = quint8(messages[i][3]);
         if (firmware >= 11) {
-            QCOMPARE(bool(flags & 0x80), last);
+            QCOMPARE(bool(flags & 0x80), i == messages.size() - 1);
             QCOMPARE(flags & 0x78, 0x08 | 0x20 | 0x40);
-            QCOMPARE(int(mode), 0x02);
+            QCOMPARE(mode, 0x02);
         } else {
-            QCOMPARE(int(flags), 0);
-            QCOMPARE(int(mode), 0);
+            QCOMPARE(flags | mode, 0);
         }
     }
-    QCOMPARE(sim.commandLog(0).value(3), QByteArray("GID;"));
-    // Not streaming any more: commands are answered again.
-    QCOMPARE(c.exchange("GSF;", 4).size(), 4);
+    QCOMPARE(rig.sim.commandLog(0).value(3), QByteArray("GID;"));
+    QCOMPARE(rig.c.exchange("GSF;", 4).size(), 4);   // answered again once stopped
 }
 
 void SimProtocolTest::variantMAndTriggerMode()
 {
-    Simulator sim;
+    Rig rig;
     SimConfig cfg;
     cfg.variantM = true;
     cfg.ignorePercent = 50;
     cfg.pulseRate = 100;
-    sim.setDefaultConfig(cfg);
-    QVERIFY(sim.start());
-    SimClient c;
-    QVERIFY(c.connectTo(sim.port(0)));
-
-    QByteArray data = c.exchange(startCmd("SGS", 500), 25);
-    data += c.readFor(300);
-    c.socket.write("CLS;");
-    data += c.readFor(200);
-    QByteArray rest;
-    const QList<QByteArray> messages = frames(data, &rest);
-    QCOMPARE(rest, bytes({0, ';'}));
+    QVERIFY(rig.start(cfg));
+    const QList<QByteArray> messages = rig.messages(startCmd("SGS", 500), 300);
+    QCOMPARE(rig.rest, ok);
     int ignored = 0;
     for (const QByteArray &m : messages)
         ignored += (m[3] & 0x04) ? 1 : 0;
     QVERIFY2(ignored > messages.size() / 5 && ignored < messages.size() * 4 / 5,
              qPrintable(QString("%1 of %2").arg(ignored).arg(messages.size())));
 
-    // Trigger mode: acknowledge, then one message per pulse.
-    QCOMPARE(c.exchange(QByteArray("SPS") + bytes({0, 0, ';'}), 2), bytes({0, ';'}));
-    QVERIFY(sim.isStreaming(0));
-    data = c.readFor(300);
-    c.socket.write("CLS;");
-    data += c.readFor(200);
-    const QList<QByteArray> pulses = frames(data, &rest);
-    QCOMPARE(rest, bytes({0, ';'}));
+    // Trigger mode: an acknowledge, then one message per pulse.
+    const QByteArray sps = "SPS" + bytes({0, 0, ';'});
+    const QByteArray data = rig.stream(sps, 300);
+    const QList<QByteArray> pulses = frames(data.mid(2), &rig.rest);
+    QCOMPARE(data.left(2) + rig.rest, ok + ok);
     QVERIFY(!pulses.isEmpty());
-    QCOMPARE(qint64(messages.size() + pulses.size()), sim.counters(0).streamMessagesSent);
-
+    QCOMPARE(qint64(messages.size() + pulses.size()), rig.sim.counters(0).streamMessagesSent);
     cfg.triggerCapable = false;
-    sim.setConfig(0, cfg);
-    QCOMPARE(c.exchange(QByteArray("SPS") + bytes({0, 0, ';'}), 2), bytes({1, ';'}));
+    rig.sim.setConfig(0, cfg);
+    QCOMPARE(rig.c.exchange(sps, 2), refused);
 }
 
 void SimProtocolTest::garbageBetweenMessagesHasNoZeroBytes()
 {
-    Simulator sim;
+    Rig rig;
     SimFaults f;
     f.garbageEvery = 3;
     f.garbageBytes = 7;
-    sim.setDefaultFaults(f);
-    QVERIFY(sim.start());
-    SimClient c;
-    QVERIFY(c.connectTo(sim.port(0)));
-
-    QByteArray data = c.exchange(startCmd("SLS", 500), 25);
-    data += c.readFor(200);
-    c.socket.write("CLS;");
-    data += c.readFor(200);
-
-    int pos = 0;
+    QVERIFY(rig.start({}, f));
+    // Garbage bytes are never 0x00, so framing stops at each run of them.
+    QByteArray rest = rig.stream(startCmd("SLS", 500), 200);
     int messages = 0;
-    while (data.size() - pos > 2) {
-        const QByteArray m = data.mid(pos, 25);
-        QVERIFY2(m.size() == 25 && m[0] == 0 && m[1] == ';' && m[24] == ';', qPrintable(QString::number(pos)));
-        pos += 25;
-        ++messages;
-        if (messages % 3 == 0 && data.size() - pos > 2) {
-            const QByteArray garbage = data.mid(pos, 7);
-            QVERIFY(!garbage.contains('\0'));
-            pos += 7;
-        }
+    int n = 0;
+    while ((n = frames(rest, &rest).size()) == 3 && rest.size() > 2) {
+        messages += 3;
+        QVERIFY(!rest.left(7).contains('\0'));
+        rest.remove(0, 7);
     }
-    QCOMPARE(data.mid(pos), bytes({0, ';'}));
+    messages += n;
+    QVERIFY(n <= 3);
+    QCOMPARE(rest, ok);
     QVERIFY(messages > 10);
     // No garbage follows the stop's last message.
-    QCOMPARE(sim.counters(0).garbageBytesSent, qint64((messages - 1) / 3 * 7));
+    QCOMPARE(rig.sim.counters(0).garbageBytesSent, qint64((messages - 1) / 3 * 7));
 }
 
-void SimProtocolTest::benchModeSequenceIsConsecutive()
+void SimProtocolTest::faultsAndConnections()
 {
-    Simulator sim;
-    SimConfig cfg;
-    cfg.bench = true;
-    sim.setDefaultConfig(cfg);
-    QVERIFY(sim.start());
-    SimClient c;
-    QVERIFY(c.connectTo(sim.port(0)));
-
-    for (int run = 0; run < 2; ++run) {
-        QByteArray data = c.exchange(startCmd("SLS", 500), 25);
-        data += c.readFor(200);
-        c.socket.write("CLS;");
-        data += c.readFor(200);
-        const quint32 nowUs = quint32(std::chrono::duration_cast<std::chrono::microseconds>(
-            std::chrono::system_clock::now().time_since_epoch()).count());
-        QByteArray rest;
-        const QList<QByteArray> messages = frames(data, &rest);
-        QCOMPARE(rest, bytes({0, ';'}));
-        QVERIFY(messages.size() > 10);
-        for (int i = 0; i < messages.size(); ++i) {
-            const quint32 seq = (quint32(u16(messages[i], 20)) << 16) | quint32(u16(messages[i], 22));
-            QCOMPARE(seq, quint32(i));
-            // Send time: microseconds, a little before now (hang guard of 10 s).
-            const quint32 sentUs = (quint32(u16(messages[i], 16)) << 16) | quint32(u16(messages[i], 18));
-            QVERIFY(quint32(nowUs - sentUs) < 10000000u);
-        }
-    }
-}
-
-void SimProtocolTest::replyFaults()
-{
-    Simulator sim;
-    QVERIFY(sim.start());
-    SimClient c;
-    QVERIFY(c.connectTo(sim.port(0)));
-
+    Rig rig;
+    QVERIFY(rig.start({}, {}, 2));
     SimFaults f;
     f.dropEvery = 2;
-    sim.setFaults(0, f);
-    QCOMPARE(c.exchange("GSF;", 4).size(), 4);
-    c.socket.write("GSF;");
-    QVERIFY(c.readFor(200).isEmpty());
-    QCOMPARE(sim.counters(0).repliesDropped, qint64(1));
-
+    rig.sim.setFaults(0, f);
+    QCOMPARE(rig.c.exchange("GSF;GSF;", 5, 300).size(), 4);
+    QCOMPARE(rig.sim.counters(0).repliesDropped, qint64(1));
     f = SimFaults();
     f.delayMs = 300;
-    sim.setFaults(0, f);
-    c.socket.write("GSF;");
-    QVERIFY(c.readFor(100).isEmpty());
-    QCOMPARE(c.readAtLeast(4).size(), 4);
-
+    rig.sim.setFaults(0, f);
+    QVERIFY(rig.c.exchange("GSF;", 1, 100).isEmpty());
+    QCOMPARE(rig.c.read(4).size(), 4);
     f = SimFaults();
     f.refuseCodes = {"SEA"};
-    sim.setFaults(0, f);
-    QCOMPARE(c.exchange("SEA\x01;", 2), bytes({1, ';'}));
-    QCOMPARE(c.exchange("GER;", 7), QByteArray("\x00;SEA\x05;", 7));
-    QCOMPARE(c.exchange("CEA\x01;", 2), bytes({0, ';'}));
+    rig.sim.setFaults(0, f);
+    QCOMPARE(rig.c.exchange("SEA\x01;GER;CEA\x01;", 11), refused + QByteArray("\x00;SEA\x05;", 7) + ok);
     f.refuseAll = true;
-    sim.setFaults(0, f);
-    QCOMPARE(c.exchange("GID;", 2), bytes({1, ';'}));
-
+    rig.sim.setFaults(0, f);
+    QCOMPARE(rig.c.exchange("GID;", 2), refused);
     f = SimFaults();
     f.stallStream = true;
-    sim.setFaults(0, f);
-    QCOMPARE(c.exchange(startCmd("SLS", 500), 25).size(), 25);
-    QVERIFY(c.readFor(200).isEmpty());
-    QVERIFY(sim.isStreaming(0));
-    QCOMPARE(sim.counters(0).streamMessagesSent, qint64(1));
-}
-
-void SimProtocolTest::connectionHandling()
-{
-    Simulator sim;
-    QVERIFY(sim.start(0, 3));
-    QVERIFY(sim.port(0) != sim.port(1) && sim.port(1) != sim.port(2));
+    rig.sim.setFaults(0, f);
+    QCOMPARE(rig.c.exchange(startCmd("SLS", 500), 26, 200).size(), 25);
+    QVERIFY(rig.sim.isStreaming(0));
+    QCOMPARE(rig.sim.counters(0).streamMessagesSent, qint64(1));
 
     // A second client replaces the first, whose stream ends.
-    SimClient first, second;
-    QVERIFY(first.connectTo(sim.port(2)));
-    QCOMPARE(first.exchange(startCmd("SLS", 100), 25).size(), 25);
-    QVERIFY(second.connectTo(sim.port(2)));
-    QVERIFY(first.socket.state() == QAbstractSocket::UnconnectedState || first.socket.waitForDisconnected(3000));
-    QCOMPARE(second.exchange("GID;", 50).size(), 50);
-    QVERIFY(!sim.isStreaming(2));
-
-    SimFaults f;
+    SimClient second;
+    QVERIFY(second.connectTo(rig.sim.port(0)));
+    QVERIFY(rig.c.socket.state() == QAbstractSocket::UnconnectedState || rig.c.socket.waitForDisconnected(3000));
+    QVERIFY(!rig.sim.isStreaming(0));
+    f = SimFaults();
     f.closeAfterMs = 100;
-    sim.setFaults(1, f);
+    rig.sim.setFaults(1, f);
     SimClient closing;
-    QVERIFY(closing.connectTo(sim.port(1)));
+    QVERIFY(closing.connectTo(rig.sim.port(1)));
     QVERIFY(closing.socket.waitForDisconnected(3000));
-    QVERIFY(!sim.hasClient(1));
+    QVERIFY(!rig.sim.hasClient(1));
 }
 
 QTEST_GUILESS_MAIN(SimProtocolTest)
