@@ -5,7 +5,6 @@
 #include "LogCapture.h"
 
 #include "Simulator.h"
-#include "link/SerialDeviceDirectory.h"
 #include "link/SerialDiscovery.h"
 
 #include <QCoreApplication>
@@ -27,17 +26,9 @@ public:
 
 // Unique per process: serial port lock files are named after the last part
 // of the device path and shared machine-wide.
-QString portName(const QString &prefix, int index)
+QString portName(int index)
 {
-    return QStringLiteral("%1%2x%3").arg(prefix).arg(QCoreApplication::applicationPid()).arg(index);
-}
-
-int countGid(const QList<QByteArray> &commands)
-{
-    int n = 0;
-    for (const QByteArray &c : commands)
-        n += c.startsWith("GID") ? 1 : 0;
-    return n;
+    return QStringLiteral("ttyUSB%1x%2").arg(QCoreApplication::applicationPid()).arg(index);
 }
 
 } // namespace
@@ -51,11 +42,14 @@ class SerialDiscoveryTest : public QObject
     std::unique_ptr<QTemporaryDir> devices;
     std::shared_ptr<FakePorts> fake;
 
-    // Serves one controller and exposes it as devices/<name>.
-    bool serve(const QString &name, const SerialOptions &options = SerialOptions())
+    // Serves controllers and exposes controller i as devices/<names[i]>.
+    bool serve(const QStringList &names, const SerialOptions &options = SerialOptions())
     {
-        const QStringList ptys = sim->startSerial(1, options);
-        return ptys.size() == 1 && QFile::link(ptys.first(), devices->filePath(name));
+        const QStringList ptys = sim->startSerial(names.size(), options);
+        for (int i = 0; i < ptys.size(); ++i)
+            if (!QFile::link(ptys[i], devices->filePath(names[i])))
+                return false;
+        return ptys.size() == names.size();
     }
 
     QList<QStringList> search(bool pseudoTerminals, bool otherDevices)
@@ -64,13 +58,6 @@ class SerialDiscoveryTest : public QObject
     }
 
     int logCount(const QString &line) const { return log->lines().count(line); }
-    int linesStartingWith(const QString &text) const
-    {
-        int n = 0;
-        for (const QString &line : log->lines())
-            n += line.startsWith(text) ? 1 : 0;
-        return n;
-    }
 
 private slots:
     void initTestCase() { log = std::make_unique<LogCapture>(); }
@@ -85,9 +72,6 @@ private slots:
     }
     void cleanup()
     {
-        if (QTest::currentTestFailed())
-            for (const QString &line : log->lines())
-                fprintf(stderr, "  log: %s\n", qPrintable(line));
         sim.reset();
         devices.reset();
     }
@@ -113,25 +97,18 @@ private slots:
         QFETCH(QString, foundBaud);
         QFETCH(QString, foundFlow);
         QFETCH(int, combinations);
-        const QString name = portName("ttyUSB", 0);
         SerialOptions options;
         options.baud = baud;
         options.flow = flow;
-        QVERIFY(serve(name, options));
-        fake->ports = {{name, "USB Serial", "FTDI"}};
+        QVERIFY(serve({portName(0)}, options));
+        fake->ports = {{portName(0), "USB Serial", "FTDI"}};
 
         const QList<QStringList> found = search(false, false);
 
-        QCOMPARE(found.size(), 1);
         const QString id = QString::fromLatin1(sim->identification(0));
-        QCOMPARE(found.first(), (QStringList{id, name, foundBaud, foundFlow}));
-        QCOMPARE(linesStartingWith("Flow control"), combinations);
+        QCOMPARE(found, (QList<QStringList>{{id, portName(0), foundBaud, foundFlow}}));
         QCOMPARE(logCount("Interface closed"), combinations);
         QCOMPARE(logCount("Connection timeout"), combinations - 1);
-        QCOMPARE(logCount("Received ID " + id), 1);
-        QVERIFY(log->contains("Found interface " + name + " USB Serial FTDI"));
-        QCOMPARE(log->lines().first(), QString("Searching for serial interfaces"));
-        QCOMPARE(log->lines().last(), QString("Search for controllers completed"));
     }
 
     void onlyFtdiAdaptersUnlessOtherDevicesAreAllowed_data()
@@ -141,60 +118,45 @@ private slots:
         QTest::addColumn<bool>("found");
         QTest::newRow("FTDI") << "FTDI" << false << true;
         QTest::newRow("other maker") << "Prolific" << false << false;
-        QTest::newRow("lower-case ftdi") << "ftdi" << false << false;
-        QTest::newRow("other maker with -e") << "Prolific" << true << true;
-        QTest::newRow("no maker with -e") << "" << true << true;
+        QTest::newRow("other maker allowed") << "Prolific" << true << true;
     }
     void onlyFtdiAdaptersUnlessOtherDevicesAreAllowed()
     {
         QFETCH(QString, manufacturer);
         QFETCH(bool, otherDevices);
         QFETCH(bool, found);
-        const QString name = portName("ttyACM", 0);
-        QVERIFY(serve(name));
-        fake->ports = {{name, "Adapter", manufacturer}};
+        QVERIFY(serve({portName(0)}));
+        fake->ports = {{portName(0), "Adapter", manufacturer}};
 
-        const QList<QStringList> result = search(false, otherDevices);
-
-        QCOMPARE(result.size(), found ? 1 : 0);
+        QCOMPARE(search(false, otherDevices).size(), found ? 1 : 0);
         QCOMPARE(log->contains("Skipping interface"), !found);
-        QCOMPARE(log->contains("Trying to connect to interface " + name), found);
-        QCOMPARE(sim->commandLog(0).isEmpty(), !found);
+        QCOMPARE(sim->commandLog(0).isEmpty(), !found); // a skipped one is not even opened
     }
 
-    void shortIdentificationIsGivenUp()
+    // A missing interface, a path outside the device directory and a
+    // controller whose identification is one byte short (49 bytes) are
+    // passed over; the search still finds the good controller after them.
+    void badInterfacesNeverFailTheSearch()
     {
-        SimFaults faults;
-        faults.shortIdentification = true;
-        sim->setDefaultFaults(faults);
-        const QString name = portName("ttyUSB", 0);
-        QVERIFY(serve(name));
-        fake->ports = {{name, "USB Serial", "FTDI"}};
-
-        QVERIFY(search(false, false).isEmpty());
-
-        // Asked twice at each of the four line settings, then given up.
-        QCOMPARE(countGid(sim->commandLog(0)), 8);
-        QCOMPARE(logCount("Requesting controller ID"), 8);
-        QCOMPARE(logCount("Interface closed"), 4);
-        QVERIFY(!log->contains("Received ID"));
-    }
-
-    void missingInterfacesAreSkipped()
-    {
-        const QString missing = portName("ttyUSB", 1);
-        const QString present = portName("ttyUSB", 2);
-        QVERIFY(serve(present));
-        fake->ports = {{missing, "", "FTDI"}, {present, "", "FTDI"}, {"ttyS/../../nowhere", "", "FTDI"}};
+        QVERIFY(serve({portName(0), portName(1)}));
+        SimFaults shortId;
+        shortId.shortIdentification = true;
+        sim->setFaults(0, shortId);
+        fake->ports = {{portName(2), "", "FTDI"},
+                       {"ttyS/../../nowhere", "", "FTDI"},
+                       {portName(0), "", "FTDI"},
+                       {portName(1), "", "FTDI"}};
 
         const QList<QStringList> found = search(false, false);
 
         QCOMPARE(found.size(), 1);
-        QCOMPARE(found.first().at(1), present);
-        QCOMPARE(found.first().at(2), QString("115200"));
-        QCOMPARE(logCount("Interface closed"), 1);
-        // Four line settings on each missing interface.
-        QCOMPARE(linesStartingWith("Cannot open interface"), 8);
+        QCOMPARE(found.first().mid(1), (QStringList{portName(1), "115200", "1"}));
+        // The short one is asked twice at each of the four line settings.
+        int asked = 0;
+        for (const QByteArray &command : sim->commandLog(0))
+            asked += command.startsWith("GID") ? 1 : 0;
+        QCOMPARE(asked, 8);
+        QCOMPARE(logCount("Interface closed"), 4 + 1);
     }
 
     void pseudoTerminalsAreSearchedOnRequest_data()
@@ -206,37 +168,15 @@ private slots:
     void pseudoTerminalsAreSearchedOnRequest()
     {
         QFETCH(bool, pseudoTerminals);
-        const QStringList ptys = sim->startSerial(1);
-        QCOMPARE(ptys.size(), 1);
+        const QString entry = "pts/" + QString::number(QCoreApplication::applicationPid());
         QVERIFY(QDir(devices->path()).mkdir("pts"));
-        const QString entry = QString::number(QCoreApplication::applicationPid());
-        QVERIFY(QFile::link(ptys.first(), devices->filePath("pts/" + entry)));
+        QVERIFY(serve({entry}));
 
         const QList<QStringList> found = search(pseudoTerminals, false);
 
-        if (pseudoTerminals) {
-            QCOMPARE(found.size(), 1);
-            QCOMPARE(found.first().at(1), "pts/" + entry);
-            QVERIFY(log->contains("Found pseudo interface " + entry));
-        } else {
-            QVERIFY(found.isEmpty());
-            QVERIFY(!log->contains("Found pseudo interface"));
-        }
-    }
-
-    void processWideSettingsReachTheSearch()
-    {
-        const QString name = portName("COM", 0);
-        QVERIFY(serve(name));
-        fake->ports = {{name, "", "FTDI"}};
-        setSerialPortProvider(fake);
-        setSerialDeviceDirectory(devices->path());
-        const QList<QStringList> found = searchSerialControllers(false, false);
-        setSerialPortProvider(nullptr);
-        setSerialDeviceDirectory(QString());
-        QCOMPARE(serialDeviceDirectory(), QString("/dev/"));
-        QCOMPARE(found.size(), 1);
-        QCOMPARE(found.first().at(1), name);
+        QCOMPARE(found.size(), pseudoTerminals ? 1 : 0);
+        if (pseudoTerminals)
+            QCOMPARE(found.first().at(1), entry);
     }
 };
 
