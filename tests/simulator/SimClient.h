@@ -6,34 +6,28 @@
 
 #include <climits>
 
-// Blocking TCP client for talking to a simulator that serves from another
-// thread or process.
+// Blocking client for a simulator serving from another thread or process:
+// over TCP (connectTo), or over any other open device such as a serial port.
 class SimClient
 {
 public:
+    explicit SimClient(QIODevice *device = nullptr) : device(device ? device : &socket) {}
+
     bool connectTo(quint16 port)
     {
         socket.connectToHost(QHostAddress::LocalHost, port);
         return socket.waitForConnected(3000);
     }
 
-    // Sends cmd, then returns what read() returns.
+    // Sends cmd and returns the first `expected` bytes, or what arrived within
+    // ms (the hang guard) if fewer; INT_MAX collects everything within ms.
     QByteArray exchange(const QByteArray &cmd, int expected = INT_MAX, int ms = 3000)
     {
-        socket.write(cmd);
-        socket.flush();
-        return read(expected, ms);
-    }
-
-    // The first `expected` bytes, or what arrived within ms (the hang guard)
-    // if fewer; read(INT_MAX, ms) collects everything that comes within ms.
-    QByteArray read(int expected, int ms = 3000)
-    {
+        device->write(cmd);
         QDeadlineTimer deadline(ms);
-        while (buffer.size() < expected && !deadline.hasExpired()
-               && socket.state() == QAbstractSocket::ConnectedState)
-            if (socket.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))))
-                buffer += socket.readAll();
+        while (buffer.size() < expected && !deadline.hasExpired())
+            if (device->waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))))
+                buffer += device->readAll();
         const QByteArray out = buffer.left(expected);
         buffer.remove(0, out.size());
         return out;
@@ -42,5 +36,6 @@ public:
     QTcpSocket socket;
 
 private:
+    QIODevice *device;
     QByteArray buffer;
 };

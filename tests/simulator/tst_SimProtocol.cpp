@@ -1,10 +1,9 @@
 #include "SimClient.h"
 #include "Simulator.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QtTest>
-
-#include <chrono>
 
 namespace {
 QByteArray bytes(std::initializer_list<int> list)
@@ -21,8 +20,7 @@ quint32 u16(const QByteArray &b, int i) { return quint32(quint8(b[i])) << 8 | qu
 quint32 u32(const QByteArray &b, int i) { return u16(b, i) << 16 | u16(b, i + 2); }
 QByteArray startCmd(const char *code, int rate) { return code + bytes({0, 0, rate >> 8, rate & 0xFF, ';'}); }
 
-// Splits data into 25-byte messages up to the first misframed one; the
-// remainder goes to rest.
+// Splits data into 25-byte messages up to the first misframed one.
 QList<QByteArray> frames(const QByteArray &data, QByteArray *rest)
 {
     QList<QByteArray> out;
@@ -38,25 +36,19 @@ struct Rig
 {
     Simulator sim;
     SimClient c;
-    QByteArray rest;   // what followed the messages of the last stream (the stop acknowledge)
 
-    bool start(const SimConfig &config = {}, const SimFaults &faults = {}, int count = 1)
+    bool start(const SimConfig &config = {}, const SimFaults &faults = {})
     {
         sim.setDefaultConfig(config);
         sim.setDefaultFaults(faults);
-        return sim.start(0, count) && c.connectTo(sim.port(0));
+        return sim.start() && c.connectTo(sim.port(0));
     }
-    // Starts a stream, sends `meanwhile` once it runs, stops it after ms;
-    // returns everything received.
+    // Everything received from a stream started, sent `meanwhile`, stopped after ms.
     QByteArray stream(const QByteArray &start, int ms, const QByteArray &meanwhile = {})
     {
         const QByteArray first = c.exchange(start, 25);
         const QByteArray middle = c.exchange(meanwhile, INT_MAX, ms);
         return first + middle + c.exchange("CLS;", INT_MAX, 300);
-    }
-    QList<QByteArray> messages(const QByteArray &start, int ms, const QByteArray &meanwhile = {})
-    {
-        return frames(stream(start, ms, meanwhile), &rest);
     }
 };
 }
@@ -66,42 +58,14 @@ class SimProtocolTest : public QObject
     Q_OBJECT
 
 private slots:
-    void identification();
     void commandReplies_data();
     void commandReplies();
     void parametersAndBatching();
-    void benchStreamCountAndSequence();
-    void stopBehaviourDependsOnFirmware_data();
-    void stopBehaviourDependsOnFirmware();
+    void streamAndStop_data();
+    void streamAndStop();
     void variantMAndTriggerMode();
-    void garbageBetweenMessagesHasNoZeroBytes();
-    void faultsAndConnections();
+    void newClientReplacesTheOld();
 };
-
-void SimProtocolTest::identification()
-{
-    Rig rig;
-    SimConfig cfg;
-    cfg.firmware = 12;
-    cfg.variantM = true;
-    QVERIFY(rig.start(cfg, {}, 3));
-    cfg = SimConfig();
-    cfg.firmware = 9;
-    cfg.triggerCapable = false;
-    cfg.idText = "LAB7";
-    rig.sim.setConfig(2, cfg);
-    QList<QByteArray> ids;
-    for (int i = 0; i < 3; ++i) {
-        SimClient c;
-        QVERIFY(c.connectTo(rig.sim.port(i)));
-        ids << c.exchange("GID;", 50);
-        QVERIFY(ids[i].startsWith(QByteArray("\x00;ORX", 5)) && ids[i].endsWith(';') && ids[i].count(';') == 2);
-        QVERIFY2(ids[i].contains(i < 2 ? "-VM12-" : "-V9-"), ids[i].constData() + 2);
-        QCOMPARE(ids[i][10], i < 2 ? 'A' : 'N');
-    }
-    QVERIFY(ids[0] != ids[1]);   // each controller identifies itself differently
-    QVERIFY(ids[2].contains("LAB7"));
-}
 
 void SimProtocolTest::commandReplies_data()
 {
@@ -134,7 +98,7 @@ void SimProtocolTest::commandReplies()
     QCOMPARE(r.size(), length);
     QCOMPARE(r.left(2), errorCode == 0 ? ok : refused);
     QVERIFY(r.endsWith(';'));
-    QVERIFY(rig.c.read(1, 50).isEmpty());   // nothing beyond the reply
+    QVERIFY(rig.c.exchange({}, 1, 50).isEmpty());   // nothing beyond the reply
     const QByteArray ger = rig.c.exchange("GER;", 7);
     QCOMPARE(ger.size(), 7);
     if (errorCode != 0)
@@ -155,8 +119,6 @@ void SimProtocolTest::parametersAndBatching()
         {"SEA\x02;", ok}, {"GAS;", bytes({0, ';', 1, 1, ';'})},
         // A sensitivity above the intensity makes the stage inactive.
         {"SDS\x01\x27\x10;", ok}, {"GAS;", bytes({0, ';', 0, 1, ';'})},
-        // P-factor and adjust-in of stage 2 set, stage 2 stabilising and active.
-        {"GSF;", bytes({0, ';', 0x01 | 0x04 | 0x10 | 0x40, ';'})},
         {"SLA" + label + ';', ok}, {"SDA\x01x\x07\xD0;", ok},
     };
     for (const auto &step : steps)
@@ -174,65 +136,61 @@ void SimProtocolTest::parametersAndBatching()
     QCOMPARE(rig.c.exchange("GAI\x01", 2), refused);
 }
 
-void SimProtocolTest::benchStreamCountAndSequence()
-{
-    Rig rig;
-    SimConfig cfg;
-    cfg.bench = true;
-    QVERIFY(rig.start(cfg));
-    qint64 total = 0;
-    for (int ms : {1000, 200}) {   // the sequence restarts with each stream
-        QElapsedTimer outer;
-        outer.start();
-        const QList<QByteArray> messages = rig.messages(startCmd("SLS", 500), ms);
-        const qint64 outerMs = outer.elapsed();
-        const quint32 nowUs = quint32(std::chrono::duration_cast<std::chrono::microseconds>(
-            std::chrono::system_clock::now().time_since_epoch()).count());
-        QCOMPARE(rig.rest, ok);
-        const int n = messages.size();
-        total += n;
-        QCOMPARE(rig.sim.counters(0).streamMessagesSent, total);
-        // The stream ran at least through the read window and at most for the
-        // whole exchange, and the simulator catches up with its clock.
-        QVERIFY2(n >= ms / 2 - 3 && n <= outerMs / 2 + 3, qPrintable(QString("%1 in %2 ms").arg(n).arg(outerMs)));
-        for (int i = 0; i < n; ++i) {
-            QCOMPARE(u32(messages[i], 20), quint32(i));
-            // Send time in microseconds, a little before now (hang guard of 10 s).
-            QVERIFY(nowUs - u32(messages[i], 16) < 10000000u);
-        }
-    }
-    QCOMPARE(rig.sim.counters(0).messagesSent, total + 2);   // plus the stop acknowledges
-    QVERIFY(!rig.sim.isStreaming(0));
-}
-
-void SimProtocolTest::stopBehaviourDependsOnFirmware_data()
+void SimProtocolTest::streamAndStop_data()
 {
     QTest::addColumn<int>("firmware");
     QTest::newRow("firmware 31") << 31;
     QTest::newRow("firmware 10") << 10;
 }
 
-void SimProtocolTest::stopBehaviourDependsOnFirmware()
+// A 500 Hz bench-mode stream with 7 garbage bytes after every third message.
+void SimProtocolTest::streamAndStop()
 {
     QFETCH(int, firmware);
     Rig rig;
     SimConfig cfg;
     cfg.firmware = firmware;
-    QVERIFY(rig.start(cfg));
+    cfg.bench = true;
+    SimFaults f;
+    f.garbageEvery = 3;
+    f.garbageBytes = 7;
+    QVERIFY(rig.start(cfg, f));
     QCOMPARE(rig.c.exchange("SEA\x01;SMD\x02;", 4), ok + ok);
+    QElapsedTimer outer;
+    outer.start();
     // Commands other than the stop are ignored while streaming.
-    const QList<QByteArray> messages = rig.messages(startCmd("SLS", 200), 150, "GID;");
-    QCOMPARE(rig.rest, ok);
-    QVERIFY(messages.size() >= 2);
-    for (int i = 0; i < messages.size(); ++i) {
-        const int flags = quint8(messages[i][2]);
-        const int mode = quint8(messages[i][3]);
+    QByteArray rest = rig.stream(startCmd("SLS", 500), 1000, "GID;");
+    const qint64 outerMs = outer.elapsed();
+    const auto nowUs = quint32(QDateTime::currentMSecsSinceEpoch() * 1000);
+    // Garbage never holds 0x00, so framing stops at each run of it.
+    QList<QByteArray> messages, part;
+    while ((part = frames(rest, &rest)).size() == 3 && rest.size() > 2) {
+        messages += part;
+        QVERIFY(!rest.left(7).contains('\0'));
+        rest.remove(0, 7);
+    }
+    messages += part;
+    QVERIFY(part.size() <= 3);
+    QCOMPARE(rest, ok);
+    const int n = messages.size();
+    const SimCounters counters = rig.sim.counters(0);
+    QCOMPARE(counters.streamMessagesSent, qint64(n));
+    QCOMPARE(counters.messagesSent, qint64(n + 3));   // plus two set replies and the stop acknowledge
+    // Garbage follows no reply: neither the start reply nor the marked last message.
+    QCOMPARE(counters.garbageBytesSent, qint64((firmware >= 11 ? n - 1 : n) / 3 * 7));
+    // The stream ran at least through the 1 s read window and at most for the
+    // whole exchange, and the simulator catches up with its clock.
+    QVERIFY2(n >= 500 - 3 && n <= outerMs / 2 + 3, qPrintable(QString("%1 in %2 ms").arg(n).arg(outerMs)));
+    for (int i = 0; i < n; ++i) {
+        const QByteArray &m = messages[i];
+        QCOMPARE(u32(m, 20), quint32(i));   // bench sequence number
+        QVERIFY(nowUs - u32(m, 16) < 10000000u);   // send time in microseconds, a little before now
         if (firmware >= 11) {
-            QCOMPARE(bool(flags & 0x80), i == messages.size() - 1);
-            QCOMPARE(flags & 0x78, 0x08 | 0x20 | 0x40);
-            QCOMPARE(mode, 0x02);
+            QCOMPARE(bool(m[2] & 0x80), i == n - 1);   // the last message is marked
+            QCOMPARE(m[2] & 0x78, 0x08 | 0x20 | 0x40);
+            QCOMPARE(int(m[3]), 0x02);
         } else {
-            QCOMPARE(flags | mode, 0);
+            QCOMPARE(m[2] | m[3], 0);
         }
     }
     QCOMPARE(rig.sim.commandLog(0).value(3), QByteArray("GID;"));
@@ -247,8 +205,11 @@ void SimProtocolTest::variantMAndTriggerMode()
     cfg.ignorePercent = 50;
     cfg.pulseRate = 100;
     QVERIFY(rig.start(cfg));
-    const QList<QByteArray> messages = rig.messages(startCmd("SGS", 500), 300);
-    QCOMPARE(rig.rest, ok);
+    const QByteArray id = rig.c.exchange("GID;", 50);
+    QVERIFY(id.contains("-VM31-") && id[10] == 'A');
+    QByteArray rest;
+    const QList<QByteArray> messages = frames(rig.stream(startCmd("SGS", 500), 300), &rest);
+    QCOMPARE(rest, ok);
     int ignored = 0;
     for (const QByteArray &m : messages)
         ignored += (m[3] & 0x04) ? 1 : 0;
@@ -258,79 +219,26 @@ void SimProtocolTest::variantMAndTriggerMode()
     // Trigger mode: an acknowledge, then one message per pulse.
     const QByteArray sps = "SPS" + bytes({0, 0, ';'});
     const QByteArray data = rig.stream(sps, 300);
-    const QList<QByteArray> pulses = frames(data.mid(2), &rig.rest);
-    QCOMPARE(data.left(2) + rig.rest, ok + ok);
+    const QList<QByteArray> pulses = frames(data.mid(2), &rest);
+    QCOMPARE(data.left(2) + rest, ok + ok);
     QVERIFY(!pulses.isEmpty());
     QCOMPARE(qint64(messages.size() + pulses.size()), rig.sim.counters(0).streamMessagesSent);
     cfg.triggerCapable = false;
     rig.sim.setConfig(0, cfg);
     QCOMPARE(rig.c.exchange(sps, 2), refused);
+    QCOMPARE(rig.c.exchange("GID;", 50)[10], 'N');   // nor does it identify as trigger capable
 }
 
-void SimProtocolTest::garbageBetweenMessagesHasNoZeroBytes()
+void SimProtocolTest::newClientReplacesTheOld()
 {
     Rig rig;
-    SimFaults f;
-    f.garbageEvery = 3;
-    f.garbageBytes = 7;
-    QVERIFY(rig.start({}, f));
-    // Garbage bytes are never 0x00, so framing stops at each run of them.
-    QByteArray rest = rig.stream(startCmd("SLS", 500), 200);
-    int messages = 0;
-    int n = 0;
-    while ((n = frames(rest, &rest).size()) == 3 && rest.size() > 2) {
-        messages += 3;
-        QVERIFY(!rest.left(7).contains('\0'));
-        rest.remove(0, 7);
-    }
-    messages += n;
-    QVERIFY(n <= 3);
-    QCOMPARE(rest, ok);
-    QVERIFY(messages > 10);
-    // No garbage follows the stop's last message.
-    QCOMPARE(rig.sim.counters(0).garbageBytesSent, qint64((messages - 1) / 3 * 7));
-}
-
-void SimProtocolTest::faultsAndConnections()
-{
-    Rig rig;
-    QVERIFY(rig.start({}, {}, 2));
-    SimFaults f;
-    f.dropEvery = 2;
-    rig.sim.setFaults(0, f);
-    QCOMPARE(rig.c.exchange("GSF;GSF;", 5, 300).size(), 4);
-    QCOMPARE(rig.sim.counters(0).repliesDropped, qint64(1));
-    f = SimFaults();
-    f.delayMs = 300;
-    rig.sim.setFaults(0, f);
-    QVERIFY(rig.c.exchange("GSF;", 1, 100).isEmpty());
-    QCOMPARE(rig.c.read(4).size(), 4);
-    f = SimFaults();
-    f.refuseCodes = {"SEA"};
-    rig.sim.setFaults(0, f);
-    QCOMPARE(rig.c.exchange("SEA\x01;GER;CEA\x01;", 11), refused + QByteArray("\x00;SEA\x05;", 7) + ok);
-    f.refuseAll = true;
-    rig.sim.setFaults(0, f);
-    QCOMPARE(rig.c.exchange("GID;", 2), refused);
-    f = SimFaults();
-    f.stallStream = true;
-    rig.sim.setFaults(0, f);
-    QCOMPARE(rig.c.exchange(startCmd("SLS", 500), 26, 200).size(), 25);
-    QVERIFY(rig.sim.isStreaming(0));
-    QCOMPARE(rig.sim.counters(0).streamMessagesSent, qint64(1));
-
-    // A second client replaces the first, whose stream ends.
+    QVERIFY(rig.start());
+    QCOMPARE(rig.c.exchange(startCmd("SLS", 100), 25).size(), 25);
     SimClient second;
     QVERIFY(second.connectTo(rig.sim.port(0)));
     QVERIFY(rig.c.socket.state() == QAbstractSocket::UnconnectedState || rig.c.socket.waitForDisconnected(3000));
-    QVERIFY(!rig.sim.isStreaming(0));
-    f = SimFaults();
-    f.closeAfterMs = 100;
-    rig.sim.setFaults(1, f);
-    SimClient closing;
-    QVERIFY(closing.connectTo(rig.sim.port(1)));
-    QVERIFY(closing.socket.waitForDisconnected(3000));
-    QVERIFY(!rig.sim.hasClient(1));
+    QVERIFY(!rig.sim.isStreaming(0));   // the old client's stream ended with it
+    QCOMPARE(second.exchange("GSF;", 4).size(), 4);
 }
 
 QTEST_GUILESS_MAIN(SimProtocolTest)
