@@ -6,8 +6,7 @@
 
 #include <climits>
 
-// Blocking client for a simulator serving from another thread or process:
-// over TCP (connectTo), or over any other open device such as a serial port.
+// Blocking client for a simulator in another thread or process, over TCP or a given device.
 class SimClient
 {
 public:
@@ -19,8 +18,7 @@ public:
         return socket.waitForConnected(3000);
     }
 
-    // Sends cmd and returns the first `expected` bytes, or what arrived within
-    // ms (the hang guard) if fewer; INT_MAX collects everything within ms.
+    // Sends cmd; returns the first `expected` bytes or, if fewer, what came within ms.
     QByteArray exchange(const QByteArray &cmd, int expected = INT_MAX, int ms = 3000)
     {
         device->write(cmd);
