@@ -36,11 +36,13 @@ inline bool startStream(Connection &link, int rate = 500)
     return link.waitForReply(reply) && link.isStreaming();
 }
 
-inline void takeAll(Connection &link, QVector<StreamSample> &samples)
+inline QVector<StreamSample> takeAll(Connection &link)
 {
+    QVector<StreamSample> samples;
     StreamSample sample;
     while (link.takeSample(sample))
         samples << sample;
+    return samples;
 }
 
 // Takes samples every 5 ms for the given time, like the display tick.
@@ -49,10 +51,10 @@ inline void takeFor(Connection &link, int milliseconds, QVector<StreamSample> &s
     QElapsedTimer timer;
     timer.start();
     while (timer.elapsed() < milliseconds) {
-        takeAll(link, samples);
+        samples += takeAll(link);
         QThread::msleep(5);
     }
-    takeAll(link, samples);
+    samples += takeAll(link);
 }
 
 // Takes samples of a running stream for the given time, stops it and takes
@@ -63,6 +65,15 @@ inline QVector<StreamSample> takeAndStop(Connection &link, int milliseconds, QBy
     takeFor(link, milliseconds, samples);
     link.clearLiveStream();
     link.waitForReply(stopReply);
-    takeAll(link, samples);
-    return samples;
+    return samples + takeAll(link);
+}
+
+// True when the samples carry exactly the sequence numbers 1, 2, ..., n that
+// a simulator in benchmark mode puts into the last two range fields.
+inline bool isComplete(const QVector<StreamSample> &samples)
+{
+    for (int i = 0; i < samples.size(); ++i)
+        if (((quint32(quint16(samples[i].rangeX2)) << 16) | quint16(samples[i].rangeY2)) != quint32(i + 1))
+            return false;
+    return true;
 }

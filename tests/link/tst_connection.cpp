@@ -1,110 +1,21 @@
-// Link core against a scripted controller on a local socket pair: the bytes
+// Link core against a scripted controller on a loopback socket: the bytes
 // of every sender, the gating rules of sendMessage, reply handling, stream
 // decoding, resynchronisation and the end of a stream.
 
 #include "LinkTestUtil.h"
 #include "LogCapture.h"
 
+#include "link/TcpClient.h"
+
 #include <QElapsedTimer>
-#include <QLocalSocket>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QtTest>
 
 #include <functional>
 #include <memory>
 
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-// A Connection whose device is one end of a local socket pair. The test
-// holds the other end and plays the controller with plain blocking reads and
-// writes, so it needs no event loop while waitForReply blocks its thread.
-class SocketPairConnection : public Connection
-{
-    Q_OBJECT
-public:
-    SocketPairConnection()
-    {
-        int fds[2];
-        if (::socketpair(AF_UNIX, SOCK_STREAM, 0, fds) == 0) {
-            linkFd = fds[0];
-            controllerFd = fds[1];
-        }
-    }
-    ~SocketPairConnection() override
-    {
-        stopLinkThread();
-        if (controllerFd >= 0)
-            ::close(controllerFd);
-    }
-    QString address() const override { return QStringLiteral("pair"); }
-    bool isTcp() const override { return false; }
-    bool initialize(QString, int) override { return true; }
-    int parameter() const override { return 0; }
-    void resync() override {}
-    void clearInput() override
-    {
-        if (QIODevice *dev = currentDevice())
-            dev->readAll();
-    }
-
-    // Controller side: writes all bytes; reads up to count bytes arriving
-    // within timeoutMs.
-    void controllerWrite(const QByteArray &bytes) { (void)!::write(controllerFd, bytes.constData(), bytes.size()); }
-    QByteArray controllerRead(int count, int timeoutMs = 2000)
-    {
-        QByteArray result;
-        QElapsedTimer timer;
-        timer.start();
-        pollfd p{controllerFd, POLLIN, 0};
-        while (result.size() < count && ::poll(&p, 1, qMax(0, timeoutMs - int(timer.elapsed()))) > 0) {
-            char buffer[512];
-            const ssize_t n = ::read(controllerFd, buffer, size_t(qMin<int>(count - result.size(), sizeof buffer)));
-            if (n <= 0)
-                break;
-            result.append(buffer, int(n));
-        }
-        return result;
-    }
-
-public slots:
-    void sendMessage(QByteArray message, int answerLength) override
-    {
-        Connection::sendMessage(message, answerLength);
-        if (auto *socket = qobject_cast<QLocalSocket *>(currentDevice()))
-            socket->flush();
-    }
-
-protected:
-    void run() override
-    {
-        setLinkState(Opening);
-        auto *socket = new QLocalSocket; // takes the descriptor over
-        createTrigger();
-        if (socket->setSocketDescriptor(linkFd)) {
-            linkFd = -1;
-            attachDevice(socket);
-            setLinkState(Connected);
-            connectReader();
-            exec();
-            disconnectReader();
-            detachDevice();
-        } else {
-            setLinkState(Failed);
-        }
-        destroyTrigger();
-        delete socket;
-        threadBodyFinished();
-    }
-
-private:
-    int linkFd = -1;
-    int controllerFd = -1;
-};
-
 namespace {
-
-QByteArray word(int value) { return QByteArray(1, char((value >> 8) & 0xFF)) + char(value & 0xFF); }
 
 // A stream message with the ten 16-bit values in wire order:
 // x1 y1 i1 x2 y2 i2 rx1 ry1 rx2 ry2.
@@ -112,7 +23,7 @@ QByteArray streamMessage(quint8 status, quint8 mode, const QVector<int> &values)
 {
     QByteArray m = goodReply + char(status) + char(mode);
     for (int i = 0; i < 10; ++i)
-        m += word(i < values.size() ? values[i] : 0);
+        m += QByteArray(1, char(values.value(i) >> 8)) + char(values.value(i) & 0xFF);
     return m + ';';
 }
 
@@ -121,8 +32,7 @@ QByteArray numbered(int n) { return streamMessage(0, 0, {n, -n, 1000 + n}); }
 QList<int> takeX1(Connection &link)
 {
     QList<int> seen;
-    StreamSample s;
-    while (link.takeSample(s))
+    for (const StreamSample &s : takeAll(link))
         seen << s.x1;
     return seen;
 }
@@ -137,29 +47,48 @@ class ConnectionTest : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<SocketPairConnection> link;
     std::unique_ptr<LogCapture> log;
+    std::unique_ptr<TcpClient> link;
+    // The controller's end of the link. The test plays the controller with
+    // blocking reads and writes, so it needs no event loop of its own while
+    // waitForReply blocks the test thread.
+    QTcpServer server;
+    std::unique_ptr<QTcpSocket> controller;
 
-    // Starts a 500 Hz stream answered with the given start reply.
-    bool startStream(const QByteArray &startReply = numbered(0))
+    void controllerWrite(const QByteArray &bytes)
     {
-        link->setSamplingRate(500);
-        link->startStream(rateArguments(500));
-        link->controllerRead(8);
-        link->controllerWrite(startReply);
-        QByteArray reply;
-        return link->waitForReply(reply) && link->isStreaming();
+        controller->write(bytes);
+        controller->waitForBytesWritten(1000);
+    }
+    // Up to count bytes, as far as they arrive within timeoutMs.
+    QByteArray controllerRead(int count, int timeoutMs = 2000)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        QByteArray result = controller->read(count);
+        while (result.size() < count && timer.elapsed() < timeoutMs
+               && controller->waitForReadyRead(int(qMax<qint64>(1, timeoutMs - timer.elapsed()))))
+            result += controller->read(count - result.size());
+        return result;
     }
 
+    // The controller answers the command just sent; returns the reply the
+    // link hands over, "none" when waitForReply fails.
+    QByteArray answer(const QByteArray &bytes)
+    {
+        controllerWrite(bytes);
+        QByteArray reply;
+        return link->waitForReply(reply) ? reply : "none";
+    }
+    bool startStream()
+    {
+        link->startStream(rateArguments(500));
+        return controllerRead(8).size() == 8 && answer(numbered(0)) == numbered(0) && link->isStreaming();
+    }
     QByteArray stop(const QByteArray &controllerAnswer)
     {
         link->clearLiveStream();
-        if (link->controllerRead(4) != "CLS;")
-            return "CLS; not written";
-        link->controllerWrite(controllerAnswer);
-        QByteArray reply;
-        link->waitForReply(reply);
-        return reply;
+        return controllerRead(4) == "CLS;" ? answer(controllerAnswer) : "CLS; not written";
     }
 
 private slots:
@@ -167,18 +96,26 @@ private slots:
     void cleanupTestCase() { log.reset(); }
     void init()
     {
-        link = std::make_unique<SocketPairConnection>();
+        QVERIFY(server.isListening() || server.listen(QHostAddress::LocalHost));
+        link = std::make_unique<TcpClient>();
+        QVERIFY(link->initialize("127.0.0.1", server.serverPort()));
         link->start();
+        QVERIFY(server.waitForNewConnection(5000));
+        controller.reset(server.nextPendingConnection());
         QVERIFY(waitUntilConnected(*link));
         log->clear();
     }
-    void cleanup() { link.reset(); }
+    void cleanup()
+    {
+        link.reset();
+        controller.reset();
+    }
 
     void sendersWriteExactBytesAndAwaitTheirAnswerLength_data()
     {
         QTest::addColumn<Sender>("send");
         QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<int>("answer");
+        QTest::addColumn<int>("answerLength");
         const QByteArray a("\x01;", 2);
         const QByteArray ax("\x02x;", 3);
         const QByteArray ayv("\x01y\x01\x2C;", 5);
@@ -223,16 +160,13 @@ private slots:
     {
         QFETCH(Sender, send);
         QFETCH(QByteArray, bytes);
-        QFETCH(int, answer);
+        QFETCH(int, answerLength);
         send(*link);
-        QCOMPARE(link->controllerRead(bytes.size() + 1, 300), bytes);
+        QCOMPARE(controllerRead(bytes.size() + 1, 300), bytes);
         // A reply of exactly the expected length comes back whole; a longer
         // or shorter expectation would cut or discard it.
-        const QByteArray expected = goodReply + QByteArray(answer - 2, 'r');
-        link->controllerWrite(expected);
-        QByteArray reply;
-        QVERIFY(link->waitForReply(reply));
-        QCOMPARE(reply, expected);
+        const QByteArray expected = goodReply + QByteArray(answerLength - 2, 'r');
+        QCOMPARE(answer(expected), expected);
         QCOMPARE(link->isStreaming(), (QList<QByteArray>{"SLS", "SGS", "SPS"}.contains(bytes.left(3))));
     }
 
@@ -245,31 +179,28 @@ private slots:
         // A reply is awaited: the second command never reaches the device.
         link->getStatusFlags();
         link->getActiveSignal();
-        QCOMPARE(link->controllerRead(8, 300), QByteArray("GSF;"));
-        link->controllerWrite(goodReply + "\x07;");
-        QVERIFY(link->waitForReply(reply));
-        QCOMPARE(reply, goodReply + "\x07;");
+        QCOMPARE(controllerRead(8, 300), QByteArray("GSF;"));
+        QCOMPARE(answer(goodReply + "\x07;"), goodReply + "\x07;");
 
         // Streaming: only the stop command gets through.
         QVERIFY(startStream());
         link->getStatusFlags();
-        QCOMPARE(link->controllerRead(100, 100), QByteArray());
+        QCOMPARE(controllerRead(100, 100), QByteArray());
         QCOMPARE(stop(streamMessage(0x80, 0, {}) + goodReply), goodReply);
         QVERIFY(!link->isStreaming());
 
         // A start command that was never answered blocks every further one.
         link->startStream(QByteArray("\x00\x00\x00\x0A;", 5));
-        QCOMPARE(link->controllerRead(8), QByteArray("SLS\x00\x00\x00\x0A;", 8));
+        QCOMPARE(controllerRead(8), QByteArray("SLS\x00\x00\x00\x0A;", 8));
         QVERIFY(!link->waitForReply(reply));
         link->getStatusFlags();
-        QCOMPARE(link->controllerRead(100, 100), QByteArray());
+        QCOMPARE(controllerRead(100, 100), QByteArray());
         QVERIFY(!link->waitForReply(reply));
 
-        // A link whose thread never started sends nothing.
-        SocketPairConnection idle;
+        // A link whose thread never started awaits no reply.
+        TcpClient idle;
         idle.getStatusFlags();
         QVERIFY(!idle.waitForReply(reply));
-        QCOMPARE(idle.controllerRead(100, 50), QByteArray());
     }
 
     void shortRepliesKeepOnlyTwoByteErrorAnswers_data()
@@ -277,25 +208,20 @@ private slots:
         QTest::addColumn<QByteArray>("sent");
         QTest::addColumn<QByteArray>("expected");
         QTest::newRow("2 bytes") << QByteArray("\x01;", 2) << QByteArray("\x01;", 2);
-        QTest::newRow("3 bytes") << QByteArray("\x00;\x05", 3) << QByteArray();
-        QTest::newRow("4 bytes") << QByteArray("\x00;\x05\x06", 4) << QByteArray();
+        QTest::newRow("3 bytes") << QByteArray("\x00;\x05", 3) << QByteArray("");
+        QTest::newRow("4 bytes") << QByteArray("\x00;\x05\x06", 4) << QByteArray("");
     }
     void shortRepliesKeepOnlyTwoByteErrorAnswers()
     {
         QFETCH(QByteArray, sent);
         QFETCH(QByteArray, expected);
         link->getIntensity(QByteArray("\x01;", 2));
-        link->controllerRead(5);
-        link->controllerWrite(sent);
-        QByteArray reply("stale");
-        link->waitForReply(reply);
-        QCOMPARE(reply, expected);
+        controllerRead(5);
+        QCOMPARE(answer(sent), expected);
         // Nothing of the short reply is left over for the next command.
         link->getStatusFlags();
-        QCOMPARE(link->controllerRead(4), QByteArray("GSF;"));
-        link->controllerWrite(goodReply + "\x07;");
-        QVERIFY(link->waitForReply(reply));
-        QCOMPARE(reply, goodReply + "\x07;");
+        QCOMPARE(controllerRead(4), QByteArray("GSF;"));
+        QCOMPARE(answer(goodReply + "\x07;"), goodReply + "\x07;");
     }
 
     void stopOnAnIdleLinkIsReadOnlyAfterOneAndAHalfTimeouts()
@@ -303,40 +229,49 @@ private slots:
         QElapsedTimer timer;
         timer.start();
         QCOMPARE(stop(goodReply), goodReply);
-        // The wait is 1.5 time-outs; 25 ms allow for millisecond clock rounding.
+        // 25 ms allow for millisecond clock rounding.
         QVERIFY(timer.elapsed() >= link->baseTimeout() * 3 / 2 - 25);
-        // Anything but a trailing 0x00 ';' is no confirmation.
-        QCOMPARE(stop("xy\x01;"), QByteArray());
+        QCOMPARE(stop("xy\x01;"), QByteArray("")); // only a trailing 0x00 ';' confirms
     }
 
     void streamValuesDecodeSignedAndUnsigned_data()
     {
         QTest::addColumn<int>("firmware");
-        QTest::newRow("firmware 31 decodes flags") << 31;
-        QTest::newRow("firmware 10 ignores flags") << 10;
+        QTest::addColumn<bool>("variantM");
+        QTest::newRow("firmware 31 decodes flags") << 31 << false;
+        QTest::newRow("firmware 10 ignores flags") << 10 << false;
+        QTest::newRow("variant M skips ignored samples") << 12 << true;
+        QTest::newRow("variant M below firmware 11 keeps them") << 10 << true;
     }
     void streamValuesDecodeSignedAndUnsigned()
     {
         QFETCH(int, firmware);
+        QFETCH(bool, variantM);
         link->setFirmwareVersion(firmware);
+        link->setVariantM(variantM);
         QVERIFY(startStream());
-        link->controllerWrite(streamMessage(0x78, 0x03, {0xFF38, 0x7FFF, 0xFF38, 0x8000, 5, 0xFFFF, 10000, -1, 3, 4}));
-        StreamSample s;
-        QTRY_COMPARE(link->storedSamples(), 1);
-        QVERIFY(link->takeSample(s));
+        // Mode bit 2 marks a sample to be ignored.
+        controllerWrite(streamMessage(0x78, 0x07, {0xFF38, 0x7FFF, 0xFF38, 0x8000, 5, 0xFFFF, 10000, -1, 3, 4})
+                        + numbered(2));
+        const bool skipped = variantM && firmware >= 11;
+        QTRY_COMPARE(link->storedSamples(), skipped ? 1 : 2); // the start reply is not stored
+        const QVector<StreamSample> samples = takeAll(*link);
+        QCOMPARE(int(samples.last().x1), 2);
+        if (skipped)
+            return;
         // Positions and ranges are signed, intensities unsigned.
+        const StreamSample &s = samples.first();
         const QVector<int> values{s.x1, s.y1, s.intensity1, s.x2, s.y2, s.intensity2,
                                   s.rangeX1, s.rangeY1, s.rangeX2, s.rangeY2};
         QCOMPARE(values, (QVector<int>{-200, 32767, 65336, -32768, 5, 65535, 10000, -1, 3, 4}));
         const QVector<bool> flags{s.stabOn1, s.stabOn2, s.active1, s.active2, s.multiplex1, s.multiplex2};
         QCOMPARE(flags, QVector<bool>(6, firmware >= 11));
-        QVERIFY(!link->takeSample(s)); // the start reply was not stored
     }
 
     void garbageIsSkippedByteByByteAndCounted()
     {
         QVERIFY(startStream());
-        link->controllerWrite(QByteArray("\x01\x02\x03", 3) + numbered(1) + QByteArray("\x7F\x7F", 2) + numbered(2)
+        controllerWrite(QByteArray("\x01\x02\x03", 3) + numbered(1) + QByteArray("\x7F\x7F", 2) + numbered(2)
                               + numbered(3));
         QTRY_COMPARE_WITH_TIMEOUT(link->storedSamples(), 3, 3000);
         QCOMPARE(takeX1(*link), (QList<int>{1, 2, 3}));
@@ -350,7 +285,7 @@ private slots:
         // is confirmed by the trailing 0x00 ';' after the wait.
         link->setFirmwareVersion(10);
         QVERIFY(startStream());
-        link->controllerWrite(streamMessage(0xFF, 0, {7}));
+        controllerWrite(streamMessage(0xFF, 0, {7}));
         QTRY_COMPARE(link->storedSamples(), 1);
         QVERIFY(link->isStreaming());
         QCOMPARE(stop(numbered(8) + goodReply), goodReply);
@@ -362,23 +297,6 @@ private slots:
         QCOMPARE(stop(numbered(1) + streamMessage(0x80, 0, {2}) + goodReply), goodReply);
         QVERIFY(!link->isStreaming());
         QCOMPARE(takeX1(*link), (QList<int>{1, 2}));
-    }
-
-    void ignoredSamplesAreSkippedOnlyOnVariantM_data()
-    {
-        QTest::addColumn<bool>("variantM");
-        QTest::newRow("variant M") << true;
-        QTest::newRow("standard") << false;
-    }
-    void ignoredSamplesAreSkippedOnlyOnVariantM()
-    {
-        QFETCH(bool, variantM);
-        link->setFirmwareVersion(11);
-        link->setVariantM(variantM);
-        QVERIFY(startStream());
-        link->controllerWrite(streamMessage(0, 0x04, {1}) + numbered(2));
-        QTRY_COMPARE(link->storedSamples(), variantM ? 1 : 2);
-        QCOMPARE(takeX1(*link).first(), variantM ? 2 : 1);
     }
 };
 
