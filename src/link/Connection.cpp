@@ -12,7 +12,6 @@
 #include <QIODevice>
 #include <QMetaObject>
 #include <QMutexLocker>
-#include <QSemaphore>
 
 namespace {
 
@@ -87,47 +86,42 @@ int Connection::storedSamples() const
 
 // ---------------------------------------------------------------- posting
 
+bool Connection::post(const QByteArray &message, int answer)
+{
+    QMutexLocker lock(&triggerLock);
+    annotateAcquire(&triggerLock);
+    const bool posted = trigger
+                        && QMetaObject::invokeMethod(trigger, "sendMessage", Qt::QueuedConnection,
+                                                     Q_ARG(QByteArray, message), Q_ARG(int, answer));
+    if (posted)
+        postedCommands.fetch_add(1, std::memory_order_relaxed);
+    annotateRelease(&triggerLock);
+    return posted;
+}
+
+void Connection::waitUntilHandled()
+{
+    // Bounded: commands queued for a link thread that has ended are never
+    // handled.
+    const qint64 deadline = now() + 2 * timeout;
+    while (handledCommands.load(std::memory_order_acquire) != postedCommands.load(std::memory_order_relaxed)
+           && isRunning() && now() < deadline)
+        QThread::msleep(1);
+}
+
 void Connection::postMessage(const QByteArray &message, int answer)
 {
-    {
-        QMutexLocker lock(&triggerLock);
-        annotateAcquire(&triggerLock);
-        if (trigger && QMetaObject::invokeMethod(trigger, "sendMessage", Qt::QueuedConnection,
-                                                 Q_ARG(QByteArray, message), Q_ARG(int, answer)))
-            postedCommands.fetch_add(1, std::memory_order_relaxed);
-        annotateRelease(&triggerLock);
-    }
+    post(message, answer);
     QThread::msleep(1);
 }
 
 void Connection::clearLiveStream()
 {
-    // The caller is held until the link thread has written the stop command.
-    // A semaphore with a deadline instead of a blocking queued call: a link
-    // thread that is just ending can never hold the caller forever.
-    auto written = std::make_shared<QSemaphore>(0);
-    bool posted = false;
-    {
-        QMutexLocker lock(&triggerLock);
-        annotateAcquire(&triggerLock);
-        if (trigger) {
-            TriggerObject *relay = trigger;
-            annotateRelease(written.get()); // the call object is handed to the link thread
-            posted = QMetaObject::invokeMethod(
-                relay,
-                [relay, written] {
-                    annotateAcquire(written.get());
-                    relay->sendMessage(stopCommand, 2);
-                    written->release();
-                },
-                Qt::QueuedConnection);
-            if (posted)
-                postedCommands.fetch_add(1, std::memory_order_relaxed);
-        }
-        annotateRelease(&triggerLock);
-    }
-    if (posted)
-        written->tryAcquire(1, 2 * timeout);
+    // The caller is held until the link thread has written the stop command
+    // (or dropped it), but never longer than the reply wait: a link thread
+    // that is just ending cannot hold the caller.
+    if (post(stopCommand, 2))
+        waitUntilHandled();
     QThread::msleep(1);
 }
 
@@ -369,12 +363,8 @@ void Connection::finishStream(QIODevice *dev)
 bool Connection::waitForReply(QByteArray &out)
 {
     out.clear();
-    // Let the link thread catch up with commands still in its queue; when
-    // the link has ended they are never handled, so the wait is bounded.
-    const qint64 catchUpDeadline = now() + 2 * timeout;
-    while (handledCommands.load(std::memory_order_acquire) != postedCommands.load(std::memory_order_relaxed)
-           && isRunning() && now() < catchUpDeadline)
-        QThread::msleep(1);
+    // Let the link thread catch up with commands still in its queue.
+    waitUntilHandled();
     if (replyState.load(std::memory_order_acquire) == Idle)
         return false;
     if (replyState.load(std::memory_order_acquire) == Awaited) {

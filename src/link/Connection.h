@@ -145,6 +145,8 @@ protected:
     const int timeout = 750; // base time-out in ms; every other one derives from it
 
 private:
+    bool post(const QByteArray &message, int answerLength);
+    void waitUntilHandled();
     void readReply(QIODevice *dev);
     void readStopReply(QIODevice *dev);
     void readStream(QIODevice *dev);
