@@ -121,6 +121,11 @@ std::unique_ptr<Connection> openLink(const LinkTarget &target, QString &error)
     return link;
 }
 
+bool isGoodReply(const QByteArray &reply)
+{
+    return reply.size() >= 2 && reply.at(0) == '\0' && reply.at(1) == ';';
+}
+
 QString describeBytes(const QByteArray &bytes)
 {
     QString hex = QString::fromLatin1(bytes.toHex(' '));

@@ -44,6 +44,10 @@ bool takeFlag(QStringList &args, const QString &name);
 // Creates the link, starts its thread and waits until it is connected.
 std::unique_ptr<Connection> openLink(const LinkTarget &target, QString &error);
 
+// A reply that begins 0x00 ';' (accepted); anything else is a refusal or,
+// when empty, a time-out.
+bool isGoodReply(const QByteArray &reply);
+
 // Bytes as hexadecimal pairs followed by their printable form.
 QString describeBytes(const QByteArray &bytes);
 

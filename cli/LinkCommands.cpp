@@ -11,11 +11,6 @@
 
 namespace {
 
-bool isGood(const QByteArray &reply)
-{
-    return reply.size() >= 2 && reply.at(0) == '\0' && reply.at(1) == ';';
-}
-
 // Opens the link named in args and identifies the controller; on failure
 // prints the reason and sets the exit code.
 std::unique_ptr<Connection> openAndIdentify(QStringList &args, QTextStream &err, int &exitCode,
@@ -146,7 +141,7 @@ int runStatusCommand(const QStringList &arguments, QTextStream &out, QTextStream
     // Sends one query and returns its reply when it is good and complete.
     auto query = [&](const QString &name, const std::function<void()> &send, int length, QByteArray &reply) {
         send();
-        if (link->waitForReply(reply) && isGood(reply) && reply.size() == length)
+        if (link->waitForReply(reply) && isGoodReply(reply) && reply.size() == length)
             return true;
         out << name << "\tno valid reply (" << describeBytes(reply) << ")\n";
         allAnswered = false;
@@ -235,7 +230,7 @@ int runSendCommand(const QStringList &arguments, QTextStream &out, QTextStream &
         return ExitCommandFailed;
     }
     out << describeBytes(reply) << '\n';
-    if (!isGood(reply)) {
+    if (!isGoodReply(reply)) {
         err << "error: the controller refused the command\n";
         return ExitCommandFailed;
     }

@@ -25,11 +25,6 @@ void writeSample(QTextStream &file, const StreamSample &s)
          << s.rangeX1 << '\t' << s.rangeY1 << '\t' << s.rangeX2 << '\t' << s.rangeY2 << '\n';
 }
 
-bool isGood(const QByteArray &reply)
-{
-    return reply.size() >= 2 && reply.at(0) == '\0' && reply.at(1) == ';';
-}
-
 } // namespace
 
 int runStreamCommand(const QStringList &arguments, QTextStream &out, QTextStream &err)
@@ -112,7 +107,7 @@ int runStreamCommand(const QStringList &arguments, QTextStream &out, QTextStream
     }
     // Stop; a stop that was not confirmed is repeated once.
     link->clearLiveStream();
-    if (!link->waitForReply(reply) || !isGood(reply)) {
+    if (!link->waitForReply(reply) || !isGoodReply(reply)) {
         link->clearLiveStream();
         link->waitForReply(reply);
     }
