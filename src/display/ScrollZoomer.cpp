@@ -50,58 +50,6 @@ ScrollBar* ScrollZoomer::verticalScrollBar() const
     return m_vData.scrollBar;
 }
 
-void ScrollZoomer::setHScrollBarMode(Qt::ScrollBarPolicy policy)
-{
-    if (m_hData.mode != policy) {
-        m_hData.mode = policy;
-        updateScrollBars();
-    }
-}
-
-void ScrollZoomer::setVScrollBarMode(Qt::ScrollBarPolicy policy)
-{
-    if (m_vData.mode != policy) {
-        m_vData.mode = policy;
-        updateScrollBars();
-    }
-}
-
-Qt::ScrollBarPolicy ScrollZoomer::hScrollBarMode() const
-{
-    return m_hData.mode;
-}
-
-Qt::ScrollBarPolicy ScrollZoomer::vScrollBarMode() const
-{
-    return m_vData.mode;
-}
-
-void ScrollZoomer::setHScrollBarPosition(ScrollBarPosition position)
-{
-    if (m_hData.position != position) {
-        m_hData.position = position;
-        updateScrollBars();
-    }
-}
-
-void ScrollZoomer::setVScrollBarPosition(ScrollBarPosition position)
-{
-    if (m_vData.position != position) {
-        m_vData.position = position;
-        updateScrollBars();
-    }
-}
-
-ScrollZoomer::ScrollBarPosition ScrollZoomer::hScrollBarPosition() const
-{
-    return m_hData.position;
-}
-
-ScrollZoomer::ScrollBarPosition ScrollZoomer::vScrollBarPosition() const
-{
-    return m_vData.position;
-}
-
 void ScrollZoomer::setCornerWidget(QWidget* widget)
 {
     if (widget == m_cornerWidget)

@@ -19,16 +19,6 @@ public:
     ScrollBar* horizontalScrollBar() const;
     ScrollBar* verticalScrollBar() const;
 
-    void setHScrollBarMode(Qt::ScrollBarPolicy policy);
-    void setVScrollBarMode(Qt::ScrollBarPolicy policy);
-    Qt::ScrollBarPolicy vScrollBarMode() const;
-    Qt::ScrollBarPolicy hScrollBarMode() const;
-
-    void setHScrollBarPosition(ScrollBarPosition position);
-    void setVScrollBarPosition(ScrollBarPosition position);
-    ScrollBarPosition hScrollBarPosition() const;
-    ScrollBarPosition vScrollBarPosition() const;
-
     void setCornerWidget(QWidget* widget);
     QWidget* cornerWidget() const;
 

@@ -464,18 +464,28 @@ int Settings::indexOfDevice(const QString &id) const
     return -1;
 }
 
+namespace {
+
+// The detector part of a record: what the parameters dialog changes.
+void copyDetectorFields(const ConnectionSettings &from, ConnectionSettings &to)
+{
+    for (int stage = 0; stage < 2; ++stage) {
+        to.calculation[stage] = from.calculation[stage];
+        to.model[stage] = from.model[stage];
+        to.beamDiameter[stage] = from.beamDiameter[stage];
+    }
+    to.pulsedLaser = from.pulsedLaser;
+}
+
+} // namespace
+
 bool Settings::restoreDetectorSettings(ConnectionSettings &record) const
 {
     const int index = indexOfDevice(fixedText(record.id));
     if (index < 0)
         return false;
     const ConnectionSettings &stored = m_records.at(index);
-    for (int stage = 0; stage < 2; ++stage) {
-        record.calculation[stage] = stored.calculation[stage];
-        record.model[stage] = stored.model[stage];
-        record.beamDiameter[stage] = stored.beamDiameter[stage];
-    }
-    record.pulsedLaser = stored.pulsedLaser;
+    copyDetectorFields(stored, record);
     std::copy(std::begin(stored.key), std::end(stored.key), std::begin(record.key));
     return true;
 }
@@ -490,12 +500,7 @@ bool Settings::storeDetectorSettings(ConnectionSettings &record)
         return false;
     }
     ConnectionSettings &stored = m_records[index];
-    for (int stage = 0; stage < 2; ++stage) {
-        stored.calculation[stage] = record.calculation[stage];
-        stored.model[stage] = record.model[stage];
-        stored.beamDiameter[stage] = record.beamDiameter[stage];
-    }
-    stored.pulsedLaser = record.pulsedLaser;
+    copyDetectorFields(record, stored);
     std::copy(std::begin(record.id), std::end(record.id), std::begin(stored.id));
     return true;
 }
