@@ -1,25 +1,20 @@
 #pragma once
 
-// Driving a started link from a test the way the user interface does:
-// waiting for the connection, starting a stream, taking samples on a tick
-// and stopping.
+// Driving a started link the way the user interface does.
 
 #include "link/Connection.h"
 
-#include <QElapsedTimer>
-#include <QVector>
+#include <QtTest>
+
+#include <memory>
 
 inline const QByteArray goodReply("\x00;", 2);
 
-// True once the link thread is connected; gives up when the thread ends or
-// after 5 s (a hang guard).
+// True once the link thread is connected; false when it ends first.
 inline bool waitUntilConnected(Connection &link)
 {
-    QElapsedTimer timer;
-    timer.start();
-    while (link.linkState() != Connection::Connected && !link.isFinished() && timer.elapsed() < 5000)
-        QThread::msleep(1);
-    return link.linkState() == Connection::Connected;
+    return QTest::qWaitFor([&link] { return link.linkState() == Connection::Connected || link.isFinished(); }, 5000)
+        && link.linkState() == Connection::Connected;
 }
 
 // Stream start arguments for a sampling rate: two option bytes, the rate.
@@ -39,37 +34,31 @@ inline bool startStream(Connection &link, int rate = 500)
 inline QVector<StreamSample> takeAll(Connection &link)
 {
     QVector<StreamSample> samples;
-    StreamSample sample;
-    while (link.takeSample(sample))
+    for (StreamSample sample; link.takeSample(sample);)
         samples << sample;
     return samples;
 }
 
 // Takes samples every 5 ms for the given time, like the display tick.
-inline void takeFor(Connection &link, int milliseconds, QVector<StreamSample> &samples)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < milliseconds) {
-        samples += takeAll(link);
-        QThread::msleep(5);
-    }
-    samples += takeAll(link);
-}
-
-// Takes samples of a running stream for the given time, stops it and takes
-// what came with the stop. Returns every sample taken.
-inline QVector<StreamSample> takeAndStop(Connection &link, int milliseconds, QByteArray &stopReply)
+inline QVector<StreamSample> takeFor(Connection &link, int milliseconds)
 {
     QVector<StreamSample> samples;
-    takeFor(link, milliseconds, samples);
+    QElapsedTimer timer;
+    for (timer.start(); timer.elapsed() < milliseconds; QThread::msleep(5))
+        samples += takeAll(link);
+    return samples + takeAll(link);
+}
+
+// Takes samples for the given time, stops the stream, takes the rest.
+inline QVector<StreamSample> takeAndStop(Connection &link, int milliseconds, QByteArray &stopReply)
+{
+    const QVector<StreamSample> samples = takeFor(link, milliseconds);
     link.clearLiveStream();
     link.waitForReply(stopReply);
     return samples + takeAll(link);
 }
 
-// True when the samples carry exactly the sequence numbers 1, 2, ..., n that
-// a simulator in benchmark mode puts into the last two range fields.
+// True for exactly the sequence numbers 1..n of a simulator in benchmark mode.
 inline bool isComplete(const QVector<StreamSample> &samples)
 {
     for (int i = 0; i < samples.size(); ++i)

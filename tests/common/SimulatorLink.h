@@ -1,16 +1,13 @@
 #pragma once
 
-// A TcpClient connected to the first controller of an embedded simulator.
+// Links to the controllers of an embedded simulator.
 
 #include "LinkTestUtil.h"
 
 #include "Simulator.h"
 #include "link/TcpClient.h"
 
-#include <memory>
-
-// Starts the simulator with the given settings unless it already runs, then
-// connects a new link to its first controller. Null when that fails.
+// A link connected to controller 0, started with these settings if need be.
 inline std::unique_ptr<TcpClient> connectToSimulator(Simulator &sim, const SimConfig &config = SimConfig(),
                                                      const SimFaults &faults = SimFaults())
 {
@@ -25,4 +22,15 @@ inline std::unique_ptr<TcpClient> connectToSimulator(Simulator &sim, const SimCo
         return nullptr;
     link->start();
     return waitUntilConnected(*link) ? std::move(link) : nullptr;
+}
+
+// A controller per name, as devices/<name> (with the pid: lock files are global).
+inline bool serveSerial(Simulator &sim, const QTemporaryDir &devices, const QStringList &names,
+                        const SerialOptions &options = SerialOptions())
+{
+    const QStringList ptys = sim.startSerial(names.size(), options);
+    for (int i = 0; i < ptys.size(); ++i)
+        if (!QFile::link(ptys[i], devices.filePath(names[i])))
+            return false;
+    return devices.isValid() && ptys.size() == names.size();
 }

@@ -1,5 +1,4 @@
-// The measurement store's ring arithmetic and the identification parser:
-// data handling of the link, no thread started.
+// The measurement store and the identification parser; no thread started.
 
 #include "link/Identification.h"
 #include "link/TcpClient.h"
@@ -19,14 +18,11 @@ private slots:
         StreamSample out = sample(-7);
         QVERIFY(!store.pop(out));
         QCOMPARE(int(out.x1), -7); // untouched
-
         for (int i = 0; i < 1040; ++i)
             store.push(sample(i));
         QCOMPARE(store.count(), 1039);
         QVERIFY(store.pop(out));
         QCOMPARE(int(out.x1), 1); // sample 0 was dropped
-
-        // Wrapping around many times keeps order and count.
         for (int i = 1040; i < 5000; ++i)
             store.push(sample(i));
         QCOMPARE(store.count(), 1039);
@@ -36,39 +32,26 @@ private slots:
         QCOMPARE(expected, 5000);
     }
 
-    void identificationIsParsed_data()
-    {
-        QTest::addColumn<QByteArray>("reply");
-        QTest::addColumn<bool>("variantM");
-        QTest::addColumn<int>("version");
-        QTest::addColumn<bool>("trigger");
-        QTest::addColumn<QString>("id");
-        const QByteArray head("\x00;", 2);
-        QTest::newRow("standard") << head + "ORX-BS2-A-V31-7;" << false << 31 << true << "ORX-BS2-A-V31-7";
-        QTest::newRow("variant M 12") << head + "ORX-BS2-N-VM12-X;" << true << 12 << false << "ORX-BS2-N-VM12-X";
-        QTest::newRow("no version tag") << head + "ORX-BS2-A;" << false << 1 << true << "ORX-BS2-A";
-        QTest::newRow("shortest") << head + "ORX" << false << 1 << false << "OR";
-        QTest::newRow("other maker") << head + "ABC-BS2-A-V31-1;" << false << 1 << false << "";
-        QTest::newRow("refusal") << QByteArray("\x01;ORX-V31-;", 11) << false << 1 << false << "";
-        QTest::newRow("empty") << QByteArray() << false << 1 << false << "";
-    }
+    // Reply, identity (empty: invalid) and what applying it sets on a link.
     void identificationIsParsed()
     {
-        QFETCH(QByteArray, reply);
-        QFETCH(bool, variantM);
-        QFETCH(int, version);
-        QFETCH(bool, trigger);
-        QFETCH(QString, id);
-        const ControllerIdentity identity = parseIdentification(reply);
-        const bool valid = !id.isEmpty();
-        QCOMPARE(identity.valid, valid);
-        QCOMPARE(identity.controllerId, id);
-        // Applying it to a connection sets exactly what the text says.
-        TcpClient probe;
-        QCOMPARE(applyIdentification(probe, identity), valid);
-        QCOMPARE(probe.isVariantM(), variantM);
-        QCOMPARE(probe.firmwareVersion(), version);
-        QCOMPARE(probe.triggerCapable(), trigger);
+        const QByteArray head("\x00;", 2);
+        for (auto [reply, id, variantM, version, trigger] :
+             std::initializer_list<std::tuple<QByteArray, QString, bool, int, bool>>{
+                 {head + "ORX-BS2-A-V31-7;", "ORX-BS2-A-V31-7", false, 31, true},
+                 {head + "ORX-BS2-N-VM12-X;", "ORX-BS2-N-VM12-X", true, 12, false},
+                 {head + "ORX-BS2-A;", "ORX-BS2-A", false, 1, true},
+                 {head + "ORX", "OR", false, 1, false},
+                 {head + "ABC-BS2-A-V31-1;", "", false, 1, false},
+                 {QByteArray("\x01;ORX-V31-;", 11), "", false, 1, false},
+                 {QByteArray(), "", false, 1, false}}) {
+            const ControllerIdentity identity = parseIdentification(reply);
+            TcpClient probe;
+            QCOMPARE(applyIdentification(probe, identity), !id.isEmpty());
+            const auto applied = std::make_tuple(identity.valid, identity.controllerId, probe.isVariantM(),
+                                                 probe.firmwareVersion(), probe.triggerCapable());
+            QCOMPARE(applied, std::make_tuple(!id.isEmpty(), id, variantM, version, trigger));
+        }
     }
 };
 
