@@ -4,6 +4,8 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QList>
 #include <QString>
 
@@ -37,4 +39,10 @@ inline RecordingText readRecording(const QString &path)
         text.rows << lines[i].split('\t');
     text.ok = true;
     return text;
+}
+
+inline QJsonObject readJson(const QString &recording)
+{
+    QFile f(recording + ".json");
+    return f.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(f.readAll()).object() : QJsonObject();
 }

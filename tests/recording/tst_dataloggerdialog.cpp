@@ -27,247 +27,216 @@ private slots:
     void startAndStop();
     void refusedStarts();
     void automaticStop();
-    void samplingRateHandOver();
     void fileChooser();
     void largeTimerChains();
 
 private:
-    template<typename T>
-    T *widget(DataLoggerDialog &dialog, const char *name)
-    {
-        T *w = dialog.findChild<T *>(name);
-        if (!w)
-            qFatal("no widget %s", name);
-        return w;
-    }
-    // Runs f while a timer answers the first message box that opens.
-    QString withBox(QMessageBox::StandardButton answer, const std::function<void()> &f)
+    template<typename T = QWidget>
+    T *w(const char *name) { return m_dialog->findChild<T *>(name); }
+    QPushButton *button(const char *name) { return w<QPushButton>(name); }
+    // Clicks a button and answers the first modal window that opens with
+    // answer; returns "title|text" of a message box, or what describe gives.
+    QString clickAnswering(QPushButton *target, const std::function<QString(QWidget *)> &answer)
     {
         QString seen;
         QTimer poll;
-        poll.setInterval(10);
         connect(&poll, &QTimer::timeout, [&] {
-            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-                seen = box->windowTitle() + '|' + box->text();
-                box->button(answer)->click();
-            }
+            if (QWidget *modal = QApplication::activeModalWidget())
+                seen = answer(modal);
         });
-        poll.start();
-        f();
+        poll.start(10);
+        QTest::mouseClick(target, Qt::LeftButton);
         return seen;
+    }
+    static std::function<QString(QWidget *)> boxAnswer(QMessageBox::StandardButton b)
+    {
+        return [b](QWidget *modal) {
+            auto *box = qobject_cast<QMessageBox *>(modal);
+            box->button(b)->click();
+            return box->windowTitle() + '|' + box->text();
+        };
     }
 
     QTemporaryDir m_dir;
+    std::unique_ptr<DataLoggerDialog> m_dialog;
+
+private slots:
+    void init()
+    {
+        m_dialog = std::make_unique<DataLoggerDialog>();
+        m_dialog->show();
+    }
 };
 
 void DataLoggerDialogTest::initTestCase()
 {
-    QVERIFY(m_dir.isValid());
     dataDirectory = QDir(m_dir.path());
     QVERIFY(dataDirectory.mkpath("Data"));
 }
 
 void DataLoggerDialogTest::estimate_data()
 {
-    QTest::addColumn<int>("saveRate");
+    QTest::addColumn<int>("samplingRate");
     QTest::addColumn<QString>("time");
     QTest::addColumn<QString>("blocks");
     QTest::addColumn<QString>("megabytes");
     QTest::addColumn<bool>("warning");
-    QTest::newRow("a minute at 100 Hz") << 100 << "000:01:00" << "6000" << "0.4" << false;
-    QTest::newRow("the longest at 1000 Hz") << 1000 << "999:99:99" << "3602439000" << "223311.0" << true;
-    QTest::newRow("just below 2 GiB") << 500 << "018:21:00" << "33030000" << "2047.5" << false;
-    QTest::newRow("just above 2 GiB") << 500 << "018:21:30" << "33045000" << "2048.4" << true;
+    QTest::addColumn<bool>("rateEditable");
+    QTest::newRow("a minute at 100 Hz") << 100 << "000:01:00" << "6000" << "0.4" << false << true;
+    QTest::newRow("longest, trigger mode") << 1000 << "999:99:99" << "3602439000" << "223311.0" << true << false;
+    QTest::newRow("just below 2 GiB") << 500 << "018:21:00" << "33030000" << "2047.5" << false << true;
+    QTest::newRow("just above 2 GiB") << 500 << "018:21:30" << "33045000" << "2048.4" << true << true;
 }
 
 void DataLoggerDialogTest::estimate()
 {
-    QFETCH(int, saveRate);
+    QFETCH(int, samplingRate);
     QFETCH(QString, time);
     QFETCH(QString, blocks);
     QFETCH(QString, megabytes);
     QFETCH(bool, warning);
-    DataLoggerDialog dialog;
-    dialog.show();
-    dialog.applySamplingRate(1000);
-    dialog.applySamplingRate(saveRate); // a value at most 500 stays selectable
-    auto *spin = widget<QSpinBox>(dialog, "spinBox_SaveRate");
-    if (saveRate <= 500)
-        spin->setValue(saveRate);
-    widget<QLineEdit>(dialog, "lineEdit_RecordTime")->setText(time);
-    QCOMPARE(dialog.saveRate(), saveRate);
-    QCOMPARE(widget<QLineEdit>(dialog, "lineEdit_DataBlocks")->text(), blocks);
-    QCOMPARE(widget<QLineEdit>(dialog, "lineEdit_FileSize")->text(), megabytes);
-    QCOMPARE(widget<QLabel>(dialog, "lblWarningLargeFile")->isVisible(), warning);
+    QFETCH(bool, rateEditable);
+    auto *rate = w<QSpinBox>("spinBox_SaveRate");
+    m_dialog->applySamplingRate(5); // the bound follows the sampling rate up again
+    m_dialog->applySamplingRate(samplingRate);
+    w<QLineEdit>("lineEdit_RecordTime")->setText(time);
+    QCOMPARE(m_dialog->saveRate(), samplingRate);
+    QCOMPARE(rate->isEnabled(), rateEditable);
+    QCOMPARE(rate->text().isEmpty(), !rateEditable); // trigger mode: emptied, every sample saved
+    QCOMPARE(w<QLineEdit>("lineEdit_DataBlocks")->text(), blocks);
+    QCOMPARE(w<QLineEdit>("lineEdit_FileSize")->text(), megabytes);
+    QCOMPARE(w<QLabel>("lblWarningLargeFile")->isVisible(), warning);
+    if (rateEditable) {
+        QCOMPARE(rate->maximum(), samplingRate);
+        rate->setValue(1);
+        QCOMPARE(m_dialog->saveRate(), 1);
+    }
 }
 
 void DataLoggerDialogTest::startAndStop()
 {
-    DataLoggerDialog dialog;
-    dialog.show();
-    QCOMPARE(dialog.size(), QSize(512, 244));
-    QCOMPARE(dialog.windowTitle(), QString("Data recording"));
-    QSignalSpy started(&dialog, &DataLoggerDialog::dataRecordingStarted);
-    QSignalSpy stopped(&dialog, &DataLoggerDialog::dataRecordingStopped);
-    auto *name = widget<QLineEdit>(dialog, "lineEdit_FileName");
-    auto *start = widget<QPushButton>(dialog, "pushButton_Start");
-    auto *stop = widget<QPushButton>(dialog, "pushButton_Stop");
-    auto *progress = widget<QProgressBar>(dialog, "progressBar");
-    QVERIFY(!stop->isEnabled() && !progress->isEnabled());
+    QCOMPARE(m_dialog->size(), QSize(512, 244));
+    QSignalSpy started(m_dialog.get(), &DataLoggerDialog::dataRecordingStarted);
+    QSignalSpy stopped(m_dialog.get(), &DataLoggerDialog::dataRecordingStopped);
+    auto *name = w<QLineEdit>("lineEdit_FileName");
+    QPushButton *start = button("pushButton_Start"), *stop = button("pushButton_Stop");
+    auto idle = [&] {
+        return !stop->isEnabled() && !w("progressBar")->isEnabled() && button("pushButton_SaveAs")->isEnabled()
+            && !name->isReadOnly() && !w<QLineEdit>("lineEdit_RecordTime")->isReadOnly()
+            && !w<QSpinBox>("spinBox_SaveRate")->isReadOnly() && !m_dialog->isRecording();
+    };
+    auto recording = [&] {
+        return !start->isEnabled() && stop->isEnabled() && w("progressBar")->isEnabled()
+            && !button("pushButton_SaveAs")->isEnabled() && name->isReadOnly()
+            && w<QLineEdit>("lineEdit_RecordTime")->isReadOnly() && w<QSpinBox>("spinBox_SaveRate")->isReadOnly();
+    };
+    QVERIFY(idle());
 
     name->setText("run1");
-    widget<QCheckBox>(dialog, "checkBox")->setChecked(true);
+    w<QCheckBox>("checkBox")->setChecked(true);
     QTest::mouseClick(start, Qt::LeftButton);
     const QString path = m_dir.path() + "/Data/run1.csv";
     QCOMPARE(started.size(), 1);
-    QCOMPARE(started[0][0].toString(), path);
-    QCOMPARE(started[0][1].toBool(), true);
+    QCOMPARE(started[0], (QVariantList{path, true}));
     QCOMPARE(name->text(), path);
-    QVERIFY(name->isReadOnly() && widget<QLineEdit>(dialog, "lineEdit_RecordTime")->isReadOnly());
-    QVERIFY(widget<QSpinBox>(dialog, "spinBox_SaveRate")->isReadOnly());
-    QVERIFY(!start->isEnabled() && stop->isEnabled() && progress->isEnabled());
-    QVERIFY(!widget<QPushButton>(dialog, "pushButton_SaveAs")->isEnabled());
-    QVERIFY(dialog.isRecording());
-
+    QVERIFY(recording());
     // The window has opened its files: the automatic stop runs a minute.
-    dialog.startTimerSaving();
-    QCOMPARE(dialog.stopTimer()->interval, 60000u);
-    QVERIFY(dialog.stopTimer()->isActive());
-
+    m_dialog->startTimerSaving();
+    QCOMPARE(m_dialog->stopTimer()->interval, 60000u);
+    QVERIFY(m_dialog->stopTimer()->isActive());
     // Hiding the last controller stops the recording and keeps Start off.
-    dialog.enableStart(false);
+    m_dialog->enableStart(false);
     QCOMPARE(stopped.size(), 1);
-    QVERIFY(!dialog.isRecording() && !start->isEnabled() && !stop->isEnabled());
-    QVERIFY(!name->isReadOnly());
-    dialog.enableStart(true);
+    QVERIFY(idle() && !start->isEnabled());
+    m_dialog->enableStart(true);
     QVERIFY(start->isEnabled());
 
-    // "Stop" ends a recording started with a name typed with its extension.
     name->setText("run2.txt");
     QTest::mouseClick(start, Qt::LeftButton);
     QCOMPARE(started.last()[0].toString(), m_dir.path() + "/Data/run2.txt");
-    dialog.enableStart(true); // a controller more is shown: still recording, Start stays off
-    QVERIFY(!start->isEnabled());
+    m_dialog->enableStart(true); // another controller shown: Start stays off while recording
+    QVERIFY(recording());
     QTest::mouseClick(stop, Qt::LeftButton);
     QCOMPARE(stopped.size(), 2);
-    QVERIFY(start->isEnabled() && !progress->isEnabled());
+    QVERIFY(idle() && start->isEnabled());
 }
 
 void DataLoggerDialogTest::refusedStarts()
 {
-    DataLoggerDialog dialog;
-    dialog.show();
-    QSignalSpy started(&dialog, &DataLoggerDialog::dataRecordingStarted);
-    auto *start = widget<QPushButton>(dialog, "pushButton_Start");
-    QString seen = withBox(QMessageBox::Ok, [&] { QTest::mouseClick(start, Qt::LeftButton); });
-    QCOMPARE(seen, QString("Error|File name missing.\n\nPlease enter a name and try it again."));
-    QCOMPARE(started.size(), 0);
-
+    QSignalSpy started(m_dialog.get(), &DataLoggerDialog::dataRecordingStarted);
+    QPushButton *start = button("pushButton_Start");
+    QCOMPARE(clickAnswering(start, boxAnswer(QMessageBox::Ok)),
+             QString("Error|File name missing.\n\nPlease enter a name and try it again."));
     QFile existing(m_dir.path() + "/Data/old.csv");
     QVERIFY(existing.open(QIODevice::WriteOnly));
-    existing.close();
-    widget<QLineEdit>(dialog, "lineEdit_FileName")->setText("old");
-    seen = withBox(QMessageBox::Cancel, [&] { QTest::mouseClick(start, Qt::LeftButton); });
-    QCOMPARE(seen, "File exists!|File\n" + existing.fileName() + "\n already exists!\n\nOverwrite the file?");
+    w<QLineEdit>("lineEdit_FileName")->setText("old");
+    QCOMPARE(clickAnswering(start, boxAnswer(QMessageBox::Cancel)),
+             "File exists!|File\n" + existing.fileName() + "\n already exists!\n\nOverwrite the file?");
     QCOMPARE(started.size(), 0);
     QVERIFY(start->isEnabled());
-    seen = withBox(QMessageBox::Ok, [&] { QTest::mouseClick(start, Qt::LeftButton); });
+    clickAnswering(start, boxAnswer(QMessageBox::Ok));
     QCOMPARE(started.size(), 1);
 }
 
 void DataLoggerDialogTest::automaticStop()
 {
-    DataLoggerDialog dialog;
-    dialog.show();
-    QSignalSpy stopped(&dialog, &DataLoggerDialog::dataRecordingStopped);
-    widget<QLineEdit>(dialog, "lineEdit_FileName")->setText("auto");
-    widget<QLineEdit>(dialog, "lineEdit_RecordTime")->setText("000:00:02");
-    QTest::mouseClick(widget<QPushButton>(dialog, "pushButton_Start"), Qt::LeftButton);
-    dialog.startTimerSaving();
-    auto *progress = widget<QProgressBar>(dialog, "progressBar");
-    QTRY_VERIFY_WITH_TIMEOUT(progress->value() >= 40, 10000); // refreshed every second
+    QSignalSpy stopped(m_dialog.get(), &DataLoggerDialog::dataRecordingStopped);
+    w<QLineEdit>("lineEdit_FileName")->setText("auto");
+    w<QLineEdit>("lineEdit_RecordTime")->setText("000:00:02");
+    QTest::mouseClick(button("pushButton_Start"), Qt::LeftButton);
+    m_dialog->startTimerSaving();
+    QTRY_VERIFY_WITH_TIMEOUT(w<QProgressBar>("progressBar")->value() >= 40, 10000); // refreshed every second
     QVERIFY(stopped.isEmpty());
     QTRY_COMPARE_WITH_TIMEOUT(stopped.size(), 1, 10000);
-    QVERIFY(!dialog.isRecording());
-    QVERIFY(widget<QPushButton>(dialog, "pushButton_Start")->isEnabled());
-}
-
-void DataLoggerDialogTest::samplingRateHandOver()
-{
-    DataLoggerDialog dialog;
-    auto *spin = widget<QSpinBox>(dialog, "spinBox_SaveRate");
-    dialog.applySamplingRate(250);
-    QCOMPARE(spin->maximum(), 250);
-    QCOMPARE(spin->value(), 250);
-    spin->setValue(50);
-    QCOMPARE(dialog.saveRate(), 50);
-    dialog.applySamplingRate(1000); // trigger mode: every sample is saved
-    QVERIFY(!spin->isEnabled());
-    QCOMPARE(spin->text(), QString());
-    QCOMPARE(dialog.saveRate(), 1000);
-    dialog.applySamplingRate(500);
-    QVERIFY(spin->isEnabled());
-    QCOMPARE(spin->value(), 500);
+    QVERIFY(!m_dialog->isRecording() && button("pushButton_Start")->isEnabled());
 }
 
 void DataLoggerDialogTest::fileChooser()
 {
-    DataLoggerDialog dialog;
-    dialog.show();
-    auto *name = widget<QLineEdit>(dialog, "lineEdit_FileName");
+    auto *name = w<QLineEdit>("lineEdit_FileName");
     name->setText("something");
-    auto choose = [&](bool accept) {
-        QString seen;
-        QTimer poll;
-        poll.setInterval(10);
-        connect(&poll, &QTimer::timeout, [&] {
-            if (auto *chooser = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())) {
-                seen = chooser->windowTitle() + '|' + chooser->directory().path() + '|'
-                    + chooser->labelText(QFileDialog::Accept) + '|' + chooser->nameFilters().join(',');
-                QMetaObject::invokeMethod(chooser, accept ? "accept" : "reject");
-            }
-        });
-        poll.start();
-        QTest::mouseClick(widget<QPushButton>(dialog, "pushButton_SaveAs"), Qt::LeftButton);
-        return seen;
+    auto choose = [](bool accept) {
+        return [accept](QWidget *modal) {
+            auto *chooser = qobject_cast<QFileDialog *>(modal);
+            const QString seen = chooser->windowTitle() + '|' + chooser->directory().path() + '|'
+                + chooser->labelText(QFileDialog::Accept) + '|' + chooser->nameFilters().join(',');
+            QMetaObject::invokeMethod(chooser, accept ? "accept" : "reject");
+            return seen;
+        };
     };
-    QCOMPARE(choose(false), "Save data to file|" + m_dir.path() + "/Data|Select|*.csv,*.txt,*.xls,*.*");
+    QCOMPARE(clickAnswering(button("pushButton_SaveAs"), choose(false)),
+             "Save data to file|" + m_dir.path() + "/Data|Select|*.csv,*.txt,*.xls,*.*");
     QCOMPARE(name->text(), QString()); // cancelled: emptied
-    choose(true);
+    clickAnswering(button("pushButton_SaveAs"), choose(true));
     QVERIFY2(QRegularExpression("/Data/Talvix_[-0-9T]+\\.csv$").match(name->text()).hasMatch(), qPrintable(name->text()));
 }
 
 // Small pieces stand in for the 24.8-day limit of one timer.
 void DataLoggerDialogTest::largeTimerChains()
 {
-    LargeTimer timer(nullptr, 40);
-    timer.setSingleShot(true);
-    QSignalSpy fired(&timer, &LargeTimer::timeout);
+    LargeTimer once(nullptr, 40);
+    once.setSingleShot(true);
+    QSignalSpy fired(&once, &LargeTimer::timeout);
     QElapsedTimer clock;
     clock.start();
-    timer.start(130);
-    QCOMPARE(timer.chunk, 40u);
-    QCOMPARE(timer.rest, 90u);
-    QVERIFY(timer.remainingTime() > 90u && timer.remainingTime() <= 130u);
+    once.start(130);
+    QCOMPARE(once.chunk, 40u);
+    QCOMPARE(once.rest, 90u);
+    QVERIFY(once.remainingTime() > 90u && once.remainingTime() <= 130u);
     QTRY_COMPARE_WITH_TIMEOUT(fired.size(), 1, 5000);
-    QVERIFY(clock.elapsed() >= 125);
-    QVERIFY(!timer.isActive());
+    QVERIFY(clock.elapsed() >= 125 && !once.isActive());
     QTest::qWait(200);
-    QCOMPARE(fired.size(), 1); // single shot
+    QCOMPARE(fired.size(), 1);
 
-    // Repeating: each cycle runs the whole interval again.
-    LargeTimer repeating(nullptr, 25);
+    LargeTimer repeating(nullptr, 25); // each cycle runs the whole interval again
     QSignalSpy cycles(&repeating, &LargeTimer::timeout);
     clock.restart();
     repeating.start(60);
     QTRY_VERIFY_WITH_TIMEOUT(cycles.size() >= 3, 5000);
     QVERIFY(clock.elapsed() >= 175);
-    repeating.stop();
 
-    // The dialog's longest stop time does not fit one timer but fits 32 bits.
-    LargeTimer longest(nullptr, DataLoggerDialog::maxTimerChunk);
+    LargeTimer longest(nullptr, DataLoggerDialog::maxTimerChunk); // 999:99:99 fits 32 bits, not one timer
     longest.start(3602439000u);
-    QCOMPARE(longest.chunk, 2147483647u);
     QCOMPARE(longest.rest, 3602439000u - 2147483647u);
     QVERIFY(longest.remainingTime() > 3602430000u);
 }
