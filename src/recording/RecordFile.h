@@ -42,7 +42,8 @@ public:
     // Writes the buffered lines to the file. False on a write error (the file
     // is then cut back and closed) or when it is not open.
     bool flush();
-    // flush() if the oldest buffered line waited at least maxAgeMs.
+    // flush() if the oldest buffered line waited at least maxAgeMs; true
+    // when nothing was due.
     bool flushIfOlderThan(qint64 maxAgeMs);
     // Flushes and closes; true when everything appended reached the file.
     bool close();

@@ -58,6 +58,9 @@ bool Recorder::start(const QString &path, bool multiSave, const QVector<RecordSo
         QString file = path;
         if (multiSave) {
             file = RecordNames::controllerPath(path, source.info.label);
+            // Two controllers with the same label must not share a file.
+            if (filePaths().contains(file))
+                file = RecordNames::controllerPath(path, source.info.label + '_' + QString::number(d + 1));
             if (QFileInfo::exists(file) && m_overwriteQuestion && !m_overwriteQuestion(file)) {
                 m_error = tr("File %1 already exists and was kept.").arg(file);
                 stop();

@@ -56,8 +56,9 @@ public:
     void setOverwriteQuestion(OverwriteQuestion question) { m_overwriteQuestion = std::move(question); }
 
     // Opens the file of every source (only of the first without multiSave) at
-    // path, or at the per-controller names, writes the headers and the
-    // metadata. The save rate is lowered to the sampling rate when above it.
+    // path, or at the per-controller names (a label met twice gets the
+    // display position added: run_A.csv, run_A_2.csv), writes the headers
+    // and the metadata. The save rate is lowered to the sampling rate when above it.
     // False when a file cannot be opened, a per-controller file may not be
     // overwritten, there is no source or the save rate is below 1: nothing
     // is recording then and errorString() says why. A start while recording

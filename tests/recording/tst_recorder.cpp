@@ -197,7 +197,9 @@ void RecorderTest::refusedStarts()
     QVERIFY(!recorder.start(path, true, {source(0, "A"), source(1, "B")}, 500, 100));
     QCOMPARE(asked, QStringList{existing.fileName()});
     QVERIFY(!recorder.isRecording() && existing.open(QIODevice::ReadOnly) && existing.readAll() == "keep me");
-    QVERIFY(recorder.start(path, false, {source(0, "A")}, 500, 100));
+    recorder.setOverwriteQuestion({});
+    QVERIFY(recorder.start(path, true, {source(0, "A"), source(1, "A")}, 500, 100));
+    QCOMPARE(recorder.filePaths(), (QStringList{dir.filePath("run_A.csv"), dir.filePath("run_A_2.csv")}));
     QVERIFY(!recorder.start(path, false, {source(0, "A")}, 500, 100)); // already recording
     QVERIFY(recorder.isRecording());
 }

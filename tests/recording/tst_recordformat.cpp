@@ -25,12 +25,6 @@ std::unique_ptr<Detector> model(int type, int calculation, double beam = 50.0)
     return d;
 }
 
-QByteArray line(quint32 ms, const StreamSample &s, const Detector &a, const Detector &b)
-{
-    char text[RecordFormat::maxLineLength];
-    return QByteArray(text, RecordFormat::formatLine(text, ms, s, a, b));
-}
-
 StreamSample sample(int x1, int y1, int i1, int x2, int y2, int i2, int rx1 = 0, int ry1 = 0, int rx2 = 0,
                     int ry2 = 0)
 {
@@ -49,79 +43,58 @@ class RecordFormatTest : public QObject
 {
     Q_OBJECT
 private slots:
-    void header_data();
-    void header();
-    void dataLine_data();
-    void dataLine();
+    void lines_data();
+    void lines();
     void numbersAsCFormatsThem();
     void names_data();
     void names();
     void readsBackWithPython();
 };
 
-void RecordFormatTest::header_data()
+void RecordFormatTest::lines_data()
 {
     QTest::addColumn<int>("type1");
     QTest::addColumn<int>("calc1");
     QTest::addColumn<int>("type2");
     QTest::addColumn<int>("calc2");
-    QTest::addColumn<QString>("columns");
-    const QString tail = "RX1(V)\tRY1(V)\tRX2(V)\tRY2(V)";
-    QTest::newRow("volts, volts") << int(DetectorNone) << 0 << int(DetectorPSD) << 0
-                                  << "ms\tX1(V)\tY1(V)\tI1(V)\tX2(V)\tY2(V)\tI2(V)\t" + tail;
-    QTest::newRow("mm, volts") << int(DetectorPSD) << 1 << int(DetectorQD) << 0
-                               << "ms\tX1(mm)\tY1(mm)\tI1(V)\tX2(V)\tY2(V)\tI2(V)\t" + tail;
-    QTest::newRow("µm, mm") << int(DetectorWID) << 1 << int(DetectorPSD_UV10) << 1
-                            << QString::fromUtf8("ms\tX1(µm)\tY1(µm)\tI1(V)\tX2(mm)\tY2(mm)\tI2(V)\t") + tail;
-}
-
-void RecordFormatTest::header()
-{
-    QFETCH(int, type1);
-    QFETCH(int, calc1);
-    QFETCH(int, type2);
-    QFETCH(int, calc2);
-    QFETCH(QString, columns);
-    const QDateTime start(QDate(2026, 3, 4), QTime(5, 6, 7, 890));
-    const QByteArray text = RecordFormat::header(start, *model(type1, calc1), *model(type2, calc2));
-    QCOMPARE(text, "Start: 2026-03-04T05:06:07\n" + columns.toLocal8Bit() + "\n\n");
-}
-
-void RecordFormatTest::dataLine_data()
-{
-    QTest::addColumn<int>("type1");
-    QTest::addColumn<int>("calc1");
-    QTest::addColumn<int>("type2");
-    QTest::addColumn<int>("calc2");
+    QTest::addColumn<QString>("units"); // of X1/Y1 and X2/Y2
     QTest::addColumn<quint32>("ms");
     QTest::addColumn<StreamSample>("s");
     QTest::addColumn<QByteArray>("expected");
-    QTest::newRow("volts") << 0 << 0 << 0 << 0 << 0u << sample(1234, -200, 2500, 0, -32768, 65535, 5, 15, -5, 32767)
+    QTest::newRow("volts") << 0 << 0 << int(DetectorPSD) << 0 << "V V" << 0u
+                           << sample(1234, -200, 2500, 0, -32768, 65535, 5, 15, -5, 32767)
                            << QByteArray("0\t1.234\t-0.200\t2.50\t0.000\t-32.768\t65.53\t0.01\t0.01\t-0.01\t32.77\n");
     // 1.2 V on a PSD is 1 mm; 2.9 V on the 4 mm UV PSD too.
-    QTest::newRow("mm") << int(DetectorPSD) << 1 << int(DetectorPSD_UV4) << 1 << 4294967295u
+    QTest::newRow("mm") << int(DetectorPSD) << 1 << int(DetectorPSD_UV4) << 1 << "mm mm" << 4294967295u
                         << sample(1200, -600, 3000, 2900, 0, 100)
                         << QByteArray("4294967295\t1.0000\t-0.5000\t3.00\t1.0000\t0.0000\t0.10\t0.00\t0.00\t0.00\t0.00\n");
     // Quadrant: signal = half the intensity with a 50 µm beam is 8.43 µm;
     // |signal| >= intensity has no position.
-    QTest::newRow("µm and nan") << int(DetectorQD) << 1 << int(DetectorWID) << 1 << 17u
+    QTest::newRow("µm and nan") << int(DetectorQD) << 1 << int(DetectorWID) << 1 << QString::fromUtf8("µm µm") << 17u
                                 << sample(1000, 2000, 2000, 1000, -1000, 0)
                                 << QByteArray("17\t8.43\tnan\t2.00\t7.69\t-7.69\t0.00\t0.00\t0.00\t0.00\t0.00\n");
-    QTest::newRow("volts mode of length models") << int(DetectorQD) << 0 << int(DetectorPSD) << 0 << 3u
-                                                 << sample(1000, 2000, 2000, 1, -1, 0)
-                                                 << QByteArray("3\t1.000\t2.000\t2.00\t0.001\t-0.001\t0.00\t0.00\t0.00\t0.00\t0.00\n");
+    QTest::newRow("mm and volts mode") << int(DetectorPSD_UV10) << 1 << int(DetectorQD) << 0 << "mm V" << 3u
+                                       << sample(1100, 2000, 2000, 1, -1, 0)
+                                       << QByteArray("3\t1.0000\t1.8182\t2.00\t0.001\t-0.001\t0.00\t0.00\t0.00\t0.00\t0.00\n");
 }
 
-void RecordFormatTest::dataLine()
+void RecordFormatTest::lines()
 {
     QFETCH(int, type1);
     QFETCH(int, calc1);
     QFETCH(int, type2);
     QFETCH(int, calc2);
+    QFETCH(QString, units);
     QFETCH(quint32, ms);
     QFETCH(StreamSample, s);
     QFETCH(QByteArray, expected);
-    QCOMPARE(line(ms, s, *model(type1, calc1), *model(type2, calc2)), expected);
+    const auto stage1 = model(type1, calc1), stage2 = model(type2, calc2);
+    const QString u1 = units.section(' ', 0, 0), u2 = units.section(' ', 1, 1);
+    const QString columns = QString("ms\tX1(%1)\tY1(%1)\tI1(V)\tX2(%2)\tY2(%2)\tI2(V)\tRX1(V)\tRY1(V)\tRX2(V)\tRY2(V)").arg(u1, u2);
+    const QDateTime start(QDate(2026, 3, 4), QTime(5, 6, 7, 890));
+    QCOMPARE(RecordFormat::header(start, *stage1, *stage2), "Start: 2026-03-04T05:06:07\n" + columns.toLocal8Bit() + "\n\n");
+    char text[RecordFormat::maxLineLength];
+    QCOMPARE(QByteArray(text, RecordFormat::formatLine(text, ms, s, *stage1, *stage2)), expected);
 }
 
 // Every raw value a stream field can carry, with every decimal count in use,
