@@ -4,25 +4,25 @@
 
 #include "link/Connection.h"
 #include "link/Identification.h"
+#include "recording/Recorder.h"
+#include "detectors/StageDetectors.h"
 
 #include <QElapsedTimer>
-#include <QFile>
 #include <QThread>
 
 namespace {
 
-void writeHeader(QTextStream &file)
+// The recording of --out: the program's recording format, every sample (save
+// rate = sampling rate), positions in volts.
+RecordSource recordSource(const Connection &link, const ControllerIdentity &identity)
 {
-    file << "time\tstabOn1\tstabOn2\tactive1\tactive2\tmultiplex1\tmultiplex2\tx1\ty1\tintensity1\t"
-            "x2\ty2\tintensity2\trangeX1\trangeY1\trangeX2\trangeY2\n";
-}
-
-void writeSample(QTextStream &file, const StreamSample &s)
-{
-    file << s.time << '\t' << int(s.stabOn1) << '\t' << int(s.stabOn2) << '\t' << int(s.active1) << '\t'
-         << int(s.active2) << '\t' << int(s.multiplex1) << '\t' << int(s.multiplex2) << '\t' << s.x1 << '\t'
-         << s.y1 << '\t' << s.intensity1 << '\t' << s.x2 << '\t' << s.y2 << '\t' << s.intensity2 << '\t'
-         << s.rangeX1 << '\t' << s.rangeY1 << '\t' << s.rangeX2 << '\t' << s.rangeY2 << '\n';
+    RecordSource source;
+    source.connection = 0;
+    source.info.controllerId = identity.controllerId;
+    source.info.label = link.label();
+    source.info.address = link.address();
+    source.info.firmware = identity.firmwareVersion;
+    return source;
 }
 
 } // namespace
@@ -33,7 +33,8 @@ int runStreamCommand(const QStringList &arguments, QTextStream &out, QTextStream
         out << "usage: beamstab-cli stream LINK --rate R --seconds S [--out FILE]\n"
                "Streams at R Hz (1 to 500) for S seconds, stops the stream and prints the\n"
                "samples received, the achieved rate and the resynchronisations. --out writes\n"
-               "the decoded samples (millivolts) as tab-separated text with a header line.\n"
+               "every sample to FILE in the recording format of the application (positions in\n"
+               "volts) and FILE.json with what was recorded.\n"
             << linkOptionsHelp();
         return ExitOk;
     }
@@ -58,25 +59,23 @@ int runStreamCommand(const QStringList &arguments, QTextStream &out, QTextStream
         return ExitUsage;
     }
 
-    QFile file(outPath);
-    QTextStream fileStream;
-    if (!outPath.isEmpty()) {
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
-            err << "error: cannot write '" << outPath << "': " << file.errorString() << '\n';
-            return ExitUsage;
-        }
-        fileStream.setDevice(&file);
-        writeHeader(fileStream);
-    }
-
     auto link = openLink(target, error);
     if (!link) {
         err << "error: " << error << '\n';
         return ExitConnectionFailed;
     }
-    if (!identifyController(*link).valid) {
+    const ControllerIdentity identity = identifyController(*link);
+    if (!identity.valid) {
         err << "error: System identification failed\n";
         return ExitIdentificationFailed;
+    }
+    Recorder recorder;
+    const StageDetectors volts;
+    QString writeError;
+    QObject::connect(&recorder, &Recorder::writeFailed, [&writeError](const QString &message) { writeError = message; });
+    if (!outPath.isEmpty() && !recorder.start(outPath, false, {recordSource(*link, identity)}, rate, rate)) {
+        err << "error: cannot write '" << outPath << "': " << recorder.errorString() << '\n';
+        return ExitUsage;
     }
 
     link->setSamplingRate(rate);
@@ -96,9 +95,9 @@ int runStreamCommand(const QStringList &arguments, QTextStream &out, QTextStream
     auto drain = [&] {
         while (link->takeSample(sample)) {
             ++received;
-            if (!outPath.isEmpty())
-                writeSample(fileStream, sample);
+            recorder.offer(0, sample, volts);
         }
+        recorder.flushDue();
     };
     const qint64 duration = qint64(seconds * 1000.0);
     for (qint64 left = duration - timer.elapsed(); left > 0; left = duration - timer.elapsed()) {
@@ -113,12 +112,19 @@ int runStreamCommand(const QStringList &arguments, QTextStream &out, QTextStream
     }
     const double elapsed = timer.elapsed() / 1000.0;
     drain();
-    fileStream.flush();
+    const qint64 lines = recorder.linesWritten();
+    recorder.stop();
 
     out << "samples\t" << received << '\n'
         << "rate\t" << QString::number(received / seconds, 'f', 1) << " Hz (over " << QString::number(elapsed, 'f', 3)
         << " s until stopped)\n"
         << "resynchronisations\t" << link->resynchronisations() << '\n';
+    if (!outPath.isEmpty())
+        out << "lines\t" << lines << '\n';
+    if (!writeError.isEmpty()) {
+        err << "error: " << writeError << '\n';
+        return ExitConnectionFailed;
+    }
     if (link->isStreaming()) {
         err << "error: the stream did not stop\n";
         return ExitCommandFailed;

@@ -259,6 +259,10 @@ void SimController::buildMessage(char *m, bool last, bool inStream)
         put16(m + 18, int(us & 0xFFFF));
         put16(m + 20, int(m_sequence >> 16));
         put16(m + 22, int(m_sequence & 0xFFFF));
+        // The same number in the stage-2 positions, which a recording in
+        // volts writes without loss (the ranges keep only 2 decimals).
+        put16(m + 10, int(m_sequence & 0xFFFF));
+        put16(m + 12, int(m_sequence >> 16));
         ++m_sequence;
     } else {
         put16(m + 16, s.rangeX[0]);

@@ -20,7 +20,9 @@
 // actuator ranges (rangeX2 = bits 31..16, rangeY2 = bits 15..0) and the send
 // time, the low 32 bits of the microseconds since the Unix epoch from the
 // realtime clock, in the stage-1 actuator ranges (rangeX1 = bits 31..16,
-// rangeY1 = bits 15..0). Both are raw 16-bit patterns.
+// rangeY1 = bits 15..0). Both are raw 16-bit patterns. The sequence number
+// is also put into the stage-2 positions (x2 = bits 15..0, y2 = bits
+// 31..16), where a recording file keeps it exactly.
 class SimController
 {
 public:

@@ -32,7 +32,7 @@ bool SimOptions::parse(const QStringList &arguments, QString *error)
     const QCommandLineOption id("id", "ID part of the identification (default SIM + 3-digit index); with --count > 1 the index is appended.", "text");
     const QCommandLineOption seed("seed", "Random seed of the beam model (default 1).", "n", "1");
     const QCommandLineOption pulseRate("pulse-rate", "Trigger pulses per second in trigger mode (default 10).", "hz", "10");
-    const QCommandLineOption bench("bench", "Benchmark mode: sequence number in the stage-2 actuator ranges, send time (us) in the stage-1 ranges.");
+    const QCommandLineOption bench("bench", "Benchmark mode: sequence number in the stage-2 actuator ranges and positions, send time (us) in the stage-1 ranges.");
     const QCommandLineOption garbage("garbage", "Insert K non-zero garbage bytes after every N stream messages.", "N:K");
     const QCommandLineOption dropReplies("drop-replies", "Drop every N-th reply (1 = all).", "n");
     const QCommandLineOption delayReplies("delay-replies", "Delay every reply by this many ms.", "ms");

@@ -91,9 +91,14 @@ private slots:
         QFile recorded(file);
         QVERIFY(recorded.open(QIODevice::ReadOnly));
         const QList<QByteArray> lines = recorded.readAll().split('\n');
-        QCOMPARE(lines.size(), samples + 2); // header and the empty piece after the last newline
-        QVERIFY(lines.first().startsWith("time\tstabOn1"));
-        QCOMPARE(lines.at(1).split('\t').size(), 17);
+        // Three header lines and the empty piece after the last newline.
+        QCOMPARE(lines.size(), samples + 4);
+        QVERIFY(lines.first().startsWith("Start: "));
+        QVERIFY(lines.at(1).startsWith("ms\tX1(V)\tY1(V)\tI1(V)"));
+        QCOMPARE(lines.at(3).split('\t').size(), 11);
+        QCOMPARE(lines.at(3).split('\t').first(), QByteArray("0"));
+        QCOMPARE(valueOf(run.out, "lines").toInt(), samples);
+        QVERIFY(QFile::exists(file + ".json"));
     }
 
     void scanListsTheControllersFound_data()

@@ -180,6 +180,7 @@ void SimProtocolTest::streamAndStop()
     for (int i = 0; i < n; ++i) {
         const QByteArray &m = messages[i];
         QCOMPARE(u32(m, 20), quint32(i));   // bench sequence number
+        QCOMPARE(u16(m, 12) << 16 | u16(m, 10), quint32(i));   // and in the stage-2 positions
         QVERIFY(nowUs - u32(m, 16) < 10000000u);   // send time in microseconds, a little before now
         if (firmware >= 11) {
             QCOMPARE(bool(m[2] & 0x80), i == n - 1);   // the last message is marked
