@@ -10,6 +10,7 @@
 #include "link/DirectorySerialPorts.h"
 #include "setup/ConnectionWidget.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -61,6 +62,17 @@ struct Rig
     int commandCount(int controller, const QByteArray &command)
     {
         return int(sim.commandLog(controller).count(command));
+    }
+};
+
+// The serial port list, with a hook that runs while the dialog scans.
+struct ObservedPorts : SerialPortProvider
+{
+    std::function<void()> listed;
+    QList<SerialInterfaceInfo> availablePorts() const override
+    {
+        listed();
+        return {};
     }
 };
 
@@ -533,8 +545,10 @@ private slots:
     }
 
     // While a connect waits (processing events), a second Connect or Scan
-    // click is ignored: one identification, one row, no search.
-    void secondClickWhileConnecting()
+    // click is ignored: one identification, one row, no search. A scan shows
+    // the busy cursor and "Scanning..." and ignores clicks that arrive
+    // meanwhile.
+    void secondClickWhileBusy()
     {
         Rig rig;
         QVERIFY(rig.sim.start(0, 1));
@@ -555,6 +569,29 @@ private slots:
         QCOMPARE(rig.commandCount(0, "GID;"), 1);
         QVERIFY(!log->contains("Searching for serial interfaces"));
         QVERIFY(!rig.dialog.isBusy());
+
+        auto observer = std::make_shared<ObservedPorts>();
+        int listings = 0;
+        QString textDuringScan;
+        int cursorDuringScan = -1;
+        observer->listed = [&] {
+            ++listings;
+            textDuringScan = rig.text("infoLabel");
+            if (const QCursor *cursor = QApplication::overrideCursor())
+                cursorDuringScan = cursor->shape();
+            rig.w<QLineEdit>("serialPortLabel_2")->setText("Busy");
+            rig.w<QPushButton>("rescanButton")->click();
+            rig.w<QPushButton>("connectSerialButton")->click();
+        };
+        setSerialPortProvider(observer);
+        rig.w<QPushButton>("rescanButton")->click();
+        useSerialDeviceDirectory(devices.path());
+        QCOMPARE(listings, 1);
+        QCOMPARE(textDuringScan, QStringLiteral("Scanning..."));
+        QCOMPARE(cursorDuringScan, int(Qt::WaitCursor));
+        QVERIFY(!log->contains("Trying to connect (serial)"));
+        QVERIFY(!QApplication::overrideCursor());
+        QCOMPARE(rig.text("infoLabel"), QString());
     }
 };
 
