@@ -1,12 +1,12 @@
 #include "setup/SettingsDialog.h"
 
 #include "app/StartupFlags.h"
-#include "link/Identification.h"
 #include "link/SerialDiscovery.h"
 #include "link/SerialPort.h"
 #include "link/TcpClient.h"
 #include "setup/ConnectionHost.h"
 #include "setup/ConnectionWidget.h"
+#include "setup/LinkOpening.h"
 
 #include "ui_settingsdialog.h"
 
@@ -29,39 +29,6 @@ const int tcpConnectSleepMs = 300;
 const int maximumDialogWidth = 675;
 const int maximumLabelLength = 25;
 const QString invalidStyle = QStringLiteral("border: 1px solid red");
-
-// Polls until the link is connected or its thread has ended, processing
-// events and sleeping 1 ms between checks, for at most `milliseconds`.
-bool waitForConnected(Connection &link, int milliseconds)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (link.linkState() != Connection::Connected && timer.elapsed() < milliseconds) {
-        if (link.isFinished())
-            break;
-        QCoreApplication::processEvents();
-        QThread::msleep(1);
-    }
-    return link.linkState() == Connection::Connected;
-}
-
-// Code byte of the baud-rate command for a rate.
-char baudRateCode(int baud)
-{
-    switch (baud) {
-    case 921600: return 9;
-    case 460800: return 4;
-    default: return 1;
-    }
-}
-
-void sendLabelTo(Connection &link, const QString &label)
-{
-    link.setLabel(label);
-    link.sendLabel(label);
-    QByteArray reply;
-    link.waitForReply(reply); // the content is not judged
-}
 
 QValidator *labelValidator(QObject *parent)
 {
@@ -156,32 +123,6 @@ int SettingsDialog::discoveredIndex(const QString &controllerId) const
     return -1;
 }
 
-// ------------------------------------------------------------ identification
-
-bool SettingsDialog::identify(Connection &link, IdText idText, QString &controllerId)
-{
-    QByteArray reply;
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        link.clearLiveStream();
-        link.waitForReply(reply);
-    }
-    link.getControllerId();
-    link.waitForReply(reply);
-    const ControllerIdentity identity = parseIdentification(reply);
-    if (!applyIdentification(link, identity))
-        return false;
-    controllerId = idText == IdText::Connect ? identity.controllerId
-                                             : QString::fromLatin1(reply.mid(2)).remove(QLatin1Char(';'));
-    return true;
-}
-
-void SettingsDialog::releaseLink(Connection *link, bool started)
-{
-    if (started)
-        link->disconnectLink();
-    delete link;
-}
-
 // ------------------------------------------------------------ serial connect
 
 void SettingsDialog::on_connectSerialButton_clicked()
@@ -190,37 +131,6 @@ void SettingsDialog::on_connectSerialButton_clicked()
         return;
     BusyScope busy(m_busy);
     connectSerial();
-}
-
-bool SettingsDialog::adjustBaudRate(const QString &portName, int discoveredBaud)
-{
-    const int selected = ui->baudrateComboBox->currentText().toInt();
-    auto *temporary = new SerialPort;
-    if (!temporary->initialize(portName, discoveredBaud)) {
-        temporary->dispose();
-        ui->infoLabel->setText(QStringLiteral("SerialPort is not suitable for communication"));
-        return false;
-    }
-    ui->infoLabel->setText(QStringLiteral("Adjusting baudrate..."));
-    ui->infoLabel->repaint();
-    temporary->start(QThread::InheritPriority);
-    const bool connected = waitForConnected(*temporary, serialConnectWaitMs);
-    QByteArray reply;
-    if (connected) {
-        for (int attempt = 0; attempt < 2; ++attempt) {
-            temporary->clearLiveStream();
-            temporary->waitForReply(reply);
-        }
-        baudRate = selected;
-        temporary->setBaudRate(QByteArray(1, baudRateCode(selected)) + ';');
-        temporary->waitForReply(reply);
-    }
-    releaseLink(temporary, true);
-    if (!connected || reply.isEmpty() || reply.at(0) != 0) {
-        ui->infoLabel->setText(QStringLiteral("Baudrate couldn't be adjusted"));
-        return false;
-    }
-    return true;
 }
 
 void SettingsDialog::connectSerial()
@@ -255,8 +165,20 @@ void SettingsDialog::connectSerial()
 
     const int selectedBaud = ui->baudrateComboBox->currentText().toInt();
     if (baudRate != selectedBaud) {
-        if (!adjustBaudRate(portName, baudRate))
+        const LinkOpening::BaudAdjustment adjustment =
+            LinkOpening::adjustBaudRate(portName, baudRate, selectedBaud, [this] {
+                ui->infoLabel->setText(QStringLiteral("Adjusting baudrate..."));
+                ui->infoLabel->repaint();
+            });
+        if (adjustment == LinkOpening::BaudAdjustment::PortNotSuitable) {
+            ui->infoLabel->setText(QStringLiteral("SerialPort is not suitable for communication"));
             return;
+        }
+        if (adjustment == LinkOpening::BaudAdjustment::Failed) {
+            ui->infoLabel->setText(QStringLiteral("Baudrate couldn't be adjusted"));
+            return;
+        }
+        baudRate = selectedBaud;
         m_discovered[entry][2] = QString::number(selectedBaud);
     }
 
@@ -269,21 +191,21 @@ void SettingsDialog::connectSerial()
     }
     qDebug().noquote() << "Connecting";
     link->start(QThread::InheritPriority);
-    if (!waitForConnected(*link, serialConnectWaitMs)) {
+    if (!LinkOpening::waitForConnected(*link, serialConnectWaitMs)) {
         qWarning().noquote() << "Connection could not be established";
         ui->infoLabel->setText(QStringLiteral("Connection could not be established"));
-        releaseLink(link, true);
+        LinkOpening::release(link, true);
         return;
     }
     QString controllerId;
-    if (!identify(*link, IdText::Connect, controllerId)) {
+    if (!LinkOpening::identify(*link, LinkOpening::IdText::Connect, controllerId)) {
         qWarning().noquote() << "System identification failed";
         ui->infoLabel->setText(QStringLiteral("System identification failed"));
-        releaseLink(link, true);
+        LinkOpening::release(link, true);
         return;
     }
     qDebug().noquote() << "Connected";
-    sendLabelTo(*link, label);
+    LinkOpening::sendLabel(*link, label);
 
     m_records.append(newRecord(Serial, link->address(), controllerId, link->label(), link->parameter()));
     addRow(false, controllerId, link->label(), link->address(), true)->setConnected(true);
@@ -352,19 +274,19 @@ void SettingsDialog::connectTcp()
     QCoreApplication::processEvents();
     if (link->linkState() != Connection::Connected) {
         qWarning().noquote() << "Connection could not be established";
-        releaseLink(link, true);
+        LinkOpening::release(link, true);
         ui->infoLabel2->setText(QStringLiteral("Connection couldn't be established"));
         return;
     }
     QString controllerId;
-    if (!identify(*link, IdText::Connect, controllerId)) {
+    if (!LinkOpening::identify(*link, LinkOpening::IdText::Connect, controllerId)) {
         qWarning().noquote() << "System identification failed";
-        releaseLink(link, true);
+        LinkOpening::release(link, true);
         ui->infoLabel2->setText(QStringLiteral("System identification failed"));
         return;
     }
     qDebug().noquote() << "Connected";
-    sendLabelTo(*link, label);
+    LinkOpening::sendLabel(*link, label);
 
     m_records.append(newRecord(Tcp, link->address(), controllerId, link->label(), link->parameter()));
     addRow(true, controllerId, link->label(), link->address(), true)->setConnected(true);
@@ -582,18 +504,18 @@ void SettingsDialog::load(const QString &path)
             continue;
         }
         link->start(QThread::InheritPriority);
-        if (!waitForConnected(*link, loadConnectWaitMs)) {
+        if (!LinkOpening::waitForConnected(*link, loadConnectWaitMs)) {
             host->newConnection(link, stored);
             continue;
         }
         QString reportedId;
-        if (!identify(*link, IdText::Load, reportedId) || reportedId != controllerId) {
+        if (!LinkOpening::identify(*link, LinkOpening::IdText::Load, reportedId) || reportedId != controllerId) {
             qWarning().noquote() << "Controller at" << link->address() << "did not identify as" << controllerId;
             link->disconnectLink();
             host->newConnection(link, stored);
             continue;
         }
-        sendLabelTo(*link, label);
+        LinkOpening::sendLabel(*link, label);
         if (link->linkState() == Connection::Connected)
             row->setConnected(true);
         host->newConnection(link, stored);

@@ -75,23 +75,12 @@ protected:
 
 private:
     class BusyScope;
-    enum class IdText { Connect, Load };
 
     void refreshDiscovered();
     void connectSerial();
     void connectTcp();
     void load(const QString &path);
     void saveTo(const QString &path);
-    // Adjusts the controller's serial rate to the selected one through a
-    // temporary link; false (with the message shown) when it fails.
-    bool adjustBaudRate(const QString &portName, int discoveredBaud);
-    // Identification of a freshly connected link; false when the reply is
-    // not a valid identification. The label is sent separately, once the ID
-    // is known to be the expected one.
-    bool identify(Connection &link, IdText idText, QString &controllerId);
-    // Releases a link the host never saw.
-    static void releaseLink(Connection *link, bool started);
-
     ConnectionWidget *addRow(bool tcp, const QString &controllerId, const QString &label, const QString &address,
                              bool autoConnect);
     void removeRow(bool tcp, int index);
