@@ -192,6 +192,8 @@ void SettingsDialog::connectSerial()
     qDebug().noquote() << "Connecting";
     link->start(QThread::InheritPriority);
     if (!LinkOpening::waitForConnected(*link, serialConnectWaitMs)) {
+        qDebug().noquote() << "Link state of" << link->address() << "after" << serialConnectWaitMs << "ms:"
+                           << link->linkState();
         qWarning().noquote() << "Connection could not be established";
         ui->infoLabel->setText(QStringLiteral("Connection could not be established"));
         LinkOpening::release(link, true);
