@@ -9,10 +9,6 @@
 
 namespace LinkOpening {
 
-namespace {
-const int temporaryLinkWaitMs = 200;
-}
-
 bool waitForConnected(Connection &link, int milliseconds)
 {
     QElapsedTimer timer;
@@ -67,7 +63,7 @@ char baudRateCode(int baud)
     }
 }
 
-BaudAdjustment adjustBaudRate(const QString &portName, int currentBaud, int newBaud,
+BaudAdjustment adjustBaudRate(const QString &portName, int currentBaud, int newBaud, int connectWaitMs,
                               const std::function<void()> &opening)
 {
     auto *temporary = new SerialPort;
@@ -78,7 +74,7 @@ BaudAdjustment adjustBaudRate(const QString &portName, int currentBaud, int newB
     if (opening)
         opening();
     temporary->start(QThread::InheritPriority);
-    const bool connected = waitForConnected(*temporary, temporaryLinkWaitMs);
+    const bool connected = waitForConnected(*temporary, connectWaitMs);
     QByteArray reply;
     if (connected) {
         for (int attempt = 0; attempt < 2; ++attempt) {

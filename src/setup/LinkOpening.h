@@ -38,9 +38,10 @@ char baudRateCode(int baud);
 enum class BaudAdjustment { Done, PortNotSuitable, Failed };
 
 // Opens a temporary link at `currentBaud`, tells the controller to switch to
-// `newBaud` and closes the link again. `opening` runs once the temporary
+// `newBaud` and closes the link again; the link gets `connectWaitMs` to
+// connect. `opening` runs once the temporary
 // link has been accepted, before its thread starts (to tell the user).
-BaudAdjustment adjustBaudRate(const QString &portName, int currentBaud, int newBaud,
+BaudAdjustment adjustBaudRate(const QString &portName, int currentBaud, int newBaud, int connectWaitMs,
                               const std::function<void()> &opening);
 
 } // namespace LinkOpening

@@ -23,9 +23,6 @@
 
 namespace {
 
-const int serialConnectWaitMs = 200;
-const int loadConnectWaitMs = 300;
-const int tcpConnectSleepMs = 300;
 const int maximumDialogWidth = 675;
 const int maximumLabelLength = 25;
 const QString invalidStyle = QStringLiteral("border: 1px solid red");
@@ -166,7 +163,7 @@ void SettingsDialog::connectSerial()
     const int selectedBaud = ui->baudrateComboBox->currentText().toInt();
     if (baudRate != selectedBaud) {
         const LinkOpening::BaudAdjustment adjustment =
-            LinkOpening::adjustBaudRate(portName, baudRate, selectedBaud, [this] {
+            LinkOpening::adjustBaudRate(portName, baudRate, selectedBaud, m_waits.serialMs, [this] {
                 ui->infoLabel->setText(QStringLiteral("Adjusting baudrate..."));
                 ui->infoLabel->repaint();
             });
@@ -191,8 +188,8 @@ void SettingsDialog::connectSerial()
     }
     qDebug().noquote() << "Connecting";
     link->start(QThread::InheritPriority);
-    if (!LinkOpening::waitForConnected(*link, serialConnectWaitMs)) {
-        qDebug().noquote() << "Link state of" << link->address() << "after" << serialConnectWaitMs << "ms:"
+    if (!LinkOpening::waitForConnected(*link, m_waits.serialMs)) {
+        qDebug().noquote() << "Link state of" << link->address() << "after" << m_waits.serialMs << "ms:"
                            << link->linkState();
         qWarning().noquote() << "Connection could not be established";
         ui->infoLabel->setText(QStringLiteral("Connection could not be established"));
@@ -271,8 +268,10 @@ void SettingsDialog::connectTcp()
         return;
     }
     link->start(QThread::InheritPriority);
+    // Waits until connected, for at most the TCP/IP wait, rather than
+    // always sleeping that long.
     QCoreApplication::processEvents();
-    QThread::msleep(tcpConnectSleepMs);
+    LinkOpening::waitForConnected(*link, m_waits.tcpMs);
     QCoreApplication::processEvents();
     if (link->linkState() != Connection::Connected) {
         qWarning().noquote() << "Connection could not be established";
@@ -506,7 +505,7 @@ void SettingsDialog::load(const QString &path)
             continue;
         }
         link->start(QThread::InheritPriority);
-        if (!LinkOpening::waitForConnected(*link, loadConnectWaitMs)) {
+        if (!LinkOpening::waitForConnected(*link, m_waits.loadMs)) {
             host->newConnection(link, stored);
             continue;
         }

@@ -42,6 +42,17 @@ public:
     // Closes every link through the host and deletes all rows.
     void removeAllConnections();
 
+    // Longest waits for a started link to reach the connected state: serial
+    // connect and baud-rate change, TCP/IP connect, and each controller of a
+    // loaded setup. A link whose thread ends earlier is given up at once.
+    struct ConnectWaits
+    {
+        int serialMs = 200;
+        int tcpMs = 300;
+        int loadMs = 300;
+    };
+    void setConnectWaits(const ConnectWaits &waits) { m_waits = waits; }
+
     const QList<ConnectionSettings> &records() const { return m_records; }
     const QList<QStringList> &discoveredControllers() const { return m_discovered; }
     bool isBusy() const { return m_busy; }
@@ -106,4 +117,5 @@ private:
     int tcpPort = 2000;
     QFileDialog *fileDialog = nullptr;
     bool m_busy = false;
+    ConnectWaits m_waits;
 };

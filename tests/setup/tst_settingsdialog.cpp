@@ -32,7 +32,13 @@ struct Rig
     SettingsTestHost host;
     SettingsDialog dialog{&host};
 
-    Rig() { host.dialog = &dialog; }
+    // Generous waits: a busy machine may take long to start a link thread,
+    // and a link that fails ends its thread, which ends the wait early.
+    Rig()
+    {
+        host.dialog = &dialog;
+        dialog.setConnectWaits({5000, 5000, 5000});
+    }
 
     template<typename T>
     T *w(const char *name)
@@ -563,7 +569,7 @@ private slots:
             rig.w<QPushButton>("connectTcpButton")->click();
             rig.w<QPushButton>("rescanButton")->click();
         });
-        clicker.start(20);
+        clicker.start(0); // fires whenever the connect processes events
         rig.connectTcp("127.0.0.1", QString::number(rig.sim.port(0)), "Once");
         clicker.stop();
         QVERIFY(clicks > 0);
