@@ -404,6 +404,13 @@ private slots:
         }
         if (kind == "tcp other id")
             QCOMPARE(rig.host.links.front()->linkState(), int(Connection::Disconnected));
+        if (!tcp) {
+            // Found by the search before the load made its row: still offered, but refused.
+            rig.w<QLineEdit>("serialPortLabel_2")->setText("Twice");
+            rig.w<QPushButton>("connectSerialButton")->click();
+            QCOMPARE(rig.text("infoLabel"), QStringLiteral("Connection already created"));
+            QCOMPARE(rig.list(false)->count(), 1);
+        }
     }
 
     // The default setup at start-up shows no load message, a missing chosen
