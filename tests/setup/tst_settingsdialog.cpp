@@ -180,7 +180,7 @@ private slots:
         QTest::addColumn<QString>("redField");
 
         QTest::newRow("connected") << "sim" << "" << "Bench_A" << false << "Connected" << "";
-        QTest::newRow("label of 25") << "sim" << "" << "ABCDEFGHIJKLMNOPQRSTUVWXY" << false << "Connected" << "";
+        QTest::newRow("label of 30 cut to 25") << "sim" << "" << "ABCDEFGHIJKLMNOPQRSTUVWXYZ1234" << false << "Connected" << "";
         QTest::newRow("identification refused") << "sim" << "" << "Lab" << true << "System identification failed" << "";
         QTest::newRow("nobody listening") << "closed" << "" << "Lab" << false << "Connection couldn't be established" << "";
         QTest::newRow("port 0") << "sim" << "0" << "Lab" << false << "Port needs to be a positive natural number" << "portLineEdit";
@@ -228,12 +228,12 @@ private slots:
         QCOMPARE(fixedText(record.name), QStringLiteral("127.0.0.1"));
         QCOMPARE(record.portOrBaud, int(rig.sim.port(0)));
         QCOMPARE(fixedText(record.id), QString::fromLatin1(rig.sim.identification(0)));
-        QCOMPARE(fixedText(record.label), label);
+        QCOMPARE(fixedText(record.label), label.left(25));
         QVERIFY(record.autoConnect);
         QCOMPARE(record.colorY, QColor(0, 128, 0));
         QCOMPARE(fixedText(rig.host.handed.first().id), fixedText(record.id));
         QCOMPARE(rig.host.links.front()->linkState(), int(Connection::Connected));
-        QCOMPARE(rig.commandCount(0, labelCommand(label.toLatin1())), 1);
+        QCOMPARE(rig.commandCount(0, labelCommand(label.left(25).toLatin1())), 1);
         QCOMPARE(rig.rowButton(true, 0)->text(), QStringLiteral("Disconnect"));
         QCOMPARE(rig.row(true, 0)->controllerId(), fixedText(record.id));
         QVERIFY(rig.w<QLineEdit>("addressTcpEdit")->text().isEmpty());
