@@ -5,6 +5,7 @@
 #include "app/MessageHandler.h"
 #include "app/StartupFlags.h"
 #include "app/WindowPlacement.h"
+#include "link/DirectorySerialPorts.h"
 
 #include <QApplication>
 #include <QDebug>
@@ -39,6 +40,14 @@ int main(int argc, char *argv[])
     for (int i = 1; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
     applyCommandLineSwitches(arguments);
+    // Serial device files in another directory than /dev/ (for example links
+    // to simulated controllers); their files carry no maker, so the search
+    // lists them only with "-e".
+    const QString serialDirectory = qEnvironmentVariable("BEAMSTAB_SERIAL_DIR");
+    if (!serialDirectory.isEmpty()) {
+        useSerialDeviceDirectory(serialDirectory);
+        qInfo().noquote() << "Serial device directory" << serialDirectory;
+    }
     qInfo().noquote() << "Starting" << programVersion << programBuild;
 
     auto *application = new QApplication(argc, argv);

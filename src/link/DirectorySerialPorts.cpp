@@ -1,5 +1,6 @@
 #include "link/DirectorySerialPorts.h"
 
+#include "link/SerialDeviceDirectory.h"
 #include "link/SerialPort.h"
 
 #include <QDir>
@@ -15,4 +16,12 @@ QList<SerialInterfaceInfo> DirectorySerialPorts::availablePorts() const
         if (SerialPort::acceptsPortName(name))
             ports.append({name, QStringLiteral("device file"), QString()});
     return ports;
+}
+
+void useSerialDeviceDirectory(const QString &directory)
+{
+    if (directory.isEmpty())
+        return;
+    setSerialDeviceDirectory(directory);
+    setSerialPortProvider(std::make_shared<DirectorySerialPorts>(directory));
 }

@@ -18,3 +18,9 @@ public:
 private:
     QString directory;
 };
+
+// Makes the serial links and the controller discovery use the device files
+// in directory (both the port list and the name lookup); an empty text
+// keeps the system's ports and "/dev/". The application calls it at start
+// with the environment variable BEAMSTAB_SERIAL_DIR.
+void useSerialDeviceDirectory(const QString &directory);

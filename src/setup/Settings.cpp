@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QDomDocument>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QTextStream>
 #include <QXmlStreamReader>
@@ -434,6 +435,34 @@ bool Settings::saveDetectorFile(const QString &path)
         }
     }
     return writeDocument(fileName, document);
+}
+
+QString Settings::stagingPath(const QString &path)
+{
+    return resolvePath(path) + QStringLiteral(".saving");
+}
+
+bool Settings::saveSetupFile(const QString &path)
+{
+    const QString target = resolvePath(path);
+    const QString staging = stagingPath(path);
+    QFile::remove(staging);
+    bool saved = saveConnectionFile(staging) && saveDetectorFile(staging);
+    if (saved) {
+        // One atomic replacement of the target by the finished document.
+        QFile stagedFile(staging);
+        QSaveFile file(target);
+        saved = stagedFile.open(QIODevice::ReadOnly) && file.open(QIODevice::WriteOnly);
+        if (saved) {
+            const QByteArray content = stagedFile.readAll();
+            saved = file.write(content) == content.size() && file.commit();
+        }
+        if (!saved)
+            qWarning().noquote() << "Cannot replace setup file" << target << ":" << file.errorString();
+    }
+    if (QFileInfo(staging).isFile())
+        QFile::remove(staging);
+    return saved;
 }
 
 bool Settings::connections(QList<ConnectionSettings> &out) const

@@ -52,6 +52,13 @@ public:
     // as it is and false is returned.
     bool saveDetectorFile(const QString &path = QString());
 
+    // Saves a whole setup: the connection part and then the detector part
+    // are written into one staging file beside the target ("<file>.saving"),
+    // which then replaces the target in one step. On any failure the target
+    // keeps its earlier content and the staging file is removed.
+    bool saveSetupFile(const QString &path = QString());
+    static QString stagingPath(const QString &path);
+
     // Fills out (cleared first) with the records that have a controller ID;
     // false when the record list is empty.
     bool connections(QList<ConnectionSettings> &out) const;

@@ -1,0 +1,82 @@
+#include "setup/ConnectionWidget.h"
+
+#include "ui_connectionwidget.h"
+
+#include <QRegularExpressionValidator>
+
+// The trash can icon lives in this library's resources; a static library
+// must register them itself.
+static void initSetupResources()
+{
+    Q_INIT_RESOURCE(setup_images);
+}
+
+namespace {
+const int maximumLabelLength = 25;
+}
+
+ConnectionWidget::ConnectionWidget(const QString &controllerId, const QString &label, const QString &address,
+                                   QWidget *parent)
+    : QWidget(parent), ui(std::make_unique<Ui::ConnectionWidget>()),
+      m_controllerId(controllerId), m_label(label), m_address(address)
+{
+    initSetupResources();
+    ui->setupUi(this);
+    ui->numberFill->setText(controllerId);
+    ui->info->setText(address);
+    ui->lineEdit->setMaxLength(maximumLabelLength);
+    ui->lineEdit->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[A-Za-z0-9_]+")), ui->lineEdit));
+    ui->lineEdit->setText(label);
+    ui->Button->setText(QStringLiteral("Reconnect"));
+    ui->deleteButton->setIcon(QIcon(QStringLiteral(":/images/TrashCan.png")));
+    ui->deleteButton->setAccessibleName(QStringLiteral("Delete connection ") + address);
+    ui->Button->setAccessibleName(QStringLiteral("Reconnect ") + address);
+    connect(ui->checkBoxAutoConnect, &QCheckBox::toggled, this, &ConnectionWidget::checkBoxAutoConnectChanged);
+}
+
+ConnectionWidget::~ConnectionWidget() = default;
+
+void ConnectionWidget::setConnected(bool connected)
+{
+    if (connected == m_connected)
+        return;
+    m_connected = connected;
+    const QString text = connected ? QStringLiteral("Disconnect") : QStringLiteral("Reconnect");
+    ui->Button->setText(text);
+    ui->Button->setAccessibleName(text + ' ' + m_address);
+}
+
+void ConnectionWidget::setAutoConnect(bool on)
+{
+    ui->checkBoxAutoConnect->setChecked(on);
+}
+
+bool ConnectionWidget::autoConnect() const
+{
+    return ui->checkBoxAutoConnect->isChecked();
+}
+
+void ConnectionWidget::on_Button_clicked()
+{
+    if (m_connected)
+        emit disconnectC(m_address);
+    else
+        emit reconnectC(m_address);
+}
+
+void ConnectionWidget::on_deleteButton_clicked()
+{
+    emit deleteConnection(m_address);
+}
+
+void ConnectionWidget::on_lineEdit_textEdited(const QString &text)
+{
+    m_label = text;
+    emit labelChanged(m_address, m_label);
+}
+
+void ConnectionWidget::checkBoxAutoConnectChanged(bool checked)
+{
+    emit autoConnectChanged(checked);
+}

@@ -1,0 +1,121 @@
+#pragma once
+
+#include "setup/ConnectionSettings.h"
+#include "setup/Settings.h"
+
+#include <QDialog>
+#include <QList>
+#include <QStringList>
+
+#include <memory>
+
+class Connection;
+class ConnectionHost;
+class ConnectionWidget;
+class QFileDialog;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QListWidgetItem;
+
+namespace Ui {
+class SettingsDialog;
+}
+
+// Where the user creates, identifies, reconnects, disconnects and deletes
+// controller links and loads and saves connection setups. A link is made
+// here (serial or TCP/IP), identified by its controller ID, given a record
+// and handed to the host, which owns it from then on. The dialog keeps the
+// records of all its links and one row per link.
+//
+// Connecting, scanning and loading wait on the user-interface thread while
+// processing events; while one of them runs, a further click on Scan,
+// Connect, Load or Reconnect is ignored.
+class SettingsDialog : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit SettingsDialog(ConnectionHost *host, QWidget *parent = nullptr);
+    ~SettingsDialog() override;
+
+    // Closes every link through the host and deletes all rows.
+    void removeAllConnections();
+
+    // Longest waits for a started link to reach the connected state: serial
+    // connect and baud-rate change, TCP/IP connect, and each controller of a
+    // loaded setup. A link whose thread ends earlier is given up at once.
+    struct ConnectWaits
+    {
+        int serialMs = 200;
+        int tcpMs = 300;
+        int loadMs = 300;
+    };
+    void setConnectWaits(const ConnectWaits &waits) { m_waits = waits; }
+
+    const QList<ConnectionSettings> &records() const { return m_records; }
+    const QList<QStringList> &discoveredControllers() const { return m_discovered; }
+    bool isBusy() const { return m_busy; }
+
+signals:
+    void newLabel(QString title, QString label);
+
+public slots:
+    void autoConnectChanged(QString address, bool isActive);
+    void fillPortsInfo();
+    void on_WidgetReconnect(QString address);
+    void on_WidgetDisconnect(QString address);
+    void deleteConnectionSlot(QString address);
+    void loadConnection(QString path);
+    void resizeSmall();
+    void on_connectSerialButton_clicked();
+    void on_connectTcpButton_clicked();
+    void on_loadConnectionButton_clicked();
+    void on_saveConnectionButton_clicked();
+    void on_saveAsConnectionButton_clicked();
+    void on_tabWidget_currentChanged(int index);
+    void on_addressTcpEdit_textChanged(const QString &text);
+    void on_labelTcpEdit_textChanged(const QString &text);
+    void on_serialPortLabel_2_textChanged(const QString &text);
+    void on_portLineEdit_textChanged(const QString &text);
+    void on_baudrateComboBox_currentIndexChanged(int index);
+    void on_serialPortInfoListBox_currentIndexChanged(int index);
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    class BusyScope;
+
+    void refreshDiscovered();
+    void connectSerial();
+    void connectTcp();
+    void load(const QString &path);
+    void saveTo(const QString &path);
+    ConnectionWidget *addRow(bool tcp, const QString &controllerId, const QString &label, const QString &address,
+                             bool autoConnect);
+    void removeRow(bool tcp, int index);
+    bool rowWithId(const QString &controllerId, bool serial, bool tcp) const;
+    int discoveredIndex(const QString &controllerId) const;
+    ConnectionSettings newRecord(int type, const QString &address, const QString &controllerId,
+                                 const QString &label, int portOrBaud) const;
+    void handOver(Connection *link, int recordIndex);
+    void showBoth(const QString &serialText, const QString &tcpText);
+    static void markInvalid(QLineEdit *edit, bool invalid);
+    QString chosenSetupPath(bool save);
+
+    std::unique_ptr<Ui::SettingsDialog> ui;
+    ConnectionHost *host;
+    QList<ConnectionWidget *> serialRows;
+    QList<QListWidgetItem *> serialItems;
+    QList<ConnectionWidget *> tcpRows;
+    QList<QListWidgetItem *> tcpItems;
+    QList<QStringList> m_discovered;
+    Settings settings;
+    QList<ConnectionSettings> m_records;
+    int baudRate = 115200;
+    int tcpPort = 2000;
+    QFileDialog *fileDialog = nullptr;
+    bool m_busy = false;
+    ConnectWaits m_waits;
+};

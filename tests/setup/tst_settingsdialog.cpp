@@ -1,0 +1,616 @@
+// The connection settings dialog driven through its widgets against
+// simulated controllers over TCP/IP and over pseudo-terminals.
+
+#include "LogCapture.h"
+#include "SettingsTestHost.h"
+#include "SimulatorLink.h"
+
+#include "SetupCommand.h"
+#include "app/StartupFlags.h"
+#include "link/DirectorySerialPorts.h"
+#include "setup/ConnectionWidget.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+// One dialog with its host and simulated controllers; members are destroyed
+// dialog first, then the links, then the controllers.
+struct Rig
+{
+    Simulator sim;
+    SettingsTestHost host;
+    SettingsDialog dialog{&host};
+
+    // Generous waits: a busy machine may take long to start a link thread,
+    // and a link that fails ends its thread, which ends the wait early.
+    Rig()
+    {
+        host.dialog = &dialog;
+        dialog.setConnectWaits({5000, 5000, 5000});
+    }
+
+    template<typename T>
+    T *w(const char *name)
+    {
+        T *child = dialog.findChild<T *>(QString::fromLatin1(name));
+        if (!child)
+            qFatal("no widget %s", name);
+        return child;
+    }
+    QString text(const char *label) { return w<QLabel>(label)->text(); }
+    QListWidget *list(bool tcp) { return w<QListWidget>(tcp ? "listWidgetTcp" : "listWidgetSerial"); }
+    ConnectionWidget *row(bool tcp, int i)
+    {
+        return qobject_cast<ConnectionWidget *>(list(tcp)->itemWidget(list(tcp)->item(i)));
+    }
+    QPushButton *rowButton(bool tcp, int i, const char *name = "Button")
+    {
+        return row(tcp, i)->findChild<QPushButton *>(QString::fromLatin1(name));
+    }
+    void connectTcp(const QString &address, const QString &port, const QString &label)
+    {
+        w<QLineEdit>("addressTcpEdit")->setText(address);
+        w<QLineEdit>("portLineEdit")->setText(port);
+        w<QLineEdit>("labelTcpEdit")->setText(label);
+        w<QPushButton>("connectTcpButton")->click();
+    }
+    int commandCount(int controller, const QByteArray &command)
+    {
+        return int(sim.commandLog(controller).count(command));
+    }
+};
+
+// The serial port list, with a hook that runs while the dialog scans.
+struct ObservedPorts : SerialPortProvider
+{
+    std::function<void()> listed;
+    QList<SerialInterfaceInfo> availablePorts() const override
+    {
+        listed();
+        return {};
+    }
+};
+
+QByteArray labelCommand(const QByteArray &label)
+{
+    return "SLA" + label + QByteArray(25 - label.size(), ' ') + ';';
+}
+
+QString portName(int index)
+{
+    return QStringLiteral("ttyUSB%1x%2").arg(QCoreApplication::applicationPid()).arg(index);
+}
+
+quint16 unusedPort()
+{
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost);
+    return server.serverPort(); // closed again when the server goes
+}
+
+ConnectionSettings storedRecord(int type, const QString &name, int portOrBaud, const QString &id, const QString &label,
+                                bool autoConnect)
+{
+    ConnectionSettings r;
+    r.type = type;
+    setFixedText(r.name, name);
+    r.portOrBaud = portOrBaud;
+    setFixedText(r.id, id);
+    setFixedText(r.label, label);
+    r.autoConnect = autoConnect;
+    return r;
+}
+
+bool writeSetup(const QString &path, const QList<ConnectionSettings> &records)
+{
+    Settings file;
+    file.setConnections(records);
+    return file.saveSetupFile(path);
+}
+
+// The fields a save and a load carry, as one comparable text.
+QString savedFields(const ConnectionSettings &r)
+{
+    return QStringList{fixedText(r.id), fixedText(r.label), QString::number(r.autoConnect), r.colorX.name(),
+                       r.colorY.name(), r.colorI.name(), QString::number(r.pulsedLaser), QString::number(r.model[0]),
+                       QString::number(r.model[1]), QString::number(r.beamDiameter[0]),
+                       QString::number(r.beamDiameter[1]), QString::number(r.calculation[0]),
+                       QString::number(r.calculation[1])}
+        .join(' ');
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestSettingsDialog : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<LogCapture> log;
+    QTemporaryDir home;
+    QTemporaryDir devices;
+
+    // Empties the serial device directory and the default setup file.
+    void freshSetup()
+    {
+        log->clear();
+        QDir dir(devices.path());
+        for (const QString &entry : dir.entryList(QDir::System | QDir::Files | QDir::NoDotAndDotDot))
+            dir.remove(entry);
+        QFile::remove(Settings::defaultFilePath());
+        autoSearch = false;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        log = std::make_unique<LogCapture>();
+        QVERIFY(home.isValid() && devices.isValid());
+        dataDirectory.setPath(home.path());
+        otherSerialDevices = true; // device files carry no maker
+        useSerialDeviceDirectory(devices.path());
+    }
+    void init() { freshSetup(); }
+
+    // TCP/IP connect: success creates row, record and hand-over and sends the
+    // padded label; every failure leaves no row, no record and no link.
+    void tcpConnect_data()
+    {
+        QTest::addColumn<QString>("address"); // "sim": the simulator, "closed": nobody listening
+        QTest::addColumn<QString>("port");    // empty: the simulator's port
+        QTest::addColumn<QString>("label");
+        QTest::addColumn<bool>("refuseId");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("redField");
+
+        QTest::newRow("connected") << "sim" << "" << "Bench_A" << false << "Connected" << "";
+        QTest::newRow("label of 30 cut to 25") << "sim" << "" << "ABCDEFGHIJKLMNOPQRSTUVWXYZ1234" << false << "Connected" << "";
+        QTest::newRow("identification refused") << "sim" << "" << "Lab" << true << "System identification failed" << "";
+        QTest::newRow("nobody listening") << "closed" << "" << "Lab" << false << "Connection couldn't be established" << "";
+        QTest::newRow("port 0") << "sim" << "0" << "Lab" << false << "Port needs to be a positive natural number" << "portLineEdit";
+        QTest::newRow("port -5") << "sim" << "-5" << "Lab" << false << "Port needs to be a positive natural number" << "portLineEdit";
+        QTest::newRow("port abc") << "sim" << "abc" << "Lab" << false << "Port needs to be a positive natural number" << "portLineEdit";
+        QTest::newRow("port 70000") << "sim" << "70000" << "Lab" << false << "Please check the connection parameters" << "addressTcpEdit";
+        QTest::newRow("host name") << "controller.local" << "" << "Lab" << false << "Please check the connection parameters" << "addressTcpEdit";
+        QTest::newRow("no label") << "sim" << "" << "" << false << "" << "labelTcpEdit";
+    }
+    void tcpConnect()
+    {
+        QFETCH(QString, address);
+        QFETCH(QString, port);
+        QFETCH(QString, label);
+        QFETCH(bool, refuseId);
+        QFETCH(QString, message);
+        QFETCH(QString, redField);
+
+        Rig rig;
+        QVERIFY(rig.sim.start(0, 1));
+        if (refuseId) {
+            SimFaults faults;
+            faults.refuseCodes = {"GID"};
+            rig.sim.setFaults(0, faults);
+        }
+        const QString portText = !port.isEmpty() ? port
+                                 : address == "closed" ? QString::number(unusedPort())
+                                                       : QString::number(rig.sim.port(0));
+        rig.connectTcp(address == "sim" || address == "closed" ? QStringLiteral("127.0.0.1") : address, portText, label);
+
+        QCOMPARE(rig.text("infoLabel2"), message);
+        for (const char *field : {"addressTcpEdit", "portLineEdit", "labelTcpEdit"})
+            QCOMPARE(rig.w<QLineEdit>(field)->styleSheet().contains("red"), redField == field);
+
+        const bool success = message == "Connected";
+        QCOMPARE(rig.list(true)->count(), success ? 1 : 0);
+        QCOMPARE(rig.dialog.records().size(), success ? 1 : 0);
+        QCOMPARE(int(rig.host.links.size()), success ? 1 : 0);
+        if (!success) {
+            QTRY_VERIFY_WITH_TIMEOUT(!rig.sim.hasClient(0), 5000);
+            return;
+        }
+        const ConnectionSettings &record = rig.dialog.records().first();
+        QCOMPARE(record.type, int(Tcp));
+        QCOMPARE(fixedText(record.name), QStringLiteral("127.0.0.1"));
+        QCOMPARE(record.portOrBaud, int(rig.sim.port(0)));
+        QCOMPARE(fixedText(record.id), QString::fromLatin1(rig.sim.identification(0)));
+        QCOMPARE(fixedText(record.label), label.left(25));
+        QVERIFY(record.autoConnect);
+        QCOMPARE(record.colorY, QColor(0, 128, 0));
+        QCOMPARE(fixedText(rig.host.handed.first().id), fixedText(record.id));
+        QCOMPARE(rig.host.links.front()->linkState(), int(Connection::Connected));
+        QCOMPARE(rig.commandCount(0, labelCommand(label.left(25).toLatin1())), 1);
+        QCOMPARE(rig.rowButton(true, 0)->text(), QStringLiteral("Disconnect"));
+        QCOMPARE(rig.row(true, 0)->controllerId(), fixedText(record.id));
+        QVERIFY(rig.w<QLineEdit>("addressTcpEdit")->text().isEmpty());
+
+        // The same address a second time is refused before any link is made.
+        rig.connectTcp("127.0.0.1", portText, "Again");
+        QCOMPARE(rig.text("infoLabel2"), QStringLiteral("Connection already exists."));
+        QCOMPARE(rig.list(true)->count(), 1);
+        QCOMPARE(rig.commandCount(0, "GID;"), 1);
+    }
+
+    // Serial connect over a pseudo-terminal after a scan, with and without
+    // the baud-rate adjustment, and its failures.
+    void serialConnect_data()
+    {
+        QTest::addColumn<int>("servedBaud");  // rate the controller answers at first
+        QTest::addColumn<int>("selectedBaud");
+        QTest::addColumn<QString>("fault");   // after the scan: "", "refuse SBR", "refuse GID", "port gone"
+        QTest::addColumn<QString>("label");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QByteArray>("baudCommand");
+
+        QTest::newRow("same rate") << 115200 << 115200 << "" << "Lab1" << "Connected" << QByteArray();
+        QTest::newRow("up to 921600") << 115200 << 921600 << "" << "Lab1" << "Connected" << QByteArray("SBR\x09;");
+        QTest::newRow("down to 115200") << 921600 << 115200 << "" << "Lab1" << "Connected" << QByteArray("SBR\x01;");
+        QTest::newRow("adjustment refused") << 115200 << 921600 << "refuse SBR" << "Lab1" << "Baudrate couldn't be adjusted" << QByteArray("SBR\x09;");
+        QTest::newRow("identification refused") << 115200 << 115200 << "refuse GID" << "Lab1" << "System identification failed" << QByteArray();
+        QTest::newRow("port gone") << 115200 << 115200 << "port gone" << "Lab1" << "Connection could not be established" << QByteArray();
+        QTest::newRow("no label") << 115200 << 115200 << "" << "" << "Please insert a label" << QByteArray();
+        QTest::newRow("nothing found") << 115200 << 115200 << "nothing found" << "Lab1" << "No device available" << QByteArray();
+    }
+    void serialConnect()
+    {
+        QFETCH(int, servedBaud);
+        QFETCH(int, selectedBaud);
+        QFETCH(QString, fault);
+        QFETCH(QString, label);
+        QFETCH(QString, message);
+        QFETCH(QByteArray, baudCommand);
+
+        Rig rig;
+        SerialOptions options;
+        options.baud = servedBaud;
+        if (fault != "nothing found")
+            QVERIFY(serveSerial(rig.sim, devices, {portName(1)}, options));
+        rig.w<QPushButton>("rescanButton")->click();
+        auto *devicesBox = rig.w<QComboBox>("serialPortInfoListBox");
+        const QString id = QString::fromLatin1(rig.sim.identification(0));
+        QCOMPARE(devicesBox->count(), fault == "nothing found" ? 0 : 1);
+        QCOMPARE(rig.text("infoLabel"), QString());
+
+        SimFaults faults;
+        if (fault.startsWith("refuse"))
+            faults.refuseCodes = {fault.mid(7).toLatin1()};
+        rig.sim.setFaults(0, faults);
+        if (fault == "port gone")
+            QVERIFY(QFile::remove(QDir(devices.path()).filePath(portName(1))));
+        rig.sim.clearCommandLog(0);
+
+        rig.w<QComboBox>("baudrateComboBox")->setCurrentText(QString::number(selectedBaud));
+        rig.w<QLineEdit>("serialPortLabel_2")->setText(label);
+        rig.w<QPushButton>("connectSerialButton")->click();
+
+        QCOMPARE(rig.text("infoLabel"), message);
+        QCOMPARE(rig.w<QLineEdit>("serialPortLabel_2")->styleSheet().contains("red"), label.isEmpty());
+        QCOMPARE(rig.commandCount(0, baudCommand), baudCommand.isEmpty() ? 0 : 1);
+        const bool success = message == "Connected";
+        QCOMPARE(rig.list(false)->count(), success ? 1 : 0);
+        QCOMPARE(rig.dialog.records().size(), success ? 1 : 0);
+        QCOMPARE(int(rig.host.links.size()), success ? 1 : 0);
+        if (!success) {
+            // The controller stays offered.
+            QCOMPARE(devicesBox->count(), fault == "nothing found" ? 0 : 1);
+            return;
+        }
+        const ConnectionSettings &record = rig.dialog.records().first();
+        QCOMPARE(record.type, int(Serial));
+        QCOMPARE(fixedText(record.name), portName(1));
+        QCOMPARE(record.portOrBaud, selectedBaud);
+        QCOMPARE(fixedText(record.id), id);
+        QCOMPARE(rig.host.links.front()->parameter(), selectedBaud);
+        QCOMPARE(rig.host.links.front()->linkState(), int(Connection::Connected));
+        QCOMPARE(rig.commandCount(0, labelCommand(label.toLatin1())), 1);
+        QCOMPARE(rig.dialog.discoveredControllers().first().value(2), QString::number(selectedBaud));
+        QCOMPARE(devicesBox->count(), 0);
+        QVERIFY(rig.w<QLineEdit>("serialPortLabel_2")->text().isEmpty());
+
+        // A controller that has a row is not offered again by a new scan.
+        rig.host.links.front()->disconnectLink();
+        rig.w<QPushButton>("rescanButton")->click();
+        QCOMPARE(rig.dialog.discoveredControllers().size(), 1);
+        QCOMPARE(devicesBox->count(), 0);
+    }
+
+    // Loading a setup: auto-connect on and off, an ID that no longer
+    // answers at that address, a serial controller that moved to another
+    // port, and a controller that already has a row.
+    void loading_data()
+    {
+        QTest::addColumn<QString>("kind"); // tcp, tcp off, tcp other id, serial moved, tcp existing
+        QTest::addColumn<bool>("connected");
+        QTest::newRow("auto-connect") << "tcp" << true;
+        QTest::newRow("no auto-connect") << "tcp off" << false;
+        QTest::newRow("other controller at the address") << "tcp other id" << false;
+        QTest::newRow("serial controller on another port") << "serial moved" << true;
+        QTest::newRow("already has a row") << "tcp existing" << true;
+    }
+    void loading()
+    {
+        QFETCH(QString, kind);
+        QFETCH(bool, connected);
+
+        Rig rig;
+        const bool tcp = kind.startsWith("tcp");
+        QString address = QStringLiteral("127.0.0.1");
+        int parameter = 0;
+        if (tcp) {
+            QVERIFY(rig.sim.start(0, 1));
+            parameter = rig.sim.port(0);
+        } else {
+            QVERIFY(serveSerial(rig.sim, devices, {portName(3)}));
+            address = portName(3);
+            parameter = 115200;
+            autoSearch = true;
+        }
+        const QString id = kind == "tcp other id" ? QStringLiteral("ORX-OTHER-CONTROLLER")
+                                                  : QString::fromLatin1(rig.sim.identification(0));
+        ConnectionSettings record = storedRecord(tcp ? Tcp : Serial, tcp ? address : portName(7), parameter, id,
+                                                 "Stored", kind != "tcp off");
+        record.colorX = QColor(10, 20, 30);
+        record.model[1] = 3;
+        record.beamDiameter[0] = 125.5;
+        const QString file = home.filePath("chosen.xml");
+        QVERIFY(writeSetup(file, {record}));
+
+        if (kind == "tcp existing") {
+            rig.connectTcp(address, QString::number(parameter), "First");
+            QCOMPARE(rig.text("infoLabel2"), QStringLiteral("Connected"));
+        }
+        rig.sim.clearCommandLog(0);
+        rig.dialog.loadConnection(file);
+
+        QCOMPARE(rig.text("infoLabel"), QStringLiteral("Loading was successful"));
+        QCOMPARE(rig.text("infoLabel2"), QStringLiteral("Loading successful"));
+        QCOMPARE(rig.list(tcp)->count(), 1);
+        QCOMPARE(rig.dialog.records().size(), 1);
+        QCOMPARE(int(rig.host.links.size()), 1);
+        QCOMPARE(rig.rowButton(tcp, 0)->text(), connected ? QStringLiteral("Disconnect") : QStringLiteral("Reconnect"));
+        QCOMPARE(rig.host.links.front()->linkState() == Connection::Connected, connected);
+        if (kind == "tcp existing") {
+            QVERIFY(log->contains("Skipping already existing"));
+            QCOMPARE(rig.commandCount(0, "GID;"), 0);
+            QCOMPARE(rig.row(true, 0)->label(), QStringLiteral("First"));
+            return;
+        }
+        const ConnectionSettings &handed = rig.host.handed.first();
+        QCOMPARE(fixedText(handed.name), address);
+        QCOMPARE(handed.colorX, QColor(10, 20, 30));
+        QCOMPARE(handed.model[1], 3);
+        QCOMPARE(handed.beamDiameter[0], 125.5);
+        QCOMPARE(rig.row(tcp, 0)->address(), address);
+        QCOMPARE(rig.row(tcp, 0)->findChild<QCheckBox *>("checkBoxAutoConnect")->isChecked(), kind != "tcp off");
+        QCOMPARE(rig.host.links.front()->label(), QStringLiteral("Stored"));
+        QCOMPARE(rig.commandCount(0, labelCommand("Stored")), connected ? 1 : 0);
+        if (kind == "tcp off") {
+            QVERIFY(!rig.host.links.front()->isRunning());
+            QVERIFY(!rig.sim.hasClient(0));
+        }
+        if (kind == "tcp other id")
+            QCOMPARE(rig.host.links.front()->linkState(), int(Connection::Disconnected));
+        if (!tcp) {
+            // Found by the search before the load made its row: still offered, but refused.
+            rig.w<QLineEdit>("serialPortLabel_2")->setText("Twice");
+            rig.w<QPushButton>("connectSerialButton")->click();
+            QCOMPARE(rig.text("infoLabel"), QStringLiteral("Connection already created"));
+            QCOMPARE(rig.list(false)->count(), 1);
+        }
+    }
+
+    // The default setup at start-up shows no load message, a missing chosen
+    // file shows "Loading failed", and a failed load adds nothing.
+    void loadMessages()
+    {
+        Rig rig;
+        QVERIFY(rig.sim.start(0, 1));
+        QVERIFY(writeSetup(QString(), {storedRecord(Tcp, "127.0.0.1", rig.sim.port(0),
+                                                    QString::fromLatin1(rig.sim.identification(0)), "Default", true)}));
+        rig.dialog.loadConnection(QString());
+        QCOMPARE(rig.text("infoLabel"), QString());
+        QCOMPARE(rig.text("infoLabel2"), QString());
+        QCOMPARE(rig.list(true)->count(), 1);
+        QTRY_VERIFY(rig.sim.hasClient(0));
+
+        rig.dialog.loadConnection(home.filePath("missing.xml"));
+        QCOMPARE(rig.text("infoLabel"), QStringLiteral("Loading failed"));
+        QCOMPARE(rig.text("infoLabel2"), QStringLiteral("Loading failed"));
+        QCOMPARE(rig.list(true)->count(), 1);
+        QCOMPARE(rig.dialog.records().size(), 1);
+    }
+
+    // Save, then load into a fresh dialog: labels, colours, detector
+    // settings, auto-connect and order of a serial and a TCP/IP controller
+    // come back, the file reads in the command-line tool, and a save that
+    // cannot be completed keeps the earlier file. Remove-all empties both.
+    void saveAndLoadAgain()
+    {
+        Rig rig;
+        QVERIFY(serveSerial(rig.sim, devices, {portName(5)}));
+        QVERIFY(rig.sim.start(0, 1));
+        rig.w<QPushButton>("rescanButton")->click();
+        rig.w<QLineEdit>("serialPortLabel_2")->setText("Serial_1");
+        rig.w<QPushButton>("connectSerialButton")->click();
+        QCOMPARE(rig.text("infoLabel"), QStringLiteral("Connected"));
+        rig.connectTcp("127.0.0.1", QString::number(rig.sim.port(1)), "Tcp_2");
+        QCOMPARE(rig.text("infoLabel2"), QStringLiteral("Connected"));
+
+        const QStringList ids{rig.row(false, 0)->controllerId(), rig.row(true, 0)->controllerId()};
+        QList<ConnectionSettings> states;
+        for (int i = 0; i < 2; ++i) {
+            ConnectionSettings state;
+            state.colorX = QColor(i * 100, 1, 2);
+            state.colorY = QColor(3, i * 100, 4);
+            state.colorI = QColor(5, 6, i * 100);
+            state.pulsedLaser = i == 1;
+            state.model[0] = i + 1;
+            state.model[1] = 5 - i;
+            state.beamDiameter[1] = 42.25 + i;
+            state.calculation[0] = i;
+            rig.host.current.insert(rig.host.links[i]->address(), state);
+            states << state;
+        }
+        // A label typed in a row goes out through newLabel; the window
+        // stores it on the link, from where the save takes it.
+        QSignalSpy labels(&rig.dialog, &SettingsDialog::newLabel);
+        QTest::keyClicks(rig.row(true, 0)->findChild<QLineEdit *>("lineEdit"), "X!");
+        QCOMPARE(labels.count(), 1); // "!" is not accepted
+        QCOMPARE(labels.first().at(0).toString(), QStringLiteral("127.0.0.1"));
+        rig.host.links[1]->setLabel(labels.first().at(1).toString());
+        rig.row(false, 0)->findChild<QCheckBox *>("checkBoxAutoConnect")->setChecked(false);
+
+        rig.w<QPushButton>("saveConnectionButton")->click();
+        QCOMPARE(rig.text("infoLabel"), QStringLiteral("Connection setup saved"));
+        QCOMPARE(rig.text("infoLabel2"), QStringLiteral("Connection setup saved"));
+
+        const QByteArray saved = readFile(Settings::defaultFilePath());
+        QVERIFY(QDir().mkpath(Settings::stagingPath(QString())));
+        rig.host.links[1]->setLabel("Changed");
+        rig.w<QPushButton>("saveConnectionButton")->click();
+        QCOMPARE(rig.text("infoLabel2"), QStringLiteral("Error saving connection setup"));
+        QCOMPARE(readFile(Settings::defaultFilePath()), saved);
+        QVERIFY(QDir(Settings::stagingPath(QString())).removeRecursively());
+
+        QString printed, errors;
+        QTextStream out(&printed), err(&errors);
+        QCOMPARE(runSetupCommand({Settings::defaultFilePath()}, out, err), 0);
+        out.flush();
+        QVERIFY2(printed.contains(ids[0]) && printed.contains(ids[1]) && printed.contains("Tcp_2X"), qPrintable(printed));
+
+        rig.dialog.removeAllConnections();
+        QCOMPARE(rig.list(false)->count() + rig.list(true)->count(), 0);
+        QCOMPARE(rig.dialog.records().size(), 0);
+        QCOMPARE(int(rig.host.links.size()), 0);
+
+        rig.dialog.loadConnection(Settings::defaultFilePath());
+        QCOMPARE(rig.host.handed.size(), 4);
+        for (int i = 0; i < 2; ++i) {
+            ConnectionSettings expected = states[i];
+            setFixedText(expected.id, ids[i]);
+            setFixedText(expected.label, i == 0 ? "Serial_1" : "Tcp_2X");
+            expected.autoConnect = i != 0;
+            QCOMPARE(savedFields(rig.host.handed[2 + i]), savedFields(expected));
+        }
+        QCOMPARE(rig.rowButton(false, 0)->text(), QStringLiteral("Reconnect"));
+        QCOMPARE(rig.rowButton(true, 0)->text(), QStringLiteral("Disconnect"));
+        QVERIFY(rig.host.links[1]->isTriggerMode());
+    }
+
+    // Disconnect and reconnect through the row, a controller replaced by
+    // another one, a controller going away, auto-connect and delete.
+    void rowActions()
+    {
+        Rig rig;
+        QVERIFY(rig.sim.start(0, 1));
+        rig.connectTcp("127.0.0.1", QString::number(rig.sim.port(0)), "A");
+        QCOMPARE(rig.text("infoLabel2"), QStringLiteral("Connected"));
+        Connection *link = rig.host.links.front().get();
+        QPushButton *button = rig.rowButton(true, 0);
+
+        button->click();
+        QCOMPARE(button->text(), QStringLiteral("Reconnect"));
+        QCOMPARE(link->linkState(), int(Connection::Disconnected));
+        button->click();
+        QCOMPARE(button->text(), QStringLiteral("Disconnect"));
+        QCOMPARE(link->linkState(), int(Connection::Connected));
+
+        // Another controller answers at the address now.
+        button->click();
+        const SimConfig original = rig.sim.config(0);
+        SimConfig other = original;
+        other.idText = QStringLiteral("REPLACED");
+        rig.sim.setConfig(0, other);
+        button->click();
+        const QString mismatch = QStringLiteral("Could not establish connection. Controller ID mismatch.");
+        QCOMPARE(rig.text("infoLabel"), mismatch);
+        QCOMPARE(rig.text("infoLabel2"), mismatch);
+        QCOMPARE(button->text(), QStringLiteral("Reconnect"));
+        QVERIFY(link->linkState() != Connection::Connected);
+
+        rig.sim.setConfig(0, original);
+        button->click();
+        QCOMPARE(button->text(), QStringLiteral("Disconnect"));
+        QCOMPARE(rig.text("infoLabel2"), QString());
+
+        // The controller goes away: the row flips; reconnecting fails.
+        rig.sim.stop();
+        QTRY_COMPARE_WITH_TIMEOUT(button->text(), QStringLiteral("Reconnect"), 5000);
+        button->click();
+        QCOMPARE(rig.text("infoLabel2"), QStringLiteral("Could not establish connection."));
+
+        rig.row(true, 0)->findChild<QCheckBox *>("checkBoxAutoConnect")->setChecked(false);
+        QVERIFY(!rig.dialog.records().at(0).autoConnect);
+        rig.rowButton(true, 0, "deleteButton")->click();
+        QCOMPARE(rig.list(true)->count(), 0);
+        QCOMPARE(rig.dialog.records().size(), 0);
+        QCOMPARE(int(rig.host.links.size()), 0);
+    }
+
+    // While a connect waits (processing events), a second Connect or Scan
+    // click is ignored: one identification, one row, no search. A scan shows
+    // the busy cursor and "Scanning..." and ignores clicks that arrive
+    // meanwhile.
+    void secondClickWhileBusy()
+    {
+        Rig rig;
+        QVERIFY(rig.sim.start(0, 1));
+        int clicks = 0;
+        QTimer clicker;
+        QObject::connect(&clicker, &QTimer::timeout, [&] {
+            ++clicks;
+            rig.w<QPushButton>("connectTcpButton")->click();
+            rig.w<QPushButton>("rescanButton")->click();
+        });
+        clicker.start(0); // fires whenever the connect processes events
+        rig.connectTcp("127.0.0.1", QString::number(rig.sim.port(0)), "Once");
+        clicker.stop();
+        QVERIFY(clicks > 0);
+        QCOMPARE(rig.text("infoLabel2"), QStringLiteral("Connected"));
+        QCOMPARE(rig.list(true)->count(), 1);
+        QCOMPARE(int(rig.host.links.size()), 1);
+        QCOMPARE(rig.commandCount(0, "GID;"), 1);
+        QVERIFY(!log->contains("Searching for serial interfaces"));
+        QVERIFY(!rig.dialog.isBusy());
+
+        auto observer = std::make_shared<ObservedPorts>();
+        int listings = 0;
+        QString textDuringScan;
+        int cursorDuringScan = -1;
+        observer->listed = [&] {
+            ++listings;
+            textDuringScan = rig.text("infoLabel");
+            if (const QCursor *cursor = QApplication::overrideCursor())
+                cursorDuringScan = cursor->shape();
+            rig.w<QLineEdit>("serialPortLabel_2")->setText("Busy");
+            rig.w<QPushButton>("rescanButton")->click();
+            rig.w<QPushButton>("connectSerialButton")->click();
+        };
+        setSerialPortProvider(observer);
+        rig.w<QPushButton>("rescanButton")->click();
+        useSerialDeviceDirectory(devices.path());
+        QCOMPARE(listings, 1);
+        QCOMPARE(textDuringScan, QStringLiteral("Scanning..."));
+        QCOMPARE(cursorDuringScan, int(Qt::WaitCursor));
+        QVERIFY(!log->contains("Trying to connect (serial)"));
+        QVERIFY(!QApplication::overrideCursor());
+        QCOMPARE(rig.text("infoLabel"), QString());
+    }
+};
+
+QTEST_MAIN(TestSettingsDialog)
+#include "tst_settingsdialog.moc"
