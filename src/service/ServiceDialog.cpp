@@ -42,6 +42,10 @@ ServiceDialog::ServiceDialog(QWidget *parent) : QDialog(parent), ui(new Ui::Serv
     ui->buttonCSH_3->setEnabled(false);
     connect(ui->buttonGIN_1, &QPushButton::clicked, this, &ServiceDialog::buttonGIN_clicked);
     buildQuickSetGrid();
+    // Return must not fire a controller command by accident.
+    for (QPushButton *button : findChildren<QPushButton *>())
+        button->setAutoDefault(false);
+    equalizeCommandColumns();
     qInfo().noquote() << "Finished constructing ServiceDialog";
 }
 
@@ -107,6 +111,26 @@ void ServiceDialog::buildQuickSetGrid()
             grid->addWidget(button, row, column++);
         }
     }
+}
+
+void ServiceDialog::equalizeCommandColumns()
+{
+    // The button columns of the command rows start at one width, so the
+    // buttons of a row line up with those of the other rows; the rest of
+    // the width is left to the result pane.
+    QGridLayout *grid = ui->commandGrid;
+    int width = 0;
+    for (int i = 0; i < grid->count(); ++i) {
+        int row = 0, column = 0, rowSpan = 0, columnSpan = 0;
+        grid->getItemPosition(i, &row, &column, &rowSpan, &columnSpan);
+        if (column > 0 && columnSpan == 1)
+            if (auto *button = qobject_cast<QPushButton *>(grid->itemAt(i)->widget()))
+                width = qMax(width, button->sizeHint().width());
+    }
+    for (int column = 1; column < grid->columnCount(); ++column)
+        grid->setColumnMinimumWidth(column, width);
+    // Space left over goes to the result pane.
+    ui->mainLayout->setStretch(1, 1);
 }
 
 // ------------------------------------------------------------ connection

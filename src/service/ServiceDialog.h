@@ -66,6 +66,7 @@ private:
     using Sender = void (Connection::*)(const QByteArray &);
 
     void buildQuickSetGrid();
+    void equalizeCommandColumns();
     void appendResult(const QString &text);
     // Pauses the stream, runs send, waits for the reply, resumes. False
     // (with an empty reply) when there is no connection.
