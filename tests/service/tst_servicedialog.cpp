@@ -336,8 +336,7 @@ private slots:
     {
         QTest::addColumn<QString>("button");
         QTest::addColumn<bool>("running");
-        for (const char *button : {"buttonSSH_1", "buttonCLS", "buttonS1S", "fram_PushButton", "speed_pushButton",
-                                   "quickSet_sensitivity_2_100", "baudrateChange"}) {
+        for (const char *button : {"buttonSSH_1", "buttonCLS", "fram_PushButton", "speed_pushButton", "baudrateChange"}) {
             QTest::addRow("%s stopped", button) << button << false;
             QTest::addRow("%s running", button) << button << true;
         }
