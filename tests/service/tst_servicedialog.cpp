@@ -261,6 +261,9 @@ private slots:
     {
         resetTcp();
         ServiceDialog dialog;
+        QVERIFY(click(dialog, "buttonGAS")); // no connection handed over yet
+        QCOMPARE(paneText(dialog), QString("No controller selected\n"));
+        QVERIFY(click(dialog, "clear_pushButton"));
         dialog.setConnection(tcpLink.get());
         QCOMPARE(labelText(dialog, "boardId_Label").toLatin1(), tcpSim.identification(0));
         QCOMPARE(labelText(dialog, "portLabel"), QString::number(tcpSim.port(0)));
