@@ -6,6 +6,7 @@
 
 #include "SimController.h"
 
+#include "link/Identification.h"
 #include "link/SerialPort.h"
 #include "service/ServiceDialog.h"
 #include "service/ServiceReport.h"
@@ -86,7 +87,9 @@ class ServiceDialogTest : public QObject
         if (!serveSerial(rig->sim, rig->devices, {portName}, options) || !rig->link.initialize(portName, baud))
             return nullptr;
         rig->link.start();
-        return waitUntilConnected(rig->link) ? std::move(rig) : nullptr;
+        // Identified as the connection dialog does, so the link knows the
+        // firmware (and with it how the controller ends a stream).
+        return waitUntilConnected(rig->link) && identifyController(rig->link, 0).valid ? std::move(rig) : nullptr;
     }
 
     void resetTcp(const SimFaults &faults = SimFaults())
@@ -104,7 +107,7 @@ private slots:
     void initTestCase()
     {
         tcpLink = connectToSimulator(tcpSim);
-        QVERIFY(tcpLink);
+        QVERIFY(tcpLink && identifyController(*tcpLink, 0).valid);
     }
 
     void commandButtons_data()
