@@ -138,8 +138,12 @@ void ServiceDialog::equalizeCommandColumns()
 void ServiceDialog::setConnection(Connection *connection)
 {
     link = connection;
-    if (!link)
+    if (!link) {
+        ui->boardId_Label->setText(QStringLiteral("-"));
+        ui->config_Label->setText(QStringLiteral("-"));
+        ui->portLabel->setText(QStringLiteral("-"));
         return;
+    }
     StreamPause pause(*link);
     pause.pause();
     link->getControllerId();

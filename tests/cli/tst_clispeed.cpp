@@ -61,10 +61,11 @@ private slots:
         const QRegularExpressionMatch m =
             QRegularExpression(QStringLiteral("^Speed Test: (\\d+) of %1 received\n$").arg(rate)).match(out);
         QVERIFY2(m.hasMatch(), qPrintable(out + err));
-        // Generous bounds: the one second is the tool's own, but a loaded
-        // machine may delay the stop.
+        // Generous bounds: a loaded machine delays the stop or the
+        // simulator, but a count of nothing, of double or of a different
+        // time is wrong.
         const int count = m.captured(1).toInt();
-        QVERIFY2(count >= rate * 9 / 10 && count <= rate * 102 / 100, qPrintable(out));
+        QVERIFY2(count >= rate * 8 / 10 && count <= rate * 12 / 10, qPrintable(out));
     }
 
     void reportsAStreamThatDoesNotStart()
