@@ -369,8 +369,11 @@ void ServiceDialog::on_baudrateChange_clicked()
         // The controller kept its rate, so the link stays as it was and the
         // stream runs on.
         appendResult(QStringLiteral("Set Baudrate: Failed\n"));
-        appendResult(tcp ? QStringLiteral("Connection unchanged\n")
-                         : QStringLiteral("Connection kept at %1 baud\n").arg(oldParameter));
+        if (link->linkState() != Connection::Connected)
+            appendResult(QStringLiteral("The connection is not open - reconnect the controller\n"));
+        else
+            appendResult(tcp ? QStringLiteral("Connection unchanged\n")
+                             : QStringLiteral("Connection kept at %1 baud\n").arg(oldParameter));
         pause.resume();
         return;
     }
