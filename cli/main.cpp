@@ -6,6 +6,7 @@
 #include "LinkCommands.h"
 #include "ScanCommand.h"
 #include "SetupCommand.h"
+#include "SpeedCommand.h"
 #include "StreamCommand.h"
 
 #include "app/MessageHandler.h"
@@ -30,6 +31,7 @@ const Command commands[] = {
     {"status", "print status flags and stage parameters", runStatusCommand},
     {"send", "send one raw command and print the reply", runSendCommand},
     {"stream", "stream for a time and report what arrived", runStreamCommand},
+    {"speed", "count the samples a 500 Hz stream delivers in one second", runSpeedCommand},
     {"setup", "print the controllers of a setup file", runSetupCommand},
     {"scan", "search the serial interfaces for controllers", runScanCommand},
 };

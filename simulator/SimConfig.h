@@ -31,6 +31,7 @@ struct SimFaults
     bool stallStream = false;     // stream stays on but nothing is sent
     int closeAfterMs = 0;         // close a TCP client this many ms after it connected (0 = never)
     bool shortIdentification = false; // the GID reply lacks its last byte (49 bytes)
+    bool keepBaudRate = false;    // SBR is acknowledged, but the serial line keeps its rate
 };
 
 // Traffic counters of one controller.

@@ -433,7 +433,7 @@ void SimController::execute(const QByteArray &cmd, qint64 nowMs)
         const int baud = a[0] == 1 ? 115200 : a[0] == 4 ? 460800 : a[0] == 9 ? 921600 : 0;
         if (baud > 0) {
             ack();
-            if (m_baudRateHandler)
+            if (m_baudRateHandler && !m_faults.keepBaudRate)
                 m_baudRateHandler(baud);
         } else
             refuse(cmd, BadArgument);

@@ -43,10 +43,11 @@ bool SimOptions::parse(const QStringList &arguments, QString *error)
     const QCommandLineOption serialLink("serial-link", "Create symlinks DIR/NAME to the slave devices (NAME0.. for several; a trailing number is the first index).", "path");
     const QCommandLineOption serialBaud("serial-baud", "Answer only when the terminal is set to this baud rate.", "baud");
     const QCommandLineOption serialFlow("serial-flow", "Answer only with (1) or without (0) hardware flow control.", "0|1");
+    const QCommandLineOption keepBaud("keep-baud", "Acknowledge the baud-rate command (SBR) but keep the line's rate.");
     const QCommandLineOption duration("duration", "Run this many seconds, then exit (default: until SIGINT/SIGTERM).", "s");
     for (const QCommandLineOption &o : {port, count, bind, firmware, variantM, ignoreShare, noTrigger, id, seed,
                                         pulseRate, bench, garbage, dropReplies, delayReplies, refuse, stall,
-                                        closeAfter, serial, serialLink, serialBaud, serialFlow, duration})
+                                        closeAfter, serial, serialLink, serialBaud, serialFlow, keepBaud, duration})
         p.addOption(o);
 
     if (!p.parse(arguments)) {
@@ -91,6 +92,7 @@ bool SimOptions::parse(const QStringList &arguments, QString *error)
                 faults.refuseCodes.insert(c.trimmed().toLatin1());
     }
     faults.stallStream = p.isSet(stall);
+    faults.keepBaudRate = p.isSet(keepBaud);
     if (p.isSet(closeAfter) && !toInt(p.value(closeAfter), 1, 100000000, &faults.closeAfterMs)) { *error = "Invalid --close-after"; return false; }
 
     this->serial = p.isSet(serial);

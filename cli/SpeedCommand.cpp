@@ -1,0 +1,51 @@
+#include "SpeedCommand.h"
+
+#include "CliCommon.h"
+
+#include "link/Connection.h"
+#include "link/Identification.h"
+#include "link/LinkSpeedTest.h"
+
+int runSpeedCommand(const QStringList &arguments, QTextStream &out, QTextStream &err)
+{
+    if (arguments.contains(QStringLiteral("--help"))) {
+        out << "usage: beamstab-cli speed LINK [--rate R]\n"
+               "Streams at R Hz (500 by default) for one second, stops the stream and prints\n"
+               "how many samples arrived: \"Speed Test: 500 of 500 received\" on a link that\n"
+               "keeps up. A stream left running by someone else is stopped first.\n"
+            << linkOptionsHelp();
+        return ExitOk;
+    }
+    QStringList args = arguments;
+    QString rateText;
+    const bool hasRate = takeOption(args, QStringLiteral("--rate"), rateText);
+    LinkTarget target;
+    QString error;
+    if (!takeLinkOptions(args, target, error) || !target.given || !args.isEmpty()) {
+        err << "error: " << (error.isEmpty() ? QStringLiteral("usage: speed LINK [--rate R]") : error) << '\n';
+        return ExitUsage;
+    }
+    int rate = LinkSpeedTest::defaultRate;
+    if (hasRate) {
+        bool ok = false;
+        rate = rateText.toInt(&ok);
+        if (!ok || rate < 1 || rate > 500) {
+            err << "error: --rate takes 1 to 500 Hz\n";
+            return ExitUsage;
+        }
+    }
+
+    auto link = openLink(target, error);
+    if (!link) {
+        err << "error: " << error << '\n';
+        return ExitConnectionFailed;
+    }
+    // The identification stops a stream left running.
+    if (!identifyController(*link).valid) {
+        err << "error: System identification failed\n";
+        return ExitIdentificationFailed;
+    }
+    const LinkSpeedTest::Result result = LinkSpeedTest::run(*link, rate);
+    out << LinkSpeedTest::describe(result) << '\n';
+    return result.outcome == LinkSpeedTest::Measured ? ExitOk : ExitCommandFailed;
+}

@@ -1,0 +1,423 @@
+#include "service/ServiceDialog.h"
+
+#include "link/Connection.h"
+#include "link/Identification.h"
+#include "link/LinkSpeedTest.h"
+#include "link/StreamPause.h"
+#include "service/ServiceReport.h"
+#include "ui_servicedialog.h"
+
+#include <QDebug>
+#include <QFont>
+#include <QGridLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QThread>
+
+namespace {
+
+// Baud rates of the combo box in its order, and the codes SBR takes.
+constexpr int baudRates[] = {115200, 460800, 921600};
+constexpr char baudRateCodes[] = {1, 4, 9};
+
+constexpr int quickSetValues[] = {5000, 2500, 100};
+constexpr int adjustInValue = -1000; // mV
+
+const QString stageNames[] = {QStringLiteral("Stage 1"), QStringLiteral("Stage 2"), QStringLiteral("Stage 1+2")};
+
+QByteArray value16(int value)
+{
+    return QByteArray(1, char((value >> 8) & 0xFF)) + char(value & 0xFF);
+}
+
+} // namespace
+
+ServiceDialog::ServiceDialog(QWidget *parent) : QDialog(parent), ui(new Ui::ServiceDialog)
+{
+    qInfo().noquote() << "Constructing ServiceDialog";
+    ui->setupUi(this);
+    ui->drive_spinBox->setEnabled(false);
+    ui->buttonSSH_3->setEnabled(false);
+    ui->buttonCSH_3->setEnabled(false);
+    connect(ui->buttonGIN_1, &QPushButton::clicked, this, &ServiceDialog::buttonGIN_clicked);
+    buildQuickSetGrid();
+    // Return must not fire a controller command by accident.
+    for (QPushButton *button : findChildren<QPushButton *>())
+        button->setAutoDefault(false);
+    equalizeCommandColumns();
+    qInfo().noquote() << "Finished constructing ServiceDialog";
+}
+
+ServiceDialog::~ServiceDialog()
+{
+    delete ui;
+}
+
+void ServiceDialog::buildQuickSetGrid()
+{
+    QGridLayout *grid = ui->quickSetGrid;
+    const QFont rowFont(QStringLiteral("Sans Serif"), 11);
+    struct Row
+    {
+        const char *kind;
+        Sender sender;
+        const char *caption;
+        int stage;
+    };
+    const Row rows[] = {
+        {"p factor", &Connection::setPFactor, "Set P factor stage ", 1},
+        {"p factor", &Connection::setPFactor, "Set P factor stage ", 2},
+        {"sensitivity", &Connection::setDetectorSensitivity, "Set detector sensitivity stage ", 1},
+        {"sensitivity", &Connection::setDetectorSensitivity, "Set detector sensitivity stage ", 2},
+    };
+    int row = 0;
+    for (const Row &r : rows) {
+        const QString rowText = QStringLiteral("Set %1 stage %2").arg(QLatin1String(r.kind)).arg(r.stage);
+        auto *label = new QLabel(rowText, this);
+        label->setFont(rowFont);
+        grid->addWidget(label, row, 0);
+        int column = 1;
+        for (int value : quickSetValues) {
+            auto *button = new QPushButton(QStringLiteral("%1mV").arg(value), this);
+            button->setObjectName(QStringLiteral("quickSet_%1_%2_%3")
+                                      .arg(QString::fromLatin1(r.kind).remove(QLatin1Char(' ')))
+                                      .arg(r.stage)
+                                      .arg(value));
+            button->setAccessibleName(QStringLiteral("%1 to %2mV").arg(rowText).arg(value));
+            button->setAutoDefault(false);
+            const Sender sender = r.sender;
+            const QString caption = QLatin1String(r.caption);
+            const int stage = r.stage;
+            connect(button, &QPushButton::clicked, this,
+                    [this, sender, caption, stage, value] { quickSet(sender, caption, stage, value); });
+            grid->addWidget(button, row, column++);
+        }
+        ++row;
+    }
+    auto *label = new QLabel(QStringLiteral("Set Adjust in to -1V "), this);
+    label->setFont(rowFont);
+    grid->addWidget(label, row, 0);
+    int column = 1;
+    for (int stage = 1; stage <= 2; ++stage) {
+        for (char axis : {'x', 'y'}) {
+            const QString text = QString::number(stage) + QChar(axis).toUpper();
+            auto *button = new QPushButton(text, this);
+            button->setObjectName(QStringLiteral("quickSet_adjustIn_") + text);
+            button->setAccessibleName(
+                QStringLiteral("Set adjust in stage %1 axis %2 to -1V").arg(stage).arg(QChar(axis).toUpper()));
+            button->setAutoDefault(false);
+            connect(button, &QPushButton::clicked, this, [this, stage, axis] { quickSetAdjustIn(stage, axis); });
+            grid->addWidget(button, row, column++);
+        }
+    }
+}
+
+void ServiceDialog::equalizeCommandColumns()
+{
+    // The button columns of the command rows start at one width, so the
+    // buttons of a row line up with those of the other rows; the rest of
+    // the width is left to the result pane.
+    QGridLayout *grid = ui->commandGrid;
+    int width = 0;
+    for (int i = 0; i < grid->count(); ++i) {
+        int row = 0, column = 0, rowSpan = 0, columnSpan = 0;
+        grid->getItemPosition(i, &row, &column, &rowSpan, &columnSpan);
+        if (column > 0 && columnSpan == 1)
+            if (auto *button = qobject_cast<QPushButton *>(grid->itemAt(i)->widget()))
+                width = qMax(width, button->sizeHint().width());
+    }
+    for (int column = 1; column < grid->columnCount(); ++column)
+        grid->setColumnMinimumWidth(column, width);
+    // Space left over goes to the result pane.
+    ui->mainLayout->setStretch(1, 1);
+}
+
+// ------------------------------------------------------------ connection
+
+void ServiceDialog::setConnection(Connection *connection)
+{
+    link = connection;
+    if (!link) {
+        ui->boardId_Label->setText(QStringLiteral("-"));
+        ui->config_Label->setText(QStringLiteral("-"));
+        ui->portLabel->setText(QStringLiteral("-"));
+        return;
+    }
+    StreamPause pause(*link);
+    pause.pause();
+    link->getControllerId();
+    QByteArray reply;
+    link->waitForReply(reply);
+    ui->boardId_Label->setText(QString::fromLatin1(reply.mid(2)).remove(QLatin1Char(';')));
+    const bool tcp = link->isTcp();
+    ui->PortText->setVisible(tcp);
+    ui->portLabel->setVisible(tcp);
+    if (tcp) {
+        ui->portLabel->setText(QString::number(link->parameter()));
+        ui->config_Label->setText(QStringLiteral("Siehe Ethernet Adapter"));
+    } else {
+        showBaudRate(link->parameter());
+    }
+    pause.resume();
+}
+
+void ServiceDialog::showBaudRate(int baudRate)
+{
+    ui->config_Label->setText(QString::number(baudRate));
+    for (int i = 0; i < int(std::size(baudRates)); ++i)
+        if (baudRates[i] == baudRate)
+            ui->comboBox->setCurrentIndex(i);
+}
+
+// --------------------------------------------------------------- helpers
+
+void ServiceDialog::appendResult(const QString &text)
+{
+    // Lines carry their own line ends; append() would add a paragraph each.
+    QTextCursor cursor = ui->result_textBrowser->textCursor();
+    cursor.movePosition(QTextCursor::End);
+    cursor.insertText(text);
+    ui->result_textBrowser->setTextCursor(cursor);
+    ui->result_textBrowser->verticalScrollBar()->setValue(ui->result_textBrowser->verticalScrollBar()->maximum());
+}
+
+bool ServiceDialog::exchange(const std::function<void()> &send, QByteArray &reply)
+{
+    reply.clear();
+    if (!link) {
+        appendResult(QStringLiteral("No controller selected\n"));
+        return false;
+    }
+    StreamPause pause(*link);
+    pause.pause();
+    send();
+    link->waitForReply(reply);
+    pause.resume();
+    return true;
+}
+
+void ServiceDialog::runSimple(Sender sender, const QByteArray &arguments, const QString &what)
+{
+    QByteArray reply;
+    if (!exchange([&] { (link->*sender)(arguments); }, reply))
+        return;
+    appendResult(what + (ServiceReport::isSuccess(reply) ? QStringLiteral(": Success\n") : QStringLiteral(": Failed\n")));
+}
+
+void ServiceDialog::stageCommand(Sender sender, int stage, const QString &caption)
+{
+    runSimple(sender, QByteArray(1, char(stage)) + ';', caption + QLatin1Char(' ') + stageNames[stage - 1]);
+}
+
+int ServiceDialog::driveValue() const
+{
+    if (ui->manalPosition_checkBox->isChecked())
+        return ui->drive_spinBox->value();
+    return ui->Drive_position->currentText().trimmed().toInt();
+}
+
+void ServiceDialog::driveActuator(int stage, char axis)
+{
+    const QByteArray arguments = QByteArray(1, char(stage)) + axis + value16(driveValue()) + ';';
+    runSimple(&Connection::setDriveActuator, arguments,
+              QStringLiteral("Set Drive Actuator Stage %1 - %2").arg(stage).arg(QLatin1Char(axis)));
+}
+
+void ServiceDialog::quickSet(Sender sender, const QString &caption, int stage, int value)
+{
+    runSimple(sender, QByteArray(1, char(stage)) + value16(value) + ';',
+              QStringLiteral("%1%2 to %3mV").arg(caption).arg(stage).arg(value));
+}
+
+void ServiceDialog::quickSetAdjustIn(int stage, char axis)
+{
+    QByteArray reply;
+    const QByteArray arguments = QByteArray(1, char(stage)) + axis + value16(adjustInValue) + ';';
+    if (!exchange([&] { link->setAdjustIn(arguments); }, reply))
+        return;
+    appendResult(QStringLiteral("Set adjust in stage %1 axis %2 to %3")
+                     .arg(stage)
+                     .arg(QChar(axis).toUpper())
+                     .arg(adjustInValue)
+                 + (ServiceReport::isSuccess(reply) ? QStringLiteral("mV: Success\n") : QStringLiteral(": Failed\n")));
+}
+
+// ------------------------------------------------------- command buttons
+
+void ServiceDialog::on_buttonSSH_1_clicked() { stageCommand(&Connection::startSetHold, 1, QStringLiteral("Set&Hold")); }
+void ServiceDialog::on_buttonSSH_2_clicked() { stageCommand(&Connection::startSetHold, 2, QStringLiteral("Set&Hold")); }
+void ServiceDialog::on_buttonSSH_3_clicked() { stageCommand(&Connection::startSetHold, 3, QStringLiteral("Set&Hold")); }
+void ServiceDialog::on_buttonCSH_1_clicked() { stageCommand(&Connection::clearSetHold, 1, QStringLiteral("Clear Set&Hold")); }
+void ServiceDialog::on_buttonCSH_2_clicked() { stageCommand(&Connection::clearSetHold, 2, QStringLiteral("Clear Set&Hold")); }
+void ServiceDialog::on_buttonCSH_3_clicked() { stageCommand(&Connection::clearSetHold, 3, QStringLiteral("Clear Set&Hold")); }
+void ServiceDialog::on_buttonSTF_1_clicked() { stageCommand(&Connection::setTriggerFreeze, 1, QStringLiteral("Set Trigger Freeze")); }
+void ServiceDialog::on_buttonSTF_2_clicked() { stageCommand(&Connection::setTriggerFreeze, 2, QStringLiteral("Set Trigger Freeze")); }
+void ServiceDialog::on_buttonSTF_3_clicked() { stageCommand(&Connection::setTriggerFreeze, 3, QStringLiteral("Set Trigger Freeze")); }
+void ServiceDialog::on_buttonCTF_1_clicked() { stageCommand(&Connection::clearTriggerFreeze, 1, QStringLiteral("Clear Trigger Freeze")); }
+void ServiceDialog::on_buttonCTF_2_clicked() { stageCommand(&Connection::clearTriggerFreeze, 2, QStringLiteral("Clear Trigger Freeze")); }
+void ServiceDialog::on_buttonCTF_3_clicked() { stageCommand(&Connection::clearTriggerFreeze, 3, QStringLiteral("Clear Trigger Freeze")); }
+void ServiceDialog::on_buttonSDA_1x_clicked() { driveActuator(1, 'x'); }
+void ServiceDialog::on_buttonSDA_2x_clicked() { driveActuator(2, 'x'); }
+void ServiceDialog::on_buttonSDA_1y_clicked() { driveActuator(1, 'y'); }
+void ServiceDialog::on_buttonSDA_2y_clicked() { driveActuator(2, 'y'); }
+
+void ServiceDialog::on_buttonCLS_clicked()
+{
+    QByteArray reply;
+    if (!exchange([&] { link->clearLiveStream(); }, reply))
+        return;
+    appendResult(ServiceReport::isSuccess(reply) ? QStringLiteral("Clear Live Stream: Success\n")
+                                                 : QStringLiteral("Clear Live Stream: Failed\n"));
+}
+
+void ServiceDialog::on_buttonGAS_clicked()
+{
+    QByteArray reply;
+    if (exchange([&] { link->getActiveSignal(); }, reply))
+        appendResult(ServiceReport::activeSignal(reply));
+}
+
+void ServiceDialog::buttonGIN_clicked()
+{
+    QByteArray reply;
+    if (exchange([&] { link->getIntensity(QByteArray("\x01;", 2)); }, reply))
+        appendResult(ServiceReport::intensity(reply));
+}
+
+void ServiceDialog::on_buttonS1S_clicked()
+{
+    QByteArray reply;
+    if (exchange([&] { link->getStreamSample(); }, reply))
+        appendResult(ServiceReport::streamSample(reply));
+}
+
+void ServiceDialog::on_error_PushButton_clicked()
+{
+    QByteArray reply;
+    if (exchange([&] { link->getError(); }, reply))
+        appendResult(ServiceReport::lastError(reply));
+}
+
+void ServiceDialog::on_fram_PushButton_clicked()
+{
+    QByteArray reply;
+    if (!exchange([&] { link->readFram(); }, reply))
+        return;
+    qDebug().noquote() << "FRAM:" << reply.toHex(' ');
+    appendResult(ServiceReport::framDump(reply));
+}
+
+// ------------------------------------------------------------ speed test
+
+void ServiceDialog::on_speed_pushButton_clicked()
+{
+    if (!link) {
+        appendResult(QStringLiteral("No controller selected\n"));
+        return;
+    }
+    // The window's display tick must not take samples meanwhile, so the
+    // test keeps the user-interface thread for its measuring second.
+    StreamPause pause(*link);
+    pause.pause();
+    const LinkSpeedTest::Result result = LinkSpeedTest::run(*link);
+    appendResult(LinkSpeedTest::describe(result) + QLatin1Char('\n'));
+    // A stream that did not start or stop leaves the link as it is.
+    if (result.outcome == LinkSpeedTest::Measured)
+        pause.resume();
+}
+
+// ------------------------------------------------------- baud-rate change
+
+bool ServiceDialog::reopenAndCheck(int parameter)
+{
+    link->disconnectLink();
+    if (!link->initialize(link->address(), parameter))
+        return false;
+    link->start();
+    // Opening a serial port or connecting a socket takes milliseconds; the
+    // wait is bounded by the reply deadline like every other wait here.
+    const qint64 deadline = Connection::now() + 2 * link->baseTimeout();
+    while (link->linkState() != Connection::Connected && !link->isFinished() && Connection::now() < deadline)
+        QThread::msleep(1);
+    if (link->linkState() != Connection::Connected)
+        return false;
+    link->getControllerId();
+    QByteArray reply;
+    link->waitForReply(reply);
+    return parseIdentification(reply).valid;
+}
+
+void ServiceDialog::on_baudrateChange_clicked()
+{
+    if (!link) {
+        appendResult(QStringLiteral("No controller selected\n"));
+        return;
+    }
+    const int index = qBound(0, ui->comboBox->currentIndex(), int(std::size(baudRates)) - 1);
+    const int newRate = baudRates[index];
+    const bool tcp = link->isTcp();
+    const int oldParameter = link->parameter();
+
+    StreamPause pause(*link);
+    pause.pause();
+    link->setBaudRate(QByteArray(1, baudRateCodes[index]) + ';');
+    QByteArray reply;
+    link->waitForReply(reply);
+
+    if (reply.isEmpty() || reply.at(0) != '\0') {
+        // The controller kept its rate, so the link stays as it was and the
+        // stream runs on.
+        appendResult(QStringLiteral("Set Baudrate: Failed\n"));
+        if (link->linkState() != Connection::Connected)
+            appendResult(QStringLiteral("The connection is not open - reconnect the controller\n"));
+        else
+            appendResult(tcp ? QStringLiteral("Connection unchanged\n")
+                             : QStringLiteral("Connection kept at %1 baud\n").arg(oldParameter));
+        pause.resume();
+        return;
+    }
+
+    appendResult(QStringLiteral("Set Baudrate: Success - now adjusting connection - Ethernet is now lost\n"));
+    if (tcp) {
+        // The rate is the controller's serial side; the network link is
+        // reopened as it was.
+        if (!reopenAndCheck(oldParameter))
+            appendResult(QStringLiteral("No answer after reconnecting - check the Ethernet adapter\n"));
+        pause.resume();
+        return;
+    }
+
+    showBaudRate(newRate);
+    if (reopenAndCheck(newRate)) {
+        appendResult(QStringLiteral("Connection now at %1 baud\n").arg(newRate));
+    } else if (newRate != oldParameter && reopenAndCheck(oldParameter)) {
+        // The controller acknowledged but did not follow: keep talking to it
+        // at the rate that works.
+        showBaudRate(oldParameter);
+        appendResult(QStringLiteral("No answer at %1 baud - connection back at %2 baud\n").arg(newRate).arg(oldParameter));
+    } else {
+        appendResult(QStringLiteral("No answer at %1 baud or %2 baud - reconnect the controller\n")
+                         .arg(newRate)
+                         .arg(oldParameter));
+    }
+    pause.resume();
+}
+
+// ----------------------------------------------------------------- others
+
+void ServiceDialog::on_manalPosition_checkBox_clicked(bool checked)
+{
+    ui->drive_spinBox->setEnabled(checked);
+    ui->Drive_position->setEnabled(!checked);
+}
+
+void ServiceDialog::on_clear_pushButton_clicked()
+{
+    ui->result_textBrowser->clear();
+}
+
+void ServiceDialog::on_buttonClose_clicked()
+{
+    hide();
+}
