@@ -32,7 +32,8 @@ struct SimFaults
     bool stallStream = false;     // stream stays on but nothing is sent
     int closeAfterMs = 0;         // close a TCP client this many ms after it connected (0 = never)
     bool shortIdentification = false; // the GID reply lacks its last byte (49 bytes)
-    QMap<QByteArray, int> replyDelayByCode; // extra delay (ms) of the replies to these three-letter codes
+    QMap<QByteArray, int> replyDelayByPrefix; // extra delay (ms) of the replies to commands beginning with these bytes
+    int trailingJunk = 0;         // this many junk bytes (never 0x00) follow every reply a few ms later
     QSet<QByteArray> silentCodes; // these codes are neither carried out nor answered
     bool loseLastMessage = false; // on a stop the flagged last message is lost; only 0x00 ';' is sent
 };

@@ -164,7 +164,7 @@ void SimController::parse(qint64 nowMs)
 
 void SimController::refuse(const QByteArray &cmd, Error error)
 {
-    m_replyCode = cmd.left(3);
+    m_replyCommand = cmd;
     m_lastError = cmd.left(3).leftJustified(3, ' ') + char(error);
     reply(QByteArray("\x01;", 2));
 }
@@ -176,7 +176,18 @@ void SimController::reply(const QByteArray &bytes, int messages, int streamMessa
         ++m_counters.repliesDropped;
         return;
     }
-    const int delay = m_faults.delayMs + m_faults.replyDelayByCode.value(m_replyCode, 0);
+    int delay = m_faults.delayMs;
+    for (auto it = m_faults.replyDelayByPrefix.cbegin(); it != m_faults.replyDelayByPrefix.cend(); ++it)
+        if (m_replyCommand.startsWith(it.key()))
+            delay += it.value();
+    if (m_faults.trailingJunk > 0) {
+        QByteArray junk(m_faults.trailingJunk, '\x01');
+        for (char &c : junk)
+            c = char(garbageByte());
+        m_pending.append({m_nowMs + delay, bytes, messages, streamMessages});
+        m_pending.append({m_nowMs + delay + 3, junk, 0, 0});
+        return;
+    }
     if (delay > 0 || !m_pending.isEmpty()) {
         m_pending.append({m_nowMs + delay, bytes, messages, streamMessages});
         return;
@@ -371,7 +382,7 @@ void SimController::emitStreamMessages(qint64 nowMs)
 void SimController::execute(const QByteArray &cmd, qint64 nowMs)
 {
     const QByteArray code = cmd.left(3);
-    m_replyCode = code;
+    m_replyCommand = cmd;
     if (m_faults.silentCodes.contains(code))
         return;
     if (m_faults.refuseAll || m_faults.refuseCodes.contains(code)) {

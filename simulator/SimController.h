@@ -105,7 +105,7 @@ private:
     QList<QByteArray> m_log;
     SimCounters m_counters;
     qint64 m_replyCount = 0;
-    QByteArray m_replyCode;         // code of the command being answered
+    QByteArray m_replyCommand;      // the command being answered
     QByteArray m_lastError{"   \x00", 4};
     QByteArray m_label{25, ' '};
     bool m_pFactorSet = false;
