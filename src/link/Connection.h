@@ -191,6 +191,7 @@ private:
     int answerLength = 0;             // link thread
     bool readerRunning = false;       // link thread: saveReply is on the stack
     bool replyReaderActive = false;   // link thread: a reply reader is on the stack
+    unsigned commandsWritten = 0;     // link thread
     QByteArray reply;                 // written by the link thread only while a reply is awaited
     std::atomic<qint64> writtenAt{0}; // when the command in flight was written
     std::atomic<bool> outOfStep{false}; // a late reply may still be on its way
