@@ -3,9 +3,8 @@
 #include "CliCommon.h"
 
 #include "link/Connection.h"
+#include "link/CommandSet.h"
 #include "link/Identification.h"
-
-#include <QHash>
 
 #include <functional>
 
@@ -89,18 +88,6 @@ QByteArray unescape(const QString &text, bool &ok)
         }
     }
     return out;
-}
-
-// Answer length of each command code, as the controller's replies are laid out.
-int defaultAnswerLength(const QByteArray &command)
-{
-    static const QHash<QByteArray, int> lengths = {
-        {"CLS", 2}, {"SLS", 25}, {"SGS", 25}, {"SPS", 2}, {"S1S", 25}, {"GSF", 4}, {"GID", 50},
-        {"GAS", 5}, {"GIN", 5}, {"GAI", 5}, {"SAI", 2}, {"GPF", 5}, {"SPF", 2}, {"GDS", 5},
-        {"SDS", 2}, {"SSH", 2}, {"CSH", 2}, {"STF", 5}, {"CTF", 2}, {"SDA", 2}, {"SEA", 2},
-        {"CEA", 2}, {"SMD", 2}, {"CMD", 2}, {"SSE", 2}, {"GCA", 11}, {"GER", 7}, {"RFR", 258},
-        {"SBR", 2}, {"SLA", 2}};
-    return lengths.value(command.left(3), 2);
 }
 
 } // namespace
@@ -207,7 +194,7 @@ int runSendCommand(const QStringList &arguments, QTextStream &out, QTextStream &
         err << "error: COMMAND must be three letters, arguments and ';' (\\xHH for bytes)\n";
         return ExitUsage;
     }
-    int answer = defaultAnswerLength(command);
+    int answer = CommandSet::answerLength(command);
     if (answerGiven) {
         answer = answerText.toInt(&ok);
         if (!ok || answer < 0 || answer > 4096) {

@@ -85,8 +85,18 @@ int runStreamCommand(const QStringList &arguments, QTextStream &out, QTextStream
     timer.start();
     link->startStream(rateArguments);
     QByteArray reply;
+    // Stops the stream; a stop that was not confirmed is repeated once.
+    auto stop = [&] {
+        link->clearLiveStream();
+        if (!link->waitForReply(reply) || !isGoodReply(reply)) {
+            link->clearLiveStream();
+            link->waitForReply(reply);
+        }
+    };
     if (!link->waitForReply(reply) || !link->isStreaming()) {
         err << "error: the stream did not start (" << describeBytes(reply) << ")\n";
+        // The controller may have started without answering: stop it.
+        stop();
         return ExitCommandFailed;
     }
 
@@ -104,12 +114,8 @@ int runStreamCommand(const QStringList &arguments, QTextStream &out, QTextStream
         drain();
         QThread::msleep(qMin<qint64>(left, 2));
     }
-    // Stop; a stop that was not confirmed is repeated once.
-    link->clearLiveStream();
-    if (!link->waitForReply(reply) || !isGoodReply(reply)) {
-        link->clearLiveStream();
-        link->waitForReply(reply);
-    }
+    stop();
+    const bool stopConfirmed = isGoodReply(reply);
     const double elapsed = timer.elapsed() / 1000.0;
     drain();
     const qint64 lines = recorder.linesWritten();
@@ -125,7 +131,7 @@ int runStreamCommand(const QStringList &arguments, QTextStream &out, QTextStream
         err << "error: " << writeError << '\n';
         return ExitConnectionFailed;
     }
-    if (link->isStreaming()) {
+    if (link->isStreaming() || !stopConfirmed) {
         err << "error: the stream did not stop\n";
         return ExitCommandFailed;
     }

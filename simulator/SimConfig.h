@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QMap>
 #include <QSet>
 #include <QString>
 #include <QtGlobal>
@@ -32,6 +33,10 @@ struct SimFaults
     int closeAfterMs = 0;         // close a TCP client this many ms after it connected (0 = never)
     bool shortIdentification = false; // the GID reply lacks its last byte (49 bytes)
     bool keepBaudRate = false;    // SBR is acknowledged, but the serial line keeps its rate
+    QMap<QByteArray, int> replyDelayByPrefix; // extra delay (ms) of the replies to commands beginning with these bytes
+    int trailingJunk = 0;         // this many junk bytes (never 0x00) follow every reply a few ms later
+    QSet<QByteArray> silentCodes; // these codes are neither carried out nor answered
+    bool loseLastMessage = false; // on a stop the flagged last message is lost; only 0x00 ';' is sent
 };
 
 // Traffic counters of one controller.

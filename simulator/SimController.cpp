@@ -164,6 +164,7 @@ void SimController::parse(qint64 nowMs)
 
 void SimController::refuse(const QByteArray &cmd, Error error)
 {
+    m_replyCommand = cmd;
     m_lastError = cmd.left(3).leftJustified(3, ' ') + char(error);
     reply(QByteArray("\x01;", 2));
 }
@@ -175,8 +176,20 @@ void SimController::reply(const QByteArray &bytes, int messages, int streamMessa
         ++m_counters.repliesDropped;
         return;
     }
-    if (m_faults.delayMs > 0 || !m_pending.isEmpty()) {
-        m_pending.append({m_nowMs + m_faults.delayMs, bytes, messages, streamMessages});
+    int delay = m_faults.delayMs;
+    for (auto it = m_faults.replyDelayByPrefix.cbegin(); it != m_faults.replyDelayByPrefix.cend(); ++it)
+        if (m_replyCommand.startsWith(it.key()))
+            delay += it.value();
+    if (m_faults.trailingJunk > 0) {
+        QByteArray junk(m_faults.trailingJunk, '\x01');
+        for (char &c : junk)
+            c = char(garbageByte());
+        m_pending.append({m_nowMs + delay, bytes, messages, streamMessages});
+        m_pending.append({m_nowMs + delay + 3, junk, 0, 0});
+        return;
+    }
+    if (delay > 0 || !m_pending.isEmpty()) {
+        m_pending.append({m_nowMs + delay, bytes, messages, streamMessages});
         return;
     }
     write(bytes.constData(), bytes.size());
@@ -296,7 +309,7 @@ void SimController::stopStream()
 {
     const bool wasStreaming = isStreaming();
     m_mode = StreamMode::Off;
-    if (wasStreaming && m_config.firmware >= 11) {
+    if (wasStreaming && m_config.firmware >= 11 && !m_faults.loseLastMessage) {
         char m[MessageSize + 2];
         buildMessage(m, true, true);
         m[MessageSize] = 0;
@@ -373,6 +386,9 @@ void SimController::emitStreamMessages(qint64 nowMs)
 void SimController::execute(const QByteArray &cmd, qint64 nowMs)
 {
     const QByteArray code = cmd.left(3);
+    m_replyCommand = cmd;
+    if (m_faults.silentCodes.contains(code))
+        return;
     if (m_faults.refuseAll || m_faults.refuseCodes.contains(code)) {
         refuse(cmd, Refused);
         return;

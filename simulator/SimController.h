@@ -107,6 +107,7 @@ private:
     QList<QByteArray> m_log;
     SimCounters m_counters;
     qint64 m_replyCount = 0;
+    QByteArray m_replyCommand;      // the command being answered
     QByteArray m_lastError{"   \x00", 4};
     QByteArray m_label{25, ' '};
     bool m_pFactorSet = false;

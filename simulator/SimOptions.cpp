@@ -37,6 +37,8 @@ bool SimOptions::parse(const QStringList &arguments, QString *error)
     const QCommandLineOption dropReplies("drop-replies", "Drop every N-th reply (1 = all).", "n");
     const QCommandLineOption delayReplies("delay-replies", "Delay every reply by this many ms.", "ms");
     const QCommandLineOption refuse("refuse", "Refuse commands: \"all\" or a comma-separated list of codes (e.g. SEA,GID).", "codes");
+    const QCommandLineOption silent("silent", "Neither carry out nor answer these commands: comma-separated codes (e.g. SLS).", "codes");
+    const QCommandLineOption late("late", "Delay the replies to commands beginning with TEXT (\\xHH for a byte, e.g. GIN\\x01) by MS ms.", "TEXT:MS");
     const QCommandLineOption stall("stall", "Streams start but never send a message after the start reply.");
     const QCommandLineOption closeAfter("close-after", "Close each TCP client this many ms after it connected.", "ms");
     const QCommandLineOption serial("serial", "Serve over pseudo-terminals instead of TCP.");
@@ -47,7 +49,7 @@ bool SimOptions::parse(const QStringList &arguments, QString *error)
     const QCommandLineOption duration("duration", "Run this many seconds, then exit (default: until SIGINT/SIGTERM).", "s");
     for (const QCommandLineOption &o : {port, count, bind, firmware, variantM, ignoreShare, noTrigger, id, seed,
                                         pulseRate, bench, garbage, dropReplies, delayReplies, refuse, stall,
-                                        closeAfter, serial, serialLink, serialBaud, serialFlow, keepBaud, duration})
+                                        silent, late, closeAfter, serial, serialLink, serialBaud, serialFlow, keepBaud, duration})
         p.addOption(o);
 
     if (!p.parse(arguments)) {
@@ -90,6 +92,17 @@ bool SimOptions::parse(const QStringList &arguments, QString *error)
         else
             for (const QString &c : p.value(refuse).split(',', Qt::SkipEmptyParts))
                 faults.refuseCodes.insert(c.trimmed().toLatin1());
+    }
+    for (const QString &c : p.value(silent).split(',', Qt::SkipEmptyParts))
+        faults.silentCodes.insert(c.trimmed().toLatin1());
+    for (const QString &entry : p.values(late)) {
+        const int colon = entry.lastIndexOf(':');
+        int ms = 0;
+        QByteArray text = entry.left(colon).toLatin1();
+        for (int at; (at = text.indexOf("\\x")) >= 0 && at + 4 <= text.size();)
+            text.replace(at, 4, QByteArray(1, char(text.mid(at + 2, 2).toInt(nullptr, 16))));
+        if (colon < 1 || !toInt(entry.mid(colon + 1), 0, 600000, &ms)) { *error = "Invalid --late (expected TEXT:MS)"; return false; }
+        faults.replyDelayByPrefix.insert(text, ms);
     }
     faults.stallStream = p.isSet(stall);
     faults.keepBaudRate = p.isSet(keepBaud);

@@ -1,5 +1,6 @@
 #include "link/Connection.h"
 
+#include "link/CommandSet.h"
 #include "link/StreamMessage.h"
 #include "link/ThreadAnnotations.h"
 #include "link/TriggerObject.h"
@@ -26,18 +27,6 @@ bool isStreamStart(const QByteArray &message)
            && (message.startsWith("SLS") || message.startsWith("SGS") || message.startsWith("SPS"));
 }
 
-bool isGoodReply(const QByteArray &bytes)
-{
-    return bytes.size() > 1 && bytes.at(0) == '\0' && bytes.at(1) == ';';
-}
-
-// Link-thread wait step: let posted commands run, then sleep 1 ms.
-void processAndSleep()
-{
-    QCoreApplication::processEvents();
-    QThread::msleep(1);
-}
-
 } // namespace
 
 Connection::Connection(QObject *parent) : QThread(parent), store(new measureStore(storeCapacity))
@@ -62,6 +51,23 @@ qint64 Connection::now()
 void Connection::dispose()
 {
     deleteLater();
+}
+
+QString Connection::label() const
+{
+    QMutexLocker lock(&labelLock);
+    annotateAcquire(&labelLock);
+    QString copy = labelText;
+    annotateRelease(&labelLock);
+    return copy;
+}
+
+void Connection::setLabel(const QString &text)
+{
+    QMutexLocker lock(&labelLock);
+    annotateAcquire(&labelLock);
+    labelText = text;
+    annotateRelease(&labelLock);
 }
 
 bool Connection::setSamplingRate(int value)
@@ -115,12 +121,17 @@ void Connection::postMessage(const QByteArray &message, int answer)
     QThread::msleep(1);
 }
 
+void Connection::sendCommand(const QByteArray &command)
+{
+    postMessage(command, CommandSet::answerLength(command));
+}
+
 void Connection::clearLiveStream()
 {
     // The caller is held until the link thread has written the stop command
     // (or dropped it), but never longer than the reply wait: a link thread
     // that is just ending cannot hold the caller.
-    if (post(stopCommand, 2))
+    if (post(stopCommand, CommandSet::answerLength(stopCommand)))
         waitUntilHandled();
     QThread::msleep(1);
 }
@@ -129,233 +140,140 @@ void Connection::startStream(const QByteArray &arguments)
 {
     store->clear();
     if (isVariantM()) {
-        postMessage("SGS" + arguments, 25);
+        sendCommand("SGS" + arguments);
     } else if (isTriggerMode()) {
         // Trigger mode has no rate: drop the two rate bytes.
         QByteArray withoutRate = arguments;
         withoutRate.remove(2, 2);
-        postMessage("SPS" + withoutRate, 2);
+        sendCommand("SPS" + withoutRate);
     } else {
-        postMessage("SLS" + arguments, 25);
+        sendCommand("SLS" + arguments);
     }
 }
 
-void Connection::getStreamSample() { postMessage("S1S;", 25); }
-void Connection::getStatusFlags() { postMessage("GSF;", 4); }
-void Connection::getControllerId() { postMessage("GID;", 50); }
-void Connection::getActiveSignal() { postMessage("GAS;", 5); }
-void Connection::getIntensity(const QByteArray &a) { postMessage("GIN" + a, 5); }
-void Connection::getAdjustIn(const QByteArray &a) { postMessage("GAI" + a, 5); }
-void Connection::setAdjustIn(const QByteArray &a) { postMessage("SAI" + a, 2); }
-void Connection::getPFactor(const QByteArray &a) { postMessage("GPF" + a, 5); }
-void Connection::setPFactor(const QByteArray &a) { postMessage("SPF" + a, 2); }
-void Connection::getDetectorSensitivity(const QByteArray &a) { postMessage("GDS" + a, 5); }
-void Connection::setDetectorSensitivity(const QByteArray &a) { postMessage("SDS" + a, 2); }
-void Connection::startSetHold(const QByteArray &a) { postMessage("SSH" + a, 2); }
-void Connection::clearSetHold(const QByteArray &a) { postMessage("CSH" + a, 2); }
-void Connection::setTriggerFreeze(const QByteArray &a) { postMessage("STF" + a, 5); }
-void Connection::clearTriggerFreeze(const QByteArray &a) { postMessage("CTF" + a, 2); }
-void Connection::setDriveActuator(const QByteArray &a) { postMessage("SDA" + a, 2); }
-void Connection::setStabilizationOn(const QByteArray &a) { postMessage("SEA" + a, 2); }
-void Connection::setStabilizationOff(const QByteArray &a) { postMessage("CEA" + a, 2); }
-void Connection::setMultiplex(const QByteArray &a) { postMessage("SMD" + a, 2); }
-void Connection::clearMultiplex(const QByteArray &a) { postMessage("CMD" + a, 2); }
-void Connection::sendSSE(const QByteArray &a) { postMessage("SSE" + a, 2); }
-void Connection::getCommonDetector() { postMessage("GCA;", 11); }
-void Connection::getError() { postMessage("GER;", 7); }
-void Connection::readFram() { postMessage(QByteArray("RFR\x00\x00\xFF;", 7), 258); }
-void Connection::setBaudRate(const QByteArray &a) { postMessage("SBR" + a, 2); }
+void Connection::getStreamSample() { sendCommand("S1S;"); }
+void Connection::getStatusFlags() { sendCommand("GSF;"); }
+void Connection::getControllerId() { sendCommand("GID;"); }
+void Connection::getActiveSignal() { sendCommand("GAS;"); }
+void Connection::getIntensity(const QByteArray &a) { sendCommand("GIN" + a); }
+void Connection::getAdjustIn(const QByteArray &a) { sendCommand("GAI" + a); }
+void Connection::setAdjustIn(const QByteArray &a) { sendCommand("SAI" + a); }
+void Connection::getPFactor(const QByteArray &a) { sendCommand("GPF" + a); }
+void Connection::setPFactor(const QByteArray &a) { sendCommand("SPF" + a); }
+void Connection::getDetectorSensitivity(const QByteArray &a) { sendCommand("GDS" + a); }
+void Connection::setDetectorSensitivity(const QByteArray &a) { sendCommand("SDS" + a); }
+void Connection::startSetHold(const QByteArray &a) { sendCommand("SSH" + a); }
+void Connection::clearSetHold(const QByteArray &a) { sendCommand("CSH" + a); }
+void Connection::setTriggerFreeze(const QByteArray &a) { sendCommand("STF" + a); }
+void Connection::clearTriggerFreeze(const QByteArray &a) { sendCommand("CTF" + a); }
+void Connection::setDriveActuator(const QByteArray &a) { sendCommand("SDA" + a); }
+void Connection::setStabilizationOn(const QByteArray &a) { sendCommand("SEA" + a); }
+void Connection::setStabilizationOff(const QByteArray &a) { sendCommand("CEA" + a); }
+void Connection::setMultiplex(const QByteArray &a) { sendCommand("SMD" + a); }
+void Connection::clearMultiplex(const QByteArray &a) { sendCommand("CMD" + a); }
+void Connection::sendSSE(const QByteArray &a) { sendCommand("SSE" + a); }
+void Connection::getCommonDetector() { sendCommand("GCA;"); }
+void Connection::getError() { sendCommand("GER;"); }
+void Connection::readFram() { sendCommand(QByteArray("RFR\x00\x00\xFF;", 7)); }
+void Connection::setBaudRate(const QByteArray &a) { sendCommand("SBR" + a); }
 
 void Connection::sendLabel(const QString &text)
 {
     QByteArray bytes = text.toLocal8Bit().left(25);
     bytes.append(QByteArray(25 - bytes.size(), ' '));
-    postMessage("SLA" + bytes + ';', 2);
+    sendCommand("SLA" + bytes + ';');
 }
 
 // ------------------------------------------------------------ link thread
 
 void Connection::sendMessage(QByteArray message, int answer)
 {
+    const bool stop = message == stopCommand;
     if (replyState.load(std::memory_order_acquire) == Awaited)
         return;
-    if (streaming.load(std::memory_order_acquire) == 1 && message != stopCommand)
+    if (streaming.load(std::memory_order_acquire) == 1 && !stop)
         return;
     const int commandState = streamCommandState.load(std::memory_order_acquire);
     QIODevice *dev = currentDevice();
     if (commandState == StartOutstanding || commandState == StopOutstanding || !dev || linkState() != Connected)
         return;
+    // A reply reader further up this thread's stack (it processes events
+    // while it waits) still reads for an earlier command.
+    if (replyReaderActive)
+        return;
+
+    if (streaming.load(std::memory_order_acquire) == 0) {
+        // The stop is exempt from the quiet wait: a controller left
+        // streaming never goes quiet, and the stop reader keeps only the
+        // trailing acknowledgement anyway.
+        if (!stop && outOfStep.load(std::memory_order_acquire) && !waitForQuietLine(dev)) {
+            qWarning().noquote() << "Line out of step, command not sent:" << message.left(3);
+            return;
+        }
+        // Whatever is waiting now cannot be the reply to this command.
+        clearInput();
+    }
 
     answerLength = answer;
-    replyState.store(Awaited, std::memory_order_release);
+    writtenAt.store(now(), std::memory_order_relaxed);
+    claimReplyBuffer();
     readDeadline = now() + timeout;
     reply.clear();
     dev->write(message);
+    ++commandsWritten;
 
     if (isStreamStart(message))
         streamCommandState.store(StartOutstanding, std::memory_order_release);
-    else if (message == stopCommand)
+    else if (stop)
         streamCommandState.store(StopOutstanding, std::memory_order_release);
     if (answerLength == 0)
         replyState.store(Idle, std::memory_order_release);
 }
 
-void Connection::publishReply()
+void Connection::claimReplyBuffer()
 {
-    // Only a caller that is still waiting gets the reply. When waitForReply
-    // gave up (state back to Idle), a late reply is dropped here instead of
-    // being taken for the answer to the next command.
-    int expected = Awaited;
-    replyState.compare_exchange_strong(expected, Ready, std::memory_order_acq_rel);
-}
-
-bool Connection::waitForBytes(QIODevice *dev, qint64 count)
-{
-    while (dev->bytesAvailable() < count && now() < readDeadline)
-        processAndSleep();
-    return dev->bytesAvailable() >= count;
-}
-
-void Connection::saveReply()
-{
-    QIODevice *dev = currentDevice();
-    // The reader processes events while it waits, so readyRead can call it
-    // again from inside itself; such a call is ignored, the running reader
-    // takes those bytes. (A flag rather than disconnecting from readyRead
-    // and connecting again on every call: a connect allocates, and this
-    // runs for every stream message.)
-    if (!dev || readerRunning)
-        return;
-    readerRunning = true;
-    if (streaming.load(std::memory_order_acquire) == 0) {
-        readReply(dev);
-        // The start reply may arrive together with the first messages.
-        if (streaming.load(std::memory_order_acquire) != 0 && dev->bytesAvailable() > 0)
-            readStream(dev);
-    } else {
-        readStream(dev);
-    }
-    readerRunning = false;
-}
-
-void Connection::readReply(QIODevice *dev)
-{
-    if (streamCommandState.load(std::memory_order_acquire) == StopOutstanding) {
-        readStopReply(dev);
-        return;
-    }
-    reply.clear();
-    readDeadline = now() + timeout;
-    waitForBytes(dev, answerLength);
-    const qint64 available = dev->bytesAvailable();
-    const bool startOutstanding = streamCommandState.load(std::memory_order_acquire) == StartOutstanding;
-    if (available >= answerLength) {
-        reply = dev->read(answerLength);
-        // A good start reply is the first stream message; it is not stored.
-        if (startOutstanding && isGoodReply(reply))
-            streaming.store(1, std::memory_order_release);
-    } else if (available == 2) {
-        reply = dev->read(2); // a short error answer
-    } else {
-        dev->readAll();
-        reply.clear();
-    }
-    if (startOutstanding) {
-        int expected = StartOutstanding;
-        streamCommandState.compare_exchange_strong(expected, NoStreamCommand, std::memory_order_acq_rel);
-    }
-    publishReply();
-}
-
-void Connection::readStopReply(QIODevice *dev)
-{
-    // The controller may still be sending stream messages: wait the whole
-    // time, then keep only the trailing confirmation.
-    qDebug().noquote() << "Saving reply";
-    const qint64 until = now() + timeout * 3 / 2;
-    while (now() < until)
-        processAndSleep();
-    qDebug().noquote() << "Finished saving reply";
-    const QByteArray received = dev->readAll();
-    reply.clear();
-    if (received.size() > 1 && received.endsWith(';') && received.at(received.size() - 2) == '\0') {
-        reply = received.right(2);
-        streaming.store(0, std::memory_order_release);
-    }
-    streamCommandState.store(NoStreamCommand, std::memory_order_release);
-    publishReply();
-}
-
-bool Connection::stopPendingOnOldFirmware() const
-{
-    return firmwareVersion() < 11 && streamCommandState.load(std::memory_order_acquire) == StopOutstanding;
-}
-
-void Connection::readStream(QIODevice *dev)
-{
-    const bool withFlags = firmwareVersion() >= 11;
-    const bool skipIgnored = withFlags && isVariantM();
-    char message[StreamMessage::size];
-    StreamSample sample;
-
-    readDeadline = now() + timeout;
-    if (dev->bytesAvailable() > 0) {
-        for (;;) {
-            if (now() > readDeadline || stopPendingOnOldFirmware())
-                break;
-            readDeadline = now() + timeout;
-            waitForBytes(dev, StreamMessage::size);
-            if (stopPendingOnOldFirmware())
-                break;
-            if (dev->bytesAvailable() < StreamMessage::size)
-                return; // the rest arrives with the next readyRead
-
-            while (dev->bytesAvailable() >= StreamMessage::size) {
-                const auto arrival = static_cast<int32_t>(QDateTime::currentMSecsSinceEpoch() & 0xFFFFFFFF);
-                if (stopPendingOnOldFirmware())
-                    break;
-                dev->read(message, StreamMessage::size);
-                int skipped = 0;
-                while (dev->bytesAvailable() > 0 && !StreamMessage::isValid(message)) {
-                    memmove(message, message + 1, StreamMessage::size - 1);
-                    dev->getChar(&message[StreamMessage::size - 1]);
-                    ++skipped;
-                }
-                if (skipped > 0) {
-                    resyncCount.fetch_add(1, std::memory_order_relaxed);
-                    qDebug().noquote() << "Incomplete stream message. Bytes skipped:" << skipped;
-                }
-                if (!StreamMessage::isValid(message))
-                    return;
-                StreamMessage::decode(message, withFlags, arrival, sample);
-                if (withFlags && StreamMessage::isLastMessage(message)) {
-                    if (!(skipIgnored && StreamMessage::isIgnoredSample(message)))
-                        store->push(sample);
-                    finishStream(dev);
-                    return;
-                }
-                if (skipIgnored && StreamMessage::isIgnoredSample(message))
-                    continue;
-                store->push(sample);
-            }
-            readDeadline = now() + timeout;
-            if (dev->bytesAvailable() == 0)
-                break;
+    // Idle or an uncollected reply: take the buffer over. While the caller
+    // copies a reply (Taking) it is not ours; the copy takes microseconds.
+    for (;;) {
+        int state = replyState.load(std::memory_order_acquire);
+        if (state == Taking) {
+            QThread::yieldCurrentThread();
+            continue;
         }
+        if (replyState.compare_exchange_weak(state, Awaited, std::memory_order_acq_rel))
+            return;
     }
-    if (stopPendingOnOldFirmware())
-        readStopReply(dev);
 }
 
-void Connection::finishStream(QIODevice *dev)
+bool Connection::waitForQuietLine(QIODevice *dev)
 {
-    streaming.store(0, std::memory_order_release);
-    if (streamCommandState.load(std::memory_order_acquire) != StopOutstanding)
-        return;
-    readDeadline = now() + timeout;
-    reply = waitForBytes(dev, 2) ? dev->read(2) : QByteArray();
-    streamCommandState.store(NoStreamCommand, std::memory_order_release);
-    publishReply();
+    // Drop everything that comes in until nothing has come for quietTime(),
+    // without processing events: a command posted meanwhile must not be
+    // written from in here. readyRead emitted by the wait finds the reader
+    // busy and leaves the bytes to this loop.
+    const bool readerWasRunning = readerRunning;
+    readerRunning = true;
+    const qint64 limit = now() + quietWaitLimit();
+    qint64 lastByte = now();
+    bool quiet = false;
+    for (;;) {
+        if (dev->bytesAvailable() > 0) {
+            dev->readAll();
+            lastByte = now();
+        }
+        if (now() - lastByte >= quietTime()) {
+            quiet = true;
+            break;
+        }
+        if (now() >= limit || !dev->isOpen())
+            break;
+        if (!dev->waitForReadyRead(5))
+            QThread::msleep(1);
+    }
+    readerRunning = readerWasRunning;
+    if (quiet)
+        outOfStep.store(false, std::memory_order_release);
+    return quiet;
 }
 
 // ------------------------------------------------------ user-interface side
@@ -368,18 +286,25 @@ bool Connection::waitForReply(QByteArray &out)
     if (replyState.load(std::memory_order_acquire) == Idle)
         return false;
     if (replyState.load(std::memory_order_acquire) == Awaited) {
-        replyDeadline = now() + 2 * timeout;
+        // Measured from the write, so a command that waited in the link
+        // thread's queue still gets its full reply time.
+        replyDeadline = writtenAt.load(std::memory_order_relaxed) + 2 * timeout;
         while (replyState.load(std::memory_order_acquire) == Awaited && deviceOpen.load(std::memory_order_acquire)
                && now() < replyDeadline)
             QThread::msleep(1);
         int expected = Awaited;
         if (replyState.compare_exchange_strong(expected, Idle, std::memory_order_acq_rel)) {
-            int stop = StopOutstanding;
+            // Give up an outstanding start or stop alike, so the caller can
+            // send the stop and carry on; a reply may still be on its way.
+            outOfStep.store(true, std::memory_order_release);
+            int start = StartOutstanding, stop = StopOutstanding;
+            streamCommandState.compare_exchange_strong(start, NoStreamCommand, std::memory_order_acq_rel);
             streamCommandState.compare_exchange_strong(stop, NoStreamCommand, std::memory_order_acq_rel);
             return false;
         }
     }
-    if (replyState.load(std::memory_order_acquire) != Ready) {
+    int ready = Ready;
+    if (!replyState.compare_exchange_strong(ready, Taking, std::memory_order_acq_rel)) {
         replyState.store(Idle, std::memory_order_release);
         return false;
     }
@@ -445,28 +370,70 @@ void Connection::detachDevice()
     device.store(nullptr, std::memory_order_release);
 }
 
-void Connection::dropInputUntilStatusReply()
+void Connection::resynchronise(bool queryStatus)
+{
+    const unsigned before = resyncRuns.load(std::memory_order_acquire);
+    bool posted = false;
+    {
+        QMutexLocker lock(&triggerLock);
+        annotateAcquire(&triggerLock);
+        posted = trigger && QMetaObject::invokeMethod(trigger, [this, queryStatus] { resyncInLinkThread(queryStatus); },
+                                                      Qt::QueuedConnection);
+        annotateRelease(&triggerLock);
+    }
+    // The link thread works for at most a second after it has finished the
+    // command in front of this one.
+    const qint64 deadline = now() + 2 * timeout + 1000;
+    while (posted && resyncRuns.load(std::memory_order_acquire) == before && isRunning() && now() < deadline)
+        QThread::msleep(1);
+}
+
+void Connection::resyncInLinkThread(bool queryStatus)
 {
     QIODevice *dev = currentDevice();
-    if (!dev)
+    if (!dev || linkState() != Connected) {
+        resyncRuns.fetch_add(1, std::memory_order_release);
         return;
+    }
+    // This reads the input itself; the reader stays out meanwhile.
+    const bool readerWasRunning = readerRunning;
+    readerRunning = true;
+    bool query = false;
+    if (queryStatus && streaming.load(std::memory_order_acquire) == 0) {
+        outOfStep.store(false, std::memory_order_release); // the query is the way back into step
+        const unsigned before = commandsWritten;
+        sendMessage(QByteArrayLiteral("GSF;"), CommandSet::answerLength("GSF"));
+        query = commandsWritten != before; // not when another command's reply is awaited
+    }
+    // Drop input byte by byte until a whole status reply (0x00 ';' flags
+    // ';') or an error answer (0x01 ';') has gone by.
     QByteArray window;
+    bool found = false;
     QElapsedTimer timer;
     timer.start();
-    while (timer.elapsed() < 1000) {
+    while (!found && timer.elapsed() < 1000) {
         char c;
         if (dev->bytesAvailable() == 0 || !dev->getChar(&c)) {
-            processAndSleep();
+            if (!dev->waitForReadyRead(5))
+                QThread::msleep(1);
             continue;
         }
         window.append(c);
         if (window.size() > 4)
-            window.remove(0, window.size() - 4);
-        const bool status = window.size() == 4 && window.at(0) == '\0' && window.at(1) == ';' && window.at(3) == ';';
-        const bool error = window.size() >= 2 && window.at(window.size() - 2) == '\x01' && window.endsWith(';');
-        if (status || error)
-            return;
+            window.remove(0, 1);
+        if (window.size() == 4 && window.at(0) == '\0' && window.at(1) == ';' && window.at(3) == ';') {
+            found = true;
+        } else if (window.size() >= 2 && window.at(window.size() - 2) == '\x01' && window.endsWith(';')) {
+            window = window.right(2);
+            found = true;
+        }
     }
+    outOfStep.store(!found, std::memory_order_release);
+    // What was found answers the status query; without one nothing does.
+    if (query)
+        deliverReply(found ? window : QByteArray());
+    readerRunning = readerWasRunning;
+    resyncRuns.fetch_add(1, std::memory_order_release);
 }
 
 void Connection::threadBodyFinished()
@@ -479,6 +446,10 @@ void Connection::createTrigger()
     QMutexLocker lock(&triggerLock);
     annotateAcquire(&triggerLock);
     trigger = new TriggerObject(this);
+    // Nothing is queued for the new relay: whatever an earlier run of the
+    // thread left uncounted is settled, or every wait would run into its
+    // deadline.
+    handledCommands.store(postedCommands.load(std::memory_order_relaxed), std::memory_order_release);
     annotateRelease(&triggerLock);
 }
 
@@ -493,6 +464,12 @@ void Connection::destroyTrigger()
         annotateRelease(&triggerLock);
     }
     delete relay; // discards commands still queued for it
+    // Those are never handled; count them as done (no post can come in
+    // between: the relay is gone).
+    QMutexLocker lock(&triggerLock);
+    annotateAcquire(&triggerLock);
+    handledCommands.store(postedCommands.load(std::memory_order_relaxed), std::memory_order_release);
+    annotateRelease(&triggerLock);
 }
 
 void Connection::connectReader()

@@ -22,15 +22,22 @@ class measureStore;
 // from which the display takes them (takeSample).
 //
 // The reply handshake and the stream state are shared between the two
-// threads without a lock: they are atomics, and the link thread fills
-// `reply` before it publishes replyState 2 with release ordering, which the
-// caller reads with acquire ordering before it copies the reply.
+// threads without a lock: they are atomics. The link thread writes `reply`
+// only while a reply is awaited and publishes it with replyState 2 (release
+// ordering); the caller claims a published reply (state Taking) before it
+// copies it, so the link thread never reuses the buffer under its feet.
+//
+// The protocol has no tags: a reply belongs to a command only by order. The
+// link therefore drops stale input before it writes a command, and after a
+// command went unanswered it treats the line as out of step: the next
+// command (other than the stop, whose reader keeps only the trailing
+// acknowledgement) is written only once the line has been quiet.
 class Connection : public QThread
 {
     Q_OBJECT
 public:
     enum LinkState { Opening = 0, Failed = 1, Disconnected = 2, Connected = 3 };
-    enum ReplyState { Idle = 0, Awaited = 1, Ready = 2 };
+    enum ReplyState { Idle = 0, Awaited = 1, Ready = 2, Taking = 3 }; // Taking: the caller copies the reply
     enum StreamCommand { NoStreamCommand = 0, StartOutstanding = 1, StopOutstanding = 2 };
 
     explicit Connection(QObject *parent = nullptr);
@@ -49,8 +56,8 @@ public:
     // State, read from the user-interface thread.
     int linkState() const { return linkStateValue.load(std::memory_order_acquire); }
     bool isStreaming() const { return streaming.load(std::memory_order_acquire) != 0; }
-    QString label() const { return labelText; }
-    void setLabel(const QString &text) { labelText = text; }
+    QString label() const;
+    void setLabel(const QString &text);
     int samplingRate() const { return rate.load(std::memory_order_relaxed); }
     bool setSamplingRate(int value);
     int firmwareVersion() const { return firmware.load(std::memory_order_relaxed); }
@@ -112,6 +119,11 @@ public:
     // command (written or dropped it).
     void commandHandled() { handledCommands.fetch_add(1, std::memory_order_release); }
 
+    // Quiet time the line needs after an unanswered command before the
+    // next command is written, and how long the link waits for it.
+    int quietTime() const { return timeout / 2; }
+    int quietWaitLimit() const { return timeout; }
+
 signals:
     void hostDisconnected(QString address);
 
@@ -130,7 +142,11 @@ protected:
     // Resynchronisation of a transport: reads and drops input byte by byte
     // for at most one second until a whole status reply (0x00 ';' flags ';')
     // or an error answer (0x01 ';') has gone by.
-    void dropInputUntilStatusReply();
+    // Runs in the link thread (the caller waits for it, at most a little
+    // over a second): writes "GSF;" when queryStatus is set and the link is
+    // not streaming, then drops input. A status reply found this way is
+    // published as the reply to that query.
+    void resynchronise(bool queryStatus);
     // Last call of a thread body: everything it did happens before the
     // waiter in disconnectLink or the destructor sees the thread ended.
     void threadBodyFinished();
@@ -146,6 +162,7 @@ protected:
 
 private:
     bool post(const QByteArray &message, int answerLength);
+    void sendCommand(const QByteArray &command); // posts with the command's answer length
     void waitUntilHandled();
     void readReply(QIODevice *dev);
     void readStopReply(QIODevice *dev);
@@ -153,7 +170,12 @@ private:
     void finishStream(QIODevice *dev);
     bool stopPendingOnOldFirmware() const;
     bool waitForBytes(QIODevice *dev, qint64 count);
-    void publishReply();
+    bool waitForQuietLine(QIODevice *dev);
+    void claimReplyBuffer();
+    void deliverReply(const QByteArray &bytes);
+    void discardUnsolicited(QIODevice *dev);
+    void resyncInLinkThread(bool queryStatus);
+    bool stopConfirmedWithoutLastMessage(QIODevice *dev);
     bool waitForThreadEnd(int &checksLeft);
 
     std::atomic<int> streaming{0};
@@ -168,7 +190,12 @@ private:
     QMutex triggerLock;               // keeps the relay alive while a command is posted
     int answerLength = 0;             // link thread
     bool readerRunning = false;       // link thread: saveReply is on the stack
-    QByteArray reply;                 // written by the link thread before replyState 2
+    bool replyReaderActive = false;   // link thread: a reply reader is on the stack
+    unsigned commandsWritten = 0;     // link thread
+    QByteArray reply;                 // written by the link thread only while a reply is awaited
+    std::atomic<qint64> writtenAt{0}; // when the command in flight was written
+    std::atomic<bool> outOfStep{false}; // a late reply may still be on its way
+    std::atomic<unsigned> resyncRuns{0}; // resynchronisations finished in the link thread
     std::atomic<bool> variantM{false};
     std::atomic<bool> triggerMode{false};
     std::atomic<bool> triggerCapableFlag{false};
@@ -181,6 +208,7 @@ private:
     std::atomic<int> resyncCount{0};
     std::atomic<unsigned> postedCommands{0};
     std::atomic<unsigned> handledCommands{0};
+    mutable QMutex labelLock; // the link thread reads the label for its closing log line
     QString labelText;
     bool linkThreadStopped = false;
     std::unique_ptr<measureStore> store;

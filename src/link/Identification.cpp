@@ -21,8 +21,13 @@ ControllerIdentity parseIdentification(const QByteArray &reply)
         const int dash = version.indexOf('-');
         if (dash >= 0)
             version.truncate(dash);
+        // The number is the leading digits: a text without its "-" (such
+        // as "31;") still carries it.
+        int digits = 0;
+        while (digits < version.size() && digits < 9 && version.at(digits) >= '0' && version.at(digits) <= '9')
+            ++digits;
         bool ok = false;
-        const int value = version.toInt(&ok);
+        const int value = version.left(digits).toInt(&ok);
         if (ok) {
             identity.hasVersion = true;
             identity.firmwareVersion = value;

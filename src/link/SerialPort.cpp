@@ -70,8 +70,9 @@ void SerialPort::clearInput()
 void SerialPort::resync()
 {
     qInfo().noquote() << "Resyncing (serial)";
-    getStatusFlags();
-    dropInputUntilStatusReply();
+    // The status query is dropped while a stream runs, like any command
+    // but the stop.
+    resynchronise(true);
     qInfo().noquote() << "Finished resyncing";
 }
 

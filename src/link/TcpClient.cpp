@@ -7,6 +7,31 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#ifdef Q_OS_LINUX
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#endif
+
+namespace {
+
+// A controller whose cable is pulled sends nothing, not even a reset: only
+// keep-alive probes find out that it has gone, and the socket then reports
+// the disconnect. Idle 10 s, then 3 probes 5 s apart.
+void enableKeepAlive(QTcpSocket *socket)
+{
+    socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
+#ifdef Q_OS_LINUX
+    const int fd = int(socket->socketDescriptor());
+    const int idle = 10, interval = 5, probes = 3;
+    setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+    setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+    setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
+#endif
+}
+
+} // namespace
+
 TcpClient::TcpClient(QObject *parent) : Connection(parent) {}
 
 TcpClient::~TcpClient()
@@ -55,15 +80,14 @@ void TcpClient::clearInput()
 void TcpClient::resync()
 {
     qInfo().noquote() << "Resyncing (TCP)";
-    if (!isStreaming())
-        getStatusFlags();
-    dropInputUntilStatusReply();
+    resynchronise(!isStreaming());
     qInfo().noquote() << "Finished resyncing (TCP)";
 }
 
 void TcpClient::run()
 {
     setLinkState(Opening);
+    connectTimedOut = false;
     auto *tcp = new QTcpSocket;
     createTrigger();
     connect(tcp, &QTcpSocket::connected, this, &TcpClient::firstTalk, Qt::DirectConnection);
@@ -94,10 +118,15 @@ void TcpClient::run()
 
 void TcpClient::firstTalk()
 {
+    // The connect time-out and the connection can come in one event batch:
+    // once the time-out has ended the link, a late connection is ignored.
+    if (connectTimedOut)
+        return;
     connectTimer->stop();
     disconnect(connectTimer, &QTimer::timeout, this, &TcpClient::checkConnection);
     // Short commands and 25-byte messages must not wait for Nagle's algorithm.
     socket()->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    enableKeepAlive(socket());
     attachDevice(socket()); // now open
     setLinkState(Connected);
     connectReader();
@@ -106,7 +135,10 @@ void TcpClient::firstTalk()
 
 void TcpClient::checkConnection()
 {
+    connectTimedOut = true;
     disconnect(connectTimer, &QTimer::timeout, this, &TcpClient::checkConnection);
+    if (QTcpSocket *s = socket())
+        disconnect(s, &QTcpSocket::connected, this, &TcpClient::firstTalk);
     exit(0); // linkState stays Opening
 }
 

@@ -42,4 +42,5 @@ private:
     QHostAddress hostAddress;
     int port = 2000;
     QTimer *connectTimer = nullptr;
+    bool connectTimedOut = false; // link thread
 };

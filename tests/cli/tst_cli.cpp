@@ -77,6 +77,99 @@ private slots:
         QCOMPARE(valueOf(run.out, "id").toLatin1(), serialSim.identification(0));
     }
 
+    void identifyToleratesSlowReplies_data()
+    {
+        QTest::addColumn<int>("delay");
+        QTest::newRow("400 ms") << 400;
+        QTest::newRow("600 ms") << 600;
+    }
+    void identifyToleratesSlowReplies()
+    {
+        QFETCH(int, delay);
+        SimFaults slow;
+        slow.delayMs = delay;
+        tcpSim.setFaults(0, slow);
+        const Run run = runCli({"identify", "--tcp", target});
+        tcpSim.setFaults(0, SimFaults());
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(valueOf(run.out, "id").toLatin1(), tcpSim.identification(0));
+    }
+
+    // One reply (intensity of stage 1) 1.7 s late: that line is an error,
+    // every other line as without the fault, and the exit code says so.
+    void statusWithOneLateReply()
+    {
+        const Run clean = runCli({"status", "--tcp", target});
+        QCOMPARE(clean.exitCode, 0);
+        SimFaults late;
+        late.replyDelayByPrefix = {{QByteArray("GIN\x01", 4), 1700}};
+        tcpSim.setFaults(0, late);
+        const Run run = runCli({"status", "--tcp", target});
+        tcpSim.setFaults(0, SimFaults());
+        QCOMPARE(run.exitCode, 5);
+        QVERIFY2(run.out.contains("intensity1\tno valid reply"), qPrintable(run.out));
+        // Settings and flags do not change between the runs; measured values
+        // (intensity, common detector) only need to be there.
+        for (const char *key : {"flags", "stabilization", "active", "activeSignal", "pFactor1", "sensitivity1",
+                                "adjustIn1x", "adjustIn1y", "pFactor2", "sensitivity2", "adjustIn2x", "adjustIn2y"})
+            QVERIFY2(!valueOf(clean.out, key).isEmpty() && valueOf(run.out, key) == valueOf(clean.out, key), key);
+        bool ok = false;
+        QVERIFY(valueOf(run.out, "intensity2").toInt(&ok) >= 0 && ok);
+        QVERIFY(!valueOf(run.out, "commonDetector").isEmpty());
+        QCOMPARE(run.out.count("no valid reply"), 1);
+    }
+
+    // A start that is never answered is stopped; a stop that is never
+    // confirmed fails the run.
+    void streamFailuresStopAndExitFive_data()
+    {
+        QTest::addColumn<QByteArray>("silent");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("start unanswered") << QByteArray("SLS") << "did not start";
+        QTest::newRow("stop unanswered") << QByteArray("CLS") << "did not stop";
+    }
+    void streamFailuresStopAndExitFive()
+    {
+        QFETCH(QByteArray, silent);
+        QFETCH(QString, message);
+        SimFaults faults;
+        faults.silentCodes = {silent};
+        tcpSim.setFaults(0, faults);
+        tcpSim.clearCommandLog(0);
+        QElapsedTimer timer;
+        timer.start();
+        const Run run = runCli({"stream", "--tcp", target, "--rate", "100", "--seconds", "1"});
+        const qint64 elapsed = timer.elapsed();
+        tcpSim.setFaults(0, SimFaults());
+        QCOMPARE(run.exitCode, 5);
+        QVERIFY2(run.err.contains(message), qPrintable(run.err));
+        const QList<QByteArray> log = tcpSim.commandLog(0);
+        QVERIFY2(log.indexOf(QByteArray("SLS\x00\x00\x00\x64;", 8)) >= 0 && log.last() == "CLS;",
+                 qPrintable(log.join(' ').toHex(' ')));
+        if (silent == "SLS")
+            QVERIFY2(elapsed < 10000, qPrintable(QString::number(elapsed)));
+        QTRY_VERIFY_WITH_TIMEOUT(!tcpSim.hasClient(0), 5000);
+    }
+
+    void sendUsesTheAnswerLengthOfTheCommand_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<int>("length");
+        QTest::newRow("GER") << "GER;" << 7;
+        QTest::newRow("GSF") << "GSF;" << 4;
+        QTest::newRow("GCA") << "GCA;" << 11;
+        QTest::newRow("STF") << "STF\\x01;" << 5;
+    }
+    void sendUsesTheAnswerLengthOfTheCommand()
+    {
+        QFETCH(QString, command);
+        QFETCH(int, length);
+        const Run run = runCli({"send", "--tcp", target, command});
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY2(run.out.startsWith(QString("%1 bytes: 00 3b ").arg(length)), qPrintable(run.out));
+        QVERIFY2(run.out.trimmed().endsWith(";|"), qPrintable(run.out));
+    }
+
     void streamCountsAndRecordsEverySample()
     {
         QTemporaryDir dir;

@@ -2,9 +2,55 @@
 
 #include "SimulatorLink.h"
 
+#include "LogCapture.h"
+
 #include "link/Identification.h"
 
+#include <QSemaphore>
+
 #include <unistd.h>
+
+// A link without a device whose thread can be held before its event loop:
+// a command posted then is still queued when the thread ends, and lost.
+class GatedLink : public Connection
+{
+public:
+    QSemaphore gate;
+    ~GatedLink() override { stopLinkThread(); }
+    QString address() const override { return QStringLiteral("gated"); }
+    bool isTcp() const override { return false; }
+    bool initialize(QString, int) override { return true; }
+    int parameter() const override { return 0; }
+    void resync() override {}
+    void clearInput() override {}
+
+protected:
+    void run() override
+    {
+        createTrigger();
+        setLinkState(Connected);
+        gate.acquire();
+        exec();
+        destroyTrigger();
+        threadBodyFinished();
+    }
+};
+
+// The keep-alive timer of the established loopback connection to this
+// port, in clock ticks ("" when its timer is not the keep-alive one).
+static QString keepAliveTimer(quint16 remotePort)
+{
+    QFile table("/proc/net/tcp");
+    if (!table.open(QIODevice::ReadOnly))
+        return "no /proc/net/tcp";
+    const QString remote = QString("0100007F:%1").arg(remotePort, 4, 16, QChar('0')).toUpper();
+    for (const QByteArray &line : table.readAll().split('\n')) {
+        const QStringList f = QString::fromLatin1(line).simplified().split(' ');
+        if (f.size() > 5 && f[2] == remote && f[3] == "01")
+            return f[5].startsWith("02:") ? f[5].mid(3) : QString();
+    }
+    return "no connection";
+}
 
 static int entriesIn(const QString &path)
 {
@@ -27,6 +73,15 @@ class FaultsTest : public QObject
     Q_OBJECT
 
     std::unique_ptr<Simulator> sim;
+    std::unique_ptr<LogCapture> log;
+
+    // The reply to a command sent with the given sender, "none" on failure.
+    static QByteArray ask(Connection &link, const std::function<void(Connection &)> &send)
+    {
+        send(link);
+        QByteArray reply;
+        return link.waitForReply(reply) ? reply : QByteArray("none");
+    }
 
     // Identified by "GID;" only: the full identification's stops wait here.
     std::unique_ptr<TcpClient> connectAndIdentify(const SimFaults &faults = SimFaults())
@@ -38,6 +93,7 @@ class FaultsTest : public QObject
     }
 
 private slots:
+    void initTestCase() { log = std::make_unique<LogCapture>(); }
     void init() { sim = std::make_unique<Simulator>(); }
     void cleanup() { sim.reset(); }
 
@@ -100,28 +156,207 @@ private slots:
     {
         auto link = connectAndIdentify();
         QVERIFY(link);
+        auto flags = [](Connection &c) { c.getStatusFlags(); };
+        auto active = [](Connection &c) { c.getActiveSignal(); };
+        const QByteArray flagsReply = ask(*link, flags), activeReply = ask(*link, active);
+        QCOMPARE(flagsReply.size(), 4);
+        QCOMPARE(activeReply.size(), 5);
         SimFaults slow;
         slow.delayMs = 300; // within the reply wait
         sim->setFaults(0, slow);
-        link->getStatusFlags();
-        QByteArray reply;
-        QVERIFY(link->waitForReply(reply));
-        QCOMPARE(reply.size(), 4);
+        QCOMPARE(ask(*link, flags), flagsReply);
         slow.delayMs = 2200; // beyond it
         sim->setFaults(0, slow);
         const qint64 sentBefore = sim->counters(0).messagesSent;
         QElapsedTimer timer;
         timer.start();
-        link->getStatusFlags();
-        QVERIFY(!link->waitForReply(reply));
+        QCOMPARE(ask(*link, flags), QByteArray("none"));
         QVERIFY2(timer.elapsed() < 2 * link->baseTimeout() + 3000, "reply wait hangs");
         // The late reply is dropped, not taken for the next command's answer.
         QTRY_VERIFY_WITH_TIMEOUT(sim->counters(0).messagesSent > sentBefore, 10000);
-        QTest::qWait(100);
         sim->setFaults(0, SimFaults());
-        link->getActiveSignal();
+        QCOMPARE(ask(*link, active), activeReply);
+        QCOMPARE(ask(*link, flags), flagsReply);
+    }
+
+    // Problem: a lost command left the handled-command count behind for
+    // good, and every later wait ran into its deadline.
+    void restartAfterALostCommandKeepsWaitsShort()
+    {
+        GatedLink link;
+        link.start();
+        QTRY_COMPARE(link.linkState(), int(Connection::Connected));
+        link.getStatusFlags(); // queued, never handled: the loop never runs
+        link.exit(0);
+        link.gate.release();
+        QVERIFY(link.wait(10000));
+        link.gate.release(); // the second run goes straight into its loop
+        link.start();
+        QTRY_COMPARE(link.linkState(), int(Connection::Connected));
+        QTRY_VERIFY(link.isRunning());
+        // Ten stops and reply waits; each of them ran into the 1.5 s
+        // deadline twice (stop post, reply wait) while the count drifted.
+        QElapsedTimer timer;
+        timer.start();
+        QByteArray reply;
+        for (int i = 0; i < 10; ++i) {
+            link.clearLiveStream();
+            QVERIFY(!link.waitForReply(reply)); // no device: dropped
+        }
+        QVERIFY2(timer.elapsed() < 10 * link.baseTimeout(), qPrintable(QString::number(timer.elapsed())));
+        QVERIFY(link.disconnectLink());
+    }
+
+    void unansweredStreamStartIsGivenUp_data()
+    {
+        QTest::addColumn<QByteArray>("code");
+        QTest::newRow("SLS") << QByteArray("SLS");
+        QTest::newRow("SGS variant M") << QByteArray("SGS");
+        QTest::newRow("SPS trigger mode") << QByteArray("SPS");
+    }
+    // The stop after an unanswered start reaches the controller, is
+    // confirmed, and the link takes commands again.
+    void unansweredStreamStartIsGivenUp()
+    {
+        QFETCH(QByteArray, code);
+        SimConfig config;
+        config.variantM = code == "SGS";
+        SimFaults faults;
+        faults.silentCodes = {code};
+        auto link = connectToSimulator(*sim, config, faults);
+        QVERIFY(link && identifyController(*link, 0).valid);
+        link->setTriggerMode(code == "SPS");
+        QVERIFY(!startStream(*link));
+        QVERIFY(!link->isStreaming());
+        sim->clearCommandLog(0);
+        link->clearLiveStream();
+        QByteArray reply;
         QVERIFY(link->waitForReply(reply));
-        QCOMPARE(reply.size(), 5);
+        QCOMPARE(reply, goodReply);
+        QCOMPARE(sim->commandLog(0), QList<QByteArray>{"CLS;"});
+        QCOMPARE(ask(*link, [](Connection &c) { c.getStatusFlags(); }).left(2), goodReply);
+    }
+
+    void lateReplyNeverAnswersTheNextCommand_data()
+    {
+        QTest::addColumn<bool>("waitForTheLateReply");
+        QTest::newRow("next command at once") << false;
+        QTest::newRow("next command after the late reply") << true;
+    }
+    // Intensity of stage 1 answered 1.7 s late: an error for it, and every
+    // later command gets its own reply, byte for byte.
+    void lateReplyNeverAnswersTheNextCommand()
+    {
+        QFETCH(bool, waitForTheLateReply);
+        auto link = connectAndIdentify();
+        QVERIFY(link);
+        const QByteArray one("\x01;", 2), two("\x02;", 2);
+        auto pFactor = [&](Connection &c) { c.getPFactor(one); };
+        auto sensitivity = [&](Connection &c) { c.getDetectorSensitivity(two); };
+        auto active = [](Connection &c) { c.getActiveSignal(); };
+        const QByteArray expected = ask(*link, pFactor) + ask(*link, sensitivity) + ask(*link, active);
+        QCOMPARE(expected.size(), 15);
+        SimFaults late;
+        late.replyDelayByPrefix = {{QByteArray("GIN\x01", 4), 1700}};
+        sim->setFaults(0, late);
+        const qint64 sentBefore = sim->counters(0).messagesSent;
+        QCOMPARE(ask(*link, [&](Connection &c) { c.getIntensity(one); }), QByteArray("none"));
+        if (waitForTheLateReply) {
+            QTRY_VERIFY_WITH_TIMEOUT(sim->counters(0).messagesSent > sentBefore, 10000);
+            QTest::qWait(100);
+            QByteArray reply;
+            QVERIFY(!link->waitForReply(reply)); // nothing was asked since
+            QVERIFY(reply.isEmpty());
+        }
+        QCOMPARE(ask(*link, pFactor) + ask(*link, sensitivity) + ask(*link, active), expected);
+    }
+
+    void repliesCountFromTheWrite_data()
+    {
+        QTest::addColumn<int>("delay");
+        QTest::newRow("400 ms") << 400;
+        QTest::newRow("600 ms") << 600;
+    }
+    // Every reply late, but within the base time-out: the whole
+    // identification, with its two stops, still works.
+    void repliesCountFromTheWrite()
+    {
+        QFETCH(int, delay);
+        SimFaults slow;
+        slow.delayMs = delay;
+        auto link = connectToSimulator(*sim, SimConfig(), slow);
+        QVERIFY(link);
+        const ControllerIdentity identity = identifyController(*link);
+        QVERIFY(identity.valid);
+        QCOMPARE(identity.controllerId.toLatin1(), sim->identification(0));
+        QCOMPARE(sim->commandLog(0), (QList<QByteArray>{"CLS;", "CLS;", "GID;"}));
+    }
+
+    void bytesNobodyAskedForLeaveTheReplyAlone_data()
+    {
+        QTest::addColumn<int>("collectAfterMs");
+        QTest::newRow("collected at once") << 0;
+        QTest::newRow("collected after the junk") << 100;
+    }
+    // Junk follows every reply a few ms later, while the caller may be
+    // copying the reply (ThreadSanitizer watches that copy). The next
+    // command goes out after the junk: nothing could tell junk that comes
+    // after a write from a reply.
+    void bytesNobodyAskedForLeaveTheReplyAlone()
+    {
+        QFETCH(int, collectAfterMs);
+        auto link = connectAndIdentify();
+        QVERIFY(link);
+        const QByteArray one("\x01;", 2);
+        const QByteArray expected = ask(*link, [&](Connection &c) { c.getPFactor(one); });
+        QCOMPARE(expected.size(), 5);
+        SimFaults junk;
+        junk.trailingJunk = 5;
+        sim->setFaults(0, junk);
+        for (int i = 0; i < 8 && !QTest::currentTestFailed(); ++i) {
+            link->getPFactor(one);
+            QThread::msleep(collectAfterMs);
+            QByteArray reply;
+            QVERIFY(link->waitForReply(reply));
+            QCOMPARE(reply, expected);
+            QTest::qWait(100);
+        }
+    }
+
+    // Firmware 11 and later: the flagged last message lost, the bare
+    // acknowledgement confirms the stop.
+    void stopConfirmedWhenTheLastMessageIsLost()
+    {
+        SimFaults faults;
+        faults.loseLastMessage = true;
+        SimConfig config;
+        config.bench = true;
+        auto link = connectToSimulator(*sim, config, faults);
+        QVERIFY(link && identifyController(*link, 0).valid && link->firmwareVersion() >= 11);
+        QVERIFY(startStream(*link));
+        QByteArray reply;
+        const QVector<StreamSample> samples = takeAndStop(*link, 300, reply);
+        QCOMPARE(reply, goodReply);
+        QVERIFY(!link->isStreaming());
+        QVERIFY(!samples.isEmpty() && isComplete(samples));
+        QCOMPARE(ask(*link, [](Connection &c) { c.getStatusFlags(); }).left(2), goodReply);
+    }
+
+    // The closing log line carries the label set from the user-interface
+    // thread (read under its lock in the link thread); the TCP socket has
+    // its keep-alive timer running.
+    void labelAndKeepAliveOfATcpLink()
+    {
+        auto link = connectAndIdentify();
+        QVERIFY(link);
+        link->setLabel("Bench_7");
+        QTRY_VERIFY(!keepAliveTimer(sim->port(0)).isEmpty());
+        bool ok = false;
+        const int ticks = keepAliveTimer(sim->port(0)).toInt(&ok, 16);
+        QVERIFY2(ok && ticks <= 10 * 100, qPrintable(keepAliveTimer(sim->port(0))));
+        log->clear();
+        QVERIFY(link->disconnectLink());
+        QVERIFY(log->contains("Closing connection Bench_7"));
     }
 
     void repeatedSessionsLeakNothing()

@@ -41,6 +41,7 @@ private slots:
                  {head + "ORX-BS2-A-V31-7;", "ORX-BS2-A-V31-7", false, 31, true},
                  {head + "ORX-BS2-N-VM12-X;", "ORX-BS2-N-VM12-X", true, 12, false},
                  {head + "ORX-BS2-A;", "ORX-BS2-A", false, 1, true},
+                 {head + "ORX-BS2-A-V31;", "ORX-BS2-A-V31", false, 31, true}, // no "-" after the number
                  {head + "ORX", "OR", false, 1, false},
                  {head + "ABC-BS2-A-V31-1;", "", false, 1, false},
                  {QByteArray("\x01;ORX-V31-;", 11), "", false, 1, false},

@@ -2,9 +2,12 @@
 
 #include "SimulatorLink.h"
 
+#include "link/CommandSet.h"
 #include "link/Identification.h"
 
 #include <QTcpServer>
+
+#include "SimController.h"
 
 class TcpClientTest : public QObject
 {
@@ -47,6 +50,36 @@ private slots:
             link->getStatusFlags(); // the link takes commands again
             QVERIFY(link->waitForReply(reply));
             QCOMPARE(reply.left(2) + char(reply.size()), goodReply + char(4));
+        }
+    }
+
+    // The link's one answer-length table against what the controller
+    // really sends: every good reply has exactly its table length.
+    void everyReplyHasTheLengthOfTheAnswerTable()
+    {
+        SimConfig config;
+        config.variantM = true; // accepts SGS as well as SLS
+        Simulator sim;
+        auto link = connectToSimulator(sim, config);
+        QVERIFY(link);
+        const QHash<QByteArray, QByteArray> special = {
+            {"SLS", rateArguments(10)}, {"SGS", rateArguments(10)}, {"SPS", QByteArray("\x00\x00;", 3)},
+            {"RFR", QByteArray("\x00\x00\xFF;", 4)}, {"SLA", QByteArray(25, 'L') + ';'}, {"SBR", "\x01;"}};
+        for (const QByteArray &code : CommandSet::codes()) {
+            const int arguments = SimController::argumentLength(code.constData());
+            // Stage 1, axis x, value 0x0101, where the command takes them.
+            const QByteArray command =
+                code + special.value(code, QByteArray("\x01x\x01\x01", 4).left(arguments - 1) + ';');
+            const int length = CommandSet::answerLength(code);
+            link->postMessage(command, length);
+            QByteArray reply;
+            QVERIFY2(link->waitForReply(reply), code);
+            QVERIFY2(reply.size() == length && reply.startsWith(goodReply) && reply.endsWith(';'),
+                     qPrintable(code + ": " + reply.toHex()));
+            if (link->isStreaming()) {
+                link->clearLiveStream();
+                QVERIFY(link->waitForReply(reply) && !link->isStreaming());
+            }
         }
     }
 

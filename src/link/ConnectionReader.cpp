@@ -1,0 +1,245 @@
+// The reader of Connection: runs in the link thread whenever the device
+// has bytes, and turns them into the reply of the command in flight or,
+// while a stream runs, into samples in the store.
+
+#include "link/Connection.h"
+
+#include "link/StreamMessage.h"
+#include "link/measureStore.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDebug>
+#include <QIODevice>
+
+#include <cstring>
+
+namespace {
+
+const QByteArray &goodAcknowledgement()
+{
+    static const QByteArray bytes("\x00;", 2);
+    return bytes;
+}
+
+bool isGoodReply(const QByteArray &bytes)
+{
+    return bytes.size() > 1 && bytes.at(0) == '\0' && bytes.at(1) == ';';
+}
+
+// Link-thread wait step: let posted commands run, then sleep 1 ms.
+void processAndSleep()
+{
+    QCoreApplication::processEvents();
+    QThread::msleep(1);
+}
+
+} // namespace
+
+void Connection::deliverReply(const QByteArray &bytes)
+{
+    // Only a caller that is still waiting gets the reply. When waitForReply
+    // gave up (state back to Idle), a late reply is dropped here instead of
+    // being taken for the answer to the next command.
+    if (replyState.load(std::memory_order_acquire) != Awaited)
+        return;
+    reply = bytes;
+    int expected = Awaited;
+    replyState.compare_exchange_strong(expected, Ready, std::memory_order_acq_rel);
+}
+
+bool Connection::waitForBytes(QIODevice *dev, qint64 count)
+{
+    while (dev->bytesAvailable() < count && now() < readDeadline)
+        processAndSleep();
+    return dev->bytesAvailable() >= count;
+}
+
+void Connection::saveReply()
+{
+    QIODevice *dev = currentDevice();
+    // The reader processes events while it waits, so readyRead can call it
+    // again from inside itself; such a call is ignored, the running reader
+    // takes those bytes. (A flag rather than disconnecting from readyRead
+    // and connecting again on every call: a connect allocates, and this
+    // runs for every stream message.)
+    if (!dev || readerRunning)
+        return;
+    readerRunning = true;
+    if (streaming.load(std::memory_order_acquire) == 0) {
+        if (replyState.load(std::memory_order_acquire) != Awaited) {
+            discardUnsolicited(dev);
+        } else {
+            readReply(dev);
+            // The start reply may arrive together with the first messages.
+            if (streaming.load(std::memory_order_acquire) != 0 && dev->bytesAvailable() > 0)
+                readStream(dev);
+        }
+    } else {
+        readStream(dev);
+    }
+    readerRunning = false;
+}
+
+void Connection::discardUnsolicited(QIODevice *dev)
+{
+    // Nobody asked: a reply that came after its caller gave up, or noise.
+    // It never reaches `reply`, which the caller may be copying, and the
+    // next command waits for the line to go quiet.
+    const QByteArray dropped = dev->readAll();
+    if (dropped.isEmpty())
+        return;
+    outOfStep.store(true, std::memory_order_release);
+    qDebug().noquote() << "Bytes without a command dropped:" << dropped.size();
+}
+
+void Connection::readReply(QIODevice *dev)
+{
+    replyReaderActive = true;
+    if (streamCommandState.load(std::memory_order_acquire) == StopOutstanding) {
+        readStopReply(dev);
+        replyReaderActive = false;
+        return;
+    }
+    // The reply has the base time-out from the moment the command was
+    // written, however late its first byte came.
+    readDeadline = writtenAt.load(std::memory_order_relaxed) + timeout;
+    waitForBytes(dev, answerLength);
+    const qint64 available = dev->bytesAvailable();
+    const bool startOutstanding = streamCommandState.load(std::memory_order_acquire) == StartOutstanding;
+    QByteArray received;
+    if (available >= answerLength) {
+        received = dev->read(answerLength);
+        // A good start reply is the first stream message; it is not stored.
+        if (startOutstanding && isGoodReply(received))
+            streaming.store(1, std::memory_order_release);
+    } else if (available == 2) {
+        received = dev->read(2); // a short error answer
+    } else {
+        dev->readAll();
+        outOfStep.store(true, std::memory_order_release); // the rest may still come
+    }
+    if (startOutstanding) {
+        int expected = StartOutstanding;
+        streamCommandState.compare_exchange_strong(expected, NoStreamCommand, std::memory_order_acq_rel);
+    }
+    deliverReply(received);
+    replyReaderActive = false;
+}
+
+void Connection::readStopReply(QIODevice *dev)
+{
+    // The controller may still be sending stream messages: wait the whole
+    // time, counted from the write, then keep only the trailing
+    // confirmation.
+    qDebug().noquote() << "Saving reply";
+    const qint64 until = writtenAt.load(std::memory_order_relaxed) + timeout * 3 / 2;
+    while (now() < until)
+        processAndSleep();
+    qDebug().noquote() << "Finished saving reply";
+    const QByteArray received = dev->readAll();
+    QByteArray confirmation;
+    if (received.size() > 1 && received.endsWith(';') && received.at(received.size() - 2) == '\0') {
+        confirmation = received.right(2);
+        streaming.store(0, std::memory_order_release);
+    }
+    // A confirmed stop ends everything the controller had to say.
+    outOfStep.store(confirmation.isEmpty(), std::memory_order_release);
+    streamCommandState.store(NoStreamCommand, std::memory_order_release);
+    deliverReply(confirmation);
+}
+
+bool Connection::stopPendingOnOldFirmware() const
+{
+    return firmwareVersion() < 11 && streamCommandState.load(std::memory_order_acquire) == StopOutstanding;
+}
+
+bool Connection::stopConfirmedWithoutLastMessage(QIODevice *dev)
+{
+    // Firmware 11 and later end a stream with a flagged last message and
+    // then acknowledge the stop. When that message is lost, the bare
+    // acknowledgement, alone in the input after a whole read time-out (a
+    // message start would have been completed by then), confirms the stop.
+    if (firmwareVersion() < 11 || streamCommandState.load(std::memory_order_acquire) != StopOutstanding)
+        return false;
+    if (dev->bytesAvailable() != 2 || dev->peek(2) != goodAcknowledgement())
+        return false;
+    qDebug().noquote() << "Stop confirmed without the last stream message";
+    const QByteArray confirmation = dev->read(2);
+    streaming.store(0, std::memory_order_release);
+    outOfStep.store(false, std::memory_order_release);
+    streamCommandState.store(NoStreamCommand, std::memory_order_release);
+    deliverReply(confirmation);
+    return true;
+}
+
+void Connection::readStream(QIODevice *dev)
+{
+    const bool withFlags = firmwareVersion() >= 11;
+    const bool skipIgnored = withFlags && isVariantM();
+    char message[StreamMessage::size];
+    StreamSample sample;
+
+    readDeadline = now() + timeout;
+    if (dev->bytesAvailable() > 0) {
+        for (;;) {
+            if (now() > readDeadline || stopPendingOnOldFirmware())
+                break;
+            readDeadline = now() + timeout;
+            waitForBytes(dev, StreamMessage::size);
+            if (stopPendingOnOldFirmware())
+                break;
+            if (dev->bytesAvailable() < StreamMessage::size) {
+                stopConfirmedWithoutLastMessage(dev);
+                return; // the rest arrives with the next readyRead
+            }
+
+            while (dev->bytesAvailable() >= StreamMessage::size) {
+                const auto arrival = static_cast<int32_t>(QDateTime::currentMSecsSinceEpoch() & 0xFFFFFFFF);
+                if (stopPendingOnOldFirmware())
+                    break;
+                dev->read(message, StreamMessage::size);
+                int skipped = 0;
+                while (dev->bytesAvailable() > 0 && !StreamMessage::isValid(message)) {
+                    memmove(message, message + 1, StreamMessage::size - 1);
+                    dev->getChar(&message[StreamMessage::size - 1]);
+                    ++skipped;
+                }
+                if (skipped > 0) {
+                    resyncCount.fetch_add(1, std::memory_order_relaxed);
+                    qDebug().noquote() << "Incomplete stream message. Bytes skipped:" << skipped;
+                }
+                if (!StreamMessage::isValid(message))
+                    return;
+                StreamMessage::decode(message, withFlags, arrival, sample);
+                if (withFlags && StreamMessage::isLastMessage(message)) {
+                    if (!(skipIgnored && StreamMessage::isIgnoredSample(message)))
+                        store->push(sample);
+                    finishStream(dev);
+                    return;
+                }
+                if (skipIgnored && StreamMessage::isIgnoredSample(message))
+                    continue;
+                store->push(sample);
+            }
+            readDeadline = now() + timeout;
+            if (dev->bytesAvailable() == 0)
+                break;
+        }
+    }
+    if (stopPendingOnOldFirmware())
+        readStopReply(dev);
+}
+
+void Connection::finishStream(QIODevice *dev)
+{
+    streaming.store(0, std::memory_order_release);
+    if (streamCommandState.load(std::memory_order_acquire) != StopOutstanding)
+        return;
+    readDeadline = now() + timeout;
+    const QByteArray confirmation = waitForBytes(dev, 2) ? dev->read(2) : QByteArray();
+    outOfStep.store(confirmation.isEmpty(), std::memory_order_release);
+    streamCommandState.store(NoStreamCommand, std::memory_order_release);
+    deliverReply(confirmation);
+}
+
