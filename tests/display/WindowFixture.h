@@ -50,14 +50,15 @@ struct WindowFixture
         return true;
     }
 
-    // A started, connected and identified link to controller i (owned by the caller).
-    TcpClient *link(int i)
+    // A started, connected and (unless told otherwise) identified link to
+    // controller i, owned by the caller.
+    TcpClient *link(int i, bool identify = true)
     {
         auto *client = new TcpClient;
         client->initialize(simAddress(i), sim.port(i));
         client->setLabel(QStringLiteral("SIM%1").arg(i));
         client->start();
-        if (!waitUntilConnected(*client) || !identifyController(*client).valid) {
+        if (!waitUntilConnected(*client) || (identify && !identifyController(*client).valid)) {
             delete client;
             return nullptr;
         }
@@ -65,9 +66,9 @@ struct WindowFixture
     }
 
     // Hands controller i to the window; false when it could not connect.
-    bool add(int i, ConnectionSettings settings)
+    bool add(int i, ConnectionSettings settings, bool identify = true)
     {
-        TcpClient *client = link(i);
+        TcpClient *client = link(i, identify);
         if (!client)
             return false;
         window->newConnection(client, &settings);
