@@ -224,7 +224,9 @@ bool MainWindow::disconnectConnection(QString address)
 void MainWindow::controllerWentAway(QString address)
 {
     const int c = registry.indexOf(address);
-    if (c < 0 || !registry.controllerStatus.at(c).connected)
+    // Reported once: a link that is neither shown nor marked connected has
+    // been dealt with already (the display tick may have cleared the flag).
+    if (c < 0 || (!registry.isDisplayed(c) && !registry.controllerStatus.at(c).connected))
         return;
     qWarning().noquote() << "Controller" << address << "went away; it is no longer displayed";
     disconnectConnection(address);
