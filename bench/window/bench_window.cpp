@@ -108,7 +108,7 @@ bool handOver(MainWindow &window, const QList<quint16> &ports, QString &error)
             workers.emplace_back([&, i] {
                 QElapsedTimer t;
                 t.start();
-                while (links[i]->linkState() != Connection::Connected && t.elapsed() < 5000)
+                while (links[i]->linkState() != Connection::Connected && t.elapsed() < 15000)
                     QThread::msleep(1);
                 ok[i] = links[i]->linkState() == Connection::Connected && identifyController(*links[i]).valid;
             });
