@@ -6,10 +6,10 @@
 #include "app/StartupFlags.h"
 #include "app/WindowPlacement.h"
 #include "link/DirectorySerialPorts.h"
+#include "display/MainWindow.h"
 
 #include <QApplication>
 #include <QDebug>
-#include <QMainWindow>
 #include <QMessageBox>
 #include <QScreen>
 
@@ -62,9 +62,7 @@ int main(int argc, char *argv[])
                               QMessageBox::Ok);
 
     const QSize available = QGuiApplication::primaryScreen()->availableGeometry().size();
-    // Stands in for the main window until it is built.
-    auto *window = new QMainWindow;
-    window->setWindowTitle(QStringLiteral("ORX Beam Stabilization"));
+    auto *window = new MainWindow;
     const QRect geometry = mainWindowGeometry(available);
     window->resize(geometry.size());
     window->move(geometry.topLeft());

@@ -28,6 +28,8 @@ public:
         double sumY2 = 0.0;
         double sq1 = 0.0;
         double sq2 = 0.0;
+        int added1 = 0; // samples with a finite stage-1 / stage-2 position
+        int added2 = 0;
     };
     // Converted positions of one sample, in the display unit of each stage.
     struct Positions {
@@ -62,7 +64,8 @@ public:
     Accumulator accumulator(int index) const;
 
     // One step of a run. display false: add the sample of connection index
-    // (samplesTaken already counts it). The texts are rewritten when more
+    // (samplesTaken already counts it); a stage whose position is not finite
+    // is left out, and each stage divides by the samples it added. The texts are rewritten when more
     // than 10 ms have passed since the last rewrite, or whenever display is
     // true; count is the number shown as "#samples". The crosses always
     // follow the means and the last RMS radii. Nothing is replotted.

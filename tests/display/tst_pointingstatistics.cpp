@@ -7,6 +7,7 @@
 #include <QtTest>
 
 #include <cmath>
+#include <limits>
 
 using P = PointingStatistics::Positions;
 
@@ -18,6 +19,8 @@ private slots:
     void crossGeometry();
     void clearAndConnections();
     void refreshAndShow();
+    void positionsWithoutValueAreLeftOut_data();
+    void positionsWithoutValueAreLeftOut();
 };
 
 namespace {
@@ -135,3 +138,39 @@ void TestPointingStatistics::refreshAndShow()
 
 QTEST_MAIN(TestPointingStatistics)
 #include "tst_pointingstatistics.moc"
+
+void TestPointingStatistics::positionsWithoutValueAreLeftOut_data()
+{
+    // Stage 1 gets (1, 1), the bad sample, (3, 3): mean (2, 2); running-mean
+    // squared distances 0 and 2 over the 2 added samples: RMS 1. Stage 2
+    // gets (0, 0), (2, 0), (4, 0) and must count all three: mean (2, 0),
+    // distances 0, 1, 4 (from the running means 0, 1, 2): RMS sqrt(5 / 3).
+    QTest::addColumn<double>("badX");
+    QTest::addColumn<double>("badY");
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    QTest::newRow("x without value") << nan << 1.0;
+    QTest::newRow("y without value") << 1.0 << nan;
+    QTest::newRow("infinite x") << inf << 0.0;
+}
+
+void TestPointingStatistics::positionsWithoutValueAreLeftOut()
+{
+    QFETCH(double, badX);
+    QFETCH(double, badY);
+    Fixture f;
+    f.stats.setUnitSource([](int, int) { return QString("µm"); });
+    f.stats.update(1, 0, 1, false, P{1, 1, 0, 0});
+    f.stats.update(2, 0, 2, false, P{badX, badY, 2, 0});
+    f.stats.update(3, 0, 3, false, P{3, 3, 4, 0});
+    f.stats.update(3, 0, 3, true);
+    QCOMPARE(f.stats.centre(1), QPointF(2, 2));
+    QCOMPARE(f.stats.rms(1), 1.0);
+    QCOMPARE(f.stats.centre(2), QPointF(2, 0));
+    QVERIFY(qAbs(f.stats.rms(2) - std::sqrt(5.0 / 3)) < 1e-12);
+    QVERIFY(!f.stats.text(1).contains("nan") && !f.stats.text(1).contains("inf"));
+    QVERIFY(f.stats.text(1).contains("#samples=3"));
+    QVERIFY(f.stats.text(1).contains("RMS=1.0000"));
+    QCOMPARE(f.stats.accumulator(0).added1, 2);
+    QCOMPARE(f.stats.accumulator(0).added2, 3);
+}

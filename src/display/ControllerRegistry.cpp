@@ -1,0 +1,84 @@
+#include "display/ControllerRegistry.h"
+
+#include "link/Connection.h"
+#include "setup/ConnectionSettings.h"
+
+ControllerRegistry::~ControllerRegistry()
+{
+    qDeleteAll(connections);
+}
+
+int ControllerRegistry::indexOf(const QString &address) const
+{
+    for (int i = 0; i < connections.size(); ++i)
+        if (connections.at(i)->address() == address)
+            return i;
+    return -1;
+}
+
+int ControllerRegistry::add(Connection *connection, const ConnectionSettings *settings)
+{
+    connections.append(connection);
+    ControllerStatus status;
+    status.address = connection->address();
+    status.label = connection->label();
+    status.connected = connection->linkState() == Connection::Connected;
+    if (settings) {
+        status.colorX = settings->colorX;
+        status.colorY = settings->colorY;
+        status.colorI = settings->colorI;
+        status.commonColorX = settings->commonColorX;
+        status.commonColorY = settings->commonColorY;
+        status.commonColorI = settings->commonColorI;
+        status.groupId = settings->group;
+        stageDetectors.append(StageDetectors(settings->model[0], settings->beamDiameter[0],
+                                             settings->calculation[0], settings->model[1],
+                                             settings->beamDiameter[1], settings->calculation[1],
+                                             settings->pulsedLaser));
+    } else {
+        stageDetectors.append(StageDetectors());
+    }
+    // Links handed over without colours still get visible traces.
+    if (!status.colorX.isValid())
+        status.colorX = Qt::red;
+    if (!status.colorY.isValid())
+        status.colorY = Qt::blue;
+    if (!status.colorI.isValid())
+        status.colorI = Qt::darkGreen;
+    controllerStatus.append(status);
+    recordStates.append(RecordState());
+    return connections.size() - 1;
+}
+
+Connection *ControllerRegistry::takeAt(int index)
+{
+    if (index < 0 || index >= connections.size())
+        return nullptr;
+    displayed.removeAll(index);
+    for (int &d : displayed)
+        if (d > index)
+            --d;
+    activeIndex = displayed.isEmpty() ? -1 : displayed.first();
+    recordStates.removeAt(index);
+    controllerStatus.removeAt(index);
+    stageDetectors.removeAt(index);
+    return connections.takeAt(index);
+}
+
+int ControllerRegistry::rateLimit() const
+{
+    for (const Connection *c : connections)
+        if (!c->isTcp() && c->parameter() == slowSerialBaud)
+            return slowSerialMaxRate;
+    return maxRate;
+}
+
+bool ControllerRegistry::allDisplayedTriggered() const
+{
+    if (displayed.isEmpty())
+        return false;
+    for (int d : displayed)
+        if (!stageDetectors.at(d).triggerDisplay)
+            return false;
+    return true;
+}

@@ -1,0 +1,69 @@
+#pragma once
+
+#include "detectors/StageDetectors.h"
+#include "display/ControllerStatus.h"
+
+#include <QList>
+#include <QString>
+
+#include <memory>
+#include <vector>
+
+class Connection;
+struct ConnectionSettings;
+
+// Per-connection recording state of the display (the countdown of the
+// recording decimation, the time of the first recorded sample, and whether
+// the next recorded sample is the first).
+struct RecordState
+{
+    int countdown = 1;
+    int startTime = 0;
+    bool firstSample = false;
+};
+
+// The controllers the main window owns, with everything kept per controller
+// at the same index: the link, its status record, its detector models and
+// its recording state; and which of them are displayed, in display order.
+// Removing a controller re-indexes the displayed list, so nothing behind it
+// shifts to the wrong controller.
+class ControllerRegistry
+{
+public:
+    static constexpr int maxDisplayed = 50;
+    static constexpr int slowSerialBaud = 115200;
+    static constexpr int slowSerialMaxRate = 430;
+    static constexpr int maxRate = 500;
+
+    ControllerRegistry() = default;
+    ~ControllerRegistry();
+    ControllerRegistry(const ControllerRegistry &) = delete;
+    ControllerRegistry &operator=(const ControllerRegistry &) = delete;
+
+    QList<Connection *> connections;
+    QList<ControllerStatus> controllerStatus;
+    // The stage detector models of each connection (built from its settings).
+    QList<StageDetectors> stageDetectors;
+    QList<RecordState> recordStates;
+    QList<int> displayed;
+    int activeIndex = -1;
+
+    int count() const { return connections.size(); }
+    // Index of the first connection with that address, -1 when none.
+    int indexOf(const QString &address) const;
+    // Appends a connection (owned from now on) with its status record built
+    // from the link and the settings (colours, detectors).
+    int add(Connection *connection, const ConnectionSettings *settings);
+    // Forgets connection index (not deleting it) and lowers every displayed
+    // index above it; the active controller becomes the first displayed one.
+    Connection *takeAt(int index);
+
+    bool isDisplayed(int index) const { return displayed.contains(index); }
+    // Exactly one displayed controller: its index, else -1.
+    int singleDisplayed() const { return displayed.size() == 1 ? displayed.first() : -1; }
+    // The highest sampling rate allowed: 430 while any link is a serial line
+    // at 115200 baud, 500 otherwise.
+    int rateLimit() const;
+    // Whether every displayed controller (at least one) shows its samples per trigger.
+    bool allDisplayedTriggered() const;
+};

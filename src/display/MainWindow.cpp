@@ -1,0 +1,342 @@
+#include "display/MainWindow.h"
+
+#include "ui_mainwindow.h"
+
+#include "about/InformationDialog.h"
+#include "app/StartupFlags.h"
+#include "display/ColorScalesFrame.h"
+#include "display/Counter.h"
+#include "display/GenericPlot.h"
+#include "display/KV_ToolBar.h"
+#include "display/PlotConfigurator.h"
+#include "display/PointingStatistics.h"
+#include "display/StreamControl.h"
+#include "display/ThermoSlider.h"
+#include "display/Zoomer.h"
+#include "link/Connection.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDateTime>
+#include <QDebug>
+#include <QDesktopServices>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLCDNumber>
+#include <QMessageBox>
+#include <QRadioButton>
+#include <QTimer>
+#include <QUrl>
+
+#include <sys/time.h>
+
+namespace {
+const QString zeroText = QStringLiteral("0.00");
+}
+
+// The images are compiled into this static library; registering them here
+// keeps the linker from dropping them.
+static void initImages()
+{
+    Q_INIT_RESOURCE(images);
+}
+
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent)
+    , ui(new Ui::MainWindow)
+    , tick(registry, plots)
+{
+    qInfo() << "Constructing main window";
+    initImages();
+    ui->setupUi(this);
+    resize(1064, 808);
+    setMinimumSize(600, 450);
+
+    // The service dialog is built separately; until it is wired in, its
+    // entry is shown in service mode but cannot be chosen.
+    serviceMenu = menuBar()->addMenu(QStringLiteral("Service"));
+    serviceMenu->setObjectName(QStringLiteral("menuService"));
+    QAction *operationTests = serviceMenu->addAction(QStringLiteral("Operation Tests"));
+    operationTests->setObjectName(QStringLiteral("actionOperationTests"));
+    operationTests->setEnabled(false);
+    serviceMenu->menuAction()->setVisible(serviceMode);
+
+    buildToolBar();
+
+    displayTimer = new QTimer(this);
+    displayTimer->setSingleShot(true); // every tick restarts it
+    connect(displayTimer, &QTimer::timeout, this, &MainWindow::updateData);
+    displayTimer->start(1000);
+
+    setWindowTitle(QStringLiteral("ORX Beam Stabilization"));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowMinimizeButtonHint
+                   | Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
+    setContextMenuPolicy(Qt::NoContextMenu);
+
+    onPalette.setColor(QPalette::Button, QColor("lightgreen"));
+    offPalette.setColor(QPalette::Button, QColor("lightcoral"));
+    QPalette lcdPalette;
+    lcdPalette.setColor(QPalette::Window, Qt::black);
+    lcdPalette.setColor(QPalette::WindowText, Qt::green);
+    lcdPalette.setColor(QPalette::Light, Qt::green);
+    lcdPalette.setColor(QPalette::Dark, Qt::darkGreen);
+    for (QLCDNumber *lcd : findChildren<QLCDNumber *>()) {
+        lcd->setAutoFillBackground(true);
+        lcd->setPalette(lcdPalette);
+        lcd->display(zeroText);
+    }
+
+    buildPlots();
+
+    stats = std::make_unique<PointingStatistics>(plots.position[0], plots.position[1]);
+    stats->setUnitSource([this](int connection, int stage) {
+        if (units.lengthUnit(stage) && connection >= 0 && connection < registry.count())
+            return registry.stageDetectors.at(connection).stage(stage - 1)->unitText();
+        return Detector().unitText();
+    });
+    tick.setStatistics(stats.get());
+    clearStatistics();
+
+    thermo[0] = ui->thermo_x;
+    thermo[1] = ui->thermo_y;
+    thermo[2] = ui->thermo_x_2;
+    thermo[3] = ui->thermo_y_2;
+
+    streamError = new QMessageBox(QMessageBox::NoIcon, QStringLiteral("Information"),
+                                  QStringLiteral("Streaming error has occurred."), QMessageBox::Ok, this);
+    streamError->setObjectName(QStringLiteral("streamErrorBox"));
+    streamError->setInformativeText(QString());
+    streamError->setModal(false);
+
+    about = new InformationDialog(this);
+    wireMenus();
+
+    // Dialogs built elsewhere (connection settings, recording, parameters,
+    // system configuration) are not part of this window yet: their entries
+    // stay disabled.
+    ui->actionDisconnect->setVisible(false);
+    menuBar()->removeAction(ui->menuParameters->menuAction());
+    multiplexBusy = false;
+    ui->push_Stab1->setEnabled(false);
+    ui->push_Stab2->setEnabled(false);
+    ui->push_Stab1->setPalette(offPalette);
+    ui->push_Stab2->setPalette(offPalette);
+    tools->startAction()->setEnabled(false);
+    tick.timeOrigin[0] = tick.timeOrigin[1] = 0;
+    maxRate = ControllerRegistry::slowSerialMaxRate;
+    setSingleControllerWidgetsVisible(false);
+    qInfo() << "Finished constructing main window";
+}
+
+MainWindow::~MainWindow()
+{
+    qInfo() << "Destroying main window";
+    if (!closing)
+        stopDrawingPlots();
+    if (displayTimer)
+        displayTimer->stop();
+    for (int i = registry.displayed.size() - 1; i >= 0; --i) {
+        Connection *link = registry.connections.at(registry.displayed.at(i));
+        if (link->linkState() == Connection::Connected && link->isStreaming())
+            StreamControl::stopStream(link);
+        registry.displayed.removeAt(i);
+    }
+    for (int c = registry.count() - 1; c >= 0; --c)
+        delete registry.takeAt(c);
+    qInfo() << "Finished destroying main window";
+}
+
+void MainWindow::buildToolBar()
+{
+    tools = new KV_ToolBar(this);
+    addToolBar(Qt::TopToolBarArea, tools);
+    connect(tools->startAction(), &QAction::triggered, this, &MainWindow::startStopDataAcquisition);
+    connect(tools->clearAction(), &QAction::triggered, this, &MainWindow::resetPlotsAndDisplays);
+    QRadioButton *pointing = tools->pointingMode();
+    connect(pointing, &QRadioButton::toggled, this, &MainWindow::enableSamplesCounter);
+    connect(pointing, &QRadioButton::toggled, this, &MainWindow::enableStatistics);
+    connect(tools->samplesToTake(), &Counter::valueChanged, this, &MainWindow::updateSamplesToTake);
+    showRunning(false);
+}
+
+void MainWindow::buildPlots()
+{
+    plots.position[0] = ui->plot_position;
+    plots.position[1] = ui->plot_position_2;
+    plots.time[0] = ui->plot_time;
+    plots.time[1] = ui->plot_time_2;
+    plots.intensity[0] = ui->plot_intensity;
+    plots.intensity[1] = ui->plot_intensity_2;
+    for (int s = 0; s < 2; ++s) {
+        PlotConfigurator::configurePositionPlot(plots.position[s]);
+        PlotConfigurator::configureTimePlot(plots.time[s]);
+        PlotConfigurator::configureIntensityPlot(plots.intensity[s]);
+        connect(tools->pointingMode(), &QRadioButton::toggled, plots.position[s], &GenericPlot::setAccumulate);
+        plots.position[s]->setMinimumSize(120, 120);
+        plots.time[s]->setMinimumHeight(90);
+        plots.intensity[s]->setMinimumHeight(70);
+    }
+    tick.timeWindow[0] = tick.timeWindow[1] = 10 * 1000.0;
+    drawWhiteLine(10000);
+    connect(ui->checkBox_statistics, &QCheckBox::toggled, this, &MainWindow::showStatistics1);
+    connect(ui->checkBox_statistics_2, &QCheckBox::toggled, this, &MainWindow::showStatistics2);
+    connect(ui->pushButton_resetZoomPosition, &QPushButton::clicked, this, &MainWindow::unZoomOsci1);
+    connect(ui->pushButton_resetZoomPosition_2, &QPushButton::clicked, this, &MainWindow::unZoomOsci2);
+    connect(ui->pushButton_resetZoomTime, &QPushButton::clicked, this, &MainWindow::unZoomPlot1);
+    connect(ui->pushButton_resetZoomTime_2, &QPushButton::clicked, this, &MainWindow::unZoomPlot2);
+}
+
+void MainWindow::wireMenus()
+{
+    connect(ui->actionAboutSoftware, &QAction::triggered, this, &MainWindow::showAboutSoftwareDialog);
+    connect(ui->actionManualSoftware, &QAction::triggered, this, &MainWindow::showUserManualSoftware);
+    connect(ui->actionManualHardware, &QAction::triggered, this, &MainWindow::showUserManualHardware);
+}
+
+GenericPlot *MainWindow::positionPlot(int stage) const { return plots.position[stage == 2 ? 1 : 0]; }
+GenericPlot *MainWindow::timePlot(int stage) const { return plots.time[stage == 2 ? 1 : 0]; }
+GenericPlot *MainWindow::intensityPlot(int stage) const { return plots.intensity[stage == 2 ? 1 : 0]; }
+
+bool MainWindow::isRunning() const
+{
+    return tools->startAction()->isChecked();
+}
+
+int MainWindow::updateInterval() const
+{
+    return int(1000.0 / tools->updateRate()->value());
+}
+
+void MainWindow::restartDisplayTimer()
+{
+    if (displayTimer && !closing)
+        displayTimer->start(updateInterval());
+}
+
+// ---- Zoom ------------------------------------------------------------------
+
+void MainWindow::unZoomOsci1()
+{
+    plots.position[0]->resetZoom();
+    plots.position[0]->replot();
+}
+
+void MainWindow::unZoomOsci2()
+{
+    plots.position[1]->resetZoom();
+    plots.position[1]->replot();
+}
+
+void MainWindow::unZoomPlot1()
+{
+    plots.time[0]->setAxisScale(QwtPlot::yLeft, positionRange[0][1], positionRange[0][0]);
+    plots.time[0]->setAxisScale(QwtPlot::xTop, 0.0, PlotConfigurator::timeAxisSeconds);
+    plots.time[0]->setAxisScale(QwtPlot::xBottom, 0.0, PlotConfigurator::timeAxisSeconds);
+    plots.time[0]->replot();
+    plots.intensity[0]->setAxisScale(QwtPlot::yLeft, 0.0, PlotConfigurator::intensityMax);
+    plots.intensity[0]->replot();
+}
+
+void MainWindow::unZoomPlot2()
+{
+    plots.time[1]->setAxisScale(QwtPlot::yLeft, positionRange[1][1], positionRange[1][0]);
+    plots.time[1]->setAxisScale(QwtPlot::xTop, 0.0, PlotConfigurator::timeAxisSeconds);
+    plots.time[1]->setAxisScale(QwtPlot::xBottom, 0.0, PlotConfigurator::timeAxisSeconds);
+    plots.time[1]->replot();
+    plots.intensity[1]->setAxisScale(QwtPlot::yLeft, 0.0, PlotConfigurator::intensityMax);
+    plots.intensity[1]->replot();
+}
+
+void MainWindow::drawWhiteLine(double width)
+{
+    PlotConfigurator::drawWhiteLine(plots.time[0], width);
+    PlotConfigurator::drawWhiteLine(plots.time[1], width);
+}
+
+// ---- Menus, about, manuals ------------------------------------------------------
+
+void MainWindow::on_actionExit_triggered()
+{
+    close();
+}
+
+void MainWindow::showAboutSoftwareDialog()
+{
+    about->show();
+    about->raise();
+}
+
+void MainWindow::showUserManualSoftware()
+{
+    openManual(QStringLiteral("Manual_ORX-KV-Software_vers2.3.pdf"));
+}
+
+void MainWindow::showUserManualHardware()
+{
+    openManual(QStringLiteral("Manual_Talvix_Compact_en_vers15.pdf"));
+}
+
+void MainWindow::openManual(const QString &fileName)
+{
+    const QString path = QDir::currentPath().left(256) + QDir::separator() + fileName;
+    if (!QFile::exists(path)) {
+        auto *box = new QMessageBox(QMessageBox::Critical, QStringLiteral("File not found"),
+                                    QStringLiteral("Cannot open user manual.\n\nPlease check if the pdf file is in the program folder."),
+                                    QMessageBox::Ok, this);
+        box->setObjectName(QStringLiteral("manualNotFoundBox"));
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->open();
+        return;
+    }
+    QString url = QStringLiteral("file:///") + path;
+    url.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    if (!QDesktopServices::openUrl(QUrl(url))) {
+        auto *box = new QMessageBox(QMessageBox::Information, QStringLiteral("Error with opening user manual"),
+                                    path, QMessageBox::Ok, this);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->open();
+    }
+}
+
+void MainWindow::errorStreamStart()
+{
+    streamError->show();
+    streamError->raise();
+}
+
+int MainWindow::gettimeofday(struct timeval *tv, struct timezone *tz)
+{
+    return ::gettimeofday(tv, tz);
+}
+
+// ---- Window events ------------------------------------------------------------
+
+void MainWindow::resizeGraphs()
+{
+    const int side = ui->framePosition->height();
+    ui->framePosition->setMinimumWidth(side);
+    ui->framePosition_2->setMinimumWidth(side);
+}
+
+void MainWindow::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    resizeGraphs();
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    // Every link is stopped and removed before the window goes.
+    for (int c = registry.count() - 1; c >= 0; --c)
+        closedConnection(registry.connections.at(c)->address());
+    closing = true;
+    displayTimer->stop();
+    stopDrawingPlots();
+    about->close();
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (w != this && w->isVisible())
+            w->close();
+    event->accept();
+}

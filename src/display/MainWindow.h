@@ -1,0 +1,176 @@
+#pragma once
+
+#include "display/ControllerRegistry.h"
+#include "display/ControllerStatus.h"
+#include "display/DisplayTick.h"
+#include "display/DisplayUnits.h"
+
+#include <QColor>
+#include <QList>
+#include <QMainWindow>
+#include <QPalette>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class Connection;
+class GenericPlot;
+class InformationDialog;
+class KV_ToolBar;
+class PointingStatistics;
+class QMessageBox;
+class QTimer;
+class ThermoSlider;
+struct ConnectionSettings;
+struct timeval;
+struct timezone;
+
+namespace Ui {
+class MainWindow;
+}
+
+// The application's main window: owns every controller link, shows the
+// displayed controllers live and hosts the menus, the tool bar and the
+// dialogs. The work is done by the companions beside it: ControllerRegistry
+// (the controllers and what is kept per controller), DisplayTick (samples to
+// plots), DisplayUnits (units of the axes), StreamControl (command sequences
+// around a stream). The slots below are the window's interface to the dialogs.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    // Read access for dialogs and tests.
+    const QList<Connection *> &connections() const { return registry.connections; }
+    const QList<ControllerStatus> &controllerStatus() const { return registry.controllerStatus; }
+    QList<StageDetectors> &stageDetectors() { return registry.stageDetectors; }
+    const QList<int> &displayed() const { return registry.displayed; }
+    int activeIndex() const { return registry.activeIndex; }
+    int maxSamplingRate() const { return maxRate; }
+    int samplesTaken() const { return tick.samplesTaken; }
+    int errorCount() const { return errors; }
+    KV_ToolBar *toolBar() const { return tools; }
+    PointingStatistics *statistics() const { return stats.get(); }
+    QMessageBox *streamErrorBox() const { return streamError; }
+    GenericPlot *positionPlot(int stage) const;
+    GenericPlot *timePlot(int stage) const;
+    GenericPlot *intensityPlot(int stage) const;
+    // Where every processed sample goes while the display runs (display
+    // position, connection index, sample); the recorder is connected here.
+    void setRecorderHook(DisplayTick::RecorderHook hook) { tick.setRecorderHook(std::move(hook)); }
+    // Called after every display tick with its duration in nanoseconds
+    // (measurements of the live display).
+    using TickObserver = std::function<void(qint64 nanoseconds, const DisplayTick::Result &result)>;
+    void setTickObserver(TickObserver observer) { tickObserver = std::move(observer); }
+
+signals:
+    void stopRecording();
+    void changeDisplayConnection(QString name, bool show);
+    void changeDisplayConnectionCommon(QString name, bool show);
+    void startTimer();
+
+public slots:
+    void resizeGraphs();
+    void newConnection(Connection *connection, ConnectionSettings *settings = nullptr);
+    bool closedConnection(QString address);
+    bool reconnectConnection(QString address, QString &boardID);
+    bool disconnectConnection(QString address);
+    void showConnection(QString id, bool show);
+    void updateColorGraph(QString id, QColor color, int graph);
+    bool updateSettingsAndParameters(QList<ConnectionSettings> &settings);
+    void activeStage(QString id, int stage, bool activate);
+    void showConnectionCommonDetector(QString id, bool show);
+    void changeGroupId(QString name, int id);
+    void multiplexSystem(QString name, bool direction, int stage);
+    void changeLabel(QString address, QString label);
+    void errorStreamStart();
+
+private slots:
+    void updateData();
+    void on_actionExit_triggered();
+    void showAboutSoftwareDialog();
+    void showUserManualSoftware();
+    void showUserManualHardware();
+    void resetPlotsAndDisplays();
+    void unZoomOsci1();
+    void unZoomOsci2();
+    void unZoomPlot1();
+    void unZoomPlot2();
+    void drawWhiteLine(double width);
+    void updateStatistics(int count, int index, bool display);
+    void enableStatistics(bool on);
+    void showStatistics1(bool on);
+    void showStatistics2(bool on);
+    void clearStatistics();
+    void showRunning(bool running);
+    void enableSamplesCounter(bool on);
+    void startDrawingPlots();
+    void stopDrawingPlots();
+    void startStopDataAcquisition();
+    bool on_push_Stab1_clicked();
+    bool on_push_Stab2_clicked();
+    bool getStabilAndActiveStatus();
+    bool getActiveStatus(uchar flag);
+    void updateSamplesToTake(int value);
+    // A link reported that its controller went away.
+    void controllerWentAway(QString address);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    // Wall-clock time of day (the system call, kept for the recording side).
+    int gettimeofday(struct timeval *tv, struct timezone *tz);
+    // Construction steps.
+    void buildToolBar();
+    void buildPlots();
+    void wireMenus();
+    // Display helpers.
+    void applyUnits();
+    void checkTriggerRate();
+    void pollIdleStatus();
+    void syncStageWidgets();
+    void showNumericDisplays();
+    void setSingleControllerWidgetsVisible(bool visible);
+    void colourAxisCaptions(const ControllerStatus *status);
+    void setStageButton(int stage, bool on);
+    void setLamp(int stage, bool active);
+    bool stageButtonClicked(int stage);
+    void restartDisplayTimer();
+    int updateInterval() const;
+    void addCurves(int c, const ControllerStatus &status);
+    void removeCurves(int c);
+    void clearCurves(int c);
+    void setRateLimit();
+    void openManual(const QString &fileName);
+    bool isRunning() const;
+
+    std::unique_ptr<Ui::MainWindow> ui;
+    KV_ToolBar *tools = nullptr;
+    QTimer *displayTimer = nullptr;
+    QMessageBox *streamError = nullptr;
+    InformationDialog *about = nullptr;
+    QMenu *serviceMenu = nullptr;
+    ControllerRegistry registry;
+    DisplayPlots plots;
+    std::unique_ptr<PointingStatistics> stats;
+    DisplayTick tick;
+    DisplayUnits units;
+    ThermoSlider *thermo[4] = {nullptr, nullptr, nullptr, nullptr};
+    double positionRange[2][2] = {{5.0, -5.0}, {5.0, -5.0}}; // max, min per stage
+    QString unitShown[2] = {QStringLiteral("V"), QStringLiteral("V")};
+    int maxRate = 430;
+    int errors = 0;
+    bool multiplexBusy = false;
+    bool triggerRateLock = false;
+    int savedSamplingRate = 100;
+    int savedRateMaximum = 430;
+    QPalette onPalette;
+    QPalette offPalette;
+    bool closing = false;
+    TickObserver tickObserver;
+};

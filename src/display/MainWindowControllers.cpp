@@ -1,0 +1,498 @@
+// The controller list of the main window (adding, showing, removing and
+// reconnecting controllers, labels, groups, colours) and the stage commands
+// with the status query.
+
+#include "display/MainWindow.h"
+
+#include "ui_mainwindow.h"
+
+#include "display/Counter.h"
+#include "display/GenericPlot.h"
+#include "display/KV_ToolBar.h"
+#include "display/PointingStatistics.h"
+#include "display/StreamControl.h"
+#include "link/Connection.h"
+#include "link/Identification.h"
+#include "setup/ConnectionSettings.h"
+
+#include <QDebug>
+#include <QMessageBox>
+#include <QRadioButton>
+#include <QThread>
+#include <QTimer>
+
+using StreamControl::StreamPause;
+
+void MainWindow::addCurves(int c, const ControllerStatus &status)
+{
+    for (int s = 0; s < 2; ++s) {
+        plots.position[s]->addCurve(c);
+        plots.intensity[s]->addCurve(c);
+        plots.time[s]->addCurve(2 * c);
+        plots.time[s]->addCurve(2 * c + 1);
+        plots.time[s]->setCurveColor(status.colorX, 2 * c);
+        plots.time[s]->setCurveColor(status.colorY, 2 * c + 1);
+        plots.intensity[s]->setCurveColor(status.colorI, c);
+        plots.position[s]->setCurveColor(status.colorI, c);
+    }
+}
+
+void MainWindow::removeCurves(int c)
+{
+    for (int s = 0; s < 2; ++s) {
+        plots.position[s]->removeCurve(c);
+        plots.intensity[s]->removeCurve(c);
+        plots.time[s]->removeCurve(2 * c + 1);
+        plots.time[s]->removeCurve(2 * c);
+    }
+}
+
+void MainWindow::clearCurves(int c)
+{
+    for (int s = 0; s < 2; ++s) {
+        plots.position[s]->clearCurve(c);
+        plots.intensity[s]->clearCurve(c);
+        plots.time[s]->clearCurve(2 * c);
+        plots.time[s]->clearCurve(2 * c + 1);
+    }
+}
+
+void MainWindow::setRateLimit()
+{
+    maxRate = registry.rateLimit();
+    Counter *counters[2] = {tools->samplingRate(), tools->updateRate()};
+    for (Counter *counter : counters) {
+        if (triggerRateLock && counter == tools->samplingRate()) {
+            savedRateMaximum = maxRate;
+            continue;
+        }
+        counter->setMaximum(maxRate); // lowers a higher value with it
+    }
+}
+
+void MainWindow::newConnection(Connection *connection, ConnectionSettings *settings)
+{
+    if (!connection)
+        return;
+    const int c = registry.count();
+    ControllerStatus preview;
+    registry.add(connection, settings);
+    preview = registry.controllerStatus.at(c);
+    addCurves(c, preview);
+    stats->addConnection();
+    // Until the connection dialog takes this notice over, the window itself
+    // takes a controller that went away out of the display.
+    connect(connection, &Connection::hostDisconnected, this, &MainWindow::controllerWentAway,
+            Qt::QueuedConnection);
+    if (registry.displayed.size() < ControllerRegistry::maxDisplayed
+        && connection->linkState() == Connection::Connected) {
+        showConnection(connection->address(), true);
+    }
+    setRateLimit();
+}
+
+void MainWindow::setSingleControllerWidgetsVisible(bool visible)
+{
+    ui->frameStage->setVisible(visible);
+    ui->frameStage_2->setVisible(visible);
+    ui->numericDisplays->setVisible(visible);
+    ui->numericDisplays_2->setVisible(visible);
+}
+
+void MainWindow::colourAxisCaptions(const ControllerStatus *status)
+{
+    const QString black = QStringLiteral("color: black");
+    auto style = [&](const QColor &colour) {
+        return status ? QStringLiteral("color: %1").arg(colour.name()) : black;
+    };
+    const QString x = style(status ? status->colorX : QColor());
+    const QString y = style(status ? status->colorY : QColor());
+    const QString i = style(status ? status->colorI : QColor());
+    ui->label_timeX->setStyleSheet(x);
+    ui->label_timeX_2->setStyleSheet(x);
+    ui->label_timeY->setStyleSheet(y);
+    ui->label_timeY_2->setStyleSheet(y);
+    ui->label_intensity->setStyleSheet(i);
+    ui->label_intensity_2->setStyleSheet(i);
+}
+
+void MainWindow::showConnection(QString id, bool show)
+{
+    const int c = registry.indexOf(id);
+    if (c < 0)
+        return;
+    Connection *link = registry.connections.at(c);
+    ControllerStatus &status = registry.controllerStatus[c];
+    if (show) {
+        if (link->linkState() != Connection::Connected || registry.isDisplayed(c))
+            return;
+        if (registry.displayed.size() >= ControllerRegistry::maxDisplayed) {
+            status.shown = false;
+            return;
+        }
+        registry.displayed.append(c);
+        status.shown = true;
+        if (registry.displayed.size() == 1) {
+            setSingleControllerWidgetsVisible(true);
+            if (tools->pointingMode()->isChecked()) {
+                ui->checkBox_statistics->setEnabled(true);
+                ui->checkBox_statistics_2->setEnabled(true);
+                showStatistics1(ui->checkBox_statistics->isChecked());
+                showStatistics2(ui->checkBox_statistics_2->isChecked());
+            }
+            ui->push_Stab1->setEnabled(true);
+            ui->push_Stab2->setEnabled(true);
+            tools->startAction()->setEnabled(true);
+            colourAxisCaptions(&status);
+            tick.clearAverages();
+            registry.activeIndex = c;
+        } else if (registry.displayed.size() == 2) {
+            setSingleControllerWidgetsVisible(false);
+            enableStatistics(false);
+            colourAxisCaptions(nullptr);
+        }
+        if (isRunning() && !link->isStreaming()
+            && !StreamControl::startStream(link, tools->samplingRate()->value()))
+            errorStreamStart();
+        return;
+    }
+
+    if (!registry.isDisplayed(c))
+        return;
+    registry.displayed.removeAll(c);
+    status.shown = false;
+    if (registry.displayed.size() == 1) {
+        const int remaining = registry.displayed.first();
+        setSingleControllerWidgetsVisible(true);
+        if (tools->pointingMode()->isChecked())
+            enableStatistics(true);
+        colourAxisCaptions(&registry.controllerStatus.at(remaining));
+        tick.clearAverages();
+        registry.activeIndex = remaining;
+    } else if (registry.displayed.isEmpty()) {
+        ui->push_Stab1->setEnabled(false);
+        ui->push_Stab2->setEnabled(false);
+        tools->startAction()->setEnabled(false);
+        enableStatistics(false);
+        colourAxisCaptions(nullptr);
+        registry.activeIndex = -1;
+    } else if (registry.activeIndex == c) {
+        registry.activeIndex = registry.displayed.first();
+    }
+    if (link->linkState() == Connection::Connected && link->isStreaming())
+        StreamControl::stopStream(link);
+    clearCurves(c);
+}
+
+bool MainWindow::closedConnection(QString address)
+{
+    const int c = registry.indexOf(address);
+    if (c < 0)
+        return false;
+    Connection *link = registry.connections.at(c);
+    displayTimer->stop();
+    showConnection(address, false);
+    if (link->linkState() == Connection::Connected && link->isStreaming())
+        StreamControl::stopStream(link);
+    disconnect(link, &Connection::hostDisconnected, this, nullptr);
+    if (!link->disconnectLink()) {
+        restartDisplayTimer();
+        return false;
+    }
+    registry.takeAt(c);
+    stats->removeConnection(c);
+    removeCurves(c);
+    delete link;
+    setRateLimit();
+    restartDisplayTimer();
+    return true;
+}
+
+bool MainWindow::disconnectConnection(QString address)
+{
+    const int c = registry.indexOf(address);
+    if (c < 0)
+        return false;
+    Connection *link = registry.connections.at(c);
+    link->disconnectLink();
+    QThread::msleep(2);
+    showConnection(address, false);
+    registry.controllerStatus[c].shown = false;
+    return link->linkState() != Connection::Connected;
+}
+
+void MainWindow::controllerWentAway(QString address)
+{
+    const int c = registry.indexOf(address);
+    // Reported once: a link that is neither shown nor marked connected has
+    // been dealt with already (the display tick may have cleared the flag).
+    if (c < 0 || (!registry.isDisplayed(c) && !registry.controllerStatus.at(c).connected))
+        return;
+    qWarning().noquote() << "Controller" << address << "went away; it is no longer displayed";
+    disconnectConnection(address);
+    registry.controllerStatus[c].connected = false;
+}
+
+bool MainWindow::reconnectConnection(QString address, QString &boardID)
+{
+    qInfo() << "Reconnecting";
+    for (int c = 0; c < registry.count(); ++c) {
+        Connection *link = registry.connections.at(c);
+        if (link->address() != address)
+            continue;
+        if (link->isRunning()) {
+            link->disconnectLink();
+            QThread::msleep(2);
+        }
+        link->start();
+        const qint64 deadline = Connection::now() + 300;
+        while (link->linkState() != Connection::Connected && Connection::now() < deadline)
+            QThread::msleep(1);
+        if (link->linkState() != Connection::Connected) {
+            qInfo() << "Reconnecting failed";
+            return false;
+        }
+        QByteArray reply;
+        link->clearLiveStream();
+        link->waitForReply(reply);
+        link->clearLiveStream();
+        if (!link->waitForReply(reply) || reply.isEmpty()) {
+            link->clearLiveStream();
+            link->waitForReply(reply);
+        }
+        link->getControllerId();
+        reply.clear();
+        link->waitForReply(reply);
+        const ControllerIdentity identity = parseIdentification(reply);
+        if (identity.valid) {
+            applyIdentification(*link, identity);
+            registry.controllerStatus[c].connected = true;
+            if (registry.displayed.size() < ControllerRegistry::maxDisplayed) {
+                showConnection(address, true);
+                registry.controllerStatus[c].shown = registry.isDisplayed(c);
+            }
+            boardID = identity.controllerId;
+            qInfo() << "Successfully reconnected";
+            return true;
+        }
+        link->disconnectLink();
+    }
+    qInfo() << "Reconnecting failed";
+    return false;
+}
+
+void MainWindow::changeLabel(QString address, QString label)
+{
+    for (int c = 0; c < registry.count(); ++c) {
+        Connection *link = registry.connections.at(c);
+        if (link->address() != address)
+            continue;
+        link->setLabel(label);
+        link->sendLabel(label);
+        QByteArray reply;
+        link->waitForReply(reply); // not judged: the label is kept either way
+        registry.controllerStatus[c].label = label;
+    }
+}
+
+void MainWindow::changeGroupId(QString name, int id)
+{
+    for (ControllerStatus &status : registry.controllerStatus) {
+        if (status.address == name) {
+            status.groupId = id;
+            return;
+        }
+    }
+}
+
+void MainWindow::updateColorGraph(QString id, QColor color, int graph)
+{
+    const int c = registry.indexOf(id);
+    if (c < 0 || graph < 0 || graph > 2)
+        return;
+    ControllerStatus &status = registry.controllerStatus[c];
+    for (int s = 0; s < 2; ++s) {
+        if (graph == 0) {
+            plots.time[s]->setCurveColor(color, 2 * c);
+        } else if (graph == 1) {
+            plots.time[s]->setCurveColor(color, 2 * c + 1);
+        } else {
+            plots.intensity[s]->setCurveColor(color, c);
+            plots.position[s]->setCurveColor(color, c);
+        }
+    }
+    (graph == 0 ? status.colorX : graph == 1 ? status.colorY : status.colorI) = color;
+    if (registry.singleDisplayed() >= 0)
+        colourAxisCaptions(&registry.controllerStatus.at(registry.singleDisplayed()));
+}
+
+bool MainWindow::updateSettingsAndParameters(QList<ConnectionSettings> &settings)
+{
+    if (settings.size() != registry.controllerStatus.size())
+        return false;
+    displayTimer->stop();
+    // The display order comes from the system configuration overview; until
+    // it is part of the window the order is the order of arrival.
+    for (int i = 0; i < settings.size(); ++i) {
+        ConnectionSettings &record = settings[i];
+        const ControllerStatus &status = registry.controllerStatus.at(i);
+        const StageDetectors &models = registry.stageDetectors.at(i);
+        setFixedText(record.label, status.label);
+        record.colorX = status.colorX;
+        record.colorY = status.colorY;
+        record.colorI = status.colorI;
+        for (int s = 0; s < 2; ++s) {
+            record.model[s] = models.stage(s)->type();
+            record.beamDiameter[s] = models.stage(s)->beamDiameter;
+            record.calculation[s] = models.stage(s)->calculation;
+        }
+        record.pulsedLaser = models.triggerDisplay;
+        record.position = i;
+    }
+    restartDisplayTimer();
+    return true;
+}
+
+void MainWindow::showConnectionCommonDetector(QString, bool)
+{
+}
+
+// ---- Stage commands ---------------------------------------------------------------
+
+bool MainWindow::on_push_Stab1_clicked()
+{
+    return stageButtonClicked(1);
+}
+
+bool MainWindow::on_push_Stab2_clicked()
+{
+    return stageButtonClicked(2);
+}
+
+bool MainWindow::stageButtonClicked(int stage)
+{
+    QPushButton *button = stage == 2 ? ui->push_Stab2 : ui->push_Stab1;
+    const int c = registry.activeIndex;
+    if (c < 0 || c >= registry.count())
+        return false;
+    Connection *link = registry.connections.at(c);
+    button->setEnabled(false);
+    StreamPause pause(link);
+    const bool on = button->isChecked();
+    const QByteArray arguments = QByteArray(1, char(stage)) + ';';
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (on)
+            link->setStabilizationOn(arguments);
+        else
+            link->setStabilizationOff(arguments);
+        QByteArray reply;
+        link->waitForReply(reply);
+        if (StreamControl::isGoodReply(reply)) {
+            button->setText(on ? QStringLiteral("ON") : QStringLiteral("OFF"));
+            button->setPalette(on ? onPalette : offPalette);
+            if (!on)
+                setLamp(stage, false);
+            break;
+        }
+    }
+    pause.refreshStatus(registry.controllerStatus[c]);
+    if (!pause.resume())
+        errorStreamStart();
+    button->setEnabled(true);
+    return true;
+}
+
+void MainWindow::activeStage(QString id, int stage, bool activate)
+{
+    const int c = registry.indexOf(id);
+    if (c < 0)
+        return;
+    Connection *link = registry.connections.at(c);
+    if (link->linkState() != Connection::Connected)
+        return;
+    StreamPause pause(link);
+    const QByteArray arguments = QByteArray(1, char(stage)) + ';';
+    if (activate)
+        link->setStabilizationOn(arguments);
+    else
+        link->setStabilizationOff(arguments);
+    QByteArray reply;
+    link->waitForReply(reply);
+    pause.refreshStatus(registry.controllerStatus[c]);
+    if (!pause.resume())
+        errorStreamStart();
+}
+
+void MainWindow::multiplexSystem(QString name, bool direction, int stage)
+{
+    displayTimer->stop();
+    const int c = registry.indexOf(name);
+    if (c >= 0 && !multiplexBusy) {
+        ControllerStatus &status = registry.controllerStatus[c];
+        bool &flag = stage == 2 ? status.multiplex2 : status.multiplex1;
+        if (flag != direction) {
+            multiplexBusy = true;
+            Connection *link = registry.connections.at(c);
+            StreamPause pause(link);
+            const QByteArray arguments = QByteArray(1, char(stage)) + ';';
+            if (direction)
+                link->setMultiplex(arguments);
+            else
+                link->clearMultiplex(arguments);
+            QByteArray reply;
+            link->waitForReply(reply);
+            flag = (!reply.isEmpty() && reply.at(0) == '\x00') ? direction : !direction;
+            pause.refreshStatus(status);
+            if (!pause.resume())
+                errorStreamStart();
+        }
+    }
+    restartDisplayTimer();
+    multiplexBusy = false;
+}
+
+bool MainWindow::getStabilAndActiveStatus()
+{
+    unsigned char flags = StreamControl::noStatus;
+    if (registry.activeIndex >= 0) {
+        Connection *link = registry.connections.at(registry.activeIndex);
+        link->getStatusFlags();
+        QByteArray reply;
+        link->waitForReply(reply);
+        flags = StreamControl::statusFromReply(reply);
+    }
+    if (flags == StreamControl::noStatus) {
+        if (++errors > 3) {
+            stopDrawingPlots();
+            auto *box = new QMessageBox(QMessageBox::Warning, QStringLiteral("SerialPort"),
+                                        QStringLiteral("Too many communication errors.\nDevice disconnected."),
+                                        QMessageBox::Ok, this);
+            box->setObjectName(QStringLiteral("communicationErrorBox"));
+            box->setAttribute(Qt::WA_DeleteOnClose);
+            box->open();
+        }
+        return false;
+    }
+    errors = 0;
+    setStageButton(1, flags & (1 << 3));
+    setStageButton(2, flags & (1 << 4));
+    return getActiveStatus(flags);
+}
+
+bool MainWindow::getActiveStatus(uchar flag)
+{
+    if (flag == StreamControl::noStatus) {
+        if (registry.activeIndex < 0)
+            return false;
+        Connection *link = registry.connections.at(registry.activeIndex);
+        link->getStatusFlags();
+        QByteArray reply;
+        link->waitForReply(reply);
+        flag = StreamControl::statusFromReply(reply);
+        if (flag & 0x80)
+            return false;
+    }
+    setLamp(1, flag & (1 << 5));
+    setLamp(2, flag & (1 << 6));
+    return true;
+}

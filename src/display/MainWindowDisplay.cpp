@@ -1,0 +1,334 @@
+// The live side of the main window: the display tick, the units of the
+// axes, the trigger-rate lock, acquisition start and stop, pointing mode and
+// the statistics slots.
+
+#include "display/MainWindow.h"
+
+#include "ui_mainwindow.h"
+
+#include "display/Counter.h"
+#include "display/GenericPlot.h"
+#include "display/KV_ToolBar.h"
+#include "display/PointingStatistics.h"
+#include "display/StreamControl.h"
+#include "display/ThermoSlider.h"
+#include "link/Connection.h"
+
+#include <QAction>
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QLCDNumber>
+#include <QRadioButton>
+#include <QTimer>
+
+namespace {
+const QString zeroText = QStringLiteral("0.00");
+}
+
+// ---- Display tick ------------------------------------------------------
+
+void MainWindow::updateData()
+{
+    QElapsedTimer duration;
+    duration.start();
+    applyUnits();
+    checkTriggerRate();
+    DisplayTick::Result result;
+    if (tools->startAction()->isChecked() && tools->startAction()->isEnabled()) {
+        result = tick.run(tools->samplingRate()->value(), units);
+        if (result.numericsValid && registry.singleDisplayed() >= 0)
+            showNumericDisplays();
+        if (result.runFinished)
+            stopDrawingPlots();
+    }
+    pollIdleStatus();
+    syncStageWidgets();
+    if (tickObserver)
+        tickObserver(duration.nsecsElapsed(), result);
+    restartDisplayTimer();
+}
+
+void MainWindow::showNumericDisplays()
+{
+    const int c = registry.singleDisplayed();
+    const StageDetectors &models = registry.stageDetectors.at(c);
+    QLCDNumber *lcds[6] = {ui->lcd_positionX, ui->lcd_positionY, ui->lcd_intensityValue,
+                           ui->lcd_positionX_2, ui->lcd_positionY_2, ui->lcd_intensityValue_2};
+    for (int i = 0; i < 6; ++i) {
+        const int decimals = (i % 3 == 2) ? 2 : models.stage(i / 3)->displayDecimals();
+        lcds[i]->display(QString::number(tick.average(i), 'f', units.lengthUnit(i / 3 + 1) ? decimals : 2));
+    }
+    for (int b = 0; b < 4; ++b)
+        thermo[b]->setValue(tick.bar(b));
+}
+
+void MainWindow::applyUnits()
+{
+    units.update(registry);
+    QLabel *position[2] = {ui->label_positionUnit, ui->label_positionUnit_2};
+    QLabel *timeX[2] = {ui->label_timeX, ui->label_timeX_2};
+    QLabel *timeY[2] = {ui->label_timeY, ui->label_timeY_2};
+    QLabel *lcdX[2] = {ui->label_positionX, ui->label_positionX_2};
+    QLabel *lcdY[2] = {ui->label_positionY, ui->label_positionY_2};
+    for (int s = 0; s < 2; ++s) {
+        const DisplayUnits::Stage &stage = units.stage(s + 1);
+        const QString unit = stage.unit();
+        const QString caption = QStringLiteral(" [") + unit + QLatin1Char(']');
+        const double max = stage.model->rangeMaximum();
+        const double min = stage.model->rangeMinimum();
+        if (position[s]->text() == caption && positionRange[s][0] == max)
+            continue;
+        if (stage.lengthUnit == 0 && unit != Detector().unitText())
+            continue;
+        position[s]->setText(caption);
+        timeX[s]->setText(QStringLiteral("X") + caption);
+        timeY[s]->setText(QStringLiteral("Y") + caption);
+        lcdX[s]->setText(QStringLiteral("Position x") + caption);
+        lcdY[s]->setText(QStringLiteral("Position y") + caption);
+        positionRange[s][0] = max;
+        positionRange[s][1] = min;
+        plots.time[s]->setAxisScale(QwtPlot::yLeft, min, max);
+        plots.position[s]->setRange(max, min);
+        plots.position[s]->resetZoom();
+        plots.position[s]->clear();
+        plots.time[s]->clear();
+        plots.intensity[s]->clear();
+        if (tools->pointingMode()->isChecked())
+            clearStatistics();
+    }
+}
+
+void MainWindow::checkTriggerRate()
+{
+    Counter *rate = tools->samplingRate();
+    if (!triggerRateLock) {
+        savedSamplingRate = rate->value();
+        savedRateMaximum = rate->maximum();
+    }
+    if (registry.allDisplayedTriggered()) {
+        if (!triggerRateLock) {
+            triggerRateLock = true;
+            rate->setMaximum(1000);
+            rate->setValue(1000);
+            rate->setEnabled(false);
+        }
+        return;
+    }
+    rate->setEnabled(!isRunning());
+    if (triggerRateLock) {
+        if (savedRateMaximum >= 1 && savedRateMaximum <= 1000)
+            rate->setMaximum(savedRateMaximum);
+        rate->setValue(savedSamplingRate);
+        triggerRateLock = false;
+    }
+}
+
+void MainWindow::pollIdleStatus()
+{
+    // Every request goes out before the first reply is awaited.
+    QVector<bool> asked(registry.count(), false);
+    for (int c = 0; c < registry.count(); ++c) {
+        Connection *link = registry.connections.at(c);
+        if (link->linkState() == Connection::Connected && !link->isStreaming()) {
+            link->getStatusFlags();
+            asked[c] = true;
+        }
+    }
+    for (int c = 0; c < registry.count(); ++c) {
+        Connection *link = registry.connections.at(c);
+        ControllerStatus &status = registry.controllerStatus[c];
+        status.label = link->label();
+        status.address = link->address();
+        if (asked[c]) {
+            QByteArray reply;
+            link->waitForReply(reply);
+            if (reply.size() > 2) {
+                StreamControl::applyStatusFlags(status, static_cast<unsigned char>(reply.at(2)));
+                status.connected = true;
+            }
+        } else if (link->linkState() != Connection::Connected) {
+            status.stabOn1 = status.stabOn2 = status.active1 = status.active2 = false;
+            status.connected = false;
+        }
+    }
+}
+
+void MainWindow::syncStageWidgets()
+{
+    const int c = registry.singleDisplayed();
+    if (c < 0)
+        return;
+    const ControllerStatus &status = registry.controllerStatus.at(c);
+    setStageButton(1, status.stabOn1);
+    setStageButton(2, status.stabOn2);
+    setLamp(1, status.active1);
+    setLamp(2, status.active2);
+}
+
+void MainWindow::setStageButton(int stage, bool on)
+{
+    QPushButton *button = stage == 2 ? ui->push_Stab2 : ui->push_Stab1;
+    const QString text = on ? QStringLiteral("ON") : QStringLiteral("OFF");
+    // Only a text that disagrees is rewritten: a button whose command was
+    // refused keeps the checked state the user gave it.
+    if (button->text() == text)
+        return;
+    button->setText(text);
+    button->setPalette(on ? onPalette : offPalette);
+    button->setChecked(on);
+}
+
+void MainWindow::setLamp(int stage, bool active)
+{
+    QLabel *lamp = stage == 2 ? ui->label_lamp_2 : ui->label_lamp;
+    QLabel *text = stage == 2 ? ui->label_active_2 : ui->label_active;
+    const QString wanted = active ? QStringLiteral("Active") : QStringLiteral("Inactive");
+    if (text->text() == wanted)
+        return;
+    text->setText(wanted);
+    lamp->setPixmap(QPixmap(active ? QStringLiteral(":/images/green_light.png")
+                                   : QStringLiteral(":/images/red_light.png")));
+}
+
+// ---- Acquisition ---------------------------------------------------------
+
+void MainWindow::startStopDataAcquisition()
+{
+    if (!tools->startAction()->isChecked()) {
+        stopDrawingPlots();
+        showRunning(false);
+        return;
+    }
+    displayTimer->stop();
+    const int rate = tools->samplingRate()->value();
+    for (int c : registry.displayed)
+        if (!StreamControl::startStream(registry.connections.at(c), rate))
+            errorStreamStart();
+    errors = 0;
+    resetPlotsAndDisplays();
+    stats->restartClock();
+    if (tools->pointingMode()->isChecked()) {
+        tick.samplesToTake = tools->samplesToTake()->value();
+        if (tick.samplesTaken >= tick.samplesToTake) {
+            tick.samplesTaken = 0;
+            clearStatistics();
+        }
+    } else {
+        tick.samplesToTake = -1;
+    }
+    startDrawingPlots();
+    showRunning(true);
+}
+
+void MainWindow::startDrawingPlots()
+{
+    for (int s = 0; s < 2; ++s) {
+        plots.position[s]->start();
+        plots.time[s]->start();
+        plots.intensity[s]->start();
+    }
+}
+
+void MainWindow::stopDrawingPlots()
+{
+    for (int c : registry.displayed) {
+        Connection *link = registry.connections.at(c);
+        if (link->linkState() == Connection::Connected)
+            StreamControl::stopStream(link);
+    }
+    tools->startAction()->setChecked(false);
+    showRunning(false);
+    for (int s = 0; s < 2; ++s) {
+        plots.position[s]->stop();
+        plots.time[s]->stop();
+        plots.intensity[s]->stop();
+        plots.position[s]->replot();
+    }
+}
+
+void MainWindow::showRunning(bool running)
+{
+    if (tools->pointingMode()->isChecked())
+        tools->samplesToTake()->setEnabled(true);
+    tools->samplingRate()->setEnabled(!running && !triggerRateLock);
+    QAction *start = tools->startAction();
+    start->setText(running ? QStringLiteral("Stop") : QStringLiteral("Start"));
+    start->setChecked(running);
+    start->setIcon(QIcon(running ? QStringLiteral(":/images/stop.xpm") : QStringLiteral(":/images/go.xpm")));
+}
+
+void MainWindow::resetPlotsAndDisplays()
+{
+    displayTimer->stop();
+    for (int s = 0; s < 2; ++s) {
+        plots.position[s]->clear();
+        plots.time[s]->clear();
+        plots.intensity[s]->clear();
+    }
+    tick.restartSweeps(quint32(QDateTime::currentMSecsSinceEpoch()));
+    clearStatistics();
+    tick.clearAverages();
+    for (QLCDNumber *lcd : findChildren<QLCDNumber *>())
+        lcd->display(zeroText);
+    for (ThermoSlider *bar : thermo)
+        bar->setValue(0.0);
+    restartDisplayTimer();
+}
+
+void MainWindow::enableSamplesCounter(bool on)
+{
+    tools->samplesToTake()->setEnabled(on);
+    if (isRunning() && on) {
+        tick.samplesToTake = tools->samplesToTake()->value();
+        tick.samplesTaken = 0;
+        stats->clear();
+    } else {
+        tick.samplesToTake = -1;
+    }
+}
+
+void MainWindow::updateSamplesToTake(int value)
+{
+    tick.samplesToTake = value;
+}
+
+// ---- Statistics ------------------------------------------------------------
+
+void MainWindow::updateStatistics(int count, int index, bool display)
+{
+    stats->update(count, index, tick.samplesTaken, display, tick.current);
+}
+
+void MainWindow::clearStatistics()
+{
+    tick.samplesTaken = 0;
+    stats->clear();
+}
+
+void MainWindow::enableStatistics(bool on)
+{
+    if (!on) {
+        ui->checkBox_statistics->setChecked(false);
+        ui->checkBox_statistics_2->setChecked(false);
+        stats->setShown(1, false);
+        stats->setShown(2, false);
+        ui->checkBox_statistics->setEnabled(false);
+        ui->checkBox_statistics_2->setEnabled(false);
+        return;
+    }
+    ui->checkBox_statistics->setEnabled(true);
+    ui->checkBox_statistics_2->setEnabled(true);
+    showStatistics1(ui->checkBox_statistics->isChecked());
+    showStatistics2(ui->checkBox_statistics_2->isChecked());
+}
+
+void MainWindow::showStatistics1(bool on)
+{
+    stats->setShown(1, on, registry.singleDisplayed(), tick.samplesTaken);
+}
+
+void MainWindow::showStatistics2(bool on)
+{
+    stats->setShown(2, on, registry.singleDisplayed(), tick.samplesTaken);
+}
+

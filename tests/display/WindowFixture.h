@@ -1,0 +1,101 @@
+#pragma once
+
+// A main window fed by links to controllers of the embedded simulator, the
+// way the connection dialog hands them over.
+
+#include "SimulatorLink.h"
+
+#include "display/Counter.h"
+#include "display/GenericPlot.h"
+#include "display/KV_ToolBar.h"
+#include "display/MainWindow.h"
+#include "link/Identification.h"
+#include "setup/ConnectionSettings.h"
+
+#include <QAction>
+#include <QPushButton>
+
+// Controller i of the simulator is reached as 127.0.0.<i + 1>: the window
+// tells controllers apart by address. The simulator listens on every
+// address for that reason.
+inline QString simAddress(int i)
+{
+    return QStringLiteral("127.0.0.%1").arg(i + 1);
+}
+
+// A distinct, saturated colour triple per controller.
+inline ConnectionSettings simSettings(int i)
+{
+    ConnectionSettings settings;
+    settings.type = Tcp;
+    setFixedText(settings.name, simAddress(i));
+    settings.colorX = QColor::fromHsv((i * 97) % 360, 255, 230);
+    settings.colorY = QColor::fromHsv((i * 97 + 40) % 360, 255, 150);
+    settings.colorI = QColor::fromHsv((i * 97 + 80) % 360, 255, 200);
+    return settings;
+}
+
+struct WindowFixture
+{
+    Simulator sim;
+    std::unique_ptr<MainWindow> window;
+
+    bool start(int controllers, const SimConfig &config = SimConfig())
+    {
+        sim.setDefaultConfig(config);
+        if (!sim.start(0, controllers, QHostAddress(QHostAddress::AnyIPv4)))
+            return false;
+        window = std::make_unique<MainWindow>();
+        window->show();
+        return true;
+    }
+
+    // A started, connected and (unless told otherwise) identified link to
+    // controller i, owned by the caller.
+    TcpClient *link(int i, bool identify = true)
+    {
+        auto *client = new TcpClient;
+        client->initialize(simAddress(i), sim.port(i));
+        client->setLabel(QStringLiteral("SIM%1").arg(i));
+        client->start();
+        if (!waitUntilConnected(*client) || (identify && !identifyController(*client).valid)) {
+            delete client;
+            return nullptr;
+        }
+        return client;
+    }
+
+    // Hands controller i to the window; false when it could not connect.
+    bool add(int i, ConnectionSettings settings, bool identify = true)
+    {
+        TcpClient *client = link(i, identify);
+        if (!client)
+            return false;
+        window->newConnection(client, &settings);
+        return true;
+    }
+    bool add(int i) { return add(i, simSettings(i)); }
+
+    QAction *startAction() const { return window->findChild<QAction *>(QStringLiteral("actionStart")); }
+    Counter *counter(const char *name) const { return window->findChild<Counter *>(QLatin1String(name)); }
+    template<typename T>
+    T *widget(const char *name) const { return window->findChild<T *>(QLatin1String(name)); }
+
+    // The three-letter codes the controller received, in order.
+    QStringList codes(int i) const
+    {
+        QStringList list;
+        for (const QByteArray &command : sim.commandLog(i))
+            list << QString::fromLatin1(command.left(3));
+        return list;
+    }
+    // The commands with this code the controller received.
+    QList<QByteArray> commands(int i, const char *code) const
+    {
+        QList<QByteArray> list;
+        for (const QByteArray &command : sim.commandLog(i))
+            if (command.startsWith(code))
+                list << command;
+        return list;
+    }
+};

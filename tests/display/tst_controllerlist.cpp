@@ -1,0 +1,343 @@
+// The controller list of the main window and the stage commands, against
+// the embedded simulator: what the window shows and what reached each
+// controller (its command log).
+
+#include "WindowFixture.h"
+
+#include "LogCapture.h"
+
+#include "display/CurveData.h"
+#include "display/PointingStatistics.h"
+#include "display/StreamControl.h"
+#include "link/SerialPort.h"
+
+#include <QMessageBox>
+#include <QTemporaryDir>
+
+namespace {
+int curveSize(GenericPlot *plot, int curve)
+{
+    return plot->curveCount() > curve ? int(plot->curveData(curve)->size()) : -1;
+}
+} // namespace
+
+class ControllerListTest : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<LogCapture> log;
+
+private slots:
+    void initTestCase() { log = std::make_unique<LogCapture>(); }
+
+    void slowSerialLinkLimitsTheRates_data()
+    {
+        QTest::addColumn<int>("baud");
+        QTest::addColumn<int>("limit");
+        QTest::newRow("115200 baud") << 115200 << 430;
+        QTest::newRow("921600 baud") << 921600 << 500;
+    }
+    void slowSerialLinkLimitsTheRates()
+    {
+        QFETCH(int, baud);
+        QFETCH(int, limit);
+        WindowFixture f;
+        QVERIFY(f.start(1));
+        QVERIFY(f.add(0));
+        Counter *sampling = f.counter("counterSamplingRate");
+        Counter *update = f.counter("counterUpdateRate");
+        QCOMPARE(sampling->maximum(), 500);
+        sampling->setValue(480);
+        update->setValue(480);
+
+        Simulator serialSim;
+        QTemporaryDir devices;
+        const QString name = QStringLiteral("ttyUSB%1").arg(QCoreApplication::applicationPid());
+        QVERIFY(serveSerial(serialSim, devices, {name}));
+        auto *serial = new SerialPort;
+        serial->setDeviceDirectory(devices.path());
+        QVERIFY(serial->initialize(name, baud));
+        serial->start();
+        QVERIFY(waitUntilConnected(*serial));
+        ConnectionSettings settings = simSettings(1);
+        f.window->newConnection(serial, &settings);
+        QCOMPARE(f.window->maxSamplingRate(), limit);
+        QCOMPARE(sampling->maximum(), limit);
+        QCOMPARE(update->maximum(), limit);
+        QCOMPARE(sampling->value(), qMin(480, limit));
+        QCOMPARE(update->value(), qMin(480, limit));
+
+        QVERIFY(f.window->closedConnection(serial->address()));
+        QCOMPARE(f.window->maxSamplingRate(), 500);
+        QCOMPARE(sampling->maximum(), 500);
+    }
+
+    void fiftyFirstControllerConnectsButIsNotDisplayed()
+    {
+        WindowFixture f;
+        QVERIFY(f.start(51));
+        for (int i = 0; i < 51; ++i)
+            QVERIFY(f.add(i, simSettings(i), false));
+        QCOMPARE(f.window->displayed().size(), 50);
+        const ControllerStatus last = f.window->controllerStatus().at(50);
+        QVERIFY(last.connected);
+        QVERIFY(!last.shown);
+        QVERIFY(f.window->controllerStatus().at(49).shown);
+        QCOMPARE(f.window->positionPlot(1)->curveCount(), 51);
+        QCOMPARE(f.window->timePlot(2)->curveCount(), 102);
+        // Room again: it can be shown.
+        f.window->showConnection(simAddress(0), false);
+        f.window->showConnection(simAddress(50), true);
+        QVERIFY(f.window->controllerStatus().at(50).shown);
+        QCOMPARE(f.window->displayed().last(), 50);
+    }
+
+    // Three controllers of distinct colours; the middle one goes.
+    void removingAControllerReindexesEverythingBehindIt()
+    {
+        WindowFixture f;
+        QVERIFY(f.start(3));
+        for (int i = 0; i < 3; ++i)
+            QVERIFY(f.add(i));
+        f.startAction()->trigger();
+        for (int i = 0; i < 3; ++i)
+            QTRY_VERIFY_WITH_TIMEOUT(f.sim.isStreaming(i), 5000);
+        QVERIFY(!f.window->closedConnection(QStringLiteral("192.0.2.1")));
+        QCOMPARE(f.window->connections().size(), 3);
+
+        QVERIFY(f.window->closedConnection(simAddress(1)));
+        QCOMPARE(f.window->displayed(), (QList<int>{0, 1}));
+        QCOMPARE(f.window->activeIndex(), 0);
+        QCOMPARE(f.window->connections().size(), 2);
+        QCOMPARE(f.window->controllerStatus().at(1).address, simAddress(2));
+        QCOMPARE(f.window->statistics()->connectionCount(), 2);
+        const ConnectionSettings third = simSettings(2);
+        for (int s = 1; s <= 2; ++s) {
+            QCOMPARE(f.window->positionPlot(s)->curveCount(), 2);
+            QCOMPARE(f.window->timePlot(s)->curveCount(), 4);
+            QCOMPARE(f.window->positionPlot(s)->curveColor(1), third.colorI);
+            QCOMPARE(f.window->intensityPlot(s)->curveColor(1), third.colorI);
+            QCOMPARE(f.window->timePlot(s)->curveColor(2), third.colorX);
+            QCOMPARE(f.window->timePlot(s)->curveColor(3), third.colorY);
+            QCOMPARE(f.window->timePlot(s)->curveColor(0), simSettings(0).colorX);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(!f.sim.hasClient(1), 5000);
+        QVERIFY(!f.sim.isStreaming(1));
+        // The others stream on, into their own curves.
+        QVERIFY(f.sim.isStreaming(0) && f.sim.isStreaming(2));
+        f.window->timePlot(1)->clearAllCurves();
+        QTRY_VERIFY_WITH_TIMEOUT(curveSize(f.window->timePlot(1), 0) > 0, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(curveSize(f.window->timePlot(1), 2) > 0, 5000);
+    }
+
+    void linkHandedOverUnconnectedIsShownAfterReconnecting()
+    {
+        WindowFixture f;
+        QVERIFY(f.start(1));
+        auto *idle = new TcpClient; // initialized, thread not started
+        QVERIFY(idle->initialize(simAddress(0), f.sim.port(0)));
+        ConnectionSettings settings = simSettings(0);
+        f.window->newConnection(idle, &settings);
+        QCOMPARE(f.window->connections().size(), 1);
+        QCOMPARE(f.window->positionPlot(1)->curveCount(), 1);
+        QVERIFY(f.window->displayed().isEmpty());
+        QVERIFY(!f.window->controllerStatus().at(0).connected);
+        QVERIFY(!f.startAction()->isEnabled());
+
+        QString boardID;
+        QVERIFY(f.window->reconnectConnection(simAddress(0), boardID));
+        const QByteArray id = f.sim.identification(0);
+        QCOMPARE(boardID, QString::fromLatin1(id));
+        QCOMPARE(f.window->displayed(), QList<int>{0});
+        QVERIFY(f.window->controllerStatus().at(0).connected);
+        QVERIFY(f.window->controllerStatus().at(0).shown);
+        QVERIFY(f.startAction()->isEnabled());
+
+        // After the controller was replaced, the new ID is reported so the
+        // connection dialog can refuse it.
+        QVERIFY(f.window->disconnectConnection(simAddress(0)));
+        QVERIFY(f.window->displayed().isEmpty());
+        SimConfig other = f.sim.config(0);
+        other.idText = QStringLiteral("OTHER77");
+        f.sim.setConfig(0, other);
+        QVERIFY(f.window->reconnectConnection(simAddress(0), boardID));
+        QVERIFY(boardID.contains(QStringLiteral("OTHER77")));
+
+        QVERIFY(!f.window->reconnectConnection(QStringLiteral("192.0.2.1"), boardID));
+        QVERIFY(log->contains(QStringLiteral("Reconnecting failed")));
+    }
+
+    // The pause, command and resume around a stage button on a streaming
+    // controller, in that order.
+    void stageButtonWhileStreaming_data()
+    {
+        QTest::addColumn<int>("firmware");
+        QTest::addColumn<bool>("refuse");
+        QTest::newRow("firmware 31") << 31 << false;
+        QTest::newRow("firmware 10 reads the status") << 10 << false;
+        QTest::newRow("refused: sent twice, button unchanged") << 31 << true;
+    }
+    void stageButtonWhileStreaming()
+    {
+        QFETCH(int, firmware);
+        QFETCH(bool, refuse);
+        SimConfig config;
+        config.firmware = firmware;
+        WindowFixture f;
+        QVERIFY(f.start(1, config));
+        QVERIFY(f.add(0));
+        QCOMPARE(f.window->connections().at(0)->firmwareVersion(), firmware);
+        if (refuse) {
+            SimFaults faults;
+            faults.refuseCodes = {"SEA"};
+            f.sim.setFaults(0, faults);
+        }
+        f.counter("counterSamplingRate")->setValue(250);
+        f.startAction()->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(f.sim.isStreaming(0), 5000);
+        f.sim.clearCommandLog(0);
+
+        auto *button = f.widget<QPushButton>("push_Stab1");
+        QCOMPARE(button->text(), QStringLiteral("OFF"));
+        button->click();
+        QVERIFY(button->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(f.sim.isStreaming(0), 5000);
+
+        QStringList expected{"CLS", "SEA"};
+        if (refuse)
+            expected << "SEA";
+        if (firmware < 11)
+            expected << "GSF";
+        expected << "SLS";
+        QCOMPARE(f.codes(0), expected);
+        QCOMPARE(f.commands(0, "SEA").first(), QByteArray("SEA\x01;"));
+        QCOMPARE(f.commands(0, "SLS").first(), QByteArray("SLS") + rateArguments(250));
+        QCOMPARE(button->text(), refuse ? QStringLiteral("OFF") : QStringLiteral("ON"));
+        QCOMPARE(f.window->connections().at(0)->samplingRate(), 250);
+
+        if (!refuse) {
+            f.sim.clearCommandLog(0);
+            f.widget<QPushButton>("push_Stab2")->click();
+            QCOMPARE(f.commands(0, "SEA").value(0), QByteArray("SEA\x02;"));
+            QTRY_VERIFY_WITH_TIMEOUT(f.sim.isStreaming(0), 5000);
+        }
+    }
+
+    void statusReplies_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<int>("flags");
+        QTest::newRow("status") << QByteArray("\x00;\x68;", 4) << 0x68;
+        QTest::newRow("3 bytes are no status") << QByteArray("\x00;\x68", 3) << 128;
+        QTest::newRow("refusal") << QByteArray("\x01;") << 128;
+        QTest::newRow("no reply") << QByteArray() << 128;
+        QTest::newRow("wrong closing byte") << QByteArray("\x00;\x68:", 4) << 128;
+    }
+    void statusReplies()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(int, flags);
+        QCOMPARE(int(StreamControl::statusFromReply(reply)), flags);
+        ControllerStatus status;
+        StreamControl::applyStatusFlags(status, 0x68); // bits 3, 5, 6
+        QVERIFY(status.stabOn1 && !status.stabOn2 && status.active1 && status.active2);
+    }
+
+    void fourthFailedStatusQueryStopsAcquisition()
+    {
+        WindowFixture f;
+        QVERIFY(f.start(1));
+        QVERIFY(f.add(0));
+        f.startAction()->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(f.sim.isStreaming(0), 5000);
+        // A streaming controller answers nothing but the stream stop, so
+        // every status query fails.
+        for (int i = 1; i <= 3; ++i) {
+            QMetaObject::invokeMethod(f.window.get(), "getStabilAndActiveStatus");
+            QCOMPARE(f.window->errorCount(), i);
+            QVERIFY(f.startAction()->isChecked());
+        }
+        QMetaObject::invokeMethod(f.window.get(), "getStabilAndActiveStatus");
+        QCOMPARE(f.window->errorCount(), 4);
+        QVERIFY(!f.startAction()->isChecked());
+        auto *box = f.window->findChild<QMessageBox *>("communicationErrorBox");
+        QVERIFY(box && box->isVisible());
+        QCOMPARE(box->windowTitle(), QStringLiteral("SerialPort"));
+        QCOMPARE(box->text(), QStringLiteral("Too many communication errors.\nDevice disconnected."));
+
+        // A good status reply resets the count.
+        QTRY_VERIFY_WITH_TIMEOUT(!f.sim.isStreaming(0), 5000);
+        QMetaObject::invokeMethod(f.window.get(), "getStabilAndActiveStatus");
+        QCOMPARE(f.window->errorCount(), 0);
+    }
+
+    void controllerGoingAwayLeavesTheOthersStreaming()
+    {
+        WindowFixture f;
+        QVERIFY(f.start(3));
+        for (int i = 0; i < 3; ++i)
+            QVERIFY(f.add(i));
+        f.startAction()->trigger();
+        for (int i = 0; i < 3; ++i)
+            QTRY_VERIFY_WITH_TIMEOUT(f.sim.isStreaming(i), 5000);
+        log->clear();
+        SimFaults close;
+        close.closeAfterMs = 1;
+        f.sim.setFaults(1, close);
+        QTRY_COMPARE_WITH_TIMEOUT(f.window->displayed(), (QList<int>{0, 2}), 5000);
+        QVERIFY(!f.window->controllerStatus().at(1).connected);
+        QVERIFY(!f.window->controllerStatus().at(1).shown);
+        QTest::qWait(300);
+        int notices = 0;
+        for (const QString &line : log->lines())
+            notices += line.contains(QStringLiteral("went away"));
+        QCOMPARE(notices, 1);
+        QVERIFY(f.startAction()->isChecked());
+        QVERIFY(f.sim.isStreaming(0) && f.sim.isStreaming(2));
+        f.window->timePlot(1)->clearAllCurves();
+        QTRY_VERIFY_WITH_TIMEOUT(curveSize(f.window->timePlot(1), 0) > 0, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(curveSize(f.window->timePlot(1), 4) > 0, 5000);
+        QCOMPARE(curveSize(f.window->timePlot(1), 2), 0);
+
+        // Back again: same place, colours and label.
+        f.sim.setFaults(1, SimFaults());
+        QString boardID;
+        QVERIFY(f.window->reconnectConnection(simAddress(1), boardID));
+        QVERIFY(f.window->displayed().contains(1));
+        QCOMPARE(f.window->controllerStatus().at(1).colorX, simSettings(1).colorX);
+        QCOMPARE(f.window->controllerStatus().at(1).label, QStringLiteral("SIM1"));
+        QTRY_VERIFY_WITH_TIMEOUT(f.sim.isStreaming(1), 5000);
+    }
+
+    void labelGroupAndColourChanges()
+    {
+        WindowFixture f;
+        QVERIFY(f.start(2));
+        QVERIFY(f.add(0) && f.add(1));
+        f.window->changeLabel(simAddress(1), QStringLiteral("Beam_B"));
+        QCOMPARE(f.commands(1, "SLA").value(0), QByteArray("SLA") + QByteArray("Beam_B").leftJustified(25, ' ') + ';');
+        QCOMPARE(f.window->controllerStatus().at(1).label, QStringLiteral("Beam_B"));
+        QCOMPARE(f.window->connections().at(1)->label(), QStringLiteral("Beam_B"));
+
+        f.window->changeGroupId(QStringLiteral("192.0.2.1"), 5);
+        f.window->changeGroupId(simAddress(0), 3);
+        QCOMPARE(f.window->controllerStatus().at(0).groupId, 3);
+        QCOMPARE(f.window->controllerStatus().at(1).groupId, 0);
+
+        f.window->updateColorGraph(simAddress(1), Qt::magenta, 1);
+        QCOMPARE(f.window->timePlot(2)->curveColor(3), QColor(Qt::magenta));
+        QCOMPARE(f.window->timePlot(2)->curveColor(2), simSettings(1).colorX);
+        QCOMPARE(f.window->controllerStatus().at(1).colorY, QColor(Qt::magenta));
+
+        QList<ConnectionSettings> records{ConnectionSettings()};
+        QVERIFY(!f.window->updateSettingsAndParameters(records)); // length differs
+        records << ConnectionSettings();
+        QVERIFY(f.window->updateSettingsAndParameters(records));
+        QCOMPARE(fixedText(records[1].label), QStringLiteral("Beam_B"));
+        QCOMPARE(records[1].colorY, QColor(Qt::magenta));
+        QCOMPARE(records[1].position, 1);
+    }
+};
+
+QTEST_MAIN(ControllerListTest)
+#include "tst_controllerlist.moc"
