@@ -2,6 +2,7 @@
 
 #include "setup/ConnectionSettings.h"
 
+#include <QIODevice>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -42,6 +43,10 @@ public:
     // reading and writing, does not parse or has another root element.
     bool loadFile(const QString &path = QString());
 
+    // As loadFile, but needs only read access: for looking at a file that
+    // this program will not write (a read-only copy, another user's file).
+    bool inspectFile(const QString &path = QString());
+
     // Rewrites the file with the connection part ("Settings",
     // "DisplayColors") of every record; other devices in the file are gone.
     bool saveConnectionFile(const QString &path = QString());
@@ -77,6 +82,7 @@ public:
     static QString resolvePath(const QString &path);
 
 private:
+    bool load(const QString &path, QIODevice::OpenMode mode);
     int indexOfDevice(const QString &id) const;
 
     QList<ConnectionSettings> m_records;
