@@ -31,6 +31,7 @@ struct SimFaults
     bool stallStream = false;     // stream stays on but nothing is sent
     int closeAfterMs = 0;         // close a TCP client this many ms after it connected (0 = never)
     bool shortIdentification = false; // the GID reply lacks its last byte (49 bytes)
+    bool foreignIdentification = false; // the GID reply is whole but carries another maker's tag
 };
 
 // Traffic counters of one controller.
@@ -41,4 +42,9 @@ struct SimCounters
     qint64 commandsReceived = 0;    // commands parsed from the input, including refused ones
     qint64 garbageBytesSent = 0;
     qint64 repliesDropped = 0;
+    // Serial transport: output while no application had the port open
+    // (lost, as on a real line), and output dropped because the application
+    // stopped reading for so long that the queue was cut (never otherwise).
+    qint64 bytesNotDelivered = 0;
+    qint64 bytesDropped = 0;
 };

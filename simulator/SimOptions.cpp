@@ -43,10 +43,11 @@ bool SimOptions::parse(const QStringList &arguments, QString *error)
     const QCommandLineOption serialLink("serial-link", "Create symlinks DIR/NAME to the slave devices (NAME0.. for several; a trailing number is the first index).", "path");
     const QCommandLineOption serialBaud("serial-baud", "Answer only when the terminal is set to this baud rate.", "baud");
     const QCommandLineOption serialFlow("serial-flow", "Answer only with (1) or without (0) hardware flow control.", "0|1");
+    const QCommandLineOption serialKeep("serial-keep-stream", "Keep a stream running when the application closes the port.");
     const QCommandLineOption duration("duration", "Run this many seconds, then exit (default: until SIGINT/SIGTERM).", "s");
     for (const QCommandLineOption &o : {port, count, bind, firmware, variantM, ignoreShare, noTrigger, id, seed,
                                         pulseRate, bench, garbage, dropReplies, delayReplies, refuse, stall,
-                                        closeAfter, serial, serialLink, serialBaud, serialFlow, duration})
+                                        closeAfter, serial, serialLink, serialBaud, serialFlow, serialKeep, duration})
         p.addOption(o);
 
     if (!p.parse(arguments)) {
@@ -97,6 +98,7 @@ bool SimOptions::parse(const QStringList &arguments, QString *error)
     serialOptions.linkPath = p.value(serialLink);
     if (p.isSet(serialBaud) && !toInt(p.value(serialBaud), 1, 4000000, &serialOptions.baud)) { *error = "Invalid --serial-baud"; return false; }
     if (p.isSet(serialFlow) && !toInt(p.value(serialFlow), 0, 1, &serialOptions.flow)) { *error = "Invalid --serial-flow"; return false; }
+    serialOptions.keepStreamOnHangUp = p.isSet(serialKeep);
     if (p.isSet(duration)) {
         durationS = p.value(duration).toDouble(&ok);
         if (!ok || durationS <= 0) { *error = "Invalid --duration"; return false; }
