@@ -32,7 +32,8 @@ int runStreamCommand(const QStringList &arguments, QTextStream &out, QTextStream
     if (arguments.contains(QStringLiteral("--help"))) {
         out << "usage: beamstab-cli stream LINK --rate R --seconds S [--out FILE]\n"
                "Streams at R Hz (1 to 500) for S seconds, stops the stream and prints the\n"
-               "samples received, the achieved rate and the resynchronisations. --out writes\n"
+               "samples received, the samples dropped because they were not taken in time,\n"
+               "the achieved rate and the resynchronisations. --out writes\n"
                "the decoded samples (millivolts) as tab-separated text with a header line.\n"
             << linkOptionsHelp();
         return ExitOk;
@@ -115,10 +116,15 @@ int runStreamCommand(const QStringList &arguments, QTextStream &out, QTextStream
     drain();
     fileStream.flush();
 
+    const qint64 dropped = link->droppedSamples();
     out << "samples\t" << received << '\n'
+        << "dropped\t" << dropped << '\n'
         << "rate\t" << QString::number(received / seconds, 'f', 1) << " Hz (over " << QString::number(elapsed, 'f', 3)
         << " s until stopped)\n"
         << "resynchronisations\t" << link->resynchronisations() << '\n';
+    if (dropped > 0)
+        err << "warning: " << dropped << " samples were dropped: they were not taken out of the store in time"
+            << " (this process or the machine was too slow)\n";
     if (link->isStreaming()) {
         err << "error: the stream did not stop\n";
         return ExitCommandFailed;

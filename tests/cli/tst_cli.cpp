@@ -88,6 +88,8 @@ private slots:
         const int samples = valueOf(run.out, "samples").toInt();
         // Everything but the start reply is a sample, the last message included.
         QCOMPARE(samples, int(sent - 1));
+        QCOMPARE(valueOf(run.out, "dropped"), QString("0")); // drained in time: nothing overwritten, no warning
+        QVERIFY2(!run.err.contains("dropped"), qPrintable(run.err));
         QFile recorded(file);
         QVERIFY(recorded.open(QIODevice::ReadOnly));
         const QList<QByteArray> lines = recorded.readAll().split('\n');

@@ -21,6 +21,7 @@ private slots:
         for (int i = 0; i < 1040; ++i)
             store.push(sample(i));
         QCOMPARE(store.count(), 1039);
+        QCOMPARE(store.dropped(), 1);
         QVERIFY(store.pop(out));
         QCOMPARE(int(out.x1), 1); // sample 0 was dropped
         for (int i = 1040; i < 5000; ++i)
@@ -30,6 +31,13 @@ private slots:
         while (store.pop(out))
             QCOMPARE(int(out.x1), int(int16_t(expected++)));
         QCOMPARE(expected, 5000);
+        // Every sample that was neither taken nor is still held was counted.
+        QCOMPARE(store.dropped(), 5000 - 1 - 1039);
+        store.push(sample(1));
+        QCOMPARE(store.dropped(), 5000 - 1 - 1039);
+        store.clear();
+        QCOMPARE(store.dropped(), 0);
+        QCOMPARE(store.count(), 0);
     }
 
     // Reply, identity (empty: invalid) and what applying it sets on a link.

@@ -62,6 +62,43 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(link.isFinished(), 5000);
         QCOMPARE(link.linkState(), int(Connection::Opening));
     }
+
+    // A reader that stops taking samples for three seconds loses the oldest
+    // ones: the link's count of them matches the gap in the sequence numbers
+    // exactly, and a new stream starts counting from zero.
+    void droppedSamplesAreCountedExactly()
+    {
+        Simulator sim;
+        SimConfig config;
+        config.bench = true;
+        auto link = connectToSimulator(sim, config);
+        QVERIFY(link);
+        QVERIFY(identifyController(*link).valid); // firmware 31: the end-of-stream message is a sample
+        QVERIFY(startStream(*link, 500));
+        QCOMPARE(link->droppedSamples(), 0);
+        QTest::qWait(3000);
+        // However slow the machine: far more than the store holds has come in.
+        QTRY_VERIFY_WITH_TIMEOUT(sim.counters(0).streamMessagesSent > 1600 && link->storedSamples() == 1039, 30000);
+        QVector<StreamSample> samples = takeFor(*link, 300);
+        QByteArray reply;
+        samples += takeAndStop(*link, 0, reply);
+        QCOMPARE(reply, goodReply);
+        const qint64 sent = sim.counters(0).streamMessagesSent - 1; // all but the start reply are stored
+        const qint64 dropped = link->droppedSamples();
+        QVERIFY(dropped > 0);
+        QCOMPARE(samples.size() + dropped, sent);
+        // The first `dropped` numbers are the ones missing; the rest came in order.
+        for (int i = 0; i < samples.size(); ++i) {
+            const quint32 sequence = (quint32(quint16(samples[i].rangeX2)) << 16) | quint16(samples[i].rangeY2);
+            if (sequence != quint32(dropped + 1 + i))
+                QFAIL(qPrintable(QString("sample %1 has number %2, %3 dropped").arg(i).arg(sequence).arg(dropped)));
+        }
+        QVERIFY(startStream(*link, 500));
+        QCOMPARE(link->droppedSamples(), 0);
+        samples = takeAndStop(*link, 200, reply);
+        QCOMPARE(link->droppedSamples(), 0);
+        QVERIFY(isComplete(samples));
+    }
 };
 
 QTEST_GUILESS_MAIN(TcpClientTest)
