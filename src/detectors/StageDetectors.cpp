@@ -11,10 +11,12 @@ namespace {
 
 // A stored diameter of 0, a negative one or one that is not a number would
 // give the quadrant family a 0..0 or inverted axis and positions of 0 or
-// NaN; such a value is replaced by the default and the replacement logged.
+// NaN; for a model that uses the diameter such a value is replaced by the
+// default and the replacement logged. Other models ignore it until the stage
+// is switched to one that uses it (setDetector checks again).
 void ensureUsableBeamDiameter(Detector &model, int stageIndex)
 {
-    if (std::isfinite(model.beamDiameter) && model.beamDiameter > 0.0)
+    if (!model.usesBeamDiameter() || (std::isfinite(model.beamDiameter) && model.beamDiameter > 0.0))
         return;
     const double fallback = Detector().beamDiameter;
     qWarning().noquote() << QStringLiteral("Beam diameter %1 of stage %2 is not a positive number; using %3 µm")
