@@ -63,7 +63,7 @@ int runSetupCommand(const QStringList &args, QTextStream &out, QTextStream &err)
 
     Settings settings;
     const QString fileName = Settings::resolvePath(path);
-    if (!settings.loadFile(fileName)) {
+    if (!settings.inspectFile(fileName)) {
         err << "setup: cannot load connection setup file " << fileName << '\n';
         return 3;
     }

@@ -32,9 +32,10 @@ int runStreamCommand(const QStringList &arguments, QTextStream &out, QTextStream
     if (arguments.contains(QStringLiteral("--help"))) {
         out << "usage: beamstab-cli stream LINK --rate R --seconds S [--out FILE]\n"
                "Streams at R Hz (1 to 500) for S seconds, stops the stream and prints the\n"
-               "samples received, the achieved rate and the resynchronisations. --out writes\n"
-               "every sample to FILE in the recording format of the application (positions in\n"
-               "volts) and FILE.json with what was recorded.\n"
+               "samples received, the samples dropped because they were not taken in time,\n"
+               "the achieved rate and the resynchronisations. --out writes every sample to\n"
+               "FILE in the recording format of the application (positions in volts) and\n"
+               "FILE.json with what was recorded.\n"
             << linkOptionsHelp();
         return ExitOk;
     }
@@ -121,7 +122,9 @@ int runStreamCommand(const QStringList &arguments, QTextStream &out, QTextStream
     const qint64 lines = recorder.linesWritten();
     recorder.stop();
 
+    const qint64 dropped = link->droppedSamples();
     out << "samples\t" << received << '\n'
+        << "dropped\t" << dropped << '\n'
         << "rate\t" << QString::number(received / seconds, 'f', 1) << " Hz (over " << QString::number(elapsed, 'f', 3)
         << " s until stopped)\n"
         << "resynchronisations\t" << link->resynchronisations() << '\n';
@@ -131,6 +134,9 @@ int runStreamCommand(const QStringList &arguments, QTextStream &out, QTextStream
         err << "error: " << writeError << '\n';
         return ExitConnectionFailed;
     }
+    if (dropped > 0)
+        err << "warning: " << dropped << " samples were dropped: they were not taken out of the store in time"
+            << " (this process or the machine was too slow)\n";
     if (link->isStreaming() || !stopConfirmed) {
         err << "error: the stream did not stop\n";
         return ExitCommandFailed;

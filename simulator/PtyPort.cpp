@@ -1,5 +1,6 @@
 #include "PtyPort.h"
 
+#include <QDebug>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -42,6 +43,9 @@ bool PtyPort::open()
 
     m_notifier = new QSocketNotifier(m_master, QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &PtyPort::readMaster);
+    m_writeNotifier = new QSocketNotifier(m_master, QSocketNotifier::Write, this);
+    m_writeNotifier->setEnabled(false);
+    connect(m_writeNotifier, &QSocketNotifier::activated, this, &PtyPort::flushQueue);
     m_hangupTimer = new QTimer(this);
     m_hangupTimer->setInterval(50);
     connect(m_hangupTimer, &QTimer::timeout, this, &PtyPort::checkReopened);
@@ -52,6 +56,9 @@ void PtyPort::close()
 {
     delete m_notifier;
     m_notifier = nullptr;
+    delete m_writeNotifier;
+    m_writeNotifier = nullptr;
+    m_queue.clear();
     delete m_hangupTimer;
     m_hangupTimer = nullptr;
     if (m_master >= 0)
@@ -94,19 +101,49 @@ bool PtyPort::lineMatches() const
     return true;
 }
 
+bool PtyPort::hungUpNow() const
+{
+    return m_hangupTimer && m_hangupTimer->isActive();
+}
+
 void PtyPort::write(const char *data, int size)
 {
-    if (m_master < 0 || (m_hangupTimer && m_hangupTimer->isActive()))
+    if (m_master < 0 || size <= 0)
         return;
-    // Non-blocking: when the reader does not keep up, the rest is lost, as on
-    // a serial line without flow control.
-    while (size > 0) {
-        const ssize_t n = ::write(m_master, data, size_t(size));
-        if (n <= 0)
-            return;
-        data += n;
-        size -= int(n);
+    if (hungUpNow()) {
+        m_notDelivered += size;
+        return;
     }
+    if (m_queue.size() + qint64(size) > maximumQueued) {
+        if (m_dropped == 0)
+            qWarning().noquote() << "Pseudo-terminal" << m_slavePath << "is not being read; output dropped";
+        m_dropped += size;
+        return;
+    }
+    m_queue.append(data, size);
+    flushQueue();
+}
+
+void PtyPort::flushQueue()
+{
+    int written = 0;
+    while (written < m_queue.size()) {
+        const ssize_t n = ::write(m_master, m_queue.constData() + written, size_t(m_queue.size() - written));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno != EAGAIN) {
+            // Nobody at the other end (EIO): the rest goes nowhere.
+            m_notDelivered += m_queue.size() - written;
+            written = m_queue.size();
+            break;
+        }
+        if (n <= 0)
+            break;   // the terminal is full; the write notifier resumes
+        written += int(n);
+    }
+    m_queue.remove(0, written);
+    if (m_writeNotifier)
+        m_writeNotifier->setEnabled(!m_queue.isEmpty() && !hungUpNow());
 }
 
 void PtyPort::readMaster()
@@ -119,8 +156,11 @@ void PtyPort::readMaster()
     }
     if (n < 0 && errno == EAGAIN)
         return;
-    // EIO: the last holder of the slave closed it.
+    // EIO: the last holder of the slave closed it; what it had not read is gone.
     m_notifier->setEnabled(false);
+    m_notDelivered += m_queue.size();
+    m_queue.clear();
+    m_writeNotifier->setEnabled(false);
     m_hangupTimer->start();
     emit hungUp();
 }

@@ -34,7 +34,19 @@ public:
     int currentBaud() const;
     int currentFlow() const;
 
+    // Writes what the controller says. Bytes the terminal cannot take at
+    // once are queued and written as the application reads (a real line
+    // paces the controller the same way); nothing is dropped while someone
+    // has the device open. Output while nobody has it open goes nowhere and
+    // is counted in bytesNotDelivered(); a queue grown past maximumQueued
+    // (an application that stopped reading for minutes) is cut, counted in
+    // bytesDropped() and reported once in the log.
     void write(const char *data, int size);
+    qint64 bytesNotDelivered() const { return m_notDelivered; }
+    qint64 bytesDropped() const { return m_dropped; }
+    int bytesQueued() const { return m_queue.size(); }
+
+    static constexpr int maximumQueued = 64 * 1024 * 1024;
 
 signals:
     void bytesReceived(const QByteArray &data);
@@ -43,10 +55,16 @@ signals:
 private:
     void readMaster();
     void checkReopened();
+    void flushQueue();
+    bool hungUpNow() const;
 
     int m_master = -1;
     QString m_slavePath;
     QSocketNotifier *m_notifier = nullptr;
+    QSocketNotifier *m_writeNotifier = nullptr;
+    QByteArray m_queue;
+    qint64 m_notDelivered = 0;
+    qint64 m_dropped = 0;
     QTimer *m_hangupTimer = nullptr;
     int m_baud = 0;
     int m_flow = -1;

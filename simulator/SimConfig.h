@@ -37,6 +37,7 @@ struct SimFaults
     int trailingJunk = 0;         // this many junk bytes (never 0x00) follow every reply a few ms later
     QSet<QByteArray> silentCodes; // these codes are neither carried out nor answered
     bool loseLastMessage = false; // on a stop the flagged last message is lost; only 0x00 ';' is sent
+    bool foreignIdentification = false; // the GID reply is whole but carries another maker's tag
 };
 
 // Traffic counters of one controller.
@@ -47,4 +48,9 @@ struct SimCounters
     qint64 commandsReceived = 0;    // commands parsed from the input, including refused ones
     qint64 garbageBytesSent = 0;
     qint64 repliesDropped = 0;
+    // Serial transport: output while no application had the port open
+    // (lost, as on a real line), and output dropped because the application
+    // stopped reading for so long that the queue was cut (never otherwise).
+    qint64 bytesNotDelivered = 0;
+    qint64 bytesDropped = 0;
 };

@@ -423,7 +423,9 @@ void SimController::execute(const QByteArray &cmd, qint64 nowMs)
         const char r[4] = {0, ';', char(statusFlags()), ';'};
         reply(QByteArray(r, 4));
     } else if (code == "GID") {
-        const QByteArray id = QByteArray("\x00;", 2) + identification() + ';';
+        QByteArray id = QByteArray("\x00;", 2) + identification() + ';';
+        if (m_faults.foreignIdentification)
+            id.replace(2, 3, "XYZ");
         reply(m_faults.shortIdentification ? id.left(id.size() - 1) : id);
     } else if (code == "GAS") {
         const char r[5] = {0, ';', char(m_model.isActive(0)), char(m_model.isActive(1)), ';'};

@@ -126,7 +126,8 @@ QStringList SimServer::startSerial(int count, const SerialOptions &options)
             if (pty->lineMatches())
                 ctl->receive(data.constData(), data.size(), now());
         });
-        connect(pty, &PtyPort::hungUp, this, [ctl] { ctl->resetLink(); });
+        if (!options.keepStreamOnHangUp)
+            connect(pty, &PtyPort::hungUp, this, [ctl] { ctl->resetLink(); });
         // A controller bound to one baud rate follows SBR to the new one.
         if (options.baud > 0)
             ctl->setBaudRateHandler([pty, options](int baud) { pty->setRequiredLine(baud, options.flow); });
@@ -186,6 +187,19 @@ SimController *SimServer::controller(int i) const
 {
     const Endpoint *e = endpoint(i);
     return e ? e->controller.get() : nullptr;
+}
+
+SimCounters SimServer::counters(int i) const
+{
+    const Endpoint *e = endpoint(i);
+    if (!e)
+        return SimCounters();
+    SimCounters c = e->controller->counters();
+    if (e->pty) {
+        c.bytesNotDelivered = e->pty->bytesNotDelivered();
+        c.bytesDropped = e->pty->bytesDropped();
+    }
+    return c;
 }
 
 bool SimServer::hasClient(int i) const

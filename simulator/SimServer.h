@@ -21,6 +21,10 @@ struct SerialOptions
     int baud = 0;          // answer only at this baud rate (SBR moves it to the new rate)
     int flow = -1;         // answer only with (1) or without (0) hardware flow control
     QString linkPath;      // optional symlink; see SimServer::linkPathFor
+    // The controller does not notice the port being closed: a running stream
+    // goes on (its output is lost while nobody listens) and is still running
+    // when the port is opened again, as after a crash of the application.
+    bool keepStreamOnHangUp = false;
 };
 
 // Serves a set of simulated controllers from the thread it lives in: a TCP
@@ -52,6 +56,8 @@ public:
     quint16 port(int i) const;
     QString serialPath(int i) const;
     SimController *controller(int i) const;
+    // The controller's counters with those of its transport filled in.
+    SimCounters counters(int i) const;
     bool hasClient(int i) const;
 
     // For N > 1 controllers a trailing number of the name is the first index

@@ -141,10 +141,7 @@ bool Simulator::isStreaming(int i) const
 
 SimCounters Simulator::counters(int i) const
 {
-    return call([&] {
-        const SimController *c = m_server->controller(i);
-        return c ? c->counters() : SimCounters();
-    });
+    return call([&] { return m_server->counters(i); });
 }
 
 QList<QByteArray> Simulator::commandLog(int i) const

@@ -14,6 +14,7 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -173,10 +174,39 @@ LoadResult runLoad(const LoadOptions &options)
         }
     }
 
+    // The starved phase: no draining, and every core kept busy.
+    bool starving = false;
+    std::atomic<bool> spin{false};
+    std::vector<std::thread> spinners;
+    auto starve = [&](bool on) {
+        starving = on;
+        spin = on;
+        if (on) {
+            const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+            for (unsigned c = 0; c < cores; ++c)
+                spinners.emplace_back([&spin] {
+                    volatile uint64_t x = 0;
+                    while (spin.load(std::memory_order_relaxed))
+                        x = x + 1;
+                });
+        } else {
+            for (std::thread &t : spinners)
+                t.join();
+            spinners.clear();
+        }
+    };
+
     if (result.error.isEmpty()) {
         QEventLoop loop;
         QTimer tick;
-        QObject::connect(&tick, &QTimer::timeout, [&] { drain(options.samplesPerTick); });
+        QObject::connect(&tick, &QTimer::timeout, [&] {
+            if (!starving)
+                drain(options.samplesPerTick);
+        });
+        if (options.starveMs > 0) {
+            QTimer::singleShot(1000, [&] { starve(true); });
+            QTimer::singleShot(1000 + options.starveMs, [&] { starve(false); });
+        }
         QTimer::singleShot(int(options.seconds * 1000), &loop, &QEventLoop::quit);
         measuring = true;
         const double cpuBefore = cpuMsOfProcess();
@@ -199,9 +229,13 @@ LoadResult runLoad(const LoadOptions &options)
         if (link->isStreaming())
             ++result.stillStreaming;
     }
+    if (starving)
+        starve(false);
     drain(0);
-    for (auto &link : links)
+    for (auto &link : links) {
+        result.dropped += link->droppedSamples();
         link->disconnectLink();
+    }
     links.clear();
     stopSimulator(sim);
 

@@ -13,6 +13,9 @@ struct LoadOptions
     int rate = 500;          // Hz
     int tickMs = 20;         // consumer interval, like the display tick at 50 Hz
     int samplesPerTick = 501; // per controller, as the display takes them
+    // Starved receiver: from 1 s into the run, for this many ms, nothing is
+    // taken out of the stores and a busy thread spins on every core.
+    int starveMs = 0;
 };
 
 struct LoadResult
@@ -22,7 +25,8 @@ struct LoadResult
     int controllers = 0;
     int64_t sent = 0;        // from the sequence numbers: sum of the highest numbers
     int64_t received = 0;
-    int64_t lost = 0;
+    int64_t lost = 0;        // sequence numbers that never arrived
+    int64_t dropped = 0;     // samples the stores overwrote (their own count)
     int64_t duplicated = 0;
     int64_t outOfOrder = 0;
     int maxFill = 0;         // largest storedSamples() seen before a drain

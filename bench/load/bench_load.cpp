@@ -8,19 +8,27 @@
 // takeSample is measured directly.
 //
 //   bench_load [--counts 1,10,50] [--seconds 30] [--rate 500] [--tick 20]
-//              [--sim PATH]
+//              [--starve 3000] [--sim PATH]
 //
 // Columns: sent (highest sequence number per controller, summed), received,
-// lost, dup (duplicated), ooo (out of order), fill (largest store fill seen
+// lost (sequence numbers that never arrived), drop (samples the stores
+// overwrote, by their own count), dup (duplicated), ooo (out of order), fill (largest store fill seen
 // before a drain), cpu/1k (user + system ms of this process per 1000 samples
 // while streaming), delay median / p99 / max in ms.
+//
+// After the table one more run with one controller starves the receiver:
+// from 1 s in, for --starve ms (0 = skip), nothing is taken and a busy thread
+// spins on every core. The store must then have counted exactly the samples
+// the sequence numbers show as missing.
 
 #include "LoadRun.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cstdio>
+#include <thread>
 
 namespace {
 
@@ -36,7 +44,7 @@ bool takeValue(QStringList &args, const QString &name, QString &value)
 
 int usage()
 {
-    std::fprintf(stderr, "usage: bench_load [--counts 1,10,50] [--seconds S] [--rate HZ] [--tick MS] [--sim PATH]\n");
+    std::fprintf(stderr, "usage: bench_load [--counts 1,10,50] [--seconds S] [--rate HZ] [--tick MS] [--starve MS] [--sim PATH]\n");
     return 2;
 }
 
@@ -79,6 +87,11 @@ int main(int argc, char *argv[])
         options.tickMs = value.toInt(&ok);
     if (!ok || options.tickMs < 1)
         return usage();
+    int starveMs = 3000;
+    if (takeValue(args, "--starve", value))
+        starveMs = value.toInt(&ok);
+    if (!ok || starveMs < 0)
+        return usage();
     takeValue(args, "--sim", options.simulatorPath);
     if (!args.isEmpty() || counts.isEmpty())
         return usage();
@@ -89,7 +102,7 @@ int main(int argc, char *argv[])
 
     std::printf("link load: %g s per run, %d Hz, drain every %d ms (up to %d samples per controller)\n",
                 options.seconds, options.rate, options.tickMs, options.samplesPerTick);
-    std::printf("%4s %9s %9s %6s %6s %6s %6s %8s %8s %8s %8s\n", "K", "sent", "received", "lost", "dup", "ooo",
+    std::printf("%4s %9s %9s %6s %6s %6s %6s %6s %8s %8s %8s %8s\n", "K", "sent", "received", "lost", "drop", "dup", "ooo",
                 "fill", "cpu/1k", "d.med", "d.p99", "d.max");
     std::fflush(stdout);
     int failures = 0;
@@ -102,13 +115,34 @@ int main(int argc, char *argv[])
             continue;
         }
         const double cpuPer1000 = r.windowSamples > 0 ? r.cpuMs * 1000.0 / double(r.windowSamples) : 0.0;
-        std::printf("%4d %9lld %9lld %6lld %6lld %6lld %6d %8.2f %8.2f %8.2f %8.2f\n", k, (long long)r.sent,
-                    (long long)r.received, (long long)r.lost, (long long)r.duplicated, (long long)r.outOfOrder,
+        std::printf("%4d %9lld %9lld %6lld %6lld %6lld %6lld %6d %8.2f %8.2f %8.2f %8.2f\n", k, (long long)r.sent,
+                    (long long)r.received, (long long)r.lost, (long long)r.dropped, (long long)r.duplicated,
+                    (long long)r.outOfOrder,
                     r.maxFill, cpuPer1000, r.delayMedianMs, r.delayP99Ms, r.delayMaxMs);
         if (r.disconnects > 0 || r.stillStreaming > 0)
             std::printf("     (%d links reported a disconnect, %d did not confirm the stop)\n", r.disconnects,
                         r.stillStreaming);
         std::fflush(stdout);
+    }
+    if (starveMs > 0) {
+        LoadOptions starved = options;
+        starved.controllers = 1;
+        starved.starveMs = starveMs;
+        starved.seconds = std::max(options.seconds, starveMs / 1000.0 + 3.0);
+        const LoadResult r = runLoad(starved);
+        if (!r.ok) {
+            std::printf("starved run failed: %s\n", qPrintable(r.error));
+            ++failures;
+        } else {
+            const bool exact = r.lost == r.dropped && r.duplicated == 0;
+            std::printf("starved receiver (no draining and %u busy threads for %d ms, %g s run): sent %lld, received "
+                        "%lld, missing sequence numbers %lld, store's drop count %lld: %s\n",
+                        std::max(1u, std::thread::hardware_concurrency()), starveMs, starved.seconds,
+                        (long long)r.sent, (long long)r.received, (long long)r.lost, (long long)r.dropped,
+                        exact ? "equal" : "DIFFERENT");
+            if (!exact)
+                ++failures;
+        }
     }
     std::printf("cpu/1k: user + system ms of the receiving process per 1000 samples while streaming; "
                 "d.*: send to takeSample in ms\n");

@@ -2,7 +2,29 @@
 
 #include "detectors/DetectorFactory.h"
 
+#include <QDebug>
+
+#include <cmath>
 #include <utility>
+
+namespace {
+
+// A stored diameter of 0, a negative one or one that is not a number would
+// give the quadrant family a 0..0 or inverted axis and positions of 0 or
+// NaN; for a model that uses the diameter such a value is replaced by the
+// default and the replacement logged. Other models ignore it until the stage
+// is switched to one that uses it (setDetector checks again).
+void ensureUsableBeamDiameter(Detector &model, int stageIndex)
+{
+    if (!model.usesBeamDiameter() || (std::isfinite(model.beamDiameter) && model.beamDiameter > 0.0))
+        return;
+    const double fallback = Detector().beamDiameter;
+    qWarning().noquote() << QStringLiteral("Beam diameter %1 of stage %2 is not a positive number; using %3 µm")
+                                .arg(model.beamDiameter).arg(stageIndex + 1).arg(fallback);
+    model.beamDiameter = fallback;
+}
+
+} // namespace
 
 StageDetectors::StageDetectors()
     : m_stages{std::make_unique<Detector>(), std::make_unique<Detector>()}
@@ -21,6 +43,8 @@ StageDetectors::StageDetectors(int stage1Type, double stage1BeamDiameter, int st
     setDetector(1, stage2Type);
     m_stages[1]->calculation = stage2Calculation;
     m_stages[1]->beamDiameter = stage2BeamDiameter;
+    for (int i = 0; i < stageCount; ++i)
+        ensureUsableBeamDiameter(*m_stages[i], i);
 }
 
 StageDetectors::StageDetectors(const StageDetectors &other)
@@ -59,5 +83,6 @@ void StageDetectors::setDetector(int stageIndex, int type)
     if (stageIndex < 0 || stageIndex >= stageCount)
         return;
     std::unique_ptr<Detector> replacement = createDetector(type, *m_stages[stageIndex]);
+    ensureUsableBeamDiameter(*replacement, stageIndex);
     m_stages[stageIndex] = std::move(replacement);
 }

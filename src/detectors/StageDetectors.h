@@ -14,6 +14,10 @@ public:
 
     // Builds the entry from stored settings (a setup record's "model",
     // "beamDiameter" and "calculation" of each stage and "pulsedLaser").
+    // For a quadrant or WID detector a beam diameter that is not a positive
+    // finite number (0, negative, missing from the file, NaN) is replaced by
+    // the default 50 µm, with a warning in the log; setDetector() does the
+    // same when a stage switches to such a detector.
     StageDetectors(int stage1Type, double stage1BeamDiameter, int stage1Calculation,
                    int stage2Type, double stage2BeamDiameter, int stage2Calculation,
                    bool triggerDisplay);

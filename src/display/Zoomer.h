@@ -9,8 +9,9 @@ class Zoomer : public ScrollZoomer
 {
     Q_OBJECT
 public:
-    // A key code that no keyboard produces; used to switch key patterns off.
-    static constexpr int NoKey = 0;
+    // A key code Qt never delivers (0 comes with compose and unknown keys);
+    // used to switch key patterns off.
+    static constexpr int NoKey = -1;
 
     explicit Zoomer(QWidget* canvas);
 

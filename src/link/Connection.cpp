@@ -85,6 +85,11 @@ bool Connection::takeSample(StreamSample &sample)
     return store->pop(sample);
 }
 
+qint64 Connection::droppedSamples() const
+{
+    return store->dropped();
+}
+
 int Connection::storedSamples() const
 {
     return store->count();

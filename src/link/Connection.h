@@ -72,6 +72,9 @@ public:
 
     // Times the stream reader had to skip bytes to find a message frame.
     int resynchronisations() const { return resyncCount.load(std::memory_order_relaxed); }
+    // Samples the full store overwrote before anyone took them, since the
+    // stream started. Safe to read from any thread at any time.
+    qint64 droppedSamples() const;
 
     bool takeSample(StreamSample &sample);
     int storedSamples() const;

@@ -36,6 +36,7 @@ void measureStore::clear()
 {
     StoreLock lock(mutex);
     head = tail = 0;
+    droppedCount.store(0, std::memory_order_relaxed);
 }
 
 int measureStore::count()
@@ -47,8 +48,10 @@ int measureStore::count()
 void measureStore::push(const StreamSample &sample)
 {
     StoreLock lock(mutex);
-    if ((capacity - head + tail) % capacity == 1)
+    if ((capacity - head + tail) % capacity == 1) {
         tail = (tail + 1) % capacity;
+        droppedCount.store(droppedCount.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+    }
     buffer[head] = sample;
     if (++head == capacity)
         head = 0;

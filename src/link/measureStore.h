@@ -5,12 +5,17 @@
 #include <QMutex>
 #include <QObject>
 
+#include <atomic>
 #include <memory>
 
 // Bounded ring of stream samples from the link thread (push) to the display
 // (pop). Preallocated: no allocation per sample. Holds at most capacity - 1
 // samples; a full store drops its oldest sample so the reader never waits
 // for the consumer. Every operation holds the mutex for its whole duration.
+//
+// Samples a full store overwrote are counted (since the last clear(), which
+// a stream start does); dropped() reads the count without the lock, so the
+// user-interface thread can show it at any time.
 class measureStore : public QObject
 {
     Q_OBJECT
@@ -21,6 +26,8 @@ public:
     int count();
     void push(const StreamSample &sample);
     bool pop(StreamSample &sample);
+    // Samples overwritten unread since the last clear().
+    qint64 dropped() const { return droppedCount.load(std::memory_order_relaxed); }
 
 private:
     std::unique_ptr<StreamSample[]> buffer;
@@ -28,4 +35,5 @@ private:
     const int capacity;
     int head = 0; // next write index
     int tail = 0; // next read index
+    std::atomic<qint64> droppedCount{0}; // written under the mutex, read without it
 };

@@ -37,30 +37,71 @@ bool readBounded(QFile &file, QByteArray &content)
     return true;
 }
 
+// Deepest element nesting of a document, counted lexically: every "<name"
+// opens an element, every "</" and every "/>" closes one; comments,
+// processing instructions, CDATA sections and declarations are skipped. Used
+// for text the streaming reader cannot follow, so that a deep tree is
+// refused even where the readers disagree about what is well-formed.
+int lexicalDepth(const QByteArray &content)
+{
+    int depth = 0;
+    int deepest = 0;
+    const int n = content.size();
+    auto skipPast = [&content](int from, const char *end) {
+        const int at = content.indexOf(end, from);
+        return at < 0 ? content.size() : at + int(qstrlen(end));
+    };
+    for (int i = 0; i < n; ++i) {
+        const char c = content.at(i);
+        if (c == '/' && i + 1 < n && content.at(i + 1) == '>') {
+            --depth;
+            continue;
+        }
+        if (c != '<' || i + 1 >= n)
+            continue;
+        const char next = content.at(i + 1);
+        if (content.mid(i, 4) == "<!--") {
+            i = skipPast(i + 4, "-->") - 1;
+        } else if (content.mid(i, 9) == "<![CDATA[") {
+            i = skipPast(i + 9, "]]>") - 1;
+        } else if (next == '?') {
+            i = skipPast(i + 2, "?>") - 1;
+        } else if (next == '!') {
+            i = skipPast(i + 2, ">") - 1;
+        } else if (next == '/') {
+            --depth;
+        } else {
+            deepest = std::max(deepest, ++depth);
+        }
+    }
+    return deepest;
+}
+
 // The document model builds and frees its tree recursively, so an absurdly
 // deep file could exhaust the stack. A streaming pass, which keeps no tree,
-// checks the depth first; anything it cannot read is refused as well.
+// checks the depth first. It reads names as the document parser does
+// (without namespace processing, so "Device_SN:1234" is a plain name); text
+// it cannot follow is measured lexically and otherwise left to the parser
+// to judge.
 bool nestingWithinLimit(const QByteArray &content, QString &error)
 {
     QXmlStreamReader reader(content);
+    reader.setNamespaceProcessing(false);
     int depth = 0;
     while (!reader.atEnd()) {
         const QXmlStreamReader::TokenType token = reader.readNext();
         if (token == QXmlStreamReader::StartElement) {
-            if (++depth > Settings::maximumNestingDepth) {
-                error = QStringLiteral("elements nested deeper than %1").arg(Settings::maximumNestingDepth);
-                return false;
-            }
+            if (++depth > Settings::maximumNestingDepth)
+                break;
         } else if (token == QXmlStreamReader::EndElement) {
             --depth;
         }
     }
-    if (reader.hasError()) {
-        error = QStringLiteral("%1 at line %2 column %3")
-                    .arg(reader.errorString()).arg(reader.lineNumber()).arg(reader.columnNumber());
-        return false;
-    }
-    return true;
+    if (depth <= Settings::maximumNestingDepth
+        && (!reader.hasError() || lexicalDepth(content) <= Settings::maximumNestingDepth))
+        return true;
+    error = QStringLiteral("elements nested deeper than %1").arg(Settings::maximumNestingDepth);
+    return false;
 }
 
 // Parses a setup document; false unless it is well-formed, within the
@@ -355,10 +396,20 @@ QString Settings::resolvePath(const QString &path)
 
 bool Settings::loadFile(const QString &path)
 {
+    return load(path, QIODevice::ReadWrite);
+}
+
+bool Settings::inspectFile(const QString &path)
+{
+    return load(path, QIODevice::ReadOnly);
+}
+
+bool Settings::load(const QString &path, QIODevice::OpenMode mode)
+{
     qInfo().noquote() << "Loading connection settings";
     const QString fileName = resolvePath(path);
     QFile file(fileName);
-    if (!file.exists() || !file.open(QIODevice::ReadWrite))
+    if (!file.exists() || !file.open(mode))
         return false;
 
     QByteArray content;

@@ -2,6 +2,7 @@
 
 #include "setup/ConnectionSettings.h"
 
+#include <QIODevice>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -41,6 +42,10 @@ public:
     // record list unchanged) when the file is missing, cannot be opened for
     // reading and writing, does not parse or has another root element.
     bool loadFile(const QString &path = QString());
+
+    // As loadFile, but needs only read access: for looking at a file that
+    // this program will not write (a read-only copy, another user's file).
+    bool inspectFile(const QString &path = QString());
 
     // Rewrites the file with the connection part ("Settings",
     // "DisplayColors") of every record; other devices in the file are gone.
@@ -84,6 +89,7 @@ public:
     static QString resolvePath(const QString &path);
 
 private:
+    bool load(const QString &path, QIODevice::OpenMode mode);
     int indexOfDevice(const QString &id) const;
 
     QList<ConnectionSettings> m_records;

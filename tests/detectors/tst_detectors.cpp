@@ -1,5 +1,6 @@
 #include "detectors/DetectorFactory.h"
 #include "detectors/StageDetectors.h"
+#include "LogCapture.h"
 
 #include <QtTest>
 
@@ -17,6 +18,7 @@ private slots:
     void positions_data();
     void positions();
     void stagePair();
+    void unusableBeamDiameters();
 };
 
 // What the display needs from a model, in one line.
@@ -27,32 +29,71 @@ static QString summary(const Detector &m)
         .arg(m.displayDecimals()).arg(m.rangeMinimum()).arg(m.rangeMaximum()).arg(m.unitKind()).arg(m.unitText());
 }
 
+static std::unique_ptr<Detector> model(int type, int calculation, double beamDiameter)
+{
+    Detector source;
+    source.beamDiameter = beamDiameter;
+    source.calculation = calculation;
+    return createDetector(type, source);
+}
+
 void TestDetectors::displaySettings_data()
 {
+    // The type numbers are stored in setup files and offered in this order
+    // by the detector selection; the unit is what the user reads.
     QTest::addColumn<int>("type");
-    QTest::addColumn<int>("calculation");
-    QTest::addColumn<QString>("expected");
-
-    // Beam diameter 80 µm in every row: the quadrant family's range is ±40.
-    const QString volts = QStringLiteral("beam=0 target=0 decimals=3/2 range=-5..5 unit=0 V");
-    QTest::newRow("unknown type 6 is none") << 6 << 1 << "type=0 " + volts;
-    QTest::newRow("QD volts") << 1 << 0 << "type=1 beam=1 target=0 decimals=3/2 range=-5..5 unit=0 V";
-    QTest::newRow("QD length") << 1 << 1 << QString::fromUtf8("type=1 beam=1 target=0 decimals=2/1 range=-40..40 unit=1 µm");
-    QTest::newRow("WID length") << 3 << 2 << QString::fromUtf8("type=3 beam=1 target=0 decimals=2/1 range=-40..40 unit=1 µm");
-    QTest::newRow("PSD volts") << 2 << 0 << "type=2 beam=0 target=1 decimals=3/2 range=-5..5 unit=0 V";
-    QTest::newRow("PSD length") << 2 << 1 << "type=2 beam=0 target=1 decimals=4/3 range=-4.5..4.5 unit=2 mm";
-    QTest::newRow("UV4 length") << 4 << 1 << "type=4 beam=0 target=1 decimals=4/3 range=-4.5..4.5 unit=2 mm";
-    QTest::newRow("UV10 length") << 5 << -1 << "type=5 beam=0 target=1 decimals=4/3 range=-4.5..4.5 unit=2 mm";
+    QTest::addColumn<int>("family");   // display twin: models of a family show positions alike
+    QTest::addColumn<bool>("beam");    // uses the beam diameter
+    QTest::addColumn<bool>("target");  // Set & Hold and adjust-in offered
+    QTest::addColumn<QString>("unit"); // in length mode
+    QTest::newRow("0 none") << 0 << 0 << false << false << "V";
+    QTest::newRow("1 QD") << 1 << 1 << true << false << QString::fromUtf8("µm");
+    QTest::newRow("2 PSD") << 2 << 2 << false << true << "mm";
+    QTest::newRow("3 WID") << 3 << 1 << true << false << QString::fromUtf8("µm");
+    QTest::newRow("4 PSD UV4") << 4 << 2 << false << true << "mm";
+    QTest::newRow("5 PSD UV10") << 5 << 2 << false << true << "mm";
+    QTest::newRow("6 unknown") << 6 << 0 << false << false << "V";
 }
 
 void TestDetectors::displaySettings()
 {
     QFETCH(int, type);
-    QFETCH(int, calculation);
-    Detector source;
-    source.beamDiameter = 80.0;
-    source.calculation = calculation;
-    QTEST(summary(*createDetector(type, source)), "expected"); // a copy of source's settings
+    QFETCH(int, family);
+    QFETCH(bool, beam);
+    QFETCH(bool, target);
+    QFETCH(QString, unit);
+    const QMap<QString, int> unitKinds{{"V", UnitVolt}, {QString::fromUtf8("µm"), UnitMicrometre}, {"mm", UnitMillimetre}};
+    const int expectedType = type == 6 ? 0 : type;
+    for (int calculation : {0, 1, -1}) {
+        for (double diameter : {80.0, 13.0}) {
+            const auto m = model(type, calculation, diameter);
+            const QByteArray where = QByteArray::number(calculation) + " / " + QByteArray::number(diameter);
+            QCOMPARE(m->type(), expectedType);
+            QCOMPARE(m->usesBeamDiameter(), beam);
+            QCOMPARE(m->canAdjustTarget(), target);
+            // Volts look the same on every model; any non-zero mode is length.
+            const QString shown = calculation == 0 ? QStringLiteral("V") : unit;
+            QVERIFY2(m->unitText() == shown, where);
+            QVERIFY2(m->unitKind() == unitKinds.value(shown), where);
+            if (calculation == 0)
+                QVERIFY2(summary(*m).section(' ', 3) == summary(Detector()).section(' ', 3), where);
+            // A symmetric axis; the quadrant family's spans the beam, others are fixed.
+            QVERIFY2(m->rangeMinimum() == -m->rangeMaximum() && m->rangeMaximum() > 0, where);
+            if (calculation != 0 && beam)
+                QVERIFY2(m->rangeMaximum() == diameter / 2, where);
+            else
+                QVERIFY2(m->rangeMaximum() == model(type, calculation, 50.0)->rangeMaximum(), where);
+            // A recording keeps one decimal more than the display shows.
+            QVERIFY2(m->recordDecimals() == m->displayDecimals() + 1, where);
+            // Models of a family display identically (they differ in the position formula only).
+            QVERIFY2(summary(*m).section(' ', 1) == summary(*model(family, calculation, diameter)).section(' ', 1), where);
+        }
+    }
+    // Length shown with the PSD family: an axis of ±4.5 mm, 3 decimals on screen.
+    if (family == 2)
+        QCOMPARE(summary(*model(type, 1, 80.0)).section(' ', 3), QStringLiteral("decimals=4/3 range=-4.5..4.5 unit=2 mm"));
+    if (family == 1)
+        QCOMPARE(model(type, 1, 80.0)->displayDecimals(), 1);
 }
 
 void TestDetectors::positions_data()
@@ -78,7 +119,14 @@ void TestDetectors::positions_data()
     QTest::newRow("QD signal = -intensity") << 1 << 50.0 << -2.0 << 2.0 << nan;
     QTest::newRow("QD intensity 0") << 1 << 50.0 << 0.3 << 0.0 << nan;
     QTest::newRow("QD NaN intensity") << 1 << 50.0 << 0.1 << nan << nan;
-    QTest::newRow("WID infinite") << 3 << 50.0 << -inf << 1.0 << nan;
+    // No model lets a non-finite input through, whatever it does with the intensity.
+    for (int type : {1, 2, 3, 4, 5}) {
+        for (double bad : {nan, inf, -inf}) {
+            QTest::addRow("type %d signal %g", type, bad) << type << 50.0 << bad << 1.0 << nan;
+            if (type == 1)
+                QTest::addRow("type %d intensity %g", type, bad) << type << 50.0 << 0.1 << bad << (bad == bad ? 0.0 : nan);
+        }
+    }
 }
 
 void TestDetectors::positions()
@@ -124,5 +172,41 @@ void TestDetectors::stagePair()
     QVERIFY(copied.triggerDisplay);
 }
 
-QTEST_APPLESS_MAIN(TestDetectors)
+// A diameter read from a setup file that is 0 (also what a missing attribute
+// reads as), negative or not a number falls back to 50 µm with a log line.
+void TestDetectors::unusableBeamDiameters()
+{
+    LogCapture log;
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    for (int type : {1, 3, 2}) {
+        for (double stored : {0.0, -10.0, nan, inf, -inf, 80.0, 0.5}) {
+            log.clear();
+            const bool usable = std::isfinite(stored) && stored > 0;
+            const double expected = usable ? stored : 50.0;
+            StageDetectors entry(0, 65.0, 1, type, stored, 1, false);
+            const QByteArray where = QByteArray::number(type) + " / " + QByteArray::number(stored);
+            if (type == 2) { // a PSD does not use it: kept as read, until the stage becomes a QD
+                QVERIFY2(!log.contains("Beam diameter"), where);
+                entry.setDetector(1, 1);
+            }
+            QVERIFY2(entry.stage2()->beamDiameter == expected, where);
+            QVERIFY2(entry.stage1()->beamDiameter == 65.0, where);
+            QVERIFY2(entry.stage2()->rangeMaximum() == expected / 2, where);
+            QVERIFY2(entry.stage2()->calculatePosition(0.5, 1.0) > 0, where); // never inverted
+            QVERIFY2(log.contains("Beam diameter") == !usable, where);
+            QVERIFY2(!usable == log.contains("of stage 2 is not a positive number; using 50"), where);
+        }
+    }
+    // A diameter carried over to a model that uses it is checked as well.
+    StageDetectors entry;
+    entry.stage1()->beamDiameter = 0.0;
+    log.clear();
+    entry.setDetector(0, 1);
+    QCOMPARE(entry.stage1()->rangeMaximum(), 5.0); // volts: the diameter is not shown
+    QCOMPARE(entry.stage1()->beamDiameter, 50.0);
+    QVERIFY(log.contains("of stage 1 is not a positive number"));
+}
+
+QTEST_GUILESS_MAIN(TestDetectors)
 #include "tst_detectors.moc"

@@ -157,6 +157,13 @@ void TestPlots::rangeAndZoom()
     QCOMPARE(zoomer->clampRect().top(), hBar->geometry().bottom() + 1);
     QCOMPARE(zoomer->clampRect().right(), vBar->geometry().left() - 1);
 
+    // Keys Qt delivers without a code (compose, unknown keys) leave the zoom alone.
+    for (QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease}) {
+        QKeyEvent key(type, 0, Qt::NoModifier);
+        QApplication::sendEvent(plot.canvas(), &key);
+    }
+    QCOMPARE(zoomer->zoomRectIndex(), 1u);
+
     plot.resetZoom();
     plot.replot();
     QCOMPARE(zoomer->zoomRectIndex(), 0u);

@@ -65,18 +65,31 @@ void TestPointingStatistics::statistics()
              PointingStatistics::targetCross(QPointF(2, 0), f.stats.rms(1)).boundingRect());
 }
 
+// The shape drawn around the mean: a circle of the RMS radius and two arms
+// through the centre, horizontal and vertical, reaching 1.3 rms each side.
 void TestPointingStatistics::crossGeometry()
 {
-    for (const auto& [centre, rms] : {std::pair(QPointF(0, 0), 1.0), {QPointF(1.5, -2), 0.25}}) {
-        const QPainterPath path = PointingStatistics::targetCross(centre, rms);
-        // Arms of 2.6 rms in total stick out of the circle.
-        const QPointF arm(1.3 * rms, 1.3 * rms);
-        QCOMPARE(path.boundingRect(), QRectF(centre - arm, centre + arm));
-        // The first subpath is the circle of radius rms.
-        const QPointF radius(rms, rms);
-        QCOMPARE(path.toSubpathPolygons().first().boundingRect(),
-                 QRectF(centre - radius, centre + radius));
+    const auto near = [](const QPointF& a, const QPointF& b) { return QLineF(a, b).length() < 1e-9; };
+    for (const auto& [centre, rms] : {std::pair(QPointF(0, 0), 1.0), {QPointF(1.5, -2), 0.25}, {QPointF(-3, 7), 40.0}}) {
+        const QList<QPolygonF> parts = PointingStatistics::targetCross(centre, rms).toSubpathPolygons();
+        QCOMPARE(parts.size(), 3);
+        for (const QPointF& p : parts.at(0)) // the circle lies at the radius (curves drawn as Béziers)
+            QVERIFY(qAbs(QLineF(centre, p).length() - rms) <= 1e-3 * rms + 1e-12);
+        QVERIFY(parts.at(0).boundingRect().width() == 2 * rms && parts.at(0).boundingRect().height() == 2 * rms);
+        const QPointF h(1.3 * rms, 0), v(0, 1.3 * rms);
+        QCOMPARE(parts.at(1).size(), 2);
+        QVERIFY(near(parts.at(1).first(), centre - h) && near(parts.at(1).last(), centre + h));
+        QCOMPARE(parts.at(2).size(), 2);
+        QVERIFY(near(parts.at(2).first(), centre - v) && near(parts.at(2).last(), centre + v));
     }
+    // Nothing measured yet: radius 0.5 and arms of 0.75 around the origin.
+    const QList<QPolygonF> unit = PointingStatistics::targetCross(QPointF(), 0.5).toSubpathPolygons();
+    Fixture f;
+    const QList<QPolygonF> shown = f.stats.crossShape(1).toSubpathPolygons();
+    QCOMPARE(shown.size(), 3);
+    QCOMPARE(shown.at(0), unit.first());
+    QCOMPARE(shown.at(1), QPolygonF(QVector<QPointF>{{-0.75, 0}, {0.75, 0}}));
+    QCOMPARE(shown.at(2), QPolygonF(QVector<QPointF>{{0, -0.75}, {0, 0.75}}));
 }
 
 void TestPointingStatistics::clearAndConnections()

@@ -145,7 +145,7 @@ private slots:
         QCOMPARE(controllerRead(4), QByteArray("GSF;"));
         QCOMPARE(answer(goodReply + "\x07;"), goodReply + "\x07;");
         QVERIFY(startStream());
-        link->getStatusFlags();
+        link->getStatusFlags(); // handled before the stop: the first bytes written must be CLS;
         QCOMPARE(stop(streamMessage(0x80, 0, {}) + goodReply), goodReply);
         QVERIFY(!link->isStreaming());
         link->startStream(QByteArray("\x00\x00\x00\x0A;", 5));

@@ -1,6 +1,7 @@
 // The measurement store and the identification parser; no thread started.
 
 #include "link/Identification.h"
+#include "link/StreamMessage.h"
 #include "link/TcpClient.h"
 #include "link/measureStore.h"
 
@@ -21,6 +22,7 @@ private slots:
         for (int i = 0; i < 1040; ++i)
             store.push(sample(i));
         QCOMPARE(store.count(), 1039);
+        QCOMPARE(store.dropped(), 1);
         QVERIFY(store.pop(out));
         QCOMPARE(int(out.x1), 1); // sample 0 was dropped
         for (int i = 1040; i < 5000; ++i)
@@ -30,6 +32,49 @@ private slots:
         while (store.pop(out))
             QCOMPARE(int(out.x1), int(int16_t(expected++)));
         QCOMPARE(expected, 5000);
+        // Every sample that was neither taken nor is still held was counted.
+        QCOMPARE(store.dropped(), 5000 - 1 - 1039);
+        store.push(sample(1));
+        QCOMPARE(store.dropped(), 5000 - 1 - 1039);
+        store.clear();
+        QCOMPARE(store.dropped(), 0);
+        QCOMPARE(store.count(), 0);
+    }
+
+    // Each status bit of a stream message on its own: byte 2 bits 3-6 are the
+    // stabilisation and active flags, bit 7 the end of the stream; byte 3 bits
+    // 0-1 the multiplex flags, bit 2 the ignore mark; nothing else means
+    // anything, and without the flags protocol (firmware below 11) nothing does.
+    void streamFlagsOneBitAtATime()
+    {
+        const QStringList names{"stabOn1", "stabOn2", "active1", "active2", "multiplex1", "multiplex2", "last", "ignored"};
+        const QMap<int, QString> meaning{{2 * 8 + 3, "stabOn1"}, {2 * 8 + 4, "stabOn2"}, {2 * 8 + 5, "active1"},
+                                         {2 * 8 + 6, "active2"}, {2 * 8 + 7, "last"},    {3 * 8 + 0, "multiplex1"},
+                                         {3 * 8 + 1, "multiplex2"}, {3 * 8 + 2, "ignored"}};
+        for (int byte : {2, 3}) {
+            for (int bit = 0; bit < 8; ++bit) {
+                char message[25] = {0, ';'};
+                message[24] = ';';
+                message[byte] = char(1 << bit);
+                for (bool withFlags : {true, false}) {
+                    StreamSample s;
+                    StreamMessage::decode(message, withFlags, 0, s);
+                    const QVector<bool> seen{s.stabOn1, s.stabOn2, s.active1, s.active2, s.multiplex1, s.multiplex2,
+                                             StreamMessage::isLastMessage(message), StreamMessage::isIgnoredSample(message)};
+                    QStringList set;
+                    for (int i = 0; i < seen.size(); ++i)
+                        if (seen[i])
+                            set << names[i];
+                    // The end and ignore marks are read by the reader only with the flags protocol.
+                    QStringList expected;
+                    const QString m = meaning.value(byte * 8 + bit);
+                    if (!m.isEmpty() && (withFlags || m == "last" || m == "ignored"))
+                        expected << m;
+                    QVERIFY2(set == expected, qPrintable(QString("byte %1 bit %2 %3: %4").arg(byte).arg(bit)
+                                                             .arg(withFlags).arg(set.join(','))));
+                }
+            }
+        }
     }
 
     // Reply, identity (empty: invalid) and what applying it sets on a link.

@@ -95,6 +95,42 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(link.isFinished(), 5000);
         QCOMPARE(link.linkState(), int(Connection::Opening));
     }
+
+    // A reader that stops taking samples for three seconds loses samples: the
+    // link's count of them is exactly the number of sequence numbers missing
+    // from what it took (which came in order), and a new stream starts
+    // counting from zero.
+    void droppedSamplesAreCountedExactly()
+    {
+        Simulator sim;
+        SimConfig config;
+        config.bench = true;
+        auto link = connectToSimulator(sim, config);
+        QVERIFY(link);
+        QVERIFY(identifyController(*link).valid); // firmware 31: the end-of-stream message is a sample
+        QVERIFY(startStream(*link, 500));
+        QCOMPARE(link->droppedSamples(), 0);
+        QTest::qWait(3000);
+        // However slow the machine: more than the store holds has come in.
+        QTRY_VERIFY_WITH_TIMEOUT(link->droppedSamples() > 0, 30000);
+        QCOMPARE(link->storedSamples(), 1039);
+        QByteArray reply;
+        const QVector<StreamSample> samples = takeAndStop(*link, 300, reply);
+        QCOMPARE(reply, goodReply);
+        const qint64 sent = sim.counters(0).streamMessagesSent - 1; // all but the start reply are stored
+        const qint64 dropped = link->droppedSamples();
+        quint32 previous = 0;
+        for (const StreamSample &s : samples) {
+            const quint32 sequence = (quint32(quint16(s.rangeX2)) << 16) | quint16(s.rangeY2);
+            QVERIFY2(sequence > previous, qPrintable(QString("%1 after %2").arg(sequence).arg(previous)));
+            previous = sequence;
+        }
+        QCOMPARE(qint64(previous), sent);                // the last one arrived,
+        QCOMPARE(sent - samples.size(), dropped);        // and every gap was counted
+        QVERIFY(startStream(*link, 500));
+        QCOMPARE(link->droppedSamples(), 0);
+        takeAndStop(*link, 100, reply);
+    }
 };
 
 QTEST_GUILESS_MAIN(TcpClientTest)

@@ -28,6 +28,8 @@ private slots:
     void detectorOnlyDevices();
     void hostileFiles_data();
     void hostileFiles();
+    void nestingLimit_data();
+    void nestingLimit();
     void detectorMerge_data();
     void detectorMerge();
     void setupCommand_data();
@@ -311,6 +313,41 @@ void TestSetupFile::hostileFiles()
     QVERIFY(!settings.saveConnectionFile(path(QStringLiteral("missing/setup.xml"))));
 }
 
+void TestSetupFile::nestingLimit_data()
+{
+    QTest::addColumn<QByteArray>("devices");
+    QTest::addColumn<int>("records"); // -1: refused
+
+    // Many shallow elements: the depth goes down again at every end tag.
+    QByteArray many;
+    for (int i = 0; i < 40; ++i)
+        many += QStringLiteral(R"(<Device_%1><Settings id="ORX-%1"/><DisplayColors/><Detector1/><Detector2/><General/></Device_%1>)")
+                    .arg(i).toLatin1();
+    QTest::newRow("40 devices, 240 elements") << many << 40;
+    // The root is level 1: 31 more levels reach the limit of 32, 32 more pass it.
+    QTest::newRow("nested up to the limit") << "<Device_D>" + QByteArray("<a>").repeated(30) + QByteArray("</a>").repeated(30) + "</Device_D>" << 1;
+    QTest::newRow("nested one past the limit") << "<Device_D>" + QByteArray("<a>").repeated(31) + QByteArray("</a>").repeated(31) + "</Device_D>" << -1;
+    // Names the document reader takes as plain names, colon included.
+    QByteArray colons(R"(<Device_SN:12345678><Settings id="ORX-SN:12345678"/><General/></Device_SN:12345678>)");
+    for (int i = 0; i < 30; ++i)
+        colons += QStringLiteral(R"(<Device_B:%1><Settings id="B%1"/><General/></Device_B:%1>)").arg(i).toLatin1();
+    QTest::newRow("colon in device names") << colons << 31;
+    QTest::newRow("undeclared prefix, deep") << "<x:Device_D>" + QByteArray("<y:a>").repeated(40) + QByteArray("</y:a>").repeated(40) + "</x:Device_D>" << -1;
+}
+
+void TestSetupFile::nestingLimit()
+{
+    QFETCH(QByteArray, devices);
+    QFETCH(int, records);
+    const QString file = path(QStringLiteral("setup.xml"));
+    QVERIFY(writeFile(file, setupXml(devices)));
+    Settings settings;
+    QCOMPARE(settings.loadFile(file), records >= 0);
+    QCOMPARE(int(settings.records().size()), qMax(records, 0));
+    if (QTest::currentDataTag() == QLatin1String("colon in device names"))
+        CHECK_FIELDS(settings.records().at(0), "id=ORX-SN:12345678;key=SN:12345678");
+}
+
 void TestSetupFile::detectorMerge_data()
 {
     QTest::addColumn<QByteArray>("initial"); // null: no file
@@ -362,18 +399,25 @@ void TestSetupFile::detectorMerge()
 
 void TestSetupFile::setupCommand_data()
 {
+    QTest::addColumn<bool>("readOnly"); // the default file without write permission
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<QByteArray>("file"); // written as the default file; null: none
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("output"); // <file> stands for the default file
 
-    QTest::newRow("help") << QStringList{"--help"} << QByteArray() << 0 << "Usage: beamstab-cli setup [FILE]\n";
-    QTest::newRow("missing default file") << QStringList{} << QByteArray() << 3 << "";
-    QTest::newRow("unparsable file") << QStringList{} << QByteArray("<ORX_Beam_Stab") << 3 << "";
-    QTest::newRow("two files") << QStringList{"a.xml", "b.xml"} << QByteArray() << 2 << "";
-    QTest::newRow("unknown option") << QStringList{"--frobnicate"} << QByteArray() << 2 << "";
-    QTest::newRow("empty setup") << QStringList{} << setupXml("") << 0 << "file: <file>\ndevices: 0\n";
-    QTest::newRow("two devices") << QStringList{} << setupXml(R"(
+    const auto row = [](const char *tag, bool readOnly = false) -> QTestData & { return QTest::newRow(tag) << readOnly; };
+    row("help") << QStringList{"--help"} << QByteArray() << 0 << "Usage: beamstab-cli setup [FILE]\n";
+    row("missing default file") << QStringList{} << QByteArray() << 3 << "";
+    row("unparsable file") << QStringList{} << QByteArray("<ORX_Beam_Stab") << 3 << "";
+    row("two files") << QStringList{"a.xml", "b.xml"} << QByteArray() << 2 << "";
+    row("unknown option") << QStringList{"--frobnicate"} << QByteArray() << 2 << "";
+    row("read-only file", true) << QStringList{} << setupXml(R"(<Device_K><Settings id="ORX-K" name="ttyUSB1"/></Device_K>)") << 0
+                                << "file: <file>\ndevices: 1\n\ndevice: ORX-K\n  type: serial\n  name: ttyUSB1\n  baudrate: 0\n  label: \n"
+                                   "  id: ORX-K\n  autoConnect: 0\n  colorX: none\n  colorY: none\n  colorI: none\n"
+                                   "  stage1: model=0 beamDiameter=50 calculation=0\n  stage2: model=0 beamDiameter=50 calculation=0\n"
+                                   "  pulsedLaser: 0\n";
+    row("empty setup") << QStringList{} << setupXml("") << 0 << "file: <file>\ndevices: 0\n";
+    row("two devices") << QStringList{} << setupXml(R"(
 <Device_56789ABCDEF><Settings name="/dev/ttyUSB0" type="0" baudrate="921600" port="1" label="Lab_1" id="ORX-KV-0123456789ABCDEF" autoConnect="1"/>
 <DisplayColors colorX="#FF0000" colorY="#000000"/><Detector1 model="1" beamDiameter="80.5" calculation="1"/><General pulsedLaser="1"/></Device_56789ABCDEF>
 <Device_x><Settings name="10.0.0.7" type="1" port="2000" id="ORX-2"/></Device_x>)") << 0
@@ -393,8 +437,14 @@ void TestSetupFile::setupCommand()
     QFETCH(QByteArray, file);
     QFETCH(QString, output);
     QFETCH(int, exitCode);
+    QFETCH(bool, readOnly);
     if (!file.isNull())
         QVERIFY(writeFile(Settings::defaultFilePath(), file));
+    if (readOnly) {
+        QVERIFY(QFile::setPermissions(Settings::defaultFilePath(), QFile::ReadOwner | QFile::ReadUser));
+        if (QFile(Settings::defaultFilePath()).open(QIODevice::ReadWrite))
+            QSKIP("file permissions do not bind this user (root)");
+    }
     QString out, err;
     QTextStream outStream(&out), errStream(&err);
     QCOMPARE(runSetupCommand(args, outStream, errStream), exitCode);

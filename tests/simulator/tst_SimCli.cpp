@@ -59,7 +59,7 @@ void SimCliTest::arguments()
         for (const char *o : {"--port", "--count", "--bind", "--firmware", "--variant-m", "--no-trigger", "--id",
                               "--seed", "--pulse-rate", "--bench", "--garbage", "--drop-replies", "--delay-replies",
                               "--refuse", "--stall", "--close-after", "--serial", "--serial-link", "--serial-baud",
-                              "--serial-flow", "--duration"})
+                              "--serial-flow", "--serial-keep-stream", "--duration"})
             QVERIFY2(out.contains(o), o);
 }
 

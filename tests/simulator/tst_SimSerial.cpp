@@ -3,6 +3,7 @@
 
 #include <QSerialPort>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 
 // The pseudo-terminals driven with QSerialPort, as the application does.
@@ -13,6 +14,8 @@ class SimSerialTest : public QObject
 private slots:
     void lineSettingsAndHangUp_data();
     void lineSettingsAndHangUp();
+    void outputIsNeverDropped();
+    void streamSurvivesAReopenWhenAsked();
 };
 
 void SimSerialTest::lineSettingsAndHangUp_data()
@@ -66,6 +69,60 @@ void SimSerialTest::lineSettingsAndHangUp()
     port.close();
     sim.stop();
     QVERIFY(!QFileInfo::exists(dir.filePath("ttyUSB0")));
+}
+
+// Far more output than a pseudo-terminal holds, read only after a pause:
+// every byte arrives, in order, and nothing is counted as lost.
+void SimSerialTest::outputIsNeverDropped()
+{
+    Simulator sim;
+    const QStringList paths = sim.startSerial(1);
+    QCOMPARE(paths.size(), 1);
+    QSerialPort port(paths[0]);
+    QVERIFY(port.open(QIODevice::ReadWrite));
+    SimClient c(&port);
+    const QByteArray fram = c.exchange(QByteArray("RFR\x00\x00\xFF;", 7), 258);
+    QCOMPARE(fram.size(), 258);
+    const int replies = 1000; // 258 kB
+    port.write(QByteArray("RFR\x00\x00\xFF;", 7).repeated(replies));
+    QVERIFY(port.waitForBytesWritten(3000));
+    QThread::msleep(500); // the controller fills the terminal and has to wait
+    const QByteArray all = c.exchange({}, 258 * replies, 30000);
+    QCOMPARE(all.size(), 258 * replies);
+    QVERIFY(all == fram.repeated(replies));
+    QCOMPARE(sim.counters(0).bytesDropped, 0);
+    QCOMPARE(sim.counters(0).bytesNotDelivered, 0);
+}
+
+// A controller that does not notice the port closing streams on, into the
+// void, and is still streaming when the port is opened again.
+void SimSerialTest::streamSurvivesAReopenWhenAsked()
+{
+    for (bool keep : {true, false}) {
+        Simulator sim;
+        SerialOptions opt;
+        opt.keepStreamOnHangUp = keep;
+        const QStringList paths = sim.startSerial(1, opt);
+        QCOMPARE(paths.size(), 1);
+        QSerialPort port(paths[0]);
+        QVERIFY(port.open(QIODevice::ReadWrite));
+        QCOMPARE(SimClient(&port).exchange(QByteArray("SLS\x00\x00\x00\x64;", 8), 25).size(), 25);
+        port.close();
+        if (!keep) {
+            QTRY_VERIFY_WITH_TIMEOUT(!sim.isStreaming(0), 5000);
+            continue;
+        }
+        // Nothing is lost silently: what nobody could read is counted.
+        QTRY_VERIFY_WITH_TIMEOUT(sim.counters(0).bytesNotDelivered >= 5 * 25, 10000);
+        QVERIFY(sim.isStreaming(0));
+        QVERIFY(port.open(QIODevice::ReadWrite));
+        SimClient c(&port);
+        QCOMPARE(c.exchange({}, 100, 10000).size(), 100);
+        QVERIFY(sim.isStreaming(0));
+        port.write("CLS;");
+        QTRY_VERIFY_WITH_TIMEOUT(!sim.isStreaming(0), 5000);
+        QCOMPARE(sim.counters(0).bytesDropped, 0);
+    }
 }
 
 QTEST_GUILESS_MAIN(SimSerialTest)
