@@ -42,10 +42,17 @@ QString number(double v)
     return QString::number(v, 'g', 4);
 }
 
-QString duration(double seconds)
+QString duration(double seconds);
+
+QString duration(double limit, double seconds)
 {
     if (std::isinf(seconds))
-        return QStringLiteral("never (no drift towards a limit)");
+        return QStringLiteral("no drift towards a limit");
+    return QStringLiteral("%1 V reached in %2").arg(limit).arg(duration(seconds));
+}
+
+QString duration(double seconds)
+{
     if (seconds < 120)
         return QStringLiteral("%1 s").arg(seconds, 0, 'f', 0);
     if (seconds < 7200)
@@ -64,8 +71,11 @@ void printAxis(QTextStream &out, const JitterAnalysis::Axis &a)
 {
     const QString unit = a.unit;
     out << "\nstage " << a.stage << ' ' << a.axis << " (" << unit << ")\n";
-    out << "  mean " << number(a.mean) << "  rms " << number(a.rms) << "  rms from the spectrum "
-        << number(a.cumulativeRms.empty() ? NAN : a.cumulativeRms.front()) << '\n';
+    // The spectrum leaves out what changes more slowly than one segment (each
+    // segment's mean is removed), so a drifting beam has less RMS in it.
+    out << "  mean " << number(a.mean) << "  rms " << number(a.rms) << "  (in the spectrum "
+        << number(a.cumulativeRms.empty() ? NAN : a.cumulativeRms.front()) << ", without drift slower than one "
+        << number(a.spectrum.segmentLength / a.spectrum.sampleRate) << " s segment)\n";
     out << "  band rms:";
     for (const auto &b : a.bands)
         out << "  " << bandName(b) << ' ' << number(b.rms);
@@ -89,7 +99,7 @@ void printAxis(QTextStream &out, const JitterAnalysis::Axis &a)
     out << "  headroom: actuator " << QString::number(h.voltage, 'f', 2) << " V, "
         << QString::number(h.distance, 'f', 2) << " V from " << h.nearestLimit << " V; drift "
         << QString::number(h.drift * 60, 'g', 3) << " V/min over the last " << QString::number(h.fitSpan, 'f', 0)
-        << " s; " << h.headingLimit << " V reached in " << duration(h.secondsToLimit)
+        << " s; " << duration(h.headingLimit, h.secondsToLimit)
         << (h.isWarning() ? "  WARNING: close to the end of the range" : "") << '\n';
 }
 

@@ -136,7 +136,9 @@ std::vector<Spectrum::Peak> Spectrum::peaks(int maxPeaks, double minProminence) 
     const int count = bins();
     const int halfWidth = 16;
     std::vector<double> around;
-    for (int k = 1; k < count; ++k) {
+    // From bin 2 on: bin 1 always stands above the DC bin, which the removal
+    // of each segment's mean empties, without being a peak.
+    for (int k = 2; k < count; ++k) {
         const double v = asd[std::size_t(k)];
         if (v <= asd[std::size_t(k - 1)] || (k + 1 < count && v < asd[std::size_t(k + 1)]))
             continue;

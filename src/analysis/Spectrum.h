@@ -37,7 +37,7 @@ public:
     // accumulated from the highest frequency down; element 0 is the total.
     std::vector<double> cumulativeRms() const;
 
-    // Up to maxPeaks local maxima (DC excluded), highest ASD first, among
+    // Up to maxPeaks local maxima (DC and the first bin excluded), highest ASD first, among
     // those that stand at least minProminence times above the median ASD of
     // the 32 bins around them (so the slope of a drift spectrum is no peak).
     std::vector<Peak> peaks(int maxPeaks, double minProminence = 4.0) const;

@@ -399,6 +399,9 @@ void JitterAnalysisTest::readsRecordings()
         QCOMPARE(r.range[1][1][0], 5.00);
     }
     if (samples == 2) {
+        // Exactly the double a full conversion gives.
+        QVERIFY(r.position[1][0][1] == std::strtod("0.121", nullptr));
+        QVERIFY(r.position[1][1][1] == std::strtod("-0.030", nullptr));
         QVERIFY(std::isnan(r.position[0][1][1]));
         QCOMPARE(r.sampleRate, 500.0);
     }
