@@ -76,7 +76,7 @@ private slots:
     void sineKnownAnswers();
     void welchAgreesWithDirectSums();
     void welchAgreesWithScipy();
-    void randomWalkAllanRises();
+    void allanDeviation();
     void headroom_data();
     void headroom();
     void readsRecordings_data();
@@ -279,8 +279,31 @@ void JitterAnalysisTest::welchAgreesWithScipy()
     }
 }
 
-void JitterAnalysisTest::randomWalkAllanRises()
+void JitterAnalysisTest::allanDeviation()
 {
+    // Written out with explicit averages on a short record, every m allowed.
+    const auto shortRecord = whiteNoise(61, 1.0, 8, 100.0);
+    const AllanDeviation direct(shortRecord.data(), shortRecord.size(), 10);
+    for (int m = 1; 2 * m <= 61; ++m) {
+        double sum = 0;
+        int terms = 0;
+        for (int j = 0; j + 2 * m <= 61; ++j, ++terms) {
+            double first = 0, second = 0;
+            for (int i = 0; i < m; ++i) {
+                first += shortRecord[std::size_t(j + i)] / m;
+                second += shortRecord[std::size_t(j + m + i)] / m;
+            }
+            sum += (second - first) * (second - first);
+        }
+        QVERIFY2(std::abs(direct.at(m) - std::sqrt(sum / (2 * terms))) < 1e-9, qPrintable(QString::number(m)));
+    }
+    QCOMPARE(direct.maxFactor(), 20);
+    QCOMPARE(int(direct.octaves().size()), 5); // 1, 2, 4, 8, 16
+    QCOMPARE(direct.atTau(2.0), direct.at(20));
+    QVERIFY(std::isnan(direct.atTau(2.2)));
+
+    // A random walk rises as tau^+1/2.
+
     const double step = 0.001;
     auto x = whiteNoise(200000, step, 42);
     for (std::size_t i = 1; i < x.size(); ++i)
