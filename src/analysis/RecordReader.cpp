@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 namespace {
 
@@ -201,7 +202,16 @@ bool RecordReader::readFile(const QString &path, JitterRecord &record, QString &
         error = QStringLiteral("cannot read '%1': %2").arg(path, file.errorString());
         return false;
     }
-    if (!parse(file.readAll(), record, error)) {
+    // A mapped file is read in place; a copy only where mapping is refused.
+    const qint64 size = file.size();
+    if (size > std::numeric_limits<int>::max()) {
+        error = QStringLiteral("'%1' is larger than 2 GB; analyse a shorter recording").arg(path);
+        return false;
+    }
+    uchar *mapped = size > 0 ? file.map(0, size) : nullptr;
+    const QByteArray text = mapped ? QByteArray::fromRawData(reinterpret_cast<const char *>(mapped), int(size))
+                                   : file.readAll();
+    if (!parse(text, record, error)) {
         error = QStringLiteral("'%1' %2").arg(path, error);
         return false;
     }
