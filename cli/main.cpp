@@ -2,6 +2,7 @@
 // reads their status, sends raw commands, streams and inspects setup files
 // without the GUI, on the same core library as the application.
 
+#include "AnalyzeCommand.h"
 #include "CliCommon.h"
 #include "LinkCommands.h"
 #include "ScanCommand.h"
@@ -12,10 +13,12 @@
 #include "app/MessageHandler.h"
 #include "app/StartupFlags.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QTextStream>
 
 #include <cstdio>
+#include <memory>
 
 namespace {
 
@@ -34,6 +37,7 @@ const Command commands[] = {
     {"speed", "count the samples a 500 Hz stream delivers in one second", runSpeedCommand},
     {"setup", "print the controllers of a setup file", runSetupCommand},
     {"scan", "search the serial interfaces for controllers", runScanCommand},
+    {"analyze", "jitter analysis of a recording (RMS, spectrum, Allan, headroom)", runAnalyzeCommand},
 };
 
 void printUsage(QTextStream &out)
@@ -60,13 +64,21 @@ void cliMessageHandler(QtMsgType type, const QMessageLogContext &, const QString
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication application(argc, argv);
+    // Pictures (analyze --png) need a GUI application, on the offscreen
+    // platform since the tool never shows a window; the rest runs without.
+    std::unique_ptr<QCoreApplication> application;
+    if (analyzeNeedsGui(argc, argv)) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        application.reset(new QApplication(argc, argv));
+    } else {
+        application.reset(new QCoreApplication(argc, argv));
+    }
     dataDirectory.setPath(defaultDataDirectoryPath());
     qInstallMessageHandler(cliMessageHandler);
 
     QTextStream out(stdout);
     QTextStream err(stderr);
-    QStringList args = application.arguments().mid(1);
+    QStringList args = application->arguments().mid(1);
     logToStderr = args.removeAll(QStringLiteral("--log")) > 0;
 
     if (args.isEmpty() || args.first() == QLatin1String("--help") || args.first() == QLatin1String("help")) {
