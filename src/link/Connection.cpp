@@ -84,6 +84,11 @@ int Connection::storedSamples() const
     return store->count();
 }
 
+qint64 Connection::overwrittenSamples() const
+{
+    return store->overwritten();
+}
+
 // ---------------------------------------------------------------- posting
 
 bool Connection::post(const QByteArray &message, int answer)

@@ -68,6 +68,8 @@ public:
 
     bool takeSample(StreamSample &sample);
     int storedSamples() const;
+    // Stream samples the store dropped because nobody took them in time.
+    qint64 overwrittenSamples() const;
     bool waitForReply(QByteArray &reply);
     bool disconnectLink();
 

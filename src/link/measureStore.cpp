@@ -38,6 +38,12 @@ void measureStore::clear()
     head = tail = 0;
 }
 
+qint64 measureStore::overwritten()
+{
+    StoreLock lock(mutex);
+    return overwrittenCount;
+}
+
 int measureStore::count()
 {
     StoreLock lock(mutex);
@@ -47,8 +53,10 @@ int measureStore::count()
 void measureStore::push(const StreamSample &sample)
 {
     StoreLock lock(mutex);
-    if ((capacity - head + tail) % capacity == 1)
+    if ((capacity - head + tail) % capacity == 1) {
         tail = (tail + 1) % capacity;
+        ++overwrittenCount;
+    }
     buffer[head] = sample;
     if (++head == capacity)
         head = 0;

@@ -21,6 +21,9 @@ public:
     int count();
     void push(const StreamSample &sample);
     bool pop(StreamSample &sample);
+    // Samples dropped unread because the store was full, since construction
+    // (clear() does not reset it).
+    qint64 overwritten();
 
 private:
     std::unique_ptr<StreamSample[]> buffer;
@@ -28,4 +31,5 @@ private:
     const int capacity;
     int head = 0; // next write index
     int tail = 0; // next read index
+    qint64 overwrittenCount = 0;
 };

@@ -21,11 +21,17 @@ private slots:
         for (int i = 0; i < 1040; ++i)
             store.push(sample(i));
         QCOMPARE(store.count(), 1039);
+        QCOMPARE(store.overwritten(), qint64(1));
         QVERIFY(store.pop(out));
         QCOMPARE(int(out.x1), 1); // sample 0 was dropped
         for (int i = 1040; i < 5000; ++i)
             store.push(sample(i));
         QCOMPARE(store.count(), 1039);
+        QCOMPARE(store.overwritten(), qint64(5000 - 1039 - 1)); // one was popped
+        store.clear();
+        QCOMPARE(store.overwritten(), qint64(5000 - 1039 - 1));
+        for (int i = 5000 - 1039; i < 5000; ++i)
+            store.push(sample(i));
         int expected = 5000 - 1039;
         while (store.pop(out))
             QCOMPARE(int(out.x1), int(int16_t(expected++)));
