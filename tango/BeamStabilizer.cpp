@@ -139,10 +139,14 @@ void BeamStabilizer::applyUnits(const ControllerSnapshot &snapshot)
             if (!isPosition(BeamAttribute(i), s) || s != stage)
                 continue;
             Tango::Attribute &att = dev_attr->get_attr_by_name(names[i]);
-            Tango::MultiAttrProp<Tango::DevDouble> props;
-            att.get_properties(props);
-            props.unit = unit;
-            att.set_properties(props);
+            // The unit follows the controller's detector settings; it is
+            // changed in memory only, never stored in the Tango database.
+            Tango::AttributeConfig_5 config;
+            att.get_properties(config);
+            config.unit = CORBA::string_dup(unit.c_str());
+            std::string device = get_name();
+            std::vector<Tango::Attribute::AttPropDb> notStored;
+            att.set_properties(config, device, false, notStored);
         }
     }
 }
@@ -335,6 +339,10 @@ void BeamStabilizer::pushEvents(const ControllerSnapshot &s, bool periodHadSampl
     if (stateChanged || stateOf(s.link) != lastPushedState) {
         Tango::DevState state = stateOf(s.link);
         lastPushedState = state;
+        // The State event carries the device's stored state, not the value
+        // handed to it.
+        set_state(state);
+        set_status(s.statusText.toStdString());
         push_change_event("State", &state);
         push_archive_event("State", &state);
     }
