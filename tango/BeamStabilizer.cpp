@@ -4,6 +4,7 @@
 
 #include <omnithread.h>
 
+#include <chrono>
 #include <cmath>
 #include <limits>
 
@@ -320,6 +321,24 @@ void BeamStabilizer::pushLoop()
         const bool stateChanged = pushStateChanged;
         pushPending = pushHadSamples = pushStateChanged = false;
         guard.unlock();
+        // Wait for the device to be free without queueing on its monitor, so
+        // that Init (which holds it while it ends this thread) never waits
+        // for a push. A push that cannot get in within a period is dropped;
+        // a state change is kept for the next one.
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        bool free = false;
+        while (!(free = get_dev_monitor().get_locking_ctr() == 0) && std::chrono::steady_clock::now() < giveUp) {
+            std::lock_guard<std::mutex> check(pushLock);
+            if (pushStop)
+                break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        if (!free) {
+            guard.lock();
+            pushStateChanged = pushStateChanged || stateChanged;
+            pushPending = pushPending || stateChanged;
+            continue;
+        }
         try {
             pushEvents(snapshot, had, stateChanged);
         } catch (const Tango::DevFailed &e) {
