@@ -1,9 +1,9 @@
 // beamstab-tango: Tango device server of beam stabilization controllers, one
 // BeamStabilizer device per controller.
 //
-//   beamstab-tango <instance>                      (devices and properties from the Tango database)
-//   beamstab-tango <instance> -nodb -dlist a/b/c -ORBendPoint giop:tcp::30500 \
-//       -prop a/b/c:Address=127.0.0.1 -prop a/b/c:Port=2000
+//   beamstab-tango <instance>          devices and properties from the Tango database
+//   beamstab-tango <instance> -nodb -dlist a/b/c -ORBendPoint giop:tcp::30500
+//                  -prop a/b/c:Address=127.0.0.1 -prop a/b/c:Port=2000
 #include "DeviceProperties.h"
 
 #include "app/StartupFlags.h"
