@@ -150,7 +150,10 @@ void ControllerWorker::run()
                 wantStreaming = false;
                 setLinkStatus(ControllerSnapshot::Link::Idle, "Stream ended by the controller");
             }
-            const qint64 silence = std::max<qint64>(1000, 3000 / std::max(rate, 1));
+            // A stream that falls silent for three sample periods, and at
+            // least 0.8 s, has lost its controller: FAULT within a second at
+            // every rate from 4 Hz up.
+            const qint64 silence = std::max<qint64>(800, 3000 / std::max(rate, 1));
             if (streaming && now - lastSampleAt > silence) {
                 dropLink(QString("No stream data for %1 ms").arg(now - lastSampleAt));
             } else if (!streaming && now >= nextStatusPoll) {
