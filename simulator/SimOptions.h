@@ -16,6 +16,7 @@ struct SimOptions
     bool serial = false;
     SerialOptions serialOptions;
     double durationS = 0;   // 0 = until SIGINT/SIGTERM
+    QString commandLogPath; // empty = no command log file
     SimConfig config;
     SimFaults faults;
 

@@ -5,6 +5,7 @@
 #include "SimServer.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QTimer>
 
 #include <atomic>
@@ -62,6 +63,32 @@ int main(int argc, char *argv[])
             server.controller(i)->setConfig(c);
         }
     }
+    // The command log lets tools outside the process (a device server test
+    // in another language, say) see what reached each controller.
+    QFile commandLog(options.commandLogPath);
+    QTimer commandLogPoll;
+    if (!options.commandLogPath.isEmpty()) {
+        if (!commandLog.open(QIODevice::WriteOnly | QIODevice::Append)) {
+            std::fprintf(stderr, "beamstab-sim: cannot open %s\n", qPrintable(options.commandLogPath));
+            return 1;
+        }
+        for (int i = 0; i < server.count(); ++i)
+            commandLog.write(QByteArray("id ") + QByteArray::number(i) + ' '
+                             + server.controller(i)->identification() + '\n');
+        commandLog.flush();
+        QObject::connect(&commandLogPoll, &QTimer::timeout, &app, [&server, &commandLog] {
+            for (int i = 0; i < server.count(); ++i) {
+                SimController *c = server.controller(i);
+                for (const QByteArray &command : c->commandLog())
+                    commandLog.write(QByteArray::number(i) + ' ' + command.left(3) + ' '
+                                     + command.mid(3).toHex() + '\n');
+                c->clearCommandLog();
+            }
+            commandLog.flush();
+        });
+        commandLogPoll.start(20);
+    }
+
     for (const QString &line : lines)
         std::printf("%s\n", qPrintable(line));
     std::printf("ready\n");

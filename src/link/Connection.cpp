@@ -95,6 +95,11 @@ int Connection::storedSamples() const
     return store->count();
 }
 
+qint64 Connection::droppedSamplesTotal() const
+{
+    return store->droppedTotal();
+}
+
 // ---------------------------------------------------------------- posting
 
 bool Connection::post(const QByteArray &message, int answer)

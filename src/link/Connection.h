@@ -75,6 +75,8 @@ public:
     // Samples the full store overwrote before anyone took them, since the
     // stream started. Safe to read from any thread at any time.
     qint64 droppedSamples() const;
+    // The same since the link was made, across stream restarts.
+    qint64 droppedSamplesTotal() const;
 
     bool takeSample(StreamSample &sample);
     int storedSamples() const;

@@ -36,7 +36,7 @@ void measureStore::clear()
 {
     StoreLock lock(mutex);
     head = tail = 0;
-    droppedCount.store(0, std::memory_order_relaxed);
+    droppedAtClear.store(droppedCount.load(std::memory_order_relaxed), std::memory_order_relaxed);
 }
 
 int measureStore::count()

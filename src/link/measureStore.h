@@ -26,8 +26,10 @@ public:
     int count();
     void push(const StreamSample &sample);
     bool pop(StreamSample &sample);
-    // Samples overwritten unread since the last clear().
-    qint64 dropped() const { return droppedCount.load(std::memory_order_relaxed); }
+    // Samples overwritten unread since the last clear() (every stream start
+    // clears the store), and since the store was made.
+    qint64 dropped() const { return droppedTotal() - droppedAtClear.load(std::memory_order_relaxed); }
+    qint64 droppedTotal() const { return droppedCount.load(std::memory_order_relaxed); }
 
 private:
     std::unique_ptr<StreamSample[]> buffer;
@@ -35,5 +37,7 @@ private:
     const int capacity;
     int head = 0; // next write index
     int tail = 0; // next read index
-    std::atomic<qint64> droppedCount{0}; // written under the mutex, read without it
+    // Written under the mutex, read without it.
+    std::atomic<qint64> droppedCount{0};
+    std::atomic<qint64> droppedAtClear{0};
 };

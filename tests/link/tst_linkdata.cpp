@@ -28,6 +28,12 @@ private slots:
         for (int i = 1040; i < 5000; ++i)
             store.push(sample(i));
         QCOMPARE(store.count(), 1039);
+        QCOMPARE(store.dropped(), qint64(5000 - 1039 - 1)); // one was popped
+        store.clear(); // a new stream counts afresh; the total stays
+        QCOMPARE(store.dropped(), qint64(0));
+        QCOMPARE(store.droppedTotal(), qint64(5000 - 1039 - 1));
+        for (int i = 5000 - 1039; i < 5000; ++i)
+            store.push(sample(i));
         int expected = 5000 - 1039;
         while (store.pop(out))
             QCOMPARE(int(out.x1), int(int16_t(expected++)));

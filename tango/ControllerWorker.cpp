@@ -1,0 +1,486 @@
+#include "ControllerWorker.h"
+
+#include "detectors/StageDetectors.h"
+#include "link/Connection.h"
+#include "link/Identification.h"
+#include "link/SerialPort.h"
+#include "link/StreamPause.h"
+#include "link/TcpClient.h"
+#include "setup/ConnectionSettings.h"
+#include "setup/Settings.h"
+
+#include <QDebug>
+
+#include <algorithm>
+
+namespace {
+
+bool isGood(const QByteArray &reply)
+{
+    return reply.size() >= 2 && reply.at(0) == '\0' && reply.at(1) == ';';
+}
+
+QByteArray stageArgument(int stage, int value, bool withValue)
+{
+    QByteArray a(1, char(stage));
+    if (withValue) {
+        a.append(char((value >> 8) & 0xFF));
+        a.append(char(value & 0xFF));
+    }
+    a.append(';');
+    return a;
+}
+
+QByteArray rateArgument(int rate)
+{
+    return QByteArray("\x00\x00", 2) + char((rate >> 8) & 0xFF) + char(rate & 0xFF) + ';';
+}
+
+// Time the worker sleeps between looks at the link: short enough that the
+// store (1039 samples, two seconds at 500 Hz) never fills, long enough to
+// cost next to nothing.
+constexpr unsigned long loopSleepMs = 5;
+
+} // namespace
+
+ControllerWorker::ControllerWorker(const ControllerOptions &options, QObject *parent)
+    : QThread(parent), opts(options), statistics(options.statisticsWindow, options.rawSamples)
+{
+    rate = std::clamp(opts.samplingRate, 1, 500);
+    shown.samplingRate = rate;
+    shown.statusText = QString("Connecting to %1").arg(endpointText());
+    wantStreaming = opts.autoStart;
+}
+
+ControllerWorker::~ControllerWorker()
+{
+    shutdown();
+}
+
+QString ControllerWorker::endpointText() const
+{
+    return opts.tcp ? QString("%1:%2").arg(opts.address).arg(opts.portOrBaud)
+                    : QString("%1 at %2 baud").arg(opts.address).arg(opts.portOrBaud);
+}
+
+void ControllerWorker::shutdown()
+{
+    stopRequested = true;
+    wait();
+}
+
+RequestResult ControllerWorker::request(Action action, int stage, int value, int waitMs)
+{
+    Pending p{action, stage, value, std::make_shared<RequestResult>(), std::make_shared<bool>(false)};
+    QMutexLocker locker(&lock);
+    queue.push_back(p);
+    QDeadlineTimer deadline(waitMs);
+    while (!*p.done) {
+        if (!requestDone.wait(&lock, deadline))
+            break;
+    }
+    if (*p.done)
+        return *p.result;
+    return {false, "The controller has not answered yet; the command is still being carried out"};
+}
+
+void ControllerWorker::finish(const Pending &p, const RequestResult &r)
+{
+    QMutexLocker locker(&lock);
+    *p.result = r;
+    *p.done = true;
+    requestDone.wakeAll();
+}
+
+ControllerSnapshot ControllerWorker::snapshot() const
+{
+    QMutexLocker locker(&lock);
+    return shown;
+}
+
+std::vector<StreamSample> ControllerWorker::rawSamples() const
+{
+    QMutexLocker locker(&lock);
+    return statistics.rawSamples();
+}
+
+void ControllerWorker::setLinkStatus(ControllerSnapshot::Link state, const QString &text)
+{
+    ControllerSnapshot copy;
+    bool changed = false;
+    {
+        QMutexLocker locker(&lock);
+        changed = shown.link != state;
+        shown.link = state;
+        shown.statusText = text;
+        copy = shown;
+    }
+    if (changed && periodHandler)
+        periodHandler(copy, false);
+}
+
+void ControllerWorker::run()
+{
+    nextPeriod = Connection::now();
+    while (!stopRequested) {
+        const qint64 now = Connection::now();
+
+        Pending next{};
+        bool have = false;
+        {
+            QMutexLocker locker(&lock);
+            if (!queue.empty()) {
+                next = queue.front();
+                queue.pop_front();
+                have = true;
+            }
+        }
+        if (have)
+            finish(next, carryOut(next));
+
+        if (!link) {
+            if (now >= nextAttempt)
+                connectLink();
+        } else if (!link->isRunning() || link->linkState() != Connection::Connected) {
+            dropLink("Controller disconnected");
+        } else {
+            drainSamples(now);
+            const bool streaming = link->isStreaming();
+            if (snapshot().link == ControllerSnapshot::Link::Streaming && !streaming) {
+                wantStreaming = false;
+                setLinkStatus(ControllerSnapshot::Link::Idle, "Stream ended by the controller");
+            }
+            // A stream that falls silent for three sample periods, and at
+            // least 0.8 s, has lost its controller: FAULT within a second at
+            // every rate from 4 Hz up.
+            const qint64 silence = std::max<qint64>(800, 3000 / std::max(rate, 1));
+            if (streaming && now - lastSampleAt > silence) {
+                dropLink(QString("No stream data for %1 ms").arg(now - lastSampleAt));
+            } else if (!streaming && now >= nextStatusPoll) {
+                pollStatus();
+                nextStatusPoll = Connection::now() + 1000;
+            }
+        }
+
+        if (Connection::now() >= nextPeriod) {
+            publishPeriod();
+            const qint64 period = qint64(1000.0 / std::clamp(opts.eventRate, 0.1, 1000.0));
+            nextPeriod += period;
+            if (nextPeriod < Connection::now())
+                nextPeriod = Connection::now() + period;
+        }
+        msleep(loopSleepMs);
+    }
+    if (link) {
+        if (link->isStreaming())
+            stopStream();
+        link->disconnectLink();
+        link.reset();
+    }
+    // Callers still waiting give up on their own deadline.
+}
+
+void ControllerWorker::connectLink()
+{
+    const ControllerSnapshot before = snapshot();
+    if (before.link != ControllerSnapshot::Link::Fault)
+        setLinkStatus(ControllerSnapshot::Link::Connecting, "Connecting to " + endpointText());
+
+    std::unique_ptr<Connection> candidate;
+    if (opts.tcp)
+        candidate.reset(new TcpClient);
+    else
+        candidate.reset(new SerialPort);
+    auto fail = [&](const QString &reason) {
+        if (candidate->isRunning())
+            candidate->disconnectLink();
+        candidate.reset();
+        nextAttempt = Connection::now() + opts.reconnectIntervalMs;
+        setLinkStatus(ControllerSnapshot::Link::Fault,
+                      reason + QString("; next attempt in %1 s").arg(opts.reconnectIntervalMs / 1000.0));
+    };
+    if (!candidate->initialize(opts.address, opts.portOrBaud)) {
+        fail("Address not accepted: " + endpointText());
+        return;
+    }
+    candidate->start();
+    // The transport gives up on its own after its base time-out; the
+    // deadline here only guards against a thread that never reports.
+    const qint64 deadline = Connection::now() + 3000;
+    while (candidate->linkState() == Connection::Opening && candidate->isRunning()
+           && Connection::now() < deadline && !stopRequested)
+        msleep(5);
+    if (candidate->linkState() != Connection::Connected || !candidate->isRunning()) {
+        fail("Cannot connect to " + endpointText());
+        return;
+    }
+    const ControllerIdentity identity = identifyController(*candidate, 2);
+    if (!identity.valid) {
+        fail("System identification failed");
+        return;
+    }
+    QByteArray reply;
+    if (!opts.label.isEmpty()) {
+        candidate->setLabel(opts.label);
+        candidate->sendLabel(opts.label);
+        candidate->waitForReply(reply);
+    }
+
+    // Detector settings stored for this controller, else the defaults.
+    Settings settings;
+    ConnectionSettings record;
+    setFixedText(record.id, identity.controllerId);
+    StageDetectors models;
+    if (settings.loadFile(opts.setupFile) && settings.restoreDetectorSettings(record))
+        models = StageDetectors(record.model[0], record.beamDiameter[0], record.calculation[0],
+                                record.model[1], record.beamDiameter[1], record.calculation[1],
+                                record.pulsedLaser);
+
+    link = std::move(candidate);
+    {
+        QMutexLocker locker(&lock);
+        statistics.setDetectors(models);
+        shown.controllerId = identity.controllerId;
+        shown.firmwareVersion = link->firmwareVersion();
+        for (int s = 0; s < 2; ++s)
+            shown.unit[s] = statistics.unit(s);
+    }
+    qInfo().noquote() << "Connected to" << endpointText() << "ID" << identity.controllerId;
+    readPFactors();
+    pollStatus();
+    nextStatusPoll = Connection::now() + 1000;
+    setLinkStatus(ControllerSnapshot::Link::Idle, "Connected to " + endpointText());
+    if (wantStreaming)
+        startStream(rate);
+}
+
+void ControllerWorker::dropLink(const QString &reason)
+{
+    if (link) {
+        {
+            QMutexLocker locker(&lock);
+            lostEarlier += link->droppedSamplesTotal();
+        }
+        link->disconnectLink();
+        link.reset();
+    }
+    qWarning().noquote() << "Link to" << endpointText() << "lost:" << reason;
+    nextAttempt = Connection::now() + opts.reconnectIntervalMs;
+    setLinkStatus(ControllerSnapshot::Link::Fault,
+                  reason + QString("; reconnecting every %1 s").arg(opts.reconnectIntervalMs / 1000.0));
+}
+
+void ControllerWorker::drainSamples(qint64 now)
+{
+    StreamSample sample;
+    qint64 taken = 0;
+    QMutexLocker locker(&lock);
+    while (link->takeSample(sample)) {
+        statistics.add(sample);
+        ++taken;
+    }
+    if (taken) {
+        lastSampleAt = now;
+        shown.received += taken;
+    }
+    shown.lost = lostEarlier + link->droppedSamplesTotal();
+}
+
+void ControllerWorker::pollStatus()
+{
+    QByteArray reply;
+    link->getStatusFlags();
+    link->waitForReply(reply);
+    if (reply.size() == 4 && isGood(reply)) {
+        const quint8 flags = quint8(reply.at(2));
+        QMutexLocker locker(&lock);
+        shown.stabOn[0] = flags & 0x08;
+        shown.stabOn[1] = flags & 0x10;
+        shown.active[0] = flags & 0x20;
+        shown.active[1] = flags & 0x40;
+        missedPolls = 0;
+    } else if (reply.isEmpty() && ++missedPolls >= 2) {
+        missedPolls = 0;
+        dropLink("No answer from the controller");
+    }
+}
+
+void ControllerWorker::readPFactors()
+{
+    for (int s = 0; s < 2; ++s) {
+        QByteArray reply;
+        link->getPFactor(stageArgument(s + 1, 0, false));
+        link->waitForReply(reply);
+        if (reply.size() == 5 && isGood(reply)) {
+            QMutexLocker locker(&lock);
+            shown.pFactor[s] = (quint8(reply.at(2)) << 8) | quint8(reply.at(3));
+        }
+    }
+}
+
+void ControllerWorker::publishPeriod()
+{
+    ControllerSnapshot copy;
+    bool hadSamples = false;
+    {
+        QMutexLocker locker(&lock);
+        const PeriodMeans means = statistics.takePeriod();
+        hadSamples = means.samples > 0;
+        if (hadSamples) {
+            shown.last = means;
+            // Stream flags are decoded from firmware 11 on; older firmware
+            // leaves the flags to the status poll.
+            if (shown.firmwareVersion >= 11) {
+                for (int s = 0; s < 2; ++s) {
+                    shown.stabOn[s] = means.stabOn[s];
+                    shown.active[s] = means.active[s];
+                }
+            }
+        }
+        for (int s = 0; s < 2; ++s)
+            shown.stats[s] = statistics.stageStatistics(s);
+        shown.samplingRate = rate;
+        copy = shown;
+    }
+    if (periodHandler && hadSamples)
+        periodHandler(copy, true);
+}
+
+RequestResult ControllerWorker::carryOut(const Pending &p)
+{
+    if (p.action == Action::Reconnect) {
+        if (link)
+            dropLink("Reconnect requested");
+        nextAttempt = 0;
+        return {true, QString()};
+    }
+    if (p.action == Action::SetSamplingRate && (p.value < 1 || p.value > 500))
+        return {false, QString("Sampling rate %1 Hz is outside 1 to 500 Hz").arg(p.value)};
+    if (p.action == Action::Stop && !link) {
+        wantStreaming = false;
+        return {true, QString()};
+    }
+    if (p.action == Action::SetSamplingRate && !link) {
+        rate = p.value;
+        QMutexLocker locker(&lock);
+        shown.samplingRate = rate;
+        return {true, QString()};
+    }
+    if (!link)
+        return {false, "Not connected: " + snapshot().statusText};
+
+    switch (p.action) {
+    case Action::Start:
+        return startStream(rate);
+    case Action::Stop:
+        return stopStream();
+    case Action::SetSamplingRate: {
+        rate = p.value;
+        {
+            QMutexLocker locker(&lock);
+            shown.samplingRate = rate;
+        }
+        if (!link->isStreaming())
+            return {true, QString()};
+        const RequestResult stopped = stopStream();
+        if (!stopped.ok)
+            return stopped;
+        return startStream(rate);
+    }
+    default:
+        return stageCommand(p.action, p.stage, p.value);
+    }
+}
+
+RequestResult ControllerWorker::startStream(int streamRate)
+{
+    if (link->isStreaming())
+        return {true, QString()};
+    drainSamples(Connection::now());
+    link->setSamplingRate(streamRate);
+    link->startStream(rateArgument(streamRate));
+    QByteArray reply;
+    link->waitForReply(reply);
+    if (!link->isStreaming()) {
+        setLinkStatus(ControllerSnapshot::Link::Idle, "Streaming error has occurred.");
+        return {false, "Streaming error has occurred."};
+    }
+    wantStreaming = true;
+    lastSampleAt = Connection::now();
+    setLinkStatus(ControllerSnapshot::Link::Streaming,
+                  QString("Streaming at %1 Hz from %2").arg(streamRate).arg(endpointText()));
+    return {true, QString()};
+}
+
+RequestResult ControllerWorker::stopStream()
+{
+    wantStreaming = false;
+    if (!link->isStreaming())
+        return {true, QString()};
+    QByteArray reply;
+    link->clearLiveStream();
+    if (!link->waitForReply(reply) || !isGood(reply)) {
+        link->clearLiveStream();
+        link->waitForReply(reply);
+    }
+    drainSamples(Connection::now());
+    if (link->isStreaming())
+        return {false, "The stream could not be stopped"};
+    setLinkStatus(ControllerSnapshot::Link::Idle, "Connected to " + endpointText());
+    return {true, QString()};
+}
+
+RequestResult ControllerWorker::stageCommand(Action action, int stage, int value)
+{
+    if (stage != 1 && stage != 2)
+        return {false, QString("Stage %1 does not exist; stages are 1 and 2").arg(stage)};
+    if (action == Action::SetPFactor && (value < 0 || value > 0xFFFF))
+        return {false, QString("P-factor %1 is outside 0 to 65535").arg(value)};
+
+    StreamPause pause(*link);
+    if (!pause.pause())
+        return {false, "The stream could not be stopped for the command"};
+    drainSamples(Connection::now());
+
+    QByteArray reply;
+    bool accepted = false;
+    switch (action) {
+    case Action::StabilizationOn:
+    case Action::StabilizationOff:
+        // A refused switch is sent a second time, as the stage buttons do.
+        for (int attempt = 0; attempt < 2 && !accepted; ++attempt) {
+            if (action == Action::StabilizationOn)
+                link->setStabilizationOn(stageArgument(stage, 0, false));
+            else
+                link->setStabilizationOff(stageArgument(stage, 0, false));
+            accepted = link->waitForReply(reply) && isGood(reply);
+        }
+        break;
+    case Action::SetPFactor:
+        link->setPFactor(stageArgument(stage, value, true));
+        accepted = link->waitForReply(reply) && isGood(reply);
+        if (accepted) {
+            QMutexLocker locker(&lock);
+            shown.pFactor[stage - 1] = value;
+        }
+        break;
+    default:
+        break;
+    }
+    if (!pause.wasStreaming())
+        pollStatus();
+    const bool resumed = pause.resume();
+    if (pause.wasStreaming()) {
+        lastSampleAt = Connection::now();
+        if (!resumed) {
+            wantStreaming = false;
+            setLinkStatus(ControllerSnapshot::Link::Idle, "Streaming error has occurred.");
+        }
+    }
+    if (!accepted)
+        return {false, reply.isEmpty() ? QString("The controller did not answer")
+                                       : QString("The controller refused the command")};
+    if (!resumed)
+        return {false, "Streaming error has occurred."};
+    return {true, QString()};
+}

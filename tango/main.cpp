@@ -1,0 +1,48 @@
+// beamstab-tango: Tango device server of beam stabilization controllers, one
+// BeamStabilizer device per controller.
+//
+//   beamstab-tango <instance>          devices and properties from the Tango database
+//   beamstab-tango <instance> -nodb -dlist a/b/c -ORBendPoint giop:tcp::30500
+//                  -prop a/b/c:Address=127.0.0.1 -prop a/b/c:Port=2000
+#include "DeviceProperties.h"
+
+#include "app/StartupFlags.h"
+
+#include <QCoreApplication>
+
+#include <tango.h>
+
+#include <iostream>
+
+int main(int argc, char *argv[])
+{
+    std::string error;
+    if (!DeviceProperties::takeFromCommandLine(argc, argv, error)) {
+        std::cerr << "beamstab-tango: " << error << std::endl;
+        return 2;
+    }
+    // The links live in Qt threads; the application object gives them the
+    // process-wide parts of Qt. Its own event loop is never run: the Tango
+    // server loop owns the main thread.
+    int qtArgc = 1;
+    QCoreApplication app(qtArgc, argv);
+    app.setApplicationName("beamstab-tango");
+    // Detector settings come from the user's setup file unless a device's
+    // SetupFile property names another.
+    dataDirectory = QDir(defaultDataDirectoryPath());
+
+    try {
+        Tango::Util *tango = Tango::Util::init(argc, argv);
+        tango->server_init(false);
+        std::cout << "Ready to accept request" << std::endl;
+        tango->server_run();
+        tango->server_cleanup();
+    } catch (const std::bad_alloc &) {
+        std::cerr << "beamstab-tango: out of memory" << std::endl;
+        return 1;
+    } catch (const CORBA::Exception &e) {
+        Tango::Except::print_exception(e);
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,264 @@
+#!/usr/bin/env python3
+"""End-to-end test of beamstab-tango through the Tango Python client.
+
+Starts beamstab-sim (with its command log) and beamstab-tango without a
+Tango database, then drives the BeamStabilizer device with DeviceProxy:
+attributes against the simulator's identification and the raw samples,
+written P-factor, sampling rate and stabilization switches against the
+commands the simulator received, change events, a controller that dies and
+comes back after Reconnect. Exits 77 (skipped) only when Tango is missing.
+"""
+import argparse
+import math
+import os
+import random
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+SKIP = 77
+
+parser = argparse.ArgumentParser()
+parser.add_argument("--server", default="")
+parser.add_argument("--sim", required=True)
+args = parser.parse_args()
+
+if not args.server or not os.path.exists(args.server):
+    print("SKIP: beamstab-tango was not built (the Tango C++ library, libtango-dev, is not installed)")
+    sys.exit(SKIP)
+try:
+    import tango
+except ImportError:
+    print("SKIP: the Tango Python client (python3-tango) is not installed for " + sys.executable)
+    sys.exit(SKIP)
+
+failures = []
+
+
+def check(condition, what):
+    if condition:
+        print("ok   " + what)
+    else:
+        print("FAIL " + what)
+        failures.append(what)
+    return condition
+
+
+def free_port(low, high):
+    for _ in range(200):
+        port = random.randint(low, high)
+        with socket.socket() as s:
+            try:
+                s.bind(("127.0.0.1", port))
+            except OSError:
+                continue
+        with socket.socket() as s:
+            try:
+                s.bind(("0.0.0.0", port))
+                return port
+            except OSError:
+                continue
+    raise RuntimeError("no free port in %d-%d" % (low, high))
+
+
+def wait_for(predicate, seconds, step=0.05):
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        try:
+            if predicate():
+                return True
+        except tango.DevFailed:
+            pass
+        time.sleep(step)
+    return False
+
+
+work = tempfile.mkdtemp(prefix="beamstab-tango-test-")
+log_path = os.path.join(work, "commands.txt")
+sim_port = free_port(30000, 30499)
+server_port = free_port(30500, 30999)
+device_name = "beamstab/ctest/1"
+
+# Detector settings of the simulated controller (ID ...SIM000...): stage 1 a
+# PSD showing millimetres, stage 2 without a detector model (volts).
+setup_path = os.path.join(work, "ConnectionSetup.xml")
+with open(setup_path, "w") as f:
+    f.write('<!DOCTYPE SetupML>\n<ORX_Beam_Stabilization>\n <Device_SIM000----->\n'
+            '  <Detector1 beamDiameter="50" model="2" calculation="1"/>\n'
+            '  <Detector2 beamDiameter="50" model="0" calculation="0"/>\n'
+            '  <General pulsedLaser="0"/>\n </Device_SIM000----->\n</ORX_Beam_Stabilization>\n')
+
+WINDOW = 200
+
+
+def start_sim():
+    proc = subprocess.Popen([args.sim, "--port", str(sim_port), "--command-log", log_path],
+                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    for line in proc.stdout:
+        if line.strip() == "ready":
+            return proc
+    raise RuntimeError("beamstab-sim did not start")
+
+
+def log_lines():
+    with open(log_path) as f:
+        return [line.split() for line in f if line.strip()]
+
+
+def commands_since(mark):
+    return [l[1:] for l in log_lines()[mark:] if l[0] == "0"]
+
+
+def wait_for_command(mark, code, argument, seconds=5):
+    return wait_for(lambda: [code, argument] in commands_since(mark), seconds)
+
+
+sim = start_sim()
+server_log = open(os.path.join(work, "server.txt"), "w")
+prop = lambda name, value: ["-prop", "%s:%s=%s" % (device_name, name, value)]
+server = subprocess.Popen(
+    [args.server, "ctest", "-nodb", "-dlist", device_name, "-ORBendPoint", "giop:tcp:127.0.0.1:%d" % server_port]
+    + prop("Transport", "tcp") + prop("Address", "127.0.0.1") + prop("Port", sim_port)
+    + prop("Label", "ctest_label") + prop("SetupFile", setup_path) + prop("SamplingRate", 100)
+    + prop("EventRate", 10) + prop("StatisticsWindow", WINDOW) + prop("RawSamples", WINDOW)
+    + prop("ReconnectInterval", 600),
+    stdout=server_log, stderr=subprocess.STDOUT)
+
+try:
+    dev = tango.DeviceProxy("tango://127.0.0.1:%d/%s#dbase=no" % (server_port, device_name))
+    dev.set_timeout_millis(5000)
+
+    # --- connection and identification
+    check(wait_for(lambda: dev.state() == tango.DevState.ON, 30), "device reaches ON after connecting")
+    identification = [l for l in log_lines() if l[0] == "id"][0][2]
+    check(dev.ControllerID == identification, "ControllerID is the simulator's identification")
+    check(dev.FirmwareVersion == int(identification.split("-V")[1].split("-")[0]), "FirmwareVersion from -V tag")
+    check(["SLA", ("ctest_label" + " " * 14).encode().hex() + "3b"] in commands_since(0),
+          "the Label property was sent to the controller, padded to 25 bytes")
+    check(dev.PFactor1 == 400 and dev.PFactor2 == 400, "P-factors read from the controller (its default 400)")
+    check(not dev.StabilizationOn1 and not dev.StabilizationOn2, "stabilization off at start")
+    check(dev.Active1 and dev.Active2, "both stages active (simulated intensity above sensitivity)")
+    check(dev.get_attribute_config("X1").unit == "mm", "stage 1 unit from the setup file (PSD in length): mm")
+    check(dev.get_attribute_config("X2").unit == "V", "stage 2 without a detector model: V")
+
+    # --- stream: sampling rate goes into the start command
+    mark = len(log_lines())
+    dev.SamplingRate = 250
+    dev.Start()
+    check(wait_for(lambda: dev.state() == tango.DevState.RUNNING, 5), "Start gives RUNNING")
+    check(wait_for_command(mark, "SLS", "000000fa3b"), "stream started at the written rate 250 Hz")
+    check(wait_for(lambda: dev.SamplesReceived >= 2 * WINDOW, 20), "samples arrive")
+    dev.Stop()
+    check(dev.state() == tango.DevState.ON, "Stop gives ON")
+    time.sleep(0.5)  # one more event period: statistics over the final window
+
+    # --- attributes against the raw samples of the same window
+    names = ["X1", "Y1", "X2", "Y2", "MeanX1", "MeanY1", "MeanX2", "MeanY2", "RMSRadius1", "RMSRadius2",
+             "Intensity1", "Intensity2", "RangeX1", "RangeY1", "RangeX2", "RangeY2",
+             "RawX1", "RawY1", "RawIntensity1", "RawX2", "RawY2", "RawIntensity2", "SamplesReceived",
+             "SamplesLost", "SamplingRate"]
+    v = {a.name: a.value for a in dev.read_attributes(names)}
+    raw = {k: list(v[k]) for k in names if k.startswith("Raw")}
+    check(all(len(r) == WINDOW for r in raw.values()), "raw spectra hold the last %d samples" % WINDOW)
+    mean = lambda xs: sum(xs) / len(xs)
+    close = lambda a, b: abs(a - b) <= 1e-9 * max(1.0, abs(b))
+    x1 = [r * 0.001 / 1.2 for r in raw["RawX1"]]
+    y1 = [r * 0.001 / 1.2 for r in raw["RawY1"]]
+    x2 = [r * 0.001 for r in raw["RawX2"]]
+    y2 = [r * 0.001 for r in raw["RawY2"]]
+    for name, values in (("MeanX1", x1), ("MeanY1", y1), ("MeanX2", x2), ("MeanY2", y2)):
+        check(close(v[name], mean(values)), "%s is the mean of the raw window in its unit" % name)
+    for name, xs, ys in (("RMSRadius1", x1, y1), ("RMSRadius2", x2, y2)):
+        mx, my = mean(xs), mean(ys)
+        rms = math.sqrt(mean([(a - mx) ** 2 + (b - my) ** 2 for a, b in zip(xs, ys)]))
+        check(close(v[name], rms), "%s is the RMS radius of the raw window" % name)
+    check(min(x1) <= v["X1"] <= max(x1) and min(x2) <= v["X2"] <= max(x2),
+          "period positions lie within the raw samples")
+    check(3.0 < v["Intensity1"] < 5.0 and 3.0 < v["Intensity2"] < 5.0,
+          "intensities near the simulated 4 V")
+    check(all(0.0 <= v[n] <= 10.0 for n in ("RangeX1", "RangeY1", "RangeX2", "RangeY2")),
+          "actuator ranges within 0 to 10 V")
+    check(v["SamplesReceived"] >= 2 * WINDOW and v["SamplesLost"] == 0, "samples received, none lost")
+    check(v["SamplingRate"] == 250, "SamplingRate reads back 250")
+
+    # --- writes while streaming go through stop, command, restart
+    mark = len(log_lines())
+    dev.Start()
+    check(wait_for_command(mark, "SLS", "000000fa3b"), "stream restarted")
+    mark = len(log_lines())
+    dev.PFactor1 = 250
+    check(dev.PFactor1 == 250, "PFactor1 reads back the written 250")
+    check(wait_for_command(mark, "SPF", "0100fa3b"), "SPF stage 1, 250 reached the controller")
+    seq = [c[0] for c in commands_since(mark)]
+    check(seq[:3] == ["CLS", "SPF", "SLS"], "stream paused around the P-factor: %s" % seq[:3])
+    check(dev.state() == tango.DevState.RUNNING, "stream runs again after the write")
+    mark = len(log_lines())
+    dev.StabilizationOn(2)
+    check(wait_for_command(mark, "SEA", "023b"), "StabilizationOn(2) sent SEA for stage 2")
+    check(wait_for(lambda: dev.StabilizationOn2, 5), "StabilizationOn2 reported by the stream flags")
+    dev.StabilizationOff(2)
+    check(wait_for_command(mark, "CEA", "023b"), "StabilizationOff(2) sent CEA for stage 2")
+    check(wait_for(lambda: not dev.StabilizationOn2, 5), "StabilizationOn2 off again")
+    for bad in (lambda: dev.StabilizationOn(3), lambda: dev.write_attribute("PFactor1", 70000),
+                lambda: dev.write_attribute("SamplingRate", 0)):
+        try:
+            bad()
+            check(False, "an invalid stage or value is refused")
+        except tango.DevFailed:
+            check(True, "an invalid stage or value is refused")
+
+    # --- change events at the event rate, not the sample rate
+    counts = {"X1": 0, "RMSRadius1": 0}
+    values_seen = []
+
+    def counter(name):
+        def cb(event):
+            if not event.err:
+                counts[name] += 1
+                values_seen.append(event.attr_value.value)
+        return cb
+
+    ids = [dev.subscribe_event(n, tango.EventType.CHANGE_EVENT, counter(n)) for n in counts]
+    time.sleep(3.0)
+    for i in ids:
+        dev.unsubscribe_event(i)
+    print("change events in 3 s at 250 Hz sampling: %s" % counts)
+    check(all(5 <= c <= 90 for c in counts.values()), "change events at about 10 Hz (5..90 in 3 s)")
+    check(all(isinstance(x, float) and not math.isnan(x) for x in values_seen), "event values are numbers")
+
+    # --- controller goes away: FAULT, then back after Reconnect
+    states = []
+    state_id = dev.subscribe_event("State", tango.EventType.CHANGE_EVENT,
+                                   lambda e: None if e.err else states.append(e.attr_value.value))
+    sim.send_signal(signal.SIGKILL)
+    sim.wait()
+    killed = time.monotonic()
+    check(wait_for(lambda: dev.state() == tango.DevState.FAULT, 5), "FAULT after the controller went away")
+    print("FAULT reported %.2f s after the simulator was killed" % (time.monotonic() - killed))
+    check(wait_for(lambda: tango.DevState.FAULT in states, 5), "a State change event carried FAULT")
+    check(len(dev.status()) > 0 and dev.status() != "Connected", "status says why: " + dev.status())
+    dev.Stop()  # forget the running stream so that the reconnection ends in ON
+    sim = start_sim()
+    time.sleep(1.0)
+    check(dev.state() == tango.DevState.FAULT, "no automatic reconnection before its interval (600 s here)")
+    dev.Reconnect()
+    check(wait_for(lambda: dev.state() == tango.DevState.ON, 20), "ON again after Reconnect")
+    check(dev.ControllerID == identification, "same controller identified again")
+    dev.unsubscribe_event(state_id)
+finally:
+    server.send_signal(signal.SIGTERM)
+    try:
+        server.wait(15)
+    except subprocess.TimeoutExpired:
+        server.kill()
+        server.wait()
+    sim.kill()
+    sim.wait()
+
+if failures:
+    print("%d check(s) failed; server log in %s" % (len(failures), work))
+    sys.exit(1)
+print("all checks passed")

@@ -1,0 +1,160 @@
+// The device server's Tango-free parts: the stream statistics behind the
+// attributes and events, and the reading of the device properties.
+
+#include "DeviceProperties.h"
+#include "StreamStatistics.h"
+
+#include "detectors/StageDetectors.h"
+
+#include <QtTest>
+
+#include <cmath>
+
+namespace {
+
+StreamSample sample(int x1, int y1, int x2, int y2, int intensity = 4000)
+{
+    StreamSample s;
+    s.x1 = int16_t(x1);
+    s.y1 = int16_t(y1);
+    s.x2 = int16_t(x2);
+    s.y2 = int16_t(y2);
+    s.intensity1 = uint16_t(intensity);
+    s.intensity2 = uint16_t(intensity);
+    s.rangeX1 = 5000;
+    return s;
+}
+
+} // namespace
+
+class TangoCoreTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Period means, their reset, units and the conversion per detector model.
+    void periodMeansAreConvertedAndRestart()
+    {
+        StreamStatistics stats(10, 10);
+        // Stage 1: PSD in millimetres (signal / 1.2); stage 2: volts.
+        stats.setDetectors(StageDetectors(2, 50.0, 1, 2, 50.0, 0, false));
+        QCOMPARE(stats.unit(0), QString("mm"));
+        QCOMPARE(stats.unit(1), QString("V"));
+        stats.add(sample(1200, -2400, 100, 300));
+        stats.add(sample(3600, 0, 300, 500));
+        const PeriodMeans m = stats.takePeriod();
+        QCOMPARE(m.samples, 2);
+        QCOMPARE(m.x[0], 2.0);   // (1 + 3) / 2 mm
+        QCOMPARE(m.y[0], -1.0);
+        QCOMPARE(m.x[1], 0.2);   // V
+        QCOMPARE(m.y[1], 0.4);
+        QCOMPARE(m.intensity[0], 4.0);
+        QCOMPARE(m.rangeX[0], 5.0);
+        const PeriodMeans empty = stats.takePeriod();
+        QCOMPARE(empty.samples, 0);
+        QVERIFY(std::isnan(empty.x[0]) && std::isnan(empty.intensity[1]));
+    }
+
+    // A quadrant detector without light has no position: it is left out of
+    // the means and the window, not taken as zero.
+    void positionsWithoutValueAreLeftOut()
+    {
+        StreamStatistics stats(10, 10);
+        stats.setDetectors(StageDetectors(1, 50.0, 1, 0, 50.0, 0, false));
+        stats.add(sample(0, 0, 100, 100, 4000));
+        stats.add(sample(500, 500, 100, 100, 0)); // intensity 0: no QD position
+        const PeriodMeans m = stats.takePeriod();
+        QCOMPARE(m.samples, 2);
+        QCOMPARE(m.positionSamples[0], 1);
+        QCOMPARE(m.positionSamples[1], 2);
+        QCOMPARE(m.x[0], 0.0);
+        QCOMPARE(stats.stageStatistics(0).samples, 1);
+        QCOMPARE(m.intensity[0], 2.0); // intensities are still averaged
+    }
+
+    // Rolling window: mean and RMS radius over the last N positions only;
+    // raw samples oldest first after the ring wrapped.
+    void windowAndRawRingKeepTheLastSamples()
+    {
+        StreamStatistics stats(4, 3);
+        const int xs[] = {1000, 9000, 0, 2000, 0, 2000};
+        const int ys[] = {0, 0, 1000, 1000, -1000, -1000};
+        for (int i = 0; i < 6; ++i)
+            stats.add(sample(xs[i], ys[i], i, 0));
+        const StageStatistics st = stats.stageStatistics(0);
+        QCOMPARE(st.samples, 4);
+        QCOMPARE(st.meanX, 1.0); // last four x: 0, 2, 0, 2 V
+        QCOMPARE(st.meanY, 0.0);
+        QCOMPARE(st.rmsRadius, std::sqrt(2.0)); // every point 1 V off in x and in y
+        const std::vector<StreamSample> raw = stats.rawSamples();
+        QCOMPARE(int(raw.size()), 3);
+        QCOMPARE(int(raw[0].x2), 3);
+        QCOMPARE(int(raw[2].x2), 5);
+        stats.clear();
+        QVERIFY(stats.rawSamples().empty());
+        QCOMPARE(stats.stageStatistics(0).samples, 0);
+    }
+
+    void propertiesBecomeOptionsOrAreRefused_data()
+    {
+        QTest::addColumn<QStringList>("properties");
+        QTest::addColumn<bool>("accepted");
+        QTest::addColumn<QString>("summary"); // tcp|address|portOrBaud|rate|autoStart|eventRate|reconnectMs
+        QTest::newRow("tcp defaults") << QStringList{"Address=10.0.0.5"} << true
+                                      << "1|10.0.0.5|2000|100|0|10|3000";
+        QTest::newRow("serial") << QStringList{"Transport=Serial", "Address=ttyUSB0", "BaudRate=115200", "Port=9"}
+                                << true << "0|ttyUSB0|115200|100|0|10|3000";
+        QTest::newRow("all set") << QStringList{"Address=127.0.0.1", "Port=30001", "SamplingRate=500",
+                                                "AutoStart=true", "EventRate=2.5", "ReconnectInterval=5"}
+                                 << true << "1|127.0.0.1|30001|500|1|2.5|5000";
+        QTest::newRow("no address") << QStringList{"Port=30001"} << false << "";
+        QTest::newRow("bad transport") << QStringList{"Address=a", "Transport=usb"} << false << "";
+        QTest::newRow("rate 0") << QStringList{"Address=a", "SamplingRate=0"} << false << "";
+        QTest::newRow("rate 501") << QStringList{"Address=a", "SamplingRate=501"} << false << "";
+        QTest::newRow("port text") << QStringList{"Address=a", "Port=http"} << false << "";
+        QTest::newRow("event rate 0") << QStringList{"Address=a", "EventRate=0"} << false << "";
+        QTest::newRow("auto start maybe") << QStringList{"Address=a", "AutoStart=maybe"} << false << "";
+    }
+
+    void propertiesBecomeOptionsOrAreRefused()
+    {
+        QFETCH(QStringList, properties);
+        QFETCH(bool, accepted);
+        QFETCH(QString, summary);
+        std::map<std::string, std::string> values;
+        for (const QString &p : properties)
+            values[p.section('=', 0, 0).toStdString()] = p.section('=', 1).toStdString();
+        ControllerOptions o;
+        std::string error;
+        QCOMPARE(DeviceProperties::toOptions(values, o, error), accepted);
+        if (!accepted) {
+            QVERIFY(!error.empty());
+            return;
+        }
+        const QString got = QString("%1|%2|%3|%4|%5|%6|%7").arg(int(o.tcp)).arg(o.address).arg(o.portOrBaud)
+                                .arg(o.samplingRate).arg(int(o.autoStart)).arg(o.eventRate).arg(o.reconnectIntervalMs);
+        QCOMPARE(got, summary);
+    }
+
+    // Command-line properties leave the Tango arguments alone, match device
+    // and property names without regard to case, and refuse malformed ones.
+    void commandLinePropertiesAreTakenOut()
+    {
+        QByteArray a0("server"), a1("inst"), a2("-prop"), a3("Beam/T/1:port=30002"), a4("-nodb"),
+            a5("-prop"), a6("beam/t/1:Address=127.0.0.1");
+        char *argv[] = {a0.data(), a1.data(), a2.data(), a3.data(), a4.data(), a5.data(), a6.data(), nullptr};
+        int argc = 7;
+        std::string error;
+        QVERIFY(DeviceProperties::takeFromCommandLine(argc, argv, error));
+        QCOMPARE(argc, 3);
+        QCOMPARE(QByteArray(argv[2]), QByteArray("-nodb"));
+        const auto values = DeviceProperties::overridesFor("BEAM/t/1");
+        QCOMPARE(values.at("Port"), std::string("30002"));
+        QCOMPARE(values.at("Address"), std::string("127.0.0.1"));
+        for (const char *bad : {"beam/t/1", "beam/t/1:Colour=red", ":Port=1", "beam/t/1:=3"})
+            QVERIFY2(!DeviceProperties::addOverride(bad, error), bad);
+    }
+};
+
+QTEST_GUILESS_MAIN(TangoCoreTest)
+#include "tst_tangocore.moc"
