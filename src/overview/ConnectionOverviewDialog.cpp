@@ -8,6 +8,7 @@
 #include <QDebug>
 #include <QHash>
 #include <QListWidgetItem>
+#include <QStyle>
 
 ConnectionOverviewDialog::ConnectionOverviewDialog(QWidget *parent)
     : QDialog(parent)
@@ -28,10 +29,13 @@ ConnectionOverviewDialog::ConnectionOverviewDialog(QWidget *parent)
     rows.append(header);
     items.append(item);
 
-    resize(580, height());
     connect(ui->listWidget, &ListWidget::indexChanged, this, &ConnectionOverviewDialog::changeOrder);
-    ui->listWidget->setMinimumWidth(ui->listWidget->sizeHintForColumn(0)
-                                    + 2 * ui->listWidget->frameWidth());
+    // The list is as wide as a row plus the scroll bar that many rows bring,
+    // so a row is never cut.
+    ui->listWidget->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    ui->listWidget->setMinimumWidth(ui->listWidget->sizeHintForColumn(0) + 2 * ui->listWidget->frameWidth()
+                                    + style()->pixelMetric(QStyle::PM_ScrollBarExtent));
+    resize(qMax(580, minimumSizeHint().width()), height());
     qInfo() << "Finished constructing ConnectionOverviewDialog";
 }
 
