@@ -103,12 +103,13 @@ void OverviewWidget::updateFromSettings(const ControllerStatus &status)
     if (status.active2 != active[1])
         showActive(2, status.active2);
     const QColor *wanted[3] = {&status.colorX, &status.colorY, &status.colorI};
+    bool colorChanged[3] = {false, false, false};
     for (int target = 0; target < 3; ++target) {
         if (*wanted[target] == colors[target])
             continue;
         colors[target] = *wanted[target];
         showColor(target);
-        emit newColor(rowName, colors[target], target);
+        colorChanged[target] = true;
     }
     if (status.connected != connected) {
         connected = status.connected;
@@ -121,6 +122,10 @@ void OverviewWidget::updateFromSettings(const ControllerStatus &status)
         displayOn = status.shown;
         ui->showCheckBox->setChecked(displayOn);
     }
+    // Announced last: a receiver may change the record this row was given.
+    for (int target = 0; target < 3; ++target)
+        if (colorChanged[target])
+            emit newColor(rowName, colors[target], target);
 }
 
 // Controls without a text of their own, or with the same text in every
