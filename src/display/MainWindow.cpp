@@ -10,6 +10,8 @@
 #include "display/KV_ToolBar.h"
 #include "display/PlotConfigurator.h"
 #include "display/PointingStatistics.h"
+#include "display/RescaleDialog.h"
+#include "display/RescaleTimeAxisDlg.h"
 #include "display/StreamControl.h"
 #include "display/ThermoSlider.h"
 #include "display/Zoomer.h"
@@ -112,10 +114,10 @@ MainWindow::MainWindow(QWidget *parent)
 
     about = new InformationDialog(this);
     wireMenus();
+    buildOverviewAndRescale();
 
-    // Dialogs built elsewhere (connection settings, recording, parameters,
-    // system configuration) are not part of this window yet: their entries
-    // stay disabled.
+    // Dialogs built elsewhere (connection settings, recording, parameters)
+    // are not part of this window yet: their entries stay disabled.
     ui->actionDisconnect->setVisible(false);
     menuBar()->removeAction(ui->menuParameters->menuAction());
     multiplexBusy = false;
@@ -232,9 +234,8 @@ void MainWindow::unZoomOsci2()
 void MainWindow::unZoomPlot1()
 {
     plots.time[0]->setAxisScale(QwtPlot::yLeft, positionRange[0][1], positionRange[0][0]);
-    plots.time[0]->setAxisScale(QwtPlot::xTop, 0.0, PlotConfigurator::timeAxisSeconds);
-    plots.time[0]->setAxisScale(QwtPlot::xBottom, 0.0, PlotConfigurator::timeAxisSeconds);
     plots.time[0]->replot();
+    rescaleTimeAxis(3, 0, int(PlotConfigurator::timeAxisSeconds), false);
     plots.intensity[0]->setAxisScale(QwtPlot::yLeft, 0.0, PlotConfigurator::intensityMax);
     plots.intensity[0]->replot();
 }
@@ -242,9 +243,8 @@ void MainWindow::unZoomPlot1()
 void MainWindow::unZoomPlot2()
 {
     plots.time[1]->setAxisScale(QwtPlot::yLeft, positionRange[1][1], positionRange[1][0]);
-    plots.time[1]->setAxisScale(QwtPlot::xTop, 0.0, PlotConfigurator::timeAxisSeconds);
-    plots.time[1]->setAxisScale(QwtPlot::xBottom, 0.0, PlotConfigurator::timeAxisSeconds);
     plots.time[1]->replot();
+    rescaleTimeAxis(4, 0, int(PlotConfigurator::timeAxisSeconds), false);
     plots.intensity[1]->setAxisScale(QwtPlot::yLeft, 0.0, PlotConfigurator::intensityMax);
     plots.intensity[1]->replot();
 }

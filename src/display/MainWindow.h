@@ -14,8 +14,12 @@
 #include <functional>
 #include <memory>
 
+class AxisClickFilter;
 class Connection;
+class ConnectionOverviewDialog;
 class GenericPlot;
+class RescaleDialog;
+class RescaleTimeAxisDlg;
 class InformationDialog;
 class KV_ToolBar;
 class PointingStatistics;
@@ -117,6 +121,12 @@ private slots:
     void updateSamplesToTake(int value);
     // A link reported that its controller went away.
     void controllerWentAway(QString address);
+    // Axis rescaling (MainWindowRescale.cpp).
+    void showRescaleDialog(int axisID, double max, double min);
+    void showRescaleTimeAxisDlg(int axisID, int lower, int upper);
+    void rescaleAxis(int id, double lower, double upper, bool pairCheck);
+    void rescaleTimeAxis(int axisID, int lower, int upper, bool pairCheck);
+    void openAxisDialog(int axisID);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -173,4 +183,11 @@ private:
     QPalette offPalette;
     bool closing = false;
     TickObserver tickObserver;
+
+    // System configuration overview and axis rescaling (MainWindowRescale.cpp).
+    void buildOverviewAndRescale();
+    ConnectionOverviewDialog *overview = nullptr;
+    std::unique_ptr<RescaleDialog> rescaleDlg;
+    std::unique_ptr<RescaleTimeAxisDlg> rescaleTimeDlg;
+    AxisClickFilter *axisClicks = nullptr;
 };

@@ -13,6 +13,7 @@
 #include "display/StreamControl.h"
 #include "link/Connection.h"
 #include "link/Identification.h"
+#include "overview/ConnectionOverviewDialog.h"
 #include "setup/ConnectionSettings.h"
 
 #include <QDebug>
@@ -80,6 +81,7 @@ void MainWindow::newConnection(Connection *connection, ConnectionSettings *setti
     preview = registry.controllerStatus.at(c);
     addCurves(c, preview);
     stats->addConnection();
+    overview->updateConnections(registry.controllerStatus);
     // Until the connection dialog takes this notice over, the window itself
     // takes a controller that went away out of the display.
     connect(connection, &Connection::hostDisconnected, this, &MainWindow::controllerWentAway,
@@ -331,8 +333,12 @@ bool MainWindow::updateSettingsAndParameters(QList<ConnectionSettings> &settings
     if (settings.size() != registry.controllerStatus.size())
         return false;
     displayTimer->stop();
-    // The display order comes from the system configuration overview; until
-    // it is part of the window the order is the order of arrival.
+    // The display order is the order of the rows in the system configuration.
+    const QList<int> order = overview->order();
+    if (order.size() != settings.size()) {
+        restartDisplayTimer();
+        return false;
+    }
     for (int i = 0; i < settings.size(); ++i) {
         ConnectionSettings &record = settings[i];
         const ControllerStatus &status = registry.controllerStatus.at(i);
@@ -347,7 +353,7 @@ bool MainWindow::updateSettingsAndParameters(QList<ConnectionSettings> &settings
             record.calculation[s] = models.stage(s)->calculation;
         }
         record.pulsedLaser = models.triggerDisplay;
-        record.position = i;
+        record.position = order.at(i);
     }
     restartDisplayTimer();
     return true;

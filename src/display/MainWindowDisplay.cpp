@@ -10,9 +10,11 @@
 #include "display/GenericPlot.h"
 #include "display/KV_ToolBar.h"
 #include "display/PointingStatistics.h"
+#include "display/RescaleDialog.h"
 #include "display/StreamControl.h"
 #include "display/ThermoSlider.h"
 #include "link/Connection.h"
+#include "overview/ConnectionOverviewDialog.h"
 
 #include <QAction>
 #include <QDateTime>
@@ -43,6 +45,7 @@ void MainWindow::updateData()
     }
     pollIdleStatus();
     syncStageWidgets();
+    overview->updateConnections(registry.controllerStatus);
     if (tickObserver)
         tickObserver(duration.nsecsElapsed(), result);
     restartDisplayTimer();
@@ -87,6 +90,7 @@ void MainWindow::applyUnits()
         lcdY[s]->setText(QStringLiteral("Position y") + caption);
         positionRange[s][0] = max;
         positionRange[s][1] = min;
+        rescaleDlg->setUnitKind(stage.model->unitKind(), s + 1);
         plots.time[s]->setAxisScale(QwtPlot::yLeft, min, max);
         plots.position[s]->setRange(max, min);
         plots.position[s]->resetZoom();

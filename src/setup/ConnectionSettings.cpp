@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 
+#include <algorithm>
 #include <cstring>
 
 QString deviceKey(const QString &id)
@@ -37,4 +38,12 @@ QString fromFixedField(const char *field, std::size_t size)
     const void *end = std::memchr(field, 0, size);
     const std::size_t length = end ? static_cast<std::size_t>(static_cast<const char *>(end) - field) : size;
     return QString::fromLocal8Bit(field, static_cast<int>(length));
+}
+
+QList<ConnectionSettings> inSystemOrder(const QList<ConnectionSettings> &records)
+{
+    QList<ConnectionSettings> ordered = records;
+    std::stable_sort(ordered.begin(), ordered.end(),
+                     [](const ConnectionSettings &a, const ConnectionSettings &b) { return a.position < b.position; });
+    return ordered;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QColor>
+#include <QList>
 #include <QString>
 
 #include <cstddef>
@@ -64,3 +65,8 @@ QString fixedText(const char (&field)[N])
 {
     return fromFixedField(field, N);
 }
+
+// The records in the order of their places in the system configuration
+// (position), records with the same place keeping their order. A setup is
+// saved in this order, so loading it brings the controllers back in it.
+QList<ConnectionSettings> inSystemOrder(const QList<ConnectionSettings> &records);

@@ -1,0 +1,395 @@
+// The system configuration overview inside the main window, against the
+// embedded simulator: rows per controller, the stage switches (judged by the
+// controllers' command logs), the display box, the colours, the dragged
+// order and its way through a saved and loaded setup.
+
+#include "WindowFixture.h"
+
+#include "display/CurveData.h"
+#include "overview/ConnectionOverviewDialog.h"
+#include "overview/ListWidget.h"
+#include "overview/OverviewWidget.h"
+#include "setup/Settings.h"
+
+#include <QCheckBox>
+#include <QColorDialog>
+#include <QDropEvent>
+#include <QLabel>
+#include <QMimeData>
+#include <QTemporaryDir>
+
+namespace {
+int curveSize(GenericPlot *plot, int curve)
+{
+    return plot->curveCount() > curve ? int(plot->curveData(curve)->size()) : -1;
+}
+
+ConnectionOverviewDialog *overviewOf(const WindowFixture &f)
+{
+    return f.window->findChild<ConnectionOverviewDialog *>();
+}
+
+// Opens the dialog the way the user does, from the "Connection" menu.
+ConnectionOverviewDialog *openOverview(const WindowFixture &f)
+{
+    QAction *action = f.window->findChild<QAction *>(QStringLiteral("actionSystemConfiguration"));
+    if (!action || !action->isEnabled())
+        return nullptr;
+    action->trigger();
+    return overviewOf(f);
+}
+
+OverviewWidget *rowAt(ListWidget *list, int screenRow)
+{
+    return qobject_cast<OverviewWidget *>(list->itemWidget(list->item(screenRow)));
+}
+
+// The labels of the controller rows from top to bottom.
+QStringList screenLabels(ConnectionOverviewDialog *dialog)
+{
+    QStringList labels;
+    for (int r = 1; r < dialog->list()->count(); ++r)
+        labels << rowAt(dialog->list(), r)->label();
+    return labels;
+}
+
+// Where each controller's row is on screen, counted below the header.
+QList<int> screenPlaces(ConnectionOverviewDialog *dialog)
+{
+    QList<int> places;
+    for (int i = 0; i < dialog->rowCount(); ++i)
+        for (int r = 1; r < dialog->list()->count(); ++r)
+            if (rowAt(dialog->list(), r) == dialog->row(i))
+                places << r - 1;
+    return places;
+}
+
+// Drops the current row of the list at pos, as a drag inside the list ends.
+// (The application delivers a drop only to the target of a running drag, so
+// the list's drop handler is called directly.)
+struct DropAccess : ListWidget
+{
+    using ListWidget::dropEvent;
+};
+void dropAt(ListWidget *list, const QPoint &pos)
+{
+    std::unique_ptr<QMimeData> data(list->model()->mimeData({list->currentIndex()}));
+    QDropEvent drop(pos, Qt::MoveAction, data.get(), Qt::LeftButton, Qt::NoModifier);
+    void (ListWidget::*handler)(QDropEvent *) = &DropAccess::dropEvent;
+    (list->*handler)(&drop);
+}
+
+template<typename T>
+T *control(OverviewWidget *row, const char *name)
+{
+    return row ? row->findChild<T *>(QLatin1String(name)) : nullptr;
+}
+} // namespace
+
+class OverviewTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void rowsFollowTheControllers()
+    {
+        WindowFixture f;
+        QVERIFY(f.start(4));
+        ConnectionOverviewDialog *dialog = openOverview(f);
+        QVERIFY(dialog);
+        QVERIFY(dialog->isVisible());
+        QCOMPARE(dialog->windowTitle(), QStringLiteral("System Configuration"));
+        QCOMPARE(dialog->list()->count(), 1);
+        OverviewWidget *header = rowAt(dialog->list(), 0);
+        QVERIFY(header->isHeader());
+        QVERIFY(control<QLabel>(header, "label_6")->isVisible());
+        QVERIFY(!control<QPushButton>(header, "enable1")->isVisible());
+
+        for (int i = 0; i < 3; ++i)
+            QVERIFY(f.add(i));
+        QCOMPARE(screenLabels(dialog), QStringList({"SIM0", "SIM1", "SIM2"}));
+        OverviewWidget *row = dialog->row(1);
+        QCOMPARE(row->name(), simAddress(1));
+        for (const char *name : {"enable1", "enable2", "parameterPushButton"})
+            QVERIFY2(control<QPushButton>(row, name)->isEnabled(), name);
+        QVERIFY(control<QCheckBox>(row, "showCheckBox")->isChecked());
+        for (const char *name : {"typeComboBox", "groupSpinBox", "xColor2", "showCheckBox2"})
+            QVERIFY2(!row->findChild<QWidget *>(QLatin1String(name))->isVisible(), name);
+
+        // A link handed over without a connection gets a row whose controls
+        // cannot be used.
+        auto *idle = new TcpClient;
+        idle->initialize(simAddress(3), f.sim.port(3));
+        idle->setLabel(QStringLiteral("IDLE"));
+        ConnectionSettings settings = simSettings(3);
+        f.window->newConnection(idle, &settings);
+        OverviewWidget *idleRow = dialog->row(3);
+        QCOMPARE(idleRow->label(), QStringLiteral("IDLE"));
+        for (const char *name : {"enable1", "enable2", "parameterPushButton"})
+            QVERIFY2(!control<QPushButton>(idleRow, name)->isEnabled(), name);
+        QVERIFY(!control<QCheckBox>(idleRow, "showCheckBox")->isEnabled());
+        QVERIFY(!control<QLabel>(idleRow, "active1")->isEnabled());
+
+        QSignalSpy params(dialog, &ConnectionOverviewDialog::openParamDialog);
+        QTest::mouseClick(control<QPushButton>(dialog->row(2), "parameterPushButton"), Qt::LeftButton);
+        QCOMPARE(params.count(), 1);
+        QCOMPARE(params.first().at(0).toString(), simAddress(2));
+
+        QVERIFY(f.window->closedConnection(simAddress(1)));
+        QTRY_COMPARE_WITH_TIMEOUT(screenLabels(dialog), QStringList({"SIM0", "SIM2", "IDLE"}), 5000);
+        QCOMPARE(dialog->row(1)->name(), simAddress(2));
+        for (int i = 3; i >= 0; --i)
+            if (i != 1)
+                QVERIFY(f.window->closedConnection(simAddress(i)));
+        QTRY_COMPARE_WITH_TIMEOUT(dialog->list()->count(), 1, 5000);
+        QCOMPARE(dialog->order(), QList<int>());
+    }
+
+    void stageSwitchCommandsItsStage_data()
+    {
+        QTest::addColumn<int>("controller");
+        QTest::addColumn<int>("stage");
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("controller 2, stage 1") << 1 << 1 << false;
+        QTest::newRow("controller 2, stage 2") << 1 << 2 << false;
+        QTest::newRow("controller 1, stage 2, refused") << 0 << 2 << true;
+    }
+    void stageSwitchCommandsItsStage()
+    {
+        QFETCH(int, controller);
+        QFETCH(int, stage);
+        QFETCH(bool, refused);
+        WindowFixture f;
+        QVERIFY(f.start(2));
+        QVERIFY(f.add(0));
+        QVERIFY(f.add(1));
+        ConnectionOverviewDialog *dialog = openOverview(f);
+        if (refused) {
+            SimFaults faults;
+            faults.refuseCodes = {"SEA"};
+            f.sim.setFaults(controller, faults);
+        }
+        f.sim.clearCommandLog(0);
+        f.sim.clearCommandLog(1);
+        QPushButton *button = control<QPushButton>(dialog->row(controller), stage == 1 ? "enable1" : "enable2");
+        QCOMPARE(button->text(), QStringLiteral("OFF"));
+        QTest::mouseClick(button, Qt::LeftButton);
+
+        const QByteArray arguments = QByteArray(1, char(stage)) + ';';
+        QCOMPARE(f.commands(controller, "SEA"), QList<QByteArray>{QByteArray("SEA") + arguments});
+        QVERIFY(f.commands(1 - controller, "SEA").isEmpty());
+        if (refused) {
+            // The switch shows what the controller reports, through several
+            // status polls.
+            const int polls = f.commands(controller, "GSF").size();
+            QTRY_VERIFY_WITH_TIMEOUT(f.commands(controller, "GSF").size() >= polls + 3, 5000);
+            QCOMPARE(button->text(), QStringLiteral("OFF"));
+            QVERIFY(!button->isChecked());
+            return;
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(button->text(), QStringLiteral("ON"), 5000);
+        QVERIFY(button->isChecked());
+        QCOMPARE(button->palette().color(QPalette::Button), QColor("lightgreen"));
+        QCOMPARE(control<QPushButton>(dialog->row(1 - controller), stage == 1 ? "enable1" : "enable2")->text(),
+                 QStringLiteral("OFF"));
+
+        QTest::mouseClick(button, Qt::LeftButton);
+        QCOMPARE(f.commands(controller, "CEA"), QList<QByteArray>{QByteArray("CEA") + arguments});
+        QTRY_COMPARE_WITH_TIMEOUT(button->text(), QStringLiteral("OFF"), 5000);
+        QVERIFY(!button->isChecked());
+        QCOMPARE(button->palette().color(QPalette::Button), QColor("lightcoral"));
+    }
+
+    void showBoxHidesAndShowsTheCurves()
+    {
+        WindowFixture f;
+        QVERIFY(f.start(2));
+        QVERIFY(f.add(0));
+        QVERIFY(f.add(1));
+        ConnectionOverviewDialog *dialog = openOverview(f);
+        f.startAction()->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(curveSize(f.window->timePlot(1), 2) > 0, 5000);
+
+        QCheckBox *show = control<QCheckBox>(dialog->row(1), "showCheckBox");
+        QTest::mouseClick(show, Qt::LeftButton);
+        QCOMPARE(f.window->displayed(), QList<int>{0});
+        QVERIFY(!f.window->controllerStatus().at(1).shown);
+        QTRY_VERIFY_WITH_TIMEOUT(!f.sim.isStreaming(1), 5000);
+        for (GenericPlot *plot : {f.window->timePlot(1), f.window->timePlot(2)})
+            QCOMPARE(curveSize(plot, 2), 0);
+        QCOMPARE(curveSize(f.window->positionPlot(1), 1), 0);
+        // Controller 1 goes on being drawn, controller 2 does not.
+        const int before = int(f.sim.counters(0).streamMessagesSent);
+        QTRY_VERIFY_WITH_TIMEOUT(f.sim.counters(0).streamMessagesSent > before + 50, 5000);
+        QCOMPARE(curveSize(f.window->positionPlot(1), 1), 0);
+        QVERIFY(!show->isChecked());
+
+        QTest::mouseClick(show, Qt::LeftButton);
+        QCOMPARE(f.window->displayed(), QList<int>({0, 1}));
+        QTRY_VERIFY_WITH_TIMEOUT(f.sim.isStreaming(1), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(curveSize(f.window->positionPlot(1), 1) > 0, 5000);
+        QVERIFY(show->isChecked());
+    }
+
+    void coloursReachCurvesCaptionsAndSetup_data()
+    {
+        QTest::addColumn<int>("graph");
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("caption");
+        QTest::newRow("x") << 0 << "xColor" << "label_timeX_2";
+        QTest::newRow("y") << 1 << "yColor" << "label_timeY";
+        QTest::newRow("intensity") << 2 << "iColor" << "label_intensity_2";
+    }
+    void coloursReachCurvesCaptionsAndSetup()
+    {
+        QFETCH(int, graph);
+        QFETCH(QString, button);
+        QFETCH(QString, caption);
+        WindowFixture f;
+        QVERIFY(f.start(1));
+        QVERIFY(f.add(0));
+        ConnectionOverviewDialog *dialog = openOverview(f);
+        OverviewWidget *row = dialog->row(0);
+        QPushButton *colorButton = control<QPushButton>(row, qPrintable(button));
+        const QColor before = row->color(graph);
+        QCOMPARE(colorButton->styleSheet(), QStringLiteral("background-color: ") + before.name());
+
+        QTest::mouseClick(colorButton, Qt::LeftButton);
+        auto *chooser = row->findChild<QColorDialog *>();
+        QVERIFY(chooser && chooser->isVisible());
+        QCOMPARE(chooser->windowTitle(), QStringLiteral("Please choose a color"));
+        QCOMPARE(chooser->currentColor().rgb(), before.rgb());
+
+        // A colour that is no colour changes nothing.
+        emit chooser->colorSelected(QColor());
+        QCOMPARE(row->color(graph), before);
+        QCOMPARE(colorButton->styleSheet(), QStringLiteral("background-color: ") + before.name());
+
+        const QColor chosen(18, 52, 86);
+        chooser->setCurrentColor(chosen);
+        chooser->accept();
+        QCOMPARE(row->color(graph), chosen);
+        QCOMPARE(colorButton->styleSheet(), QStringLiteral("background-color: #123456"));
+        const ControllerStatus &status = f.window->controllerStatus().at(0);
+        QCOMPARE(graph == 0 ? status.colorX : graph == 1 ? status.colorY : status.colorI, chosen);
+        for (int s = 1; s <= 2; ++s) {
+            if (graph < 2) {
+                QCOMPARE(f.window->timePlot(s)->curveColor(graph), chosen);
+            } else {
+                QCOMPARE(f.window->intensityPlot(s)->curveColor(0), chosen);
+                QCOMPARE(f.window->positionPlot(s)->curveColor(0), chosen);
+            }
+        }
+        QCOMPARE(f.widget<QLabel>(qPrintable(caption))->styleSheet(), QStringLiteral("color: #123456"));
+        QList<ConnectionSettings> records{simSettings(0)};
+        QVERIFY(f.window->updateSettingsAndParameters(records));
+        QCOMPARE(graph == 0 ? records[0].colorX : graph == 1 ? records[0].colorY : records[0].colorI, chosen);
+    }
+
+    void droppedRowTakesItsPlace_data()
+    {
+        QTest::addColumn<int>("from");
+        QTest::addColumn<int>("onto");     // screen row the drop lands on
+        QTest::addColumn<bool>("lowerHalf");
+        QTest::addColumn<QStringList>("screen");
+        QTest::addColumn<QList<int>>("order");
+        QTest::newRow("first to last") << 1 << 3 << true << QStringList{"SIM1", "SIM2", "SIM0"} << QList<int>{2, 0, 1};
+        QTest::newRow("last to first") << 3 << 1 << false << QStringList{"SIM2", "SIM0", "SIM1"} << QList<int>{1, 2, 0};
+        QTest::newRow("onto itself") << 2 << 2 << false << QStringList{"SIM0", "SIM1", "SIM2"} << QList<int>{0, 1, 2};
+        QTest::newRow("header dragged") << 0 << 2 << true << QStringList{"SIM0", "SIM1", "SIM2"} << QList<int>{0, 1, 2};
+        QTest::newRow("onto the header area") << 3 << -1 << false << QStringList{"SIM0", "SIM1", "SIM2"} << QList<int>{0, 1, 2};
+    }
+    void droppedRowTakesItsPlace()
+    {
+        QFETCH(int, from);
+        QFETCH(int, onto);
+        QFETCH(bool, lowerHalf);
+        QFETCH(QStringList, screen);
+        QFETCH(QList<int>, order);
+        WindowFixture f;
+        QVERIFY(f.start(3));
+        for (int i = 0; i < 3; ++i)
+            QVERIFY(f.add(i));
+        ConnectionOverviewDialog *dialog = openOverview(f);
+        ListWidget *list = dialog->list();
+        QVERIFY(!(list->item(0)->flags() & Qt::ItemIsDragEnabled));
+        QVERIFY(list->item(1)->flags() & Qt::ItemIsDragEnabled);
+        list->setCurrentRow(from);
+        QCOMPARE(list->currentRow(), from);
+        QPoint pos(list->viewport()->width() / 2, ListWidget::headerArea / 2);
+        if (onto >= 0) {
+            const QRect rect = list->visualItemRect(list->item(onto));
+            pos.setY(lowerHalf ? rect.bottom() - 2 : rect.top() + 2);
+            QVERIFY(pos.y() > ListWidget::headerArea);
+        }
+        dropAt(list, pos);
+        QCOMPARE(screenLabels(dialog), screen);
+        QCOMPARE(dialog->order(), order);
+        QCOMPARE(screenPlaces(dialog), order);
+        QVERIFY(rowAt(list, 0)->isHeader());
+
+        // Rows stay with their controllers: a new label reaches the row of
+        // that controller wherever it is, and a removed controller takes
+        // only its own row with it.
+        f.window->changeLabel(simAddress(0), QStringLiteral("FIRST"));
+        QTRY_COMPARE_WITH_TIMEOUT(rowAt(list, order.at(0) + 1)->label(), QStringLiteral("FIRST"), 5000);
+        QVERIFY(f.window->closedConnection(simAddress(1)));
+        QTRY_COMPARE_WITH_TIMEOUT(dialog->rowCount(), 2, 5000);
+        screen.removeAll(QStringLiteral("SIM1"));
+        screen.replaceInStrings(QStringLiteral("SIM0"), QStringLiteral("FIRST"));
+        QCOMPARE(screenLabels(dialog), screen);
+        QCOMPARE(dialog->order(), screenPlaces(dialog));
+    }
+
+    void draggedOrderSurvivesSaveAndLoad()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("setup.xml"));
+        QList<ConnectionSettings> records;
+        for (int i = 0; i < 3; ++i) {
+            ConnectionSettings record = simSettings(i);
+            setFixedText(record.label, QStringLiteral("SIM%1").arg(i));
+            setFixedText(record.id, QStringLiteral("ORX-SIMULATED-UNIT-0000%1-V31").arg(i));
+            record.portOrBaud = 2000 + i;
+            records << record;
+        }
+        WindowFixture f;
+        QVERIFY(f.start(3));
+        for (int i = 0; i < 3; ++i)
+            QVERIFY(f.add(i, records.at(i)));
+        ConnectionOverviewDialog *dialog = openOverview(f);
+        ListWidget *list = dialog->list();
+        list->setCurrentRow(1);
+        const QRect last = list->visualItemRect(list->item(3));
+        dropAt(list, QPoint(last.center().x(), last.bottom() - 2));
+        QCOMPARE(screenLabels(dialog), QStringList({"SIM1", "SIM2", "SIM0"}));
+
+        QVERIFY(f.window->updateSettingsAndParameters(records));
+        QCOMPARE(records.at(0).position, 2);
+        QCOMPARE(records.at(1).position, 0);
+        QCOMPARE(records.at(2).position, 1);
+        Settings saving;
+        QVERIFY(saving.setConnections(inSystemOrder(records)));
+        QVERIFY(saving.saveConnectionFile(path));
+        QVERIFY(saving.saveDetectorFile(path));
+
+        // A new window gets the controllers in the order of the file, as
+        // loading a setup hands them over.
+        f.window.reset();
+        Settings loading;
+        QVERIFY(loading.loadFile(path));
+        QList<ConnectionSettings> loaded;
+        QVERIFY(loading.connections(loaded));
+        f.window = std::make_unique<MainWindow>();
+        f.window->show();
+        for (const ConnectionSettings &record : loaded) {
+            const int i = fixedText(record.name).section(QLatin1Char('.'), 3).toInt() - 1;
+            QVERIFY(f.add(i, record));
+        }
+        QCOMPARE(screenLabels(overviewOf(f)), QStringList({"SIM1", "SIM2", "SIM0"}));
+        QCOMPARE(overviewOf(f)->order(), QList<int>({0, 1, 2}));
+    }
+};
+
+QTEST_MAIN(OverviewTest)
+#include "tst_overview.moc"
