@@ -14,6 +14,7 @@
 #include "display/ThermoSlider.h"
 #include "display/Zoomer.h"
 #include "link/Connection.h"
+#include "params/ParamsDialog.h"
 
 #include <QAction>
 #include <QApplication>
@@ -46,6 +47,8 @@ static void initImages()
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
     , ui(new Ui::MainWindow)
+    , params(new ParamsDialog(this))
+    , registry(params->stageDetectors())
     , tick(registry, plots)
 {
     qInfo() << "Constructing main window";
@@ -112,6 +115,11 @@ MainWindow::MainWindow(QWidget *parent)
 
     about = new InformationDialog(this);
     wireMenus();
+
+    params->attachControllers(registry.connections, registry.controllerStatus);
+    connect(params, &ParamsDialog::errorStream, this, &MainWindow::errorStreamStart);
+    connect(ui->actionParametersOpen, &QAction::triggered, params, [this] { params->show(); params->raise(); });
+    connect(ui->actionParametersClose, &QAction::triggered, params, &QDialog::close);
 
     // Dialogs built elsewhere (connection settings, recording, parameters,
     // system configuration) are not part of this window yet: their entries

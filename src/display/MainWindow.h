@@ -18,6 +18,7 @@ class Connection;
 class GenericPlot;
 class InformationDialog;
 class KV_ToolBar;
+class ParamsDialog;
 class PointingStatistics;
 class QMessageBox;
 class QTimer;
@@ -55,6 +56,7 @@ public:
     KV_ToolBar *toolBar() const { return tools; }
     PointingStatistics *statistics() const { return stats.get(); }
     QMessageBox *streamErrorBox() const { return streamError; }
+    ParamsDialog *paramsDialog() const { return params; }
     GenericPlot *positionPlot(int stage) const;
     GenericPlot *timePlot(int stage) const;
     GenericPlot *intensityPlot(int stage) const;
@@ -155,6 +157,7 @@ private:
     QMessageBox *streamError = nullptr;
     InformationDialog *about = nullptr;
     QMenu *serviceMenu = nullptr;
+    ParamsDialog *params; // before registry: it keeps the stage detector list
     ControllerRegistry registry;
     DisplayPlots plots;
     std::unique_ptr<PointingStatistics> stats;

@@ -13,6 +13,7 @@
 #include "display/StreamControl.h"
 #include "link/Connection.h"
 #include "link/Identification.h"
+#include "params/ParamsDialog.h"
 #include "setup/ConnectionSettings.h"
 
 #include <QDebug>
@@ -77,6 +78,7 @@ void MainWindow::newConnection(Connection *connection, ConnectionSettings *setti
     const int c = registry.count();
     ControllerStatus preview;
     registry.add(connection, settings);
+    params->addStageDetectors(settings ? *settings : ConnectionSettings());
     preview = registry.controllerStatus.at(c);
     addCurves(c, preview);
     stats->addConnection();
@@ -200,6 +202,7 @@ bool MainWindow::closedConnection(QString address)
         return false;
     }
     registry.takeAt(c);
+    params->removeStageDetectors(c);
     stats->removeConnection(c);
     removeCurves(c);
     delete link;
@@ -217,6 +220,8 @@ bool MainWindow::disconnectConnection(QString address)
     link->disconnectLink();
     QThread::msleep(2);
     showConnection(address, false);
+    if (params->currentIndex() == c)
+        params->close();
     registry.controllerStatus[c].shown = false;
     return link->linkState() != Connection::Connected;
 }
