@@ -283,6 +283,12 @@ void ParamsDialog::showEvent(QShowEvent *event)
     QDialog::showEvent(event);
 }
 
+void ParamsDialog::hideEvent(QHideEvent *event)
+{
+    QDialog::hideEvent(event);
+    setWindowModality(Qt::NonModal);
+}
+
 void ParamsDialog::on_pushButtonCloseParams_clicked()
 {
     close();

@@ -68,6 +68,8 @@ public slots:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    // openDialog shows it window-modal; once closed it is non-modal again.
+    void hideEvent(QHideEvent *event) override;
 
 private slots:
     void on_pushButtonRefresh_clicked();
