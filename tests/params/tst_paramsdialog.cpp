@@ -470,6 +470,34 @@ private slots:
         f.startAction()->trigger();
     }
 
+    void setHoldTakesThePositionOfItsStage_data()
+    {
+        QTest::addColumn<int>("stage");
+        QTest::addColumn<QStringList>("order");
+        QTest::newRow("stage 1 reads the sample first") << 1 << QStringList{"S1S", "SSH"};
+        QTest::newRow("stage 2 holds first") << 2 << QStringList{"SSH", "S1S"};
+    }
+    void setHoldTakesThePositionOfItsStage()
+    {
+        QFETCH(int, stage);
+        QFETCH(QStringList, order);
+        DialogFixture f;
+        QVERIFY(f.open(1));
+        f.setType(stage, 2);
+        const char *button = stage == 1 ? "pushButton_SetHold" : "pushButton_SetHold_2";
+        QVERIFY(f.w<QPushButton>(button)->isEnabled());
+        f.sim.clearCommandLog(0);
+        f.click(button);
+        QStringList codes = f.codes(0);
+        codes.removeAll(QStringLiteral("GSF"));
+        QCOMPARE(codes.mid(0, 2), order); // then the refresh
+        QVERIFY(f.sim.stageState(0, stage - 1).setHold);
+        QVERIFY(!f.sim.stageState(0, 2 - stage).setHold);
+        // Set & Hold takes the chosen type into the stage model; the other stage keeps its own.
+        QCOMPARE(f.window->stageDetectors().at(0).stage(stage - 1)->type(), 2);
+        QCOMPARE(f.window->stageDetectors().at(0).stage(2 - stage)->type(), 0);
+    }
+
     void removingControllersKeepsTheDialogOnItsController()
     {
         DialogFixture f;
