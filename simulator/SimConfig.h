@@ -54,3 +54,18 @@ struct SimCounters
     qint64 bytesNotDelivered = 0;
     qint64 bytesDropped = 0;
 };
+
+// The settings one stage of a controller holds, as the commands left them
+// (values in the units of the protocol: mV or thousandths).
+struct SimStageState
+{
+    int pFactor = 0;
+    bool pFactorSoftware = false;  // common to both stages: last SPF was not 0
+    int adjustIn[2] = {0, 0};      // x, y target in mV
+    bool adjustInSoftware = false; // a non-zero target was set
+    int sensitivity = 0;           // 0 = external analog input
+    bool setHold = false;
+    bool freeze = false;           // trigger freeze
+    bool multiplex = false;        // on the common detectors of the group
+    bool stabilization = false;
+};

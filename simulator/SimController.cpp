@@ -210,6 +210,24 @@ void SimController::replyValue(int value)
     reply(QByteArray(r, 5));
 }
 
+SimStageState SimController::stageState(int s) const
+{
+    SimStageState state;
+    if (s < 0 || s > 1)
+        return state;
+    state.pFactor = m_model.pFactor(s);
+    state.pFactorSoftware = m_pFactorSet;
+    state.adjustIn[0] = m_model.adjustIn(s, 0);
+    state.adjustIn[1] = m_model.adjustIn(s, 1);
+    state.adjustInSoftware = m_adjustInSet[s];
+    state.sensitivity = m_model.sensitivity(s);
+    state.setHold = m_model.setHold(s);
+    state.freeze = m_model.freeze(s);
+    state.multiplex = m_model.multiplex(s);
+    state.stabilization = m_model.stabilization(s);
+    return state;
+}
+
 quint8 SimController::statusFlags() const
 {
     quint8 f = 0;
@@ -472,8 +490,9 @@ void SimController::execute(const QByteArray &cmd, qint64 nowMs)
             return;
         }
         if (code == "SAI") {
+            // 0 on both axes hands the target back to the analog input.
             m_model.setAdjustIn(s, axis, value);
-            m_adjustInSet[s] = true;
+            m_adjustInSet[s] = m_model.adjustIn(s, 0) != 0 || m_model.adjustIn(s, 1) != 0;
         } else {
             m_model.driveActuator(s, axis, value);
         }
@@ -484,6 +503,11 @@ void SimController::execute(const QByteArray &cmd, qint64 nowMs)
         const int mask = stageMask(a[0], both);
         if (mask == 0) {
             refuse(cmd, BadArgument);
+            return;
+        }
+        // The detector sensitivity is known from firmware 31 on.
+        if ((code == "GDS" || code == "SDS") && m_config.firmware < 31) {
+            refuse(cmd, UnknownCommand);
             return;
         }
         advanceModelToNow(nowMs);
@@ -519,8 +543,12 @@ void SimController::execute(const QByteArray &cmd, qint64 nowMs)
                 m_model.setStabilization(st, code == "SEA");
             } else if (code == "SMD" || code == "CMD") {
                 m_model.setMultiplex(st, code == "SMD");
+            } else if (code == "SSE") {
+                // Locks the stage on the beam it sees now: back on its own
+                // detector, stabilization on.
+                m_model.setMultiplex(st, false);
+                m_model.setStabilization(st, true);
             }
-            // SSE is acknowledged without changing the stage.
         }
         if (code == "STF") {
             const char r[5] = {0, ';', 0, char(mask), ';'};

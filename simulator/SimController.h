@@ -62,6 +62,8 @@ public:
     QByteArray identification() const;   // the 47 characters of the GID reply
     QByteArray label() const { return m_label; }
     BeamModel &model() { return m_model; }
+    // What the controller holds for stage index s (0 or 1).
+    SimStageState stageState(int s) const;
 
     // Bytes after the three letters, including the final ';'; -1 for unknown codes.
     static int argumentLength(const char *code);

@@ -161,6 +161,14 @@ void Simulator::clearCommandLog(int i)
     });
 }
 
+SimStageState Simulator::stageState(int i, int s) const
+{
+    return call([&] {
+        const SimController *c = m_server->controller(i);
+        return c ? c->stageState(s) : SimStageState();
+    });
+}
+
 QByteArray Simulator::identification(int i) const
 {
     return call([&] {

@@ -47,6 +47,8 @@ public:
     void clearCommandLog(int i);
     QByteArray identification(int i) const;
     QByteArray label(int i) const;
+    // Settings of stage index s (0 or 1) of controller i.
+    SimStageState stageState(int i, int s) const;
 
     SimConfig config(int i) const;
     void setConfig(int i, const SimConfig &config);      // i < 0: every controller

@@ -31,12 +31,6 @@ int ControllerRegistry::add(Connection *connection, const ConnectionSettings *se
         status.commonColorY = settings->commonColorY;
         status.commonColorI = settings->commonColorI;
         status.groupId = settings->group;
-        stageDetectors.append(StageDetectors(settings->model[0], settings->beamDiameter[0],
-                                             settings->calculation[0], settings->model[1],
-                                             settings->beamDiameter[1], settings->calculation[1],
-                                             settings->pulsedLaser));
-    } else {
-        stageDetectors.append(StageDetectors());
     }
     // Links handed over without colours still get visible traces.
     if (!status.colorX.isValid())
@@ -61,7 +55,6 @@ Connection *ControllerRegistry::takeAt(int index)
     activeIndex = displayed.isEmpty() ? -1 : displayed.first();
     recordStates.removeAt(index);
     controllerStatus.removeAt(index);
-    stageDetectors.removeAt(index);
     return connections.takeAt(index);
 }
 

@@ -35,15 +35,17 @@ public:
     static constexpr int slowSerialMaxRate = 430;
     static constexpr int maxRate = 500;
 
-    ControllerRegistry() = default;
+    // detectors: the stage detector list, kept by the parameters dialog.
+    explicit ControllerRegistry(QList<StageDetectors> &detectors) : stageDetectors(detectors) {}
     ~ControllerRegistry();
     ControllerRegistry(const ControllerRegistry &) = delete;
     ControllerRegistry &operator=(const ControllerRegistry &) = delete;
 
     QList<Connection *> connections;
     QList<ControllerStatus> controllerStatus;
-    // The stage detector models of each connection (built from its settings).
-    QList<StageDetectors> stageDetectors;
+    // The stage detector models of each connection, same index; entries are
+    // added and removed by the parameters dialog, not by add() and takeAt().
+    QList<StageDetectors> &stageDetectors;
     QList<RecordState> recordStates;
     QList<int> displayed;
     int activeIndex = -1;

@@ -16,6 +16,7 @@
 #include "display/ThermoSlider.h"
 #include "display/Zoomer.h"
 #include "link/Connection.h"
+#include "params/ParamsDialog.h"
 
 #include <QAction>
 #include <QApplication>
@@ -48,6 +49,8 @@ static void initImages()
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
     , ui(new Ui::MainWindow)
+    , params(new ParamsDialog(this))
+    , registry(params->stageDetectors())
     , tick(registry, plots)
 {
     qInfo() << "Constructing main window";
@@ -116,8 +119,13 @@ MainWindow::MainWindow(QWidget *parent)
     wireMenus();
     buildOverviewAndRescale();
 
-    // Dialogs built elsewhere (connection settings, recording, parameters)
-    // are not part of this window yet: their entries stay disabled.
+    params->attachControllers(registry.connections, registry.controllerStatus);
+    connect(params, &ParamsDialog::errorStream, this, &MainWindow::errorStreamStart);
+    connect(ui->actionParametersOpen, &QAction::triggered, params, [this] { params->show(); params->raise(); });
+    connect(ui->actionParametersClose, &QAction::triggered, params, &QDialog::close);
+
+    // Dialogs built elsewhere (connection settings, recording) are not part
+    // of this window yet: their entries stay disabled.
     ui->actionDisconnect->setVisible(false);
     menuBar()->removeAction(ui->menuParameters->menuAction());
     multiplexBusy = false;

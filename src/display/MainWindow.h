@@ -22,6 +22,7 @@ class RescaleDialog;
 class RescaleTimeAxisDlg;
 class InformationDialog;
 class KV_ToolBar;
+class ParamsDialog;
 class PointingStatistics;
 class QMessageBox;
 class QTimer;
@@ -59,6 +60,7 @@ public:
     KV_ToolBar *toolBar() const { return tools; }
     PointingStatistics *statistics() const { return stats.get(); }
     QMessageBox *streamErrorBox() const { return streamError; }
+    ParamsDialog *paramsDialog() const { return params; }
     GenericPlot *positionPlot(int stage) const;
     GenericPlot *timePlot(int stage) const;
     GenericPlot *intensityPlot(int stage) const;
@@ -165,6 +167,7 @@ private:
     QMessageBox *streamError = nullptr;
     InformationDialog *about = nullptr;
     QMenu *serviceMenu = nullptr;
+    ParamsDialog *params; // before registry: it keeps the stage detector list
     ControllerRegistry registry;
     DisplayPlots plots;
     std::unique_ptr<PointingStatistics> stats;

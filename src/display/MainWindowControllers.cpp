@@ -14,6 +14,7 @@
 #include "link/Connection.h"
 #include "link/Identification.h"
 #include "overview/ConnectionOverviewDialog.h"
+#include "params/ParamsDialog.h"
 #include "setup/ConnectionSettings.h"
 
 #include <QDebug>
@@ -78,6 +79,7 @@ void MainWindow::newConnection(Connection *connection, ConnectionSettings *setti
     const int c = registry.count();
     ControllerStatus preview;
     registry.add(connection, settings);
+    params->addStageDetectors(settings ? *settings : ConnectionSettings());
     preview = registry.controllerStatus.at(c);
     addCurves(c, preview);
     stats->addConnection();
@@ -202,6 +204,7 @@ bool MainWindow::closedConnection(QString address)
         return false;
     }
     registry.takeAt(c);
+    params->removeStageDetectors(c);
     stats->removeConnection(c);
     removeCurves(c);
     delete link;
@@ -219,6 +222,8 @@ bool MainWindow::disconnectConnection(QString address)
     link->disconnectLink();
     QThread::msleep(2);
     showConnection(address, false);
+    if (params->currentIndex() == c)
+        params->close();
     registry.controllerStatus[c].shown = false;
     return link->linkState() != Connection::Connected;
 }

@@ -139,9 +139,11 @@ private slots:
         Simulator sim;
         std::unique_ptr<TcpClient> link = connectToSimulator(sim);
         QVERIFY(link);
-        ControllerRegistry registry;
+        QList<StageDetectors> detectors;
+        ControllerRegistry registry(detectors);
         ConnectionSettings settings = simSettings(0);
         settings.pulsedLaser = trigger;
+        detectors.append(StageDetectors(0, 50.0, 0, 0, 50.0, 0, trigger));
         Connection *connection = link.release();
         registry.add(connection, &settings);
         registry.displayed = {0};

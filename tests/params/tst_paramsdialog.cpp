@@ -1,0 +1,517 @@
+// The parameters dialog against the embedded simulator, driven through the
+// form's object names; what reached a controller is judged by the state the
+// simulator holds afterwards, not only by the bytes it received.
+
+#include "WindowFixture.h"
+
+#include "app/StartupFlags.h"
+#include "display/PointingStatistics.h"
+#include "params/ParamsDialog.h"
+#include "setup/Settings.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QFile>
+#include <QFrame>
+#include <QLabel>
+#include <QMessageBox>
+#include <QRadioButton>
+#include <QTemporaryDir>
+
+#include <algorithm>
+
+namespace {
+
+QByteArray raw(const char *bytes, int size)
+{
+    return QByteArray(bytes, size);
+}
+
+struct DialogFixture : WindowFixture
+{
+    ParamsDialog *dialog = nullptr;
+
+    bool open(int controllers, const SimConfig &config = SimConfig(), int shown = 0)
+    {
+        if (!start(controllers, config))
+            return false;
+        for (int i = 0; i < controllers; ++i)
+            if (!add(i))
+                return false;
+        dialog = window->paramsDialog();
+        dialog->openDialog(simAddress(shown));
+        return dialog->isVisible();
+    }
+    template<typename T>
+    T *w(const char *name) const { return dialog->findChild<T *>(QLatin1String(name)); }
+    QRadioButton *radio(const char *name) const { return w<QRadioButton>(name); }
+    QDoubleSpinBox *spin(const char *name) const { return w<QDoubleSpinBox>(name); }
+    void click(const char *name) const { w<QAbstractButton>(name)->click(); }
+    void setType(int stage, int type) const
+    {
+        w<QComboBox>(stage == 1 ? "comboBox_DetecType" : "comboBox_DetecType_2")->setCurrentIndex(type);
+    }
+    // Sends one raw command to controller i over the window's link.
+    void send(int i, const QByteArray &command) const
+    {
+        Connection *link = window->connections().at(i);
+        link->postMessage(command, 2);
+        QByteArray reply;
+        link->waitForReply(reply);
+    }
+    QString info() const { return dialog->messageBox()->informativeText(); }
+    // What controller i received apart from the window's status polls.
+    QList<QByteArray> sent(int i) const
+    {
+        QList<QByteArray> list = sim.commandLog(i);
+        list.erase(std::remove_if(list.begin(), list.end(), [](const QByteArray &c) { return c.startsWith("GSF"); }),
+                   list.end());
+        return list;
+    }
+};
+
+} // namespace
+
+class ParamsDialogTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        detectorTuning = false;
+    }
+
+    void firmwareGenerationDecidesControls_data()
+    {
+        QTest::addColumn<int>("firmware");
+        QTest::addColumn<bool>("tuning");
+        QTest::addColumn<bool>("sensitivityShown");
+        QTest::addColumn<bool>("triggerShown");
+        QTest::newRow("firmware 30 with -d") << 30 << true << false << false;
+        QTest::newRow("firmware 31 without -d") << 31 << false << false << true;
+        QTest::newRow("firmware 31 with -d") << 31 << true << true << true;
+    }
+    void firmwareGenerationDecidesControls()
+    {
+        QFETCH(int, firmware);
+        QFETCH(bool, tuning);
+        QFETCH(bool, sensitivityShown);
+        QFETCH(bool, triggerShown);
+        detectorTuning = tuning;
+        SimConfig config;
+        config.firmware = firmware;
+        DialogFixture f;
+        QVERIFY(f.open(1, config));
+        QCOMPARE(f.w<QLabel>("labelSensitivity")->isVisible(), sensitivityShown);
+        QCOMPARE(f.spin("doubleSpinBox_sens_1")->isVisible(), sensitivityShown);
+        QCOMPARE(f.spin("doubleSpinBox_sens_2")->isVisible(), sensitivityShown);
+        QCOMPARE(f.w<QCheckBox>("checkBoxDisplayLowRepetitionWithTriggers")->isVisible(), triggerShown);
+        QCOMPARE(!f.commands(0, "GDS").isEmpty(), firmware >= 31);
+        if (!sensitivityShown) {
+            QVERIFY(f.radio("radioButton_sensitivity_extern")->isChecked());
+            QVERIFY(f.radio("radioButton_sensitivity_extern_2")->isChecked());
+        }
+        // The group section never shows.
+        QVERIFY(!f.w<QFrame>("frameBeamOverlay")->isVisible());
+        QVERIFY(!f.w<QLabel>("detectorLabel1")->isVisible());
+
+        f.sim.clearCommandLog(0);
+        f.click("pushButtonApply");
+        const QList<QByteArray> sds = f.commands(0, "SDS");
+        QCOMPARE(sds, QList<QByteArray>({raw("SDS\x01\x00\x00;", 7), raw("SDS\x02\x00\x00;", 7)}));
+        // An old controller refuses SDS; Apply does not examine that reply.
+        QVERIFY(!f.dialog->messageBox()->isVisible());
+        if (firmware >= 31) {
+            QCOMPARE(f.sim.stageState(0, 0).sensitivity, 0);
+            QCOMPARE(f.sim.stageState(0, 1).sensitivity, 0);
+        }
+    }
+
+    void refreshShowsWhatTheControllerHolds_data()
+    {
+        QTest::addColumn<QByteArray>("command");
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<double>("value");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("checkedRadio");
+        QTest::newRow("sensitivity 0 is external, 0.001")
+            << raw("SDS\x01\x00\x00;", 7) << "doubleSpinBox_sens_1" << 0.0 << "0.00" << "radioButton_sensitivity_extern";
+        QTest::newRow("sensitivity 2.5 V")
+            << raw("SDS\x02\x09\xC4;", 7) << "doubleSpinBox_sens_2" << 2.5 << "2.50" << "";
+        QTest::newRow("P-factor 0 shows the minimum")
+            << raw("SPF\x01\x00\x00;", 7) << "doubleSpinBox_PFactor" << 0.01 << "0.01" << "radioButton_PFactor_extern";
+        QTest::newRow("software P-factor 1.25")
+            << raw("SPF\x02\x04\xE2;", 7) << "doubleSpinBox_PFactor_2" << 1.25 << "1.25" << "radioButton_PFactor_intern";
+        QTest::newRow("negative adjust-in, stage 2 software")
+            << raw("SAI\x02y\xFE\x0C;", 8) << "doubleSpinBox_AdjustY_2" << -0.5 << "-0.500" << "radioButton_Adjust_intern_2";
+    }
+    void refreshShowsWhatTheControllerHolds()
+    {
+        QFETCH(QByteArray, command);
+        QFETCH(QString, box);
+        QFETCH(double, value);
+        QFETCH(QString, text);
+        QFETCH(QString, checkedRadio);
+        detectorTuning = true;
+        DialogFixture f;
+        QVERIFY(f.open(1));
+        f.send(0, command);
+        f.click("pushButtonRefresh");
+        QDoubleSpinBox *spin = f.spin(box.toLatin1().constData());
+        QVERIFY(spin);
+        QCOMPARE(spin->value(), value);
+        QCOMPARE(spin->text(), text);
+        if (!checkedRadio.isEmpty())
+            QVERIFY(f.radio(checkedRadio.toLatin1().constData())->isChecked());
+    }
+
+    void applyWritesConfirmedValues_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<bool>("adjustSoftware");
+        QTest::addColumn<int>("expectedX");
+        QTest::addColumn<int>("expectedY");
+        QTest::newRow("PSD takes the software target") << 2 << true << 1234 << -500;
+        QTest::newRow("UV PSD 10 mm takes it too") << 5 << true << 1234 << -500;
+        QTest::newRow("4QD overrides software with 0") << 1 << true << 0 << 0;
+        QTest::newRow("WID overrides software with 0") << 3 << true << 0 << 0;
+        QTest::newRow("PSD, external") << 2 << false << 0 << 0;
+    }
+    void applyWritesConfirmedValues()
+    {
+        QFETCH(int, type);
+        QFETCH(bool, adjustSoftware);
+        QFETCH(int, expectedX);
+        QFETCH(int, expectedY);
+        DialogFixture f;
+        QVERIFY(f.open(1));
+        f.send(0, raw("SAI\x01x\x07\xD0;", 8)); // a target the dialog must overwrite
+        f.setType(1, 2);
+        if (adjustSoftware)
+            f.click("radioButton_Adjust_intern");
+        f.spin("doubleSpinBox_AdjustX")->setValue(1.234);
+        f.spin("doubleSpinBox_AdjustY")->setValue(-0.5);
+        f.setType(1, type);
+        f.click("radioButton_PFactor_intern");
+        QVERIFY(f.radio("radioButton_PFactor_intern_2")->isChecked()); // one source for both stages
+        f.spin("doubleSpinBox_PFactor")->setValue(1.5);
+        f.spin("doubleSpinBox_PFactor_2")->setValue(2.25);
+        f.sim.clearCommandLog(0);
+        f.click("pushButtonApply");
+
+        const SimStageState s1 = f.sim.stageState(0, 0);
+        QCOMPARE(s1.adjustIn[0], expectedX);
+        QCOMPARE(s1.adjustIn[1], expectedY);
+        QCOMPARE(s1.pFactor, 1500);
+        QCOMPARE(f.sim.stageState(0, 1).pFactor, 2250);
+        QCOMPARE(f.commands(0, "SAI").size(), 4);
+        QCOMPARE(f.window->stageDetectors().at(0).stage1()->type(), type);
+        QVERIFY(!f.dialog->messageBox()->isVisible());
+    }
+
+    void applyFallsBackToExternalOnRefusal_data()
+    {
+        QTest::addColumn<QByteArray>("refused");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QStringList>("externalRadios");
+        QTest::addColumn<QByteArray>("stillSent");
+        QTest::newRow("software P-factor of stage 1")
+            << QByteArray("SPF") << "P-Factor of stage 1 wasn't set!"
+            << QStringList{"radioButton_PFactor_extern", "radioButton_PFactor_extern_2"} << raw("SPF\x02\x00\x00;", 7);
+        QTest::newRow("software sensitivity")
+            << QByteArray("SDS") << "Sensitivity cable of detector 2 is not connected!"
+            << QStringList{"radioButton_sensitivity_extern", "radioButton_sensitivity_extern_2"}
+            << raw("SAI\x02y\x00\x00;", 8);
+        QTest::newRow("adjust-in, both axes still sent")
+            << QByteArray("SAI") << "y-adjust value of stage 2 has not been accepted "
+            << QStringList{"radioButton_Adjust_extern", "radioButton_Adjust_extern_2"} << raw("SAI\x02y\x00\x00;", 8);
+    }
+    void applyFallsBackToExternalOnRefusal()
+    {
+        QFETCH(QByteArray, refused);
+        QFETCH(QString, message);
+        QFETCH(QStringList, externalRadios);
+        QFETCH(QByteArray, stillSent);
+        detectorTuning = true;
+        DialogFixture f;
+        QVERIFY(f.open(1));
+        for (int stage = 1; stage <= 2; ++stage)
+            f.setType(stage, 2);
+        for (const char *name : {"radioButton_PFactor_intern", "radioButton_Adjust_intern", "radioButton_Adjust_intern_2",
+                                 "radioButton_sensitivity_software", "radioButton_sensitivity_software_2"})
+            f.click(name);
+        f.spin("doubleSpinBox_PFactor")->setValue(0.8);
+        f.spin("doubleSpinBox_sens_1")->setValue(1.2);
+        f.spin("doubleSpinBox_sens_2")->setValue(1.3);
+        const SimStageState before = f.sim.stageState(0, 0);
+        SimFaults faults;
+        faults.refuseCodes = {refused};
+        f.sim.setFaults(0, faults);
+        f.sim.clearCommandLog(0);
+        f.click("pushButtonApply");
+
+        QTRY_VERIFY(f.dialog->messageBox()->isVisible());
+        QCOMPARE(f.dialog->messageBox()->text(), QStringLiteral("An error has occurred."));
+        QCOMPARE(f.info(), message);
+        for (const QString &name : externalRadios)
+            QVERIFY2(f.radio(name.toLatin1().constData())->isChecked(), qPrintable(name));
+        QVERIFY(f.sim.commandLog(0).contains(stillSent));
+        // Nothing refused changed on the controller.
+        const SimStageState after = f.sim.stageState(0, 0);
+        if (refused == "SPF")
+            QCOMPARE(after.pFactor, before.pFactor);
+        if (refused == "SDS")
+            QCOMPARE(after.sensitivity, before.sensitivity);
+        if (refused == "SAI") {
+            QCOMPARE(f.commands(0, "SAI").size(), 4);
+            QCOMPARE(after.adjustIn[0], before.adjustIn[0]);
+        } else {
+            QCOMPARE(f.sim.stageState(0, 1).sensitivity, refused == "SDS" ? before.sensitivity : 1300);
+        }
+    }
+
+    void saveStoresAppliedDetectorsOnly_data()
+    {
+        QTest::addColumn<bool>("applyFirst");
+        QTest::addColumn<QByteArray>("existing");
+        QTest::addColumn<int>("savedType");
+        QTest::newRow("type changed without Apply keeps the applied one") << false << QByteArray() << 0;
+        QTest::newRow("applied type and unit") << true << QByteArray() << 3;
+        QTest::newRow("merged into an existing setup")
+            << true << QByteArray("<!DOCTYPE SetupML>\n<ORX_Beam_Stabilization>\n <Device_other><General pulsedLaser=\"1\"/></Device_other>\n</ORX_Beam_Stabilization>\n")
+            << 3;
+    }
+    void saveStoresAppliedDetectorsOnly()
+    {
+        QFETCH(bool, applyFirst);
+        QFETCH(QByteArray, existing);
+        QFETCH(int, savedType);
+        QTemporaryDir dir;
+        const QDir previous = dataDirectory;
+        dataDirectory = QDir(dir.path());
+        const QString path = Settings::defaultFilePath();
+        if (!existing.isEmpty()) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(existing);
+        }
+        DialogFixture f;
+        QVERIFY(f.open(1));
+        f.setType(1, 3);
+        f.click("radioButtonPositionInLength");
+        f.spin("beamDiameterSpinBox")->setValue(120);
+        if (applyFirst)
+            f.click("pushButtonApply");
+        f.click("pushButtonSave");
+        dataDirectory = previous;
+
+        Settings stored;
+        QVERIFY(stored.loadFile(path));
+        const QString id = QString::fromLatin1(f.sim.identification(0));
+        ConnectionSettings record;
+        setFixedText(record.id, id);
+        QVERIFY(stored.restoreDetectorSettings(record));
+        QCOMPARE(record.model[0], savedType);
+        QCOMPARE(record.calculation[0], applyFirst ? 1 : 0);
+        QCOMPARE(record.beamDiameter[0], applyFirst ? 120.0 : 50.0);
+        QCOMPARE(stored.records().size(), existing.isEmpty() ? 1 : 2);
+    }
+
+    void saveNeverClobbersAnUnreadableFile()
+    {
+        QTemporaryDir dir;
+        const QDir previous = dataDirectory;
+        dataDirectory = QDir(dir.path());
+        const QByteArray broken("<ORX_Beam_Stabilization><Device_x>");
+        {
+            QFile file(Settings::defaultFilePath());
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(broken);
+        }
+        DialogFixture f;
+        QVERIFY(f.open(1));
+        f.click("pushButtonSave");
+        QFile file(Settings::defaultFilePath());
+        dataDirectory = previous;
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), broken);
+        QVERIFY(f.dialog->messageBox()->isVisible());
+        QVERIFY(f.info().contains(QStringLiteral("left unchanged")));
+    }
+
+    void groupOperationsFindTheRightPartner_data()
+    {
+        QTest::addColumn<QList<int>>("groups");
+        QTest::addColumn<bool>("partnerPollFailed");
+        QTest::addColumn<bool>("commonFlagsSet");
+        QTest::addColumn<int>("partner"); // -1: missing
+        QTest::newRow("first of three in one group") << QList<int>{4, 4, 4} << false << false << 1;
+        QTest::newRow("only the third is in the group") << QList<int>{4, 2, 4} << false << false << 2;
+        QTest::newRow("partner's last poll failed") << QList<int>{4, 4, 4} << true << false << -1;
+        QTest::newRow("no other controller in the group") << QList<int>{4, 2, 3} << false << false << -1;
+        QTest::newRow("common flags already set: no SMD") << QList<int>{4, 4, 4} << false << true << 1;
+    }
+    void groupOperationsFindTheRightPartner()
+    {
+        QFETCH(QList<int>, groups);
+        QFETCH(bool, partnerPollFailed);
+        QFETCH(bool, commonFlagsSet);
+        QFETCH(int, partner);
+        DialogFixture f;
+        QVERIFY(f.open(3));
+        for (int i = 0; i < 3; ++i)
+            f.window->changeGroupId(simAddress(i), groups.at(i));
+        if (commonFlagsSet) {
+            f.window->multiplexSystem(simAddress(1), true, 1);
+            f.window->multiplexSystem(simAddress(1), true, 2);
+            QVERIFY(f.window->controllerStatus().at(1).multiplex1 && f.window->controllerStatus().at(1).multiplex2);
+        }
+        if (partnerPollFailed) {
+            f.window->disconnectConnection(simAddress(1));
+            QTRY_VERIFY_WITH_TIMEOUT(!f.window->controllerStatus().at(1).connected, 10000);
+        }
+        for (int i = 0; i < 3; ++i)
+            f.sim.clearCommandLog(i);
+
+        f.click("alignPushButton");
+        for (int i = 1; i < 3; ++i)
+            if (i != partner)
+                QVERIFY2(f.sent(i).isEmpty(), qPrintable(QString::number(i)));
+        if (partner < 0) {
+            QCOMPARE(f.w<QLabel>("partnerLabel")->text(), QStringLiteral("Missing"));
+            QVERIFY(!f.w<QPushButton>("alignPushButton")->isEnabled());
+            QCOMPARE(f.info(), QStringLiteral("The partner system was not found. Please check the group identifications"));
+            QVERIFY(f.commands(0, "GCA").isEmpty());
+            return;
+        }
+        QCOMPARE(f.commands(partner, "SMD").size(), commonFlagsSet ? 0 : 2);
+        QVERIFY(f.sim.stageState(partner, 0).multiplex && f.sim.stageState(partner, 1).multiplex);
+        QCOMPARE(f.commands(0, "GCA").size(), 1);
+        const QList<QByteArray> sai = f.commands(partner, "SAI");
+        QCOMPARE(sai.size(), 4);
+        const char *order[4] = {"\x01x", "\x01y", "\x02x", "\x02y"};
+        for (int i = 0; i < 4; ++i) {
+            QCOMPARE(sai.at(i).mid(3, 2), QByteArray(order[i]));
+            const int target = qint16((quint8(sai.at(i).at(5)) << 8) | quint8(sai.at(i).at(6)));
+            QCOMPARE(f.sim.stageState(partner, i / 2).adjustIn[i % 2], target);
+        }
+        QVERIFY(!f.dialog->messageBox()->isVisible());
+
+        // Locking the partner takes both its stages off the common detectors.
+        f.click("lockSubsystemButton");
+        QCOMPARE(f.commands(partner, "SSE"), QList<QByteArray>({raw("SSE\x01;", 5), raw("SSE\x02;", 5)}));
+        QVERIFY(!f.window->controllerStatus().at(partner).multiplex1);
+        QVERIFY(!f.window->controllerStatus().at(partner).multiplex2);
+        QVERIFY(!f.sim.stageState(partner, 0).multiplex && f.sim.stageState(partner, 0).stabilization);
+        QVERIFY(!f.w<QPushButton>("lockSubsystemButton")->isEnabled());
+    }
+
+    void groupCommandsFailingKeepFlagsHonest_data()
+    {
+        QTest::addColumn<QByteArray>("refused");
+        QTest::addColumn<int>("controller");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("partner refuses SMD") << QByteArray("SMD") << 1 << "The second subsystem didn't respond. Please retry.";
+        QTest::newRow("common detector unavailable") << QByteArray("GCA") << 0
+                                                     << "The values of the common detector were not available. Please retry.";
+        QTest::newRow("partner refuses SAI") << QByteArray("SAI") << 1 << "The second subsystem didn't respond. Please retry.";
+    }
+    void groupCommandsFailingKeepFlagsHonest()
+    {
+        QFETCH(QByteArray, refused);
+        QFETCH(int, controller);
+        QFETCH(QString, message);
+        DialogFixture f;
+        QVERIFY(f.open(2));
+        f.window->changeGroupId(simAddress(0), 7);
+        f.window->changeGroupId(simAddress(1), 7);
+        SimFaults faults;
+        faults.refuseCodes = {refused};
+        f.sim.setFaults(controller, faults);
+        f.sim.clearCommandLog(1);
+        f.click("alignPushButton");
+        QCOMPARE(f.info(), message);
+        QCOMPARE(f.commands(1, "SAI").size(), refused == "SAI" ? 1 : 0);
+        const bool flags = refused != "SMD";
+        QCOMPARE(f.window->controllerStatus().at(1).multiplex1, flags);
+        QCOMPARE(f.window->controllerStatus().at(1).multiplex2, flags);
+    }
+
+    void applyDuringAcquisitionKeepsStreamAndReachesDisplay()
+    {
+        DialogFixture f;
+        QVERIFY(f.open(1));
+        f.dialog->close();
+        f.widget<QRadioButton>("radioPointingMode")->click();
+        f.counter("counterSamplingRate")->setValue(200);
+        f.startAction()->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(f.sim.isStreaming(0), 5000);
+        QLabel *caption = f.widget<QLabel>("label_positionX");
+        QCOMPARE(caption->text(), QStringLiteral("Position x [V]"));
+
+        f.dialog->openDialog(simAddress(0));
+        QVERIFY(f.sim.isStreaming(0)); // the refresh resumed it
+        f.setType(1, 2);
+        f.click("radioButtonPositionInLength");
+        f.sim.clearCommandLog(0);
+        f.click("pushButtonApply");
+        const QStringList codes = f.codes(0);
+        QCOMPARE(codes.first(), QStringLiteral("CLS"));
+        QCOMPARE(codes.last(), QStringLiteral("SLS"));
+        QCOMPARE(f.commands(0, "SLS").last(), raw("SLS\x00\x00\x00\xC8;", 8));
+        QVERIFY(f.sim.isStreaming(0));
+        QVERIFY(!f.window->streamErrorBox()->isVisible());
+
+        // Next ticks: captions and statistics in millimetres.
+        QTRY_COMPARE_WITH_TIMEOUT(caption->text(), QStringLiteral("Position x [mm]"), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(f.window->statistics()->text(1).contains(QStringLiteral("mm")), 10000);
+        f.startAction()->trigger();
+    }
+
+    void setHoldTakesThePositionOfItsStage_data()
+    {
+        QTest::addColumn<int>("stage");
+        QTest::addColumn<QStringList>("order");
+        QTest::newRow("stage 1 reads the sample first") << 1 << QStringList{"S1S", "SSH"};
+        QTest::newRow("stage 2 holds first") << 2 << QStringList{"SSH", "S1S"};
+    }
+    void setHoldTakesThePositionOfItsStage()
+    {
+        QFETCH(int, stage);
+        QFETCH(QStringList, order);
+        DialogFixture f;
+        QVERIFY(f.open(1));
+        f.setType(stage, 2);
+        const char *button = stage == 1 ? "pushButton_SetHold" : "pushButton_SetHold_2";
+        QVERIFY(f.w<QPushButton>(button)->isEnabled());
+        f.sim.clearCommandLog(0);
+        f.click(button);
+        QStringList codes = f.codes(0);
+        codes.removeAll(QStringLiteral("GSF"));
+        QCOMPARE(codes.mid(0, 2), order); // then the refresh
+        QVERIFY(f.sim.stageState(0, stage - 1).setHold);
+        QVERIFY(!f.sim.stageState(0, 2 - stage).setHold);
+        // Set & Hold takes the chosen type into the stage model; the other stage keeps its own.
+        QCOMPARE(f.window->stageDetectors().at(0).stage(stage - 1)->type(), 2);
+        QCOMPARE(f.window->stageDetectors().at(0).stage(2 - stage)->type(), 0);
+    }
+
+    void removingControllersKeepsTheDialogOnItsController()
+    {
+        DialogFixture f;
+        QVERIFY(f.open(3, SimConfig(), 2));
+        QCOMPARE(f.dialog->currentIndex(), 2);
+        QVERIFY(f.window->closedConnection(simAddress(0)));
+        QCOMPARE(f.window->stageDetectors().size(), 2);
+        QCOMPARE(f.dialog->currentIndex(), 1);
+        QVERIFY(f.dialog->isVisible());
+        QVERIFY(f.window->closedConnection(simAddress(2)));
+        QVERIFY(!f.dialog->isVisible());
+        QCOMPARE(f.window->stageDetectors().size(), 1);
+    }
+};
+
+QTEST_MAIN(ParamsDialogTest)
+#include "tst_paramsdialog.moc"
