@@ -16,6 +16,7 @@
 #include "display/ThermoSlider.h"
 #include "display/Zoomer.h"
 #include "link/Connection.h"
+#include "overview/ConnectionOverviewDialog.h"
 #include "params/ParamsDialog.h"
 
 #include <QAction>
@@ -123,6 +124,7 @@ MainWindow::MainWindow(QWidget *parent)
     connect(params, &ParamsDialog::errorStream, this, &MainWindow::errorStreamStart);
     connect(ui->actionParametersOpen, &QAction::triggered, params, [this] { params->show(); params->raise(); });
     connect(ui->actionParametersClose, &QAction::triggered, params, &QDialog::close);
+    connect(overview, &ConnectionOverviewDialog::openParamDialog, params, &ParamsDialog::openDialog);
 
     // Dialogs built elsewhere (connection settings, recording) are not part
     // of this window yet: their entries stay disabled.

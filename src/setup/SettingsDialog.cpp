@@ -564,7 +564,8 @@ void SettingsDialog::on_loadConnectionButton_clicked()
 void SettingsDialog::saveTo(const QString &path)
 {
     host->updateSettingsAndParameters(m_records);
-    settings.setConnections(m_records);
+    // The file lists the controllers in the order the user arranged them.
+    settings.setConnections(inSystemOrder(m_records));
     if (settings.saveSetupFile(path))
         showBoth(QStringLiteral("Connection setup saved"), QStringLiteral("Connection setup saved"));
     else
