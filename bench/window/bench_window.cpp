@@ -193,7 +193,7 @@ Row benchmark(int k, int update, double seconds)
         }
         std::vector<SequenceTracker> trackers(size_t(k), SequenceTracker(int(seconds * 600) + 2000));
         bool measuring = false;
-        window.setRecorderHook([&](int, int c, const StreamSample &sample) {
+        window.setSampleObserver([&](int, int c, const StreamSample &sample) {
             trackers[size_t(c)].add(sample, 0, false);
         });
         std::vector<qint64> ticks, withPaint;

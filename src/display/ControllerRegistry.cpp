@@ -31,6 +31,7 @@ int ControllerRegistry::add(Connection *connection, const ConnectionSettings *se
         status.commonColorY = settings->commonColorY;
         status.commonColorI = settings->commonColorI;
         status.groupId = settings->group;
+        status.controllerId = fixedText(settings->id);
         stageDetectors.append(StageDetectors(settings->model[0], settings->beamDiameter[0],
                                              settings->calculation[0], settings->model[1],
                                              settings->beamDiameter[1], settings->calculation[1],
@@ -46,7 +47,6 @@ int ControllerRegistry::add(Connection *connection, const ConnectionSettings *se
     if (!status.colorI.isValid())
         status.colorI = Qt::darkGreen;
     controllerStatus.append(status);
-    recordStates.append(RecordState());
     return connections.size() - 1;
 }
 
@@ -59,7 +59,6 @@ Connection *ControllerRegistry::takeAt(int index)
         if (d > index)
             --d;
     activeIndex = displayed.isEmpty() ? -1 : displayed.first();
-    recordStates.removeAt(index);
     controllerStatus.removeAt(index);
     stageDetectors.removeAt(index);
     return connections.takeAt(index);

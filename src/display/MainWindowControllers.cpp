@@ -13,7 +13,9 @@
 #include "display/StreamControl.h"
 #include "link/Connection.h"
 #include "link/Identification.h"
+#include "recording/DataLoggerDialog.h"
 #include "setup/ConnectionSettings.h"
+#include "setup/SettingsDialog.h"
 
 #include <QDebug>
 #include <QMessageBox>
@@ -80,10 +82,20 @@ void MainWindow::newConnection(Connection *connection, ConnectionSettings *setti
     preview = registry.controllerStatus.at(c);
     addCurves(c, preview);
     stats->addConnection();
-    // Until the connection dialog takes this notice over, the window itself
-    // takes a controller that went away out of the display.
-    connect(connection, &Connection::hostDisconnected, this, &MainWindow::controllerWentAway,
-            Qt::QueuedConnection);
+    // A controller that goes away is disconnected through the connection
+    // dialog, which marks its row; a notice that arrives after the link was
+    // removed is dropped.
+    connect(
+        connection, &Connection::hostDisconnected, settingsDlg,
+        [this](QString address) {
+            const int index = registry.indexOf(address);
+            if (index < 0 || (!registry.isDisplayed(index) && !registry.controllerStatus.at(index).connected
+                              && registry.connections.at(index)->linkState() != Connection::Connected))
+                return;
+            qWarning().noquote() << "Controller" << address << "went away; it is no longer displayed";
+            settingsDlg->on_WidgetDisconnect(address);
+        },
+        Qt::QueuedConnection);
     if (registry.displayed.size() < ControllerRegistry::maxDisplayed
         && connection->linkState() == Connection::Connected) {
         showConnection(connection->address(), true);
@@ -143,6 +155,7 @@ void MainWindow::showConnection(QString id, bool show)
             ui->push_Stab1->setEnabled(true);
             ui->push_Stab2->setEnabled(true);
             tools->startAction()->setEnabled(true);
+            dataLoggerDlg->enableStart(true);
             colourAxisCaptions(&status);
             tick.clearAverages();
             registry.activeIndex = c;
@@ -173,6 +186,7 @@ void MainWindow::showConnection(QString id, bool show)
         ui->push_Stab1->setEnabled(false);
         ui->push_Stab2->setEnabled(false);
         tools->startAction()->setEnabled(false);
+        dataLoggerDlg->enableStart(false); // stops a running recording
         enableStatistics(false);
         colourAxisCaptions(nullptr);
         registry.activeIndex = -1;
@@ -194,11 +208,16 @@ bool MainWindow::closedConnection(QString address)
     showConnection(address, false);
     if (link->linkState() == Connection::Connected && link->isStreaming())
         StreamControl::stopStream(link);
-    disconnect(link, &Connection::hostDisconnected, this, nullptr);
+    disconnect(link, &Connection::hostDisconnected, settingsDlg, nullptr);
     if (!link->disconnectLink()) {
+        connect(link, &Connection::hostDisconnected, settingsDlg, &SettingsDialog::on_WidgetDisconnect,
+                Qt::QueuedConnection);
         restartDisplayTimer();
         return false;
     }
+    // Its recording file is closed; the files of the controllers behind it
+    // follow their new indices.
+    records.removeConnection(c);
     registry.takeAt(c);
     stats->removeConnection(c);
     removeCurves(c);
@@ -217,20 +236,12 @@ bool MainWindow::disconnectConnection(QString address)
     link->disconnectLink();
     QThread::msleep(2);
     showConnection(address, false);
-    registry.controllerStatus[c].shown = false;
-    return link->linkState() != Connection::Connected;
-}
-
-void MainWindow::controllerWentAway(QString address)
-{
-    const int c = registry.indexOf(address);
-    // Reported once: a link that is neither shown nor marked connected has
-    // been dealt with already (the display tick may have cleared the flag).
-    if (c < 0 || (!registry.isDisplayed(c) && !registry.controllerStatus.at(c).connected))
-        return;
-    qWarning().noquote() << "Controller" << address << "went away; it is no longer displayed";
-    disconnectConnection(address);
-    registry.controllerStatus[c].connected = false;
+    ControllerStatus &status = registry.controllerStatus[c];
+    status.shown = false;
+    const bool gone = link->linkState() != Connection::Connected;
+    if (gone)
+        status.connected = status.stabOn1 = status.stabOn2 = status.active1 = status.active2 = false;
+    return gone;
 }
 
 bool MainWindow::reconnectConnection(QString address, QString &boardID)
@@ -272,6 +283,7 @@ bool MainWindow::reconnectConnection(QString address, QString &boardID)
                 registry.controllerStatus[c].shown = registry.isDisplayed(c);
             }
             boardID = identity.controllerId;
+            registry.controllerStatus[c].controllerId = boardID;
             qInfo() << "Successfully reconnected";
             return true;
         }
