@@ -134,8 +134,10 @@ MainWindow::MainWindow(QWidget *parent)
     // The default setup: its controllers are handed over, and those marked
     // for automatic connection are connected and displayed.
     settingsDlg->loadConnection(QString());
+    // 430 Hz until links say otherwise; loaded links set the limit they allow.
     maxRate = ControllerRegistry::slowSerialMaxRate;
-    setRateLimit();
+    if (registry.count() > 0)
+        setRateLimit();
     qInfo() << "Finished constructing main window";
 }
 
