@@ -20,7 +20,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QTemporaryDir>
+
+#include <csignal>
+#include <sys/resource.h>
 
 namespace {
 
@@ -253,6 +257,63 @@ private slots:
             QVERIFY(files[1].endsWith(QStringLiteral("run_SIM1.txt")));
         } else {
             QCOMPARE(files[0], path);
+        }
+    }
+
+    // A recording whose file cannot be written ends with a message naming the
+    // file and the reason; the acquisition goes on. A file-size limit stands
+    // in for a full disk (failing later), /dev/full for a file whose header
+    // cannot be written (failing at the start).
+    void recordingThatCannotBeWritten_data()
+    {
+        QTest::addColumn<bool>("atStart");
+        QTest::newRow("disk full while recording") << false;
+        QTest::newRow("header cannot be written") << true;
+    }
+    void recordingThatCannotBeWritten()
+    {
+        QFETCH(bool, atStart);
+        WindowFixture f;
+        QVERIFY(f.start(1));
+        QVERIFY(f.add(0));
+        f.counter("counterSamplingRate")->setValue(500);
+        f.startAction()->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(f.sim.isStreaming(0), 5000);
+
+        QTemporaryDir dir;
+        const QString path = atStart ? QStringLiteral("/dev/full") : dir.filePath(QStringLiteral("limited.txt"));
+        rlimit old{};
+        QVERIFY(getrlimit(RLIMIT_FSIZE, &old) == 0);
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limited = old;
+        limited.rlim_cur = 20000;
+        if (!atStart)
+            QVERIFY(setrlimit(RLIMIT_FSIZE, &limited) == 0);
+        f.window->findChild<QAction *>(QStringLiteral("actionRecordingOpen"))->trigger();
+        DataLoggerDialog *dialog = f.window->dataLoggerDialog();
+        dialog->findChild<QLineEdit *>(QStringLiteral("lineEdit_FileName"))->setText(path);
+        // /dev/full exists: the dialog's overwrite question is passed by
+        // starting the way the dialog does after a yes.
+        if (atStart)
+            QMetaObject::invokeMethod(f.window.get(), "startDataRecordingFromDlg", Q_ARG(QString, path), Q_ARG(bool, false));
+        else
+            dialog->findChild<QPushButton *>(QStringLiteral("pushButton_Start"))->click();
+        const char *boxName = atStart ? "recordingStartFailedBox" : "recordingFailedBox";
+        QTRY_VERIFY_WITH_TIMEOUT(f.window->findChild<QMessageBox *>(QLatin1String(boxName)), 20000);
+        setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, oldHandler);
+
+        const QMessageBox *box = f.window->findChild<QMessageBox *>(QLatin1String(boxName));
+        QCOMPARE(box->icon(), QMessageBox::Critical);
+        QVERIFY2(box->text().contains(path), qPrintable(box->text()));
+        QVERIFY(!f.window->recorder().isRecording());
+        QVERIFY(!dialog->isRecording());
+        QCOMPARE(f.widget<QLabel>("labelRecording")->text(), QStringLiteral("Data recording disabled"));
+        QVERIFY(f.startAction()->isChecked());
+        QVERIFY(f.sim.isStreaming(0));
+        if (!atStart) {
+            const RecordingText text = readRecording(path);
+            QVERIFY(text.ok && text.endsWithFeed && text.rows.size() > 100);
         }
     }
 
