@@ -163,6 +163,7 @@ private:
     void removeCurves(int c);
     void clearCurves(int c);
     void setRateLimit();
+    void watchDisconnect(Connection *connection);
     void openManual(const QString &fileName);
     bool isRunning() const;
 

@@ -82,9 +82,19 @@ void MainWindow::newConnection(Connection *connection, ConnectionSettings *setti
     preview = registry.controllerStatus.at(c);
     addCurves(c, preview);
     stats->addConnection();
+    watchDisconnect(connection);
+    if (registry.displayed.size() < ControllerRegistry::maxDisplayed
+        && connection->linkState() == Connection::Connected) {
+        showConnection(connection->address(), true);
+    }
+    setRateLimit();
+}
+
+void MainWindow::watchDisconnect(Connection *connection)
+{
     // A controller that goes away is disconnected through the connection
     // dialog, which marks its row; a notice that arrives after the link was
-    // removed is dropped.
+    // removed or dealt with is dropped.
     connect(
         connection, &Connection::hostDisconnected, settingsDlg,
         [this](QString address) {
@@ -96,11 +106,6 @@ void MainWindow::newConnection(Connection *connection, ConnectionSettings *setti
             settingsDlg->on_WidgetDisconnect(address);
         },
         Qt::QueuedConnection);
-    if (registry.displayed.size() < ControllerRegistry::maxDisplayed
-        && connection->linkState() == Connection::Connected) {
-        showConnection(connection->address(), true);
-    }
-    setRateLimit();
 }
 
 void MainWindow::setSingleControllerWidgetsVisible(bool visible)
@@ -210,8 +215,7 @@ bool MainWindow::closedConnection(QString address)
         StreamControl::stopStream(link);
     disconnect(link, &Connection::hostDisconnected, settingsDlg, nullptr);
     if (!link->disconnectLink()) {
-        connect(link, &Connection::hostDisconnected, settingsDlg, &SettingsDialog::on_WidgetDisconnect,
-                Qt::QueuedConnection);
+        watchDisconnect(link);
         restartDisplayTimer();
         return false;
     }
