@@ -16,16 +16,23 @@
 #include "display/Counter.h"
 #include "display/KV_ToolBar.h"
 #include "display/MainWindow.h"
+#include "recording/DataLoggerDialog.h"
 #include "link/Identification.h"
 #include "link/TcpClient.h"
 #include "setup/ConnectionSettings.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QCommandLineParser>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
+#include <QLineEdit>
 #include <QProcess>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
 
@@ -50,8 +57,25 @@ struct Row
     int largestFill = 0;
     int64_t received = 0;
     int64_t lost = 0;
+    // Recording runs: samples the tick handed on while recording, and the
+    // data lines found in the files afterwards.
+    int64_t whileRecording = 0;
+    int64_t linesWritten = 0;
     QString error;
 };
+
+// Data lines of a recording file (the three header lines not counted).
+int64_t dataLines(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    int64_t lines = 0;
+    char buffer[1 << 16];
+    for (qint64 n; (n = file.read(buffer, sizeof buffer)) > 0;)
+        lines += std::count(buffer, buffer + n, '\n');
+    return lines - 3;
+}
 
 double threadCpuSeconds()
 {
@@ -172,7 +196,7 @@ void startAcquisition(MainWindow &window, int rate, int update)
     window.toolBar()->startAction()->trigger();
 }
 
-Row benchmark(int k, int update, double seconds)
+Row benchmark(int k, int update, double seconds, bool record)
 {
     Row row;
     row.controllers = k;
@@ -193,8 +217,10 @@ Row benchmark(int k, int update, double seconds)
         }
         std::vector<SequenceTracker> trackers(size_t(k), SequenceTracker(int(seconds * 600) + 2000));
         bool measuring = false;
-        window.setRecorderHook([&](int, int c, const StreamSample &sample) {
+        window.setSampleObserver([&](int, int c, const StreamSample &sample) {
             trackers[size_t(c)].add(sample, 0, false);
+            if (window.recorder().isRecording())
+                ++row.whileRecording;
         });
         std::vector<qint64> ticks, withPaint;
         ticks.reserve(size_t(seconds * update) + 100);
@@ -213,6 +239,21 @@ Row benchmark(int k, int update, double seconds)
         });
         startAcquisition(window, 500, update);
         wait(1000); // streams settle; the window reaches its steady state
+        // Every sample of every controller into its own file, started the
+        // way the user does it in the recording dialog.
+        QTemporaryDir recordDir;
+        QStringList files;
+        DataLoggerDialog *logger = window.dataLoggerDialog();
+        if (record) {
+            window.findChild<QAction *>(QStringLiteral("actionRecordingOpen"))->trigger();
+            logger->findChild<QLineEdit *>(QStringLiteral("lineEdit_FileName"))->setText(recordDir.filePath("bench.txt"));
+            logger->findChild<QCheckBox *>(QStringLiteral("checkBox"))->setChecked(true);
+            logger->findChild<QSpinBox *>(QStringLiteral("spinBox_SaveRate"))->setValue(500);
+            logger->findChild<QPushButton *>(QStringLiteral("pushButton_Start"))->click();
+            files = window.recorder().filePaths();
+            if (files.size() != k)
+                row.error = QStringLiteral("%1 recording files for %2 controllers").arg(files.size()).arg(k);
+        }
         measuring = true;
         const double cpuStart = threadCpuSeconds();
         QElapsedTimer wall;
@@ -220,6 +261,13 @@ Row benchmark(int k, int update, double seconds)
         wait(int(seconds * 1000));
         row.cpuShare = (threadCpuSeconds() - cpuStart) / (wall.elapsed() / 1000.0);
         measuring = false;
+        if (record) {
+            if (!logger->isRecording())
+                row.error = QStringLiteral("the recording stopped early");
+            logger->findChild<QPushButton *>(QStringLiteral("pushButton_Stop"))->click();
+            for (const QString &file : files)
+                row.linesWritten += dataLines(file);
+        }
         window.toolBar()->startAction()->trigger(); // Stop
         wait(300);
         std::sort(ticks.begin(), ticks.end());
@@ -266,10 +314,12 @@ int main(int argc, char *argv[])
                        {"controllers", "Numbers of controllers.", "list", "1,10,50"},
                        {"updates", "Update rates in Hz.", "list", "100,25"},
                        {"rate", "Sampling rate in Hz (--show).", "rate", "500"},
-                       {"seconds", "Measured seconds per run (--show: 0 = until closed).", "s", "20"}});
+                       {"seconds", "Measured seconds per run (--show: 0 = until closed).", "s", "20"},
+                       {"record", "Record every sample of every controller, one file each, during each run."}});
     parser.addHelpOption();
     parser.process(app);
     const double seconds = parser.value("seconds").toDouble();
+    const bool record = parser.isSet("record");
 
     if (show) {
         const int k = intList(parser.value("controllers")).value(0, 3);
@@ -291,18 +341,25 @@ int main(int argc, char *argv[])
 
     std::printf("Live display, real main window offscreen, 500 Hz per controller, %.0f s per run\n", seconds);
     std::printf("Tick: the display tick alone; +paint: the tick and the repaint of the plots it causes.\n");
-    std::printf("%4s %7s %6s %8s %8s %8s %10s %10s %7s %9s %10s %6s\n", "K", "update", "ticks", "median", "p99",
+    if (record)
+        std::printf("Recording every sample (save rate 500 Hz, one file per controller); recorded: samples handed on "
+                    "while recording, written: data lines in the files.\n");
+    std::printf("%4s %7s %6s %8s %8s %8s %10s %10s %7s %9s %10s %6s", "K", "update", "ticks", "median", "p99",
                 "max", "+paint med", "+paint p99", "UI CPU", "max fill", "received", "lost");
+    std::printf(record ? " %10s %10s\n" : "\n", "recorded", "written");
     for (int k : intList(parser.value("controllers"))) {
         for (int update : intList(parser.value("updates"))) {
-            const Row r = benchmark(k, update, seconds);
+            const Row r = benchmark(k, update, seconds, record);
             if (!r.error.isEmpty()) {
                 std::printf("%4d %7d  error: %s\n", k, update, qPrintable(r.error));
                 continue;
             }
-            std::printf("%4d %5dHz %6d %6.2fms %6.2fms %6.2fms %8.2fms %8.2fms %6.0f%% %9d %10lld %6lld\n",
+            std::printf("%4d %5dHz %6d %6.2fms %6.2fms %6.2fms %8.2fms %8.2fms %6.0f%% %9d %10lld %6lld",
                         r.controllers, r.update, r.ticks, r.medianMs, r.p99Ms, r.maxMs, r.paintMedianMs,
                         r.paintP99Ms, r.cpuShare * 100, r.largestFill, (long long)r.received, (long long)r.lost);
+            if (record)
+                std::printf(" %10lld %10lld", (long long)r.whileRecording, (long long)r.linesWritten);
+            std::printf("\n");
             std::fflush(stdout);
         }
     }

@@ -31,6 +31,7 @@ int ControllerRegistry::add(Connection *connection, const ConnectionSettings *se
         status.commonColorY = settings->commonColorY;
         status.commonColorI = settings->commonColorI;
         status.groupId = settings->group;
+        status.controllerId = fixedText(settings->id);
     }
     // Links handed over without colours still get visible traces.
     if (!status.colorX.isValid())
@@ -40,7 +41,6 @@ int ControllerRegistry::add(Connection *connection, const ConnectionSettings *se
     if (!status.colorI.isValid())
         status.colorI = Qt::darkGreen;
     controllerStatus.append(status);
-    recordStates.append(RecordState());
     return connections.size() - 1;
 }
 
@@ -53,7 +53,6 @@ Connection *ControllerRegistry::takeAt(int index)
         if (d > index)
             --d;
     activeIndex = displayed.isEmpty() ? -1 : displayed.first();
-    recordStates.removeAt(index);
     controllerStatus.removeAt(index);
     return connections.takeAt(index);
 }

@@ -12,19 +12,9 @@
 class Connection;
 struct ConnectionSettings;
 
-// Per-connection recording state of the display (the countdown of the
-// recording decimation, the time of the first recorded sample, and whether
-// the next recorded sample is the first).
-struct RecordState
-{
-    int countdown = 1;
-    int startTime = 0;
-    bool firstSample = false;
-};
-
 // The controllers the main window owns, with everything kept per controller
-// at the same index: the link, its status record, its detector models and
-// its recording state; and which of them are displayed, in display order.
+// at the same index: the link, its status record and its detector models;
+// and which of them are displayed, in display order.
 // Removing a controller re-indexes the displayed list, so nothing behind it
 // shifts to the wrong controller.
 class ControllerRegistry
@@ -46,7 +36,6 @@ public:
     // The stage detector models of each connection, same index; entries are
     // added and removed by the parameters dialog, not by add() and takeAt().
     QList<StageDetectors> &stageDetectors;
-    QList<RecordState> recordStates;
     QList<int> displayed;
     int activeIndex = -1;
 

@@ -9,6 +9,7 @@ struct ControllerStatus
 {
     QString label;
     QString address;        // the connection's address(); every slot finds a controller by it
+    QString controllerId;   // as the controller reported it at identification
     bool connected = false; // link connected and the stage flags below valid
     bool stabOn1 = false;
     bool stabOn2 = false;

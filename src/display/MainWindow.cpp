@@ -18,6 +18,9 @@
 #include "link/Connection.h"
 #include "overview/ConnectionOverviewDialog.h"
 #include "params/ParamsDialog.h"
+#include "recording/DataLoggerDialog.h"
+#include "service/ServiceDialog.h"
+#include "setup/SettingsDialog.h"
 
 #include <QAction>
 #include <QApplication>
@@ -60,13 +63,11 @@ MainWindow::MainWindow(QWidget *parent)
     resize(1064, 808);
     setMinimumSize(600, 450);
 
-    // The service dialog is built separately; until it is wired in, its
-    // entry is shown in service mode but cannot be chosen.
     serviceMenu = menuBar()->addMenu(QStringLiteral("Service"));
     serviceMenu->setObjectName(QStringLiteral("menuService"));
     QAction *operationTests = serviceMenu->addAction(QStringLiteral("Operation Tests"));
     operationTests->setObjectName(QStringLiteral("actionOperationTests"));
-    operationTests->setEnabled(false);
+    connect(operationTests, &QAction::triggered, this, &MainWindow::showServiceDialog);
     serviceMenu->menuAction()->setVisible(serviceMode);
 
     buildToolBar();
@@ -75,6 +76,9 @@ MainWindow::MainWindow(QWidget *parent)
     displayTimer->setSingleShot(true); // every tick restarts it
     connect(displayTimer, &QTimer::timeout, this, &MainWindow::updateData);
     displayTimer->start(1000);
+
+    serviceDlg = new ServiceDialog(this);
+    serviceDlg->setObjectName(QStringLiteral("serviceDialog"));
 
     setWindowTitle(QStringLiteral("ORX Beam Stabilization"));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowMinimizeButtonHint
@@ -119,6 +123,7 @@ MainWindow::MainWindow(QWidget *parent)
     about = new InformationDialog(this);
     wireMenus();
     buildOverviewAndRescale();
+    buildDialogs();
 
     params->attachControllers(registry.connections, registry.controllerStatus);
     connect(params, &ParamsDialog::errorStream, this, &MainWindow::errorStreamStart);
@@ -126,8 +131,6 @@ MainWindow::MainWindow(QWidget *parent)
     connect(ui->actionParametersClose, &QAction::triggered, params, &QDialog::close);
     connect(overview, &ConnectionOverviewDialog::openParamDialog, params, &ParamsDialog::openDialog);
 
-    // Dialogs built elsewhere (connection settings, recording) are not part
-    // of this window yet: their entries stay disabled.
     ui->actionDisconnect->setVisible(false);
     menuBar()->removeAction(ui->menuParameters->menuAction());
     multiplexBusy = false;
@@ -136,9 +139,16 @@ MainWindow::MainWindow(QWidget *parent)
     ui->push_Stab1->setPalette(offPalette);
     ui->push_Stab2->setPalette(offPalette);
     tools->startAction()->setEnabled(false);
+    dataLoggerDlg->enableStart(false);
     tick.timeOrigin[0] = tick.timeOrigin[1] = 0;
-    maxRate = ControllerRegistry::slowSerialMaxRate;
     setSingleControllerWidgetsVisible(false);
+    // The default setup: its controllers are handed over, and those marked
+    // for automatic connection are connected and displayed.
+    settingsDlg->loadConnection(QString());
+    // 430 Hz until links say otherwise; loaded links set the limit they allow.
+    maxRate = ControllerRegistry::slowSerialMaxRate;
+    if (registry.count() > 0)
+        setRateLimit();
     qInfo() << "Finished constructing main window";
 }
 
@@ -198,6 +208,73 @@ void MainWindow::buildPlots()
     connect(ui->pushButton_resetZoomPosition_2, &QPushButton::clicked, this, &MainWindow::unZoomOsci2);
     connect(ui->pushButton_resetZoomTime, &QPushButton::clicked, this, &MainWindow::unZoomPlot1);
     connect(ui->pushButton_resetZoomTime_2, &QPushButton::clicked, this, &MainWindow::unZoomPlot2);
+}
+
+void MainWindow::buildDialogs()
+{
+    settingsDlg = new SettingsDialog(this, this);
+    settingsDlg->setObjectName(QStringLiteral("settingsDialog"));
+    connect(settingsDlg, &SettingsDialog::newLabel, this, &MainWindow::changeLabel);
+    auto showSettings = [this] {
+        settingsDlg->show();
+        settingsDlg->raise();
+        settingsDlg->activateWindow();
+    };
+    for (QAction *action : {ui->actionConnectSettings, ui->actionConnect}) {
+        action->setEnabled(true);
+        connect(action, &QAction::triggered, this, showSettings);
+    }
+
+    dataLoggerDlg = new DataLoggerDialog(this);
+    dataLoggerDlg->setObjectName(QStringLiteral("dataLoggerDialog"));
+    connect(dataLoggerDlg, &DataLoggerDialog::dataRecordingStarted, this, &MainWindow::startDataRecordingFromDlg);
+    connect(dataLoggerDlg, &DataLoggerDialog::dataRecordingStopped, this, &MainWindow::stopDataRecordingFromDlg);
+    connect(this, &MainWindow::stopRecording, dataLoggerDlg, &DataLoggerDialog::emitStopSignal);
+    connect(this, &MainWindow::startTimer, dataLoggerDlg, &DataLoggerDialog::startTimerSaving);
+    // Queued: the failure is reported from inside the recorder's write.
+    connect(&records, &Recorder::writeFailed, this, &MainWindow::recordingFailed, Qt::QueuedConnection);
+    records.setOverwriteQuestion([this](const QString &file) {
+        return QMessageBox::question(this, QStringLiteral("File with extension exist!"),
+                                     QStringLiteral("File\n%1\n already exists!\n\nOverwrite the file?").arg(file),
+                                     QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel)
+               == QMessageBox::Ok;
+    });
+    ui->actionRecordingOpen->setEnabled(true);
+    ui->actionRecordingClose->setEnabled(true);
+    connect(ui->actionRecordingOpen, &QAction::triggered, this, &MainWindow::showDataloggerDialog);
+    connect(ui->actionRecordingClose, &QAction::triggered, this, &MainWindow::closeDataloggerDialog);
+
+    // Every processed sample of the display tick passes the recorder.
+    tick.setRecorderHook([this](int d, int c, const StreamSample &sample) {
+        if (records.isRecording())
+            records.offer(c, sample, registry.stageDetectors.at(c));
+        if (sampleObserver)
+            sampleObserver(d, c, sample);
+    });
+}
+
+void MainWindow::showDataloggerDialog()
+{
+    dataLoggerDlg->applySamplingRate(tools->samplingRate()->value());
+    dataLoggerDlg->show();
+    dataLoggerDlg->raise();
+    dataLoggerDlg->activateWindow();
+}
+
+void MainWindow::closeDataloggerDialog()
+{
+    if (dataLoggerDlg->isVisible())
+        dataLoggerDlg->hide();
+}
+
+void MainWindow::showServiceDialog()
+{
+    const int c = registry.activeIndex;
+    if (c >= 0 && c < registry.count())
+        serviceDlg->setConnection(registry.connections.at(c));
+    serviceDlg->show();
+    serviceDlg->raise();
+    serviceDlg->activateWindow();
 }
 
 void MainWindow::wireMenus()
@@ -338,7 +415,13 @@ void MainWindow::resizeEvent(QResizeEvent *event)
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    // Every link is stopped and removed before the window goes.
+    // The recording ends with its files complete; then every link is
+    // stopped and removed before the window goes.
+    if (dataLoggerDlg->isRecording())
+        dataLoggerDlg->emitStopSignal();
+    stopDataRecordingFromDlg();
+    settingsDlg->removeAllConnections();
+    // Links the dialog has no row for (handed over directly) go as well.
     for (int c = registry.count() - 1; c >= 0; --c)
         closedConnection(registry.connections.at(c)->address());
     closing = true;

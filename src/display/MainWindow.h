@@ -4,6 +4,8 @@
 #include "display/ControllerStatus.h"
 #include "display/DisplayTick.h"
 #include "display/DisplayUnits.h"
+#include "recording/Recorder.h"
+#include "setup/ConnectionHost.h"
 
 #include <QColor>
 #include <QList>
@@ -17,6 +19,7 @@
 class AxisClickFilter;
 class Connection;
 class ConnectionOverviewDialog;
+class DataLoggerDialog;
 class GenericPlot;
 class RescaleDialog;
 class RescaleTimeAxisDlg;
@@ -26,6 +29,8 @@ class ParamsDialog;
 class PointingStatistics;
 class QMessageBox;
 class QTimer;
+class ServiceDialog;
+class SettingsDialog;
 class ThermoSlider;
 struct ConnectionSettings;
 struct timeval;
@@ -40,8 +45,9 @@ class MainWindow;
 // dialogs. The work is done by the companions beside it: ControllerRegistry
 // (the controllers and what is kept per controller), DisplayTick (samples to
 // plots), DisplayUnits (units of the axes), StreamControl (command sequences
-// around a stream). The slots below are the window's interface to the dialogs.
-class MainWindow : public QMainWindow
+// around a stream), Recorder (what is written while recording). The slots
+// below are the window's interface to the dialogs.
+class MainWindow : public QMainWindow, public ConnectionHost
 {
     Q_OBJECT
 public:
@@ -64,9 +70,13 @@ public:
     GenericPlot *positionPlot(int stage) const;
     GenericPlot *timePlot(int stage) const;
     GenericPlot *intensityPlot(int stage) const;
-    // Where every processed sample goes while the display runs (display
-    // position, connection index, sample); the recorder is connected here.
-    void setRecorderHook(DisplayTick::RecorderHook hook) { tick.setRecorderHook(std::move(hook)); }
+    SettingsDialog *settingsDialog() const { return settingsDlg; }
+    DataLoggerDialog *dataLoggerDialog() const { return dataLoggerDlg; }
+    ServiceDialog *serviceDialog() const { return serviceDlg; }
+    const Recorder &recorder() const { return records; }
+    // Sees every processed sample while the display runs (display position,
+    // connection index, sample), after the recorder has had it.
+    void setSampleObserver(DisplayTick::RecorderHook observer) { sampleObserver = std::move(observer); }
     // Called after every display tick with its duration in nanoseconds
     // (measurements of the live display).
     using TickObserver = std::function<void(qint64 nanoseconds, const DisplayTick::Result &result)>;
@@ -80,13 +90,13 @@ signals:
 
 public slots:
     void resizeGraphs();
-    void newConnection(Connection *connection, ConnectionSettings *settings = nullptr);
-    bool closedConnection(QString address);
-    bool reconnectConnection(QString address, QString &boardID);
-    bool disconnectConnection(QString address);
+    void newConnection(Connection *connection, ConnectionSettings *settings = nullptr) override;
+    bool closedConnection(QString address) override;
+    bool reconnectConnection(QString address, QString &boardID) override;
+    bool disconnectConnection(QString address) override;
     void showConnection(QString id, bool show);
     void updateColorGraph(QString id, QColor color, int graph);
-    bool updateSettingsAndParameters(QList<ConnectionSettings> &settings);
+    bool updateSettingsAndParameters(QList<ConnectionSettings> &settings) override;
     void activeStage(QString id, int stage, bool activate);
     void showConnectionCommonDetector(QString id, bool show);
     void changeGroupId(QString name, int id);
@@ -97,6 +107,9 @@ public slots:
 private slots:
     void updateData();
     void on_actionExit_triggered();
+    void showDataloggerDialog();
+    void closeDataloggerDialog();
+    void showServiceDialog();
     void showAboutSoftwareDialog();
     void showUserManualSoftware();
     void showUserManualHardware();
@@ -115,14 +128,15 @@ private slots:
     void enableSamplesCounter(bool on);
     void startDrawingPlots();
     void stopDrawingPlots();
+    void startDataRecordingFromDlg(QString path, bool multiSave);
+    void stopDataRecordingFromDlg();
+    void recordingFailed(const QString &message);
     void startStopDataAcquisition();
     bool on_push_Stab1_clicked();
     bool on_push_Stab2_clicked();
     bool getStabilAndActiveStatus();
     bool getActiveStatus(uchar flag);
     void updateSamplesToTake(int value);
-    // A link reported that its controller went away.
-    void controllerWentAway(QString address);
     // Axis rescaling (MainWindowRescale.cpp).
     void showRescaleDialog(int axisID, double max, double min);
     void showRescaleTimeAxisDlg(int axisID, int lower, int upper);
@@ -141,6 +155,9 @@ private:
     void buildToolBar();
     void buildPlots();
     void wireMenus();
+    void buildDialogs();
+    void setRecordingShown(bool enabled);
+    bool recordingEnabled() const;
     // Display helpers.
     void applyUnits();
     void checkTriggerRate();
@@ -158,6 +175,7 @@ private:
     void removeCurves(int c);
     void clearCurves(int c);
     void setRateLimit();
+    void watchDisconnect(Connection *connection);
     void openManual(const QString &fileName);
     bool isRunning() const;
 
@@ -166,6 +184,9 @@ private:
     QTimer *displayTimer = nullptr;
     QMessageBox *streamError = nullptr;
     InformationDialog *about = nullptr;
+    SettingsDialog *settingsDlg = nullptr;
+    DataLoggerDialog *dataLoggerDlg = nullptr;
+    ServiceDialog *serviceDlg = nullptr;
     QMenu *serviceMenu = nullptr;
     ParamsDialog *params; // before registry: it keeps the stage detector list
     ControllerRegistry registry;
@@ -193,4 +214,6 @@ private:
     std::unique_ptr<RescaleDialog> rescaleDlg;
     std::unique_ptr<RescaleTimeAxisDlg> rescaleTimeDlg;
     AxisClickFilter *axisClicks = nullptr;
+    Recorder records;
+    DisplayTick::RecorderHook sampleObserver;
 };

@@ -15,7 +15,9 @@
 #include "link/Identification.h"
 #include "overview/ConnectionOverviewDialog.h"
 #include "params/ParamsDialog.h"
+#include "recording/DataLoggerDialog.h"
 #include "setup/ConnectionSettings.h"
+#include "setup/SettingsDialog.h"
 
 #include <QDebug>
 #include <QMessageBox>
@@ -84,15 +86,30 @@ void MainWindow::newConnection(Connection *connection, ConnectionSettings *setti
     addCurves(c, preview);
     stats->addConnection();
     overview->updateConnections(registry.controllerStatus);
-    // Until the connection dialog takes this notice over, the window itself
-    // takes a controller that went away out of the display.
-    connect(connection, &Connection::hostDisconnected, this, &MainWindow::controllerWentAway,
-            Qt::QueuedConnection);
+    watchDisconnect(connection);
     if (registry.displayed.size() < ControllerRegistry::maxDisplayed
         && connection->linkState() == Connection::Connected) {
         showConnection(connection->address(), true);
     }
     setRateLimit();
+}
+
+void MainWindow::watchDisconnect(Connection *connection)
+{
+    // A controller that goes away is disconnected through the connection
+    // dialog, which marks its row; a notice that arrives after the link was
+    // removed or dealt with is dropped.
+    connect(
+        connection, &Connection::hostDisconnected, settingsDlg,
+        [this](QString address) {
+            const int index = registry.indexOf(address);
+            if (index < 0 || (!registry.isDisplayed(index) && !registry.controllerStatus.at(index).connected
+                              && registry.connections.at(index)->linkState() != Connection::Connected))
+                return;
+            qWarning().noquote() << "Controller" << address << "went away; it is no longer displayed";
+            settingsDlg->on_WidgetDisconnect(address);
+        },
+        Qt::QueuedConnection);
 }
 
 void MainWindow::setSingleControllerWidgetsVisible(bool visible)
@@ -147,6 +164,7 @@ void MainWindow::showConnection(QString id, bool show)
             ui->push_Stab1->setEnabled(true);
             ui->push_Stab2->setEnabled(true);
             tools->startAction()->setEnabled(true);
+            dataLoggerDlg->enableStart(true);
             colourAxisCaptions(&status);
             tick.clearAverages();
             registry.activeIndex = c;
@@ -177,6 +195,7 @@ void MainWindow::showConnection(QString id, bool show)
         ui->push_Stab1->setEnabled(false);
         ui->push_Stab2->setEnabled(false);
         tools->startAction()->setEnabled(false);
+        dataLoggerDlg->enableStart(false); // stops a running recording
         enableStatistics(false);
         colourAxisCaptions(nullptr);
         registry.activeIndex = -1;
@@ -198,11 +217,15 @@ bool MainWindow::closedConnection(QString address)
     showConnection(address, false);
     if (link->linkState() == Connection::Connected && link->isStreaming())
         StreamControl::stopStream(link);
-    disconnect(link, &Connection::hostDisconnected, this, nullptr);
+    disconnect(link, &Connection::hostDisconnected, settingsDlg, nullptr);
     if (!link->disconnectLink()) {
+        watchDisconnect(link);
         restartDisplayTimer();
         return false;
     }
+    // Its recording file is closed; the files of the controllers behind it
+    // follow their new indices.
+    records.removeConnection(c);
     registry.takeAt(c);
     params->removeStageDetectors(c);
     stats->removeConnection(c);
@@ -224,20 +247,12 @@ bool MainWindow::disconnectConnection(QString address)
     showConnection(address, false);
     if (params->currentIndex() == c)
         params->close();
-    registry.controllerStatus[c].shown = false;
-    return link->linkState() != Connection::Connected;
-}
-
-void MainWindow::controllerWentAway(QString address)
-{
-    const int c = registry.indexOf(address);
-    // Reported once: a link that is neither shown nor marked connected has
-    // been dealt with already (the display tick may have cleared the flag).
-    if (c < 0 || (!registry.isDisplayed(c) && !registry.controllerStatus.at(c).connected))
-        return;
-    qWarning().noquote() << "Controller" << address << "went away; it is no longer displayed";
-    disconnectConnection(address);
-    registry.controllerStatus[c].connected = false;
+    ControllerStatus &status = registry.controllerStatus[c];
+    status.shown = false;
+    const bool gone = link->linkState() != Connection::Connected;
+    if (gone)
+        status.connected = status.stabOn1 = status.stabOn2 = status.active1 = status.active2 = false;
+    return gone;
 }
 
 bool MainWindow::reconnectConnection(QString address, QString &boardID)
@@ -279,6 +294,7 @@ bool MainWindow::reconnectConnection(QString address, QString &boardID)
                 registry.controllerStatus[c].shown = registry.isDisplayed(c);
             }
             boardID = identity.controllerId;
+            registry.controllerStatus[c].controllerId = boardID;
             qInfo() << "Successfully reconnected";
             return true;
         }

@@ -15,6 +15,7 @@
 #include "display/ThermoSlider.h"
 #include "link/Connection.h"
 #include "overview/ConnectionOverviewDialog.h"
+#include "recording/DataLoggerDialog.h"
 
 #include <QAction>
 #include <QDateTime>
@@ -199,6 +200,8 @@ void MainWindow::setLamp(int stage, bool active)
 void MainWindow::startStopDataAcquisition()
 {
     if (!tools->startAction()->isChecked()) {
+        // The recording ends before the streams stop.
+        dataLoggerDlg->emitStopSignal();
         stopDrawingPlots();
         showRunning(false);
         return;
@@ -235,6 +238,10 @@ void MainWindow::startDrawingPlots()
 
 void MainWindow::stopDrawingPlots()
 {
+    // Without acquisition nothing more is recorded: a running recording ends
+    // first (also at the end of a pointing run or after communication errors).
+    if (dataLoggerDlg && (dataLoggerDlg->isRecording() || records.isRecording()))
+        dataLoggerDlg->emitStopSignal();
     for (int c : registry.displayed) {
         Connection *link = registry.connections.at(c);
         if (link->linkState() == Connection::Connected)

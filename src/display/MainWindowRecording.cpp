@@ -1,0 +1,105 @@
+// The recording side of the main window: starting and stopping a recording
+// from the recording dialog and the lamp and label that show it. The
+// recorder decides which samples are written; the display tick hands it
+// every processed sample.
+
+#include "display/MainWindow.h"
+
+#include "display/Counter.h"
+#include "display/KV_ToolBar.h"
+#include "link/Connection.h"
+#include "recording/DataLoggerDialog.h"
+
+#include <QAction>
+#include <QDebug>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPixmap>
+
+namespace {
+const QString recordingOnText = QStringLiteral("Data recording enabled");
+const QString recordingOffText = QStringLiteral("Data recording disabled");
+}
+
+bool MainWindow::recordingEnabled() const
+{
+    return tools->recordingLabel()->text() == recordingOnText;
+}
+
+void MainWindow::setRecordingShown(bool enabled)
+{
+    if (recordingEnabled() == enabled)
+        return;
+    tools->recordingLamp()->setPixmap(
+        QPixmap(enabled ? QStringLiteral(":/images/green_light.png") : QStringLiteral(":/images/red_light.png")));
+    tools->recordingLabel()->setText(enabled ? recordingOnText : recordingOffText);
+}
+
+void MainWindow::startDataRecordingFromDlg(QString path, bool multiSave)
+{
+    if (recordingEnabled() || records.isRecording()) {
+        emit stopRecording();
+        return;
+    }
+    if (!tools->startAction()->isChecked()) {
+        tools->startAction()->setChecked(true);
+        startStopDataAcquisition();
+    }
+    const int samplingRate = tools->samplingRate()->value();
+    if (samplingRate < dataLoggerDlg->saveRate())
+        dataLoggerDlg->applySamplingRate(samplingRate);
+
+    // One source per displayed controller, in display order; without one
+    // file per controller the recorder keeps only the first (the active one).
+    QVector<RecordSource> sources;
+    for (int c : registry.displayed) {
+        const Connection *link = registry.connections.at(c);
+        const ControllerStatus &status = registry.controllerStatus.at(c);
+        RecordSource source;
+        source.connection = c;
+        source.info.controllerId = status.controllerId;
+        source.info.label = link->label();
+        source.info.address = link->address();
+        source.info.firmware = link->firmwareVersion();
+        source.info.detectors = registry.stageDetectors.at(c);
+        sources << source;
+    }
+    if (!records.start(path, multiSave, sources, samplingRate, dataLoggerDlg->saveRate())) {
+        qWarning().noquote() << "Recording not started:" << records.errorString();
+        auto *box = new QMessageBox(QMessageBox::Critical, QStringLiteral("Data recording"),
+                                    QStringLiteral("The recording could not be started.\n\n%1").arg(records.errorString()),
+                                    QMessageBox::Ok, this);
+        box->setObjectName(QStringLiteral("recordingStartFailedBox"));
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->open();
+        emit stopRecording();
+        return;
+    }
+    qInfo().noquote() << "Recording to" << records.filePaths().join(QStringLiteral(", "));
+    emit startTimer();
+    setRecordingShown(true);
+}
+
+void MainWindow::stopDataRecordingFromDlg()
+{
+    setRecordingShown(false);
+    if (records.isRecording()) {
+        qInfo().noquote() << "Recording stopped after" << records.linesWritten() << "lines";
+        records.stop();
+    }
+}
+
+void MainWindow::recordingFailed(const QString &message)
+{
+    qWarning().noquote() << "Recording failed:" << message;
+    auto *box = new QMessageBox(QMessageBox::Critical, QStringLiteral("Data recording"),
+                                QStringLiteral("The recording was stopped.\n\n%1").arg(message), QMessageBox::Ok, this);
+    box->setObjectName(QStringLiteral("recordingFailedBox"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+    // The acquisition goes on; only the recording ends.
+    if (dataLoggerDlg->isRecording())
+        dataLoggerDlg->emitStopSignal();
+    else
+        stopDataRecordingFromDlg();
+}

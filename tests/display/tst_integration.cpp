@@ -1,0 +1,396 @@
+// The main window together with its dialogs: the connection settings dialog
+// loading the default setup and following controllers that go away, the
+// recording dialog writing what the display shows, the service dialog
+// receiving the active controller. All against the embedded simulator.
+
+#include "WindowFixture.h"
+
+#include "../recording/RecordTestUtil.h"
+
+#include "app/StartupFlags.h"
+#include "display/CurveData.h"
+#include "recording/DataLoggerDialog.h"
+#include "service/ServiceDialog.h"
+#include "setup/ConnectionWidget.h"
+#include "setup/Settings.h"
+#include "setup/SettingsDialog.h"
+
+#include <QCheckBox>
+#include <QHash>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QTemporaryDir>
+
+#include <csignal>
+#include <sys/resource.h>
+
+namespace {
+
+int curveSize(GenericPlot *plot, int curve)
+{
+    return plot->curveCount() > curve ? int(plot->curveData(curve)->size()) : -1;
+}
+
+// The benchmark sequence number a sample carries in its stage-2 positions.
+quint32 sequenceOf(const StreamSample &sample)
+{
+    return quint32(quint16(sample.y2)) << 16 | quint16(sample.x2);
+}
+
+// The same number read back from a recorded line (X2 and Y2 in volts).
+quint32 sequenceOf(const QList<QByteArray> &row)
+{
+    const auto low = quint16(qint16(qRound(row[4].toDouble() * 1000)));
+    const auto high = quint16(qint16(qRound(row[5].toDouble() * 1000)));
+    return quint32(high) << 16 | low;
+}
+
+ConnectionWidget *rowOf(SettingsDialog *dialog, const QString &address)
+{
+    for (ConnectionWidget *row : dialog->findChildren<ConnectionWidget *>())
+        if (row->address() == address)
+            return row;
+    return nullptr;
+}
+
+QString rowButtonText(SettingsDialog *dialog, const QString &address)
+{
+    ConnectionWidget *row = rowOf(dialog, address);
+    QPushButton *button = row ? row->findChild<QPushButton *>(QStringLiteral("Button")) : nullptr;
+    return button ? button->text() : QString();
+}
+
+} // namespace
+
+class IntegrationTest : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir home;
+
+    // The default setup file of the user: one TCP/IP record per simulated
+    // controller, auto-connected where the pattern has a 1.
+    bool writeDefaultSetup(const Simulator &sim, const QString &autoPattern)
+    {
+        QList<ConnectionSettings> records;
+        for (int i = 0; i < autoPattern.size(); ++i) {
+            ConnectionSettings record = simSettings(i);
+            record.portOrBaud = sim.port(i);
+            setFixedText(record.id, QString::fromLatin1(sim.identification(i)));
+            setFixedText(record.label, QStringLiteral("SIM%1").arg(i));
+            record.autoConnect = autoPattern.at(i) == QLatin1Char('1');
+            records << record;
+        }
+        Settings file;
+        return file.setConnections(records) && file.saveSetupFile(Settings::defaultFilePath());
+    }
+
+    void removeDefaultSetup() { QFile::remove(Settings::defaultFilePath()); }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(home.isValid());
+        // The per-user directory follows HOME, as at a real start.
+        qputenv("HOME", home.path().toLocal8Bit());
+        qunsetenv("HOMEDRIVE");
+        qunsetenv("HOMEPATH");
+        dataDirectory.setPath(defaultDataDirectoryPath());
+        QVERIFY(dataDirectory.path().startsWith(home.path()));
+        QVERIFY(dataDirectory.mkpath(QStringLiteral("Data")));
+    }
+    void init() { removeDefaultSetup(); }
+
+    // The window loads the default setup while it is built: every stored
+    // controller gets a row and a place in the window, the auto-connected
+    // ones are displayed and stream once acquisition starts.
+    void defaultSetupLoadedAtStart_data()
+    {
+        QTest::addColumn<QString>("autoPattern");
+        QTest::newRow("one, auto") << "1";
+        QTest::newRow("three, all auto") << "111";
+        QTest::newRow("three, middle not auto") << "101";
+        QTest::newRow("two, none auto") << "00";
+    }
+    void defaultSetupLoadedAtStart()
+    {
+        QFETCH(QString, autoPattern);
+        WindowFixture f;
+        f.sim.setDefaultConfig(SimConfig());
+        QVERIFY(f.sim.start(0, autoPattern.size(), QHostAddress(QHostAddress::AnyIPv4)));
+        QVERIFY(writeDefaultSetup(f.sim, autoPattern));
+        f.window = std::make_unique<MainWindow>();
+        f.window->show();
+
+        QList<int> shown;
+        for (int i = 0; i < autoPattern.size(); ++i)
+            if (autoPattern.at(i) == QLatin1Char('1'))
+                shown << i;
+        QCOMPARE(f.window->connections().size(), autoPattern.size());
+        QCOMPARE(f.window->displayed(), shown);
+        QCOMPARE(f.window->activeIndex(), shown.isEmpty() ? -1 : shown.first());
+        QCOMPARE(f.startAction()->isEnabled(), !shown.isEmpty());
+        for (int i = 0; i < autoPattern.size(); ++i) {
+            const bool on = shown.contains(i);
+            QCOMPARE(f.window->connections().at(i)->address(), simAddress(i));
+            QCOMPARE(f.window->controllerStatus().at(i).colorX.rgb(), simSettings(i).colorX.rgb());
+            QCOMPARE(f.window->controllerStatus().at(i).controllerId, QString::fromLatin1(f.sim.identification(i)));
+            QCOMPARE(rowButtonText(f.window->settingsDialog(), simAddress(i)),
+                     on ? QStringLiteral("Disconnect") : QStringLiteral("Reconnect"));
+        }
+        if (shown.isEmpty())
+            return;
+
+        f.startAction()->trigger();
+        for (int i = 0; i < autoPattern.size(); ++i) {
+            if (shown.contains(i)) {
+                QTRY_VERIFY_WITH_TIMEOUT(f.sim.isStreaming(i), 5000);
+                QTRY_VERIFY_WITH_TIMEOUT(curveSize(f.window->timePlot(1), 2 * i) > 0, 5000);
+            } else {
+                QVERIFY(!f.sim.isStreaming(i));
+            }
+        }
+        f.startAction()->trigger();
+        for (int i : shown)
+            QTRY_VERIFY_WITH_TIMEOUT(!f.sim.isStreaming(i), 5000);
+    }
+
+    // A recording started from the dialog, at save rate = sampling rate,
+    // writes every sample the display processed exactly once, with the
+    // values it showed; stopping from the dialog or by stopping acquisition
+    // ends it with complete files and the window showing it disabled.
+    void recordingFromTheDialog_data()
+    {
+        QTest::addColumn<bool>("multi");
+        QTest::addColumn<bool>("stopAcquisition");
+        QTest::newRow("one file, stopped in the dialog") << false << false;
+        QTest::newRow("one file, stopped with acquisition") << false << true;
+        QTest::newRow("a file per controller, stopped in the dialog") << true << false;
+        QTest::newRow("a file per controller, stopped with acquisition") << true << true;
+    }
+    void recordingFromTheDialog()
+    {
+        QFETCH(bool, multi);
+        QFETCH(bool, stopAcquisition);
+        WindowFixture f;
+        SimConfig bench;
+        bench.bench = true;
+        QVERIFY(f.start(2, bench));
+        for (int i = 0; i < 2; ++i) {
+            ConnectionSettings settings = simSettings(i);
+            setFixedText(settings.id, QString::fromLatin1(f.sim.identification(i)));
+            QVERIFY(f.add(i, settings));
+        }
+        f.counter("counterSamplingRate")->setValue(500);
+
+        // What the display processed, per connection, by sequence number.
+        QVector<QHash<quint32, StreamSample>> seen(2);
+        f.window->setSampleObserver([&](int, int c, const StreamSample &sample) {
+            seen[c].insert(sequenceOf(sample), sample);
+        });
+
+        QAction *open = f.window->findChild<QAction *>(QStringLiteral("actionRecordingOpen"));
+        QVERIFY(open && open->isEnabled());
+        open->trigger();
+        DataLoggerDialog *dialog = f.window->dataLoggerDialog();
+        QVERIFY(dialog->isVisible());
+        QCOMPARE(dialog->saveRate(), 500);
+
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("run.txt"));
+        dialog->findChild<QLineEdit *>(QStringLiteral("lineEdit_FileName"))->setText(path);
+        dialog->findChild<QCheckBox *>(QStringLiteral("checkBox"))->setChecked(multi);
+        QPushButton *start = dialog->findChild<QPushButton *>(QStringLiteral("pushButton_Start"));
+        QVERIFY(start->isEnabled());
+        start->click();
+
+        // The acquisition was started for the recording.
+        QVERIFY(f.startAction()->isChecked());
+        QVERIFY(f.window->recorder().isRecording());
+        QCOMPARE(f.widget<QLabel>("labelRecording")->text(), QStringLiteral("Data recording enabled"));
+        const QStringList files = f.window->recorder().filePaths();
+        QCOMPARE(files.size(), multi ? 2 : 1);
+        for (int i = 0; i < 2; ++i)
+            QTRY_VERIFY_WITH_TIMEOUT(f.sim.isStreaming(i), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(f.window->recorder().linesWritten() > (multi ? 2000 : 1000), 20000);
+
+        if (stopAcquisition)
+            f.startAction()->trigger();
+        else
+            dialog->findChild<QPushButton *>(QStringLiteral("pushButton_Stop"))->click();
+        QVERIFY(!f.window->recorder().isRecording());
+        QVERIFY(!dialog->isRecording());
+        QCOMPARE(f.widget<QLabel>("labelRecording")->text(), QStringLiteral("Data recording disabled"));
+        QCOMPARE(f.startAction()->isChecked(), !stopAcquisition);
+        QVERIFY(start->isEnabled());
+
+        for (int k = 0; k < files.size(); ++k) {
+            const RecordingText text = readRecording(files[k]);
+            QVERIFY2(text.ok && text.endsWithFeed, qPrintable(files[k]));
+            QVERIFY(text.rows.size() > 500);
+            const quint32 first = sequenceOf(text.rows.first());
+            for (int i = 0; i < text.rows.size(); ++i) {
+                const QList<QByteArray> &row = text.rows[i];
+                QCOMPARE(row.size(), 11);
+                // Every counter value once, none missing, none twice.
+                QCOMPARE(sequenceOf(row), first + quint32(i));
+                const auto shown = seen[k].constFind(first + quint32(i));
+                QVERIFY2(shown != seen[k].constEnd(), "a recorded sample the display never processed");
+                QCOMPARE(qRound(row[1].toDouble() * 1000), shown->x1);
+                QCOMPARE(qRound(row[2].toDouble() * 1000), shown->y1);
+                QCOMPARE(row[3], QByteArray::number(shown->intensity1 * 0.001, 'f', 2));
+                QCOMPARE(row[6], QByteArray::number(shown->intensity2 * 0.001, 'f', 2));
+            }
+            const QJsonObject meta = readJson(files[k]);
+            QVERIFY(!meta["recording"].toBool());
+            QCOMPARE(meta["linesWritten"].toInt(), text.rows.size());
+            QCOMPARE(meta["controller"].toObject()["label"].toString(), QStringLiteral("SIM%1").arg(k));
+            QCOMPARE(meta["controller"].toObject()["address"].toString(), simAddress(k));
+            QCOMPARE(meta["controller"].toObject()["id"].toString(), QString::fromLatin1(f.sim.identification(k)));
+            QCOMPARE(meta["samplingRateHz"].toInt(), 500);
+            QCOMPARE(meta["saveRateHz"].toInt(), 500);
+        }
+        if (multi) {
+            QVERIFY(files[0].endsWith(QStringLiteral("run_SIM0.txt")));
+            QVERIFY(files[1].endsWith(QStringLiteral("run_SIM1.txt")));
+        } else {
+            QCOMPARE(files[0], path);
+        }
+    }
+
+    // A recording whose file cannot be written ends with a message naming the
+    // file and the reason; the acquisition goes on. A file-size limit stands
+    // in for a full disk (failing later), /dev/full for a file whose header
+    // cannot be written (failing at the start).
+    void recordingThatCannotBeWritten_data()
+    {
+        QTest::addColumn<bool>("atStart");
+        QTest::newRow("disk full while recording") << false;
+        QTest::newRow("header cannot be written") << true;
+    }
+    void recordingThatCannotBeWritten()
+    {
+        QFETCH(bool, atStart);
+        WindowFixture f;
+        QVERIFY(f.start(1));
+        QVERIFY(f.add(0));
+        f.counter("counterSamplingRate")->setValue(500);
+        f.startAction()->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(f.sim.isStreaming(0), 5000);
+
+        QTemporaryDir dir;
+        const QString path = atStart ? QStringLiteral("/dev/full") : dir.filePath(QStringLiteral("limited.txt"));
+        rlimit old{};
+        QVERIFY(getrlimit(RLIMIT_FSIZE, &old) == 0);
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limited = old;
+        limited.rlim_cur = 20000;
+        if (!atStart)
+            QVERIFY(setrlimit(RLIMIT_FSIZE, &limited) == 0);
+        f.window->findChild<QAction *>(QStringLiteral("actionRecordingOpen"))->trigger();
+        DataLoggerDialog *dialog = f.window->dataLoggerDialog();
+        dialog->findChild<QLineEdit *>(QStringLiteral("lineEdit_FileName"))->setText(path);
+        // /dev/full exists: the dialog's overwrite question is passed by
+        // starting the way the dialog does after a yes.
+        if (atStart)
+            QMetaObject::invokeMethod(f.window.get(), "startDataRecordingFromDlg", Q_ARG(QString, path), Q_ARG(bool, false));
+        else
+            dialog->findChild<QPushButton *>(QStringLiteral("pushButton_Start"))->click();
+        const char *boxName = atStart ? "recordingStartFailedBox" : "recordingFailedBox";
+        QTRY_VERIFY_WITH_TIMEOUT(f.window->findChild<QMessageBox *>(QLatin1String(boxName)), 20000);
+        setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, oldHandler);
+
+        const QMessageBox *box = f.window->findChild<QMessageBox *>(QLatin1String(boxName));
+        QCOMPARE(box->icon(), QMessageBox::Critical);
+        QVERIFY2(box->text().contains(path), qPrintable(box->text()));
+        QVERIFY(!f.window->recorder().isRecording());
+        QVERIFY(!dialog->isRecording());
+        QCOMPARE(f.widget<QLabel>("labelRecording")->text(), QStringLiteral("Data recording disabled"));
+        QVERIFY(f.startAction()->isChecked());
+        QVERIFY(f.sim.isStreaming(0));
+        if (!atStart) {
+            const RecordingText text = readRecording(path);
+            QVERIFY(text.ok && text.endsWithFeed && text.rows.size() > 100);
+        }
+    }
+
+    // A controller that goes away is disconnected through the connection
+    // dialog: its row offers "Reconnect", the others keep streaming, and the
+    // row's button brings it back into the display.
+    void controllerGoingAwayFlipsItsRow()
+    {
+        WindowFixture f;
+        QVERIFY(f.sim.start(0, 3, QHostAddress(QHostAddress::AnyIPv4)));
+        QVERIFY(writeDefaultSetup(f.sim, QStringLiteral("111")));
+        f.window = std::make_unique<MainWindow>();
+        f.window->show();
+        QCOMPARE(f.window->displayed(), (QList<int>{0, 1, 2}));
+        SettingsDialog *dialog = f.window->settingsDialog();
+        f.startAction()->trigger();
+        for (int i = 0; i < 3; ++i)
+            QTRY_VERIFY_WITH_TIMEOUT(f.sim.isStreaming(i), 5000);
+
+        SimFaults close;
+        close.closeAfterMs = 1;
+        f.sim.setFaults(1, close);
+        QTRY_COMPARE_WITH_TIMEOUT(rowButtonText(dialog, simAddress(1)), QStringLiteral("Reconnect"), 5000);
+        QCOMPARE(f.window->displayed(), (QList<int>{0, 2}));
+        QVERIFY(!f.window->controllerStatus().at(1).connected);
+        QCOMPARE(rowButtonText(dialog, simAddress(0)), QStringLiteral("Disconnect"));
+        QCOMPARE(rowButtonText(dialog, simAddress(2)), QStringLiteral("Disconnect"));
+        QVERIFY(f.startAction()->isChecked());
+        f.window->timePlot(1)->clearAllCurves();
+        QTRY_VERIFY_WITH_TIMEOUT(curveSize(f.window->timePlot(1), 0) > 0, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(curveSize(f.window->timePlot(1), 4) > 0, 5000);
+        QCOMPARE(curveSize(f.window->timePlot(1), 2), 0);
+
+        f.sim.setFaults(1, SimFaults());
+        rowOf(dialog, simAddress(1))->findChild<QPushButton *>(QStringLiteral("Button"))->click();
+        QTRY_COMPARE_WITH_TIMEOUT(rowButtonText(dialog, simAddress(1)), QStringLiteral("Disconnect"), 5000);
+        QVERIFY(f.window->displayed().contains(1));
+        QTRY_VERIFY_WITH_TIMEOUT(f.sim.isStreaming(1), 5000);
+
+        // Deleting the row takes the controller out of the window.
+        rowOf(dialog, simAddress(2))->findChild<QPushButton *>(QStringLiteral("deleteButton"))->click();
+        QCOMPARE(f.window->connections().size(), 2);
+        QTRY_VERIFY_WITH_TIMEOUT(!rowOf(dialog, simAddress(2)), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!f.sim.hasClient(2), 5000);
+    }
+
+    // "Operation Tests" hands the active controller (the first displayed)
+    // to the service dialog; without a displayed controller it has none.
+    void serviceMenuHandsTheActiveConnection_data()
+    {
+        QTest::addColumn<int>("controllers");
+        QTest::addColumn<int>("hidden"); // a controller taken out of the display first, -1 none
+        QTest::newRow("none") << 0 << -1;
+        QTest::newRow("one") << 1 << -1;
+        QTest::newRow("two") << 2 << -1;
+        QTest::newRow("two, first hidden") << 2 << 0;
+    }
+    void serviceMenuHandsTheActiveConnection()
+    {
+        QFETCH(int, controllers);
+        QFETCH(int, hidden);
+        WindowFixture f;
+        QVERIFY(f.start(qMax(1, controllers)));
+        for (int i = 0; i < controllers; ++i)
+            QVERIFY(f.add(i));
+        if (hidden >= 0)
+            f.window->showConnection(simAddress(hidden), false);
+        QAction *tests = f.window->findChild<QAction *>(QStringLiteral("actionOperationTests"));
+        QVERIFY(tests && tests->isEnabled());
+        tests->trigger();
+        ServiceDialog *service = f.window->serviceDialog();
+        QVERIFY(service->isVisible());
+        const int active = f.window->activeIndex();
+        QCOMPARE(active, controllers == 0 ? -1 : hidden == 0 ? 1 : 0);
+        QCOMPARE(service->connection(), active < 0 ? nullptr : f.window->connections().at(active));
+    }
+};
+
+QTEST_MAIN(IntegrationTest)
+#include "tst_integration.moc"
