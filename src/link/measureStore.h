@@ -21,6 +21,11 @@ public:
     int count();
     void push(const StreamSample &sample);
     bool pop(StreamSample &sample);
+    // Batch forms of push and pop: one lock for the whole batch. pushSamples
+    // behaves like push called for each sample in order; takeSamples moves up
+    // to maxCount of the oldest samples into out and returns how many.
+    void pushSamples(const StreamSample *samples, int count);
+    int takeSamples(StreamSample *out, int maxCount);
 
 private:
     std::unique_ptr<StreamSample[]> buffer;
