@@ -234,10 +234,8 @@ void Connection::sendMessage(QByteArray message, int answer)
     // Stream bytes held for the next batch are messages sent before this
     // command: take them in first (a stop on firmware below 11 drops what
     // is read after it). Then the reply is read as it comes.
-    if (streaming.load(std::memory_order_acquire) == 1 && batchHeld()) {
-        readEveryByte();
-        dev->waitForReadyRead(0);
-    }
+    if (streaming.load(std::memory_order_acquire) == 1)
+        takeHeldStreamBytes();
     readEveryByte();
     dev->write(message);
     ++commandsWritten;

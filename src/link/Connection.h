@@ -188,7 +188,7 @@ private:
     void collectStreamLater(QIODevice *dev);
     void readEveryByte();
     void advanceBatch();
-    bool batchHeld() const { return heldNotifier || holdPending; }
+    void takeHeldStreamBytes();
     QSocketNotifier *readNotifierOf(QIODevice *dev);
     void finishStream(QIODevice *dev);
     bool stopPendingOnOldFirmware() const;

@@ -16,6 +16,8 @@
 
 #include <cstring>
 
+#include <poll.h>
+
 namespace {
 
 const QByteArray &goodAcknowledgement()
@@ -315,6 +317,22 @@ void Connection::advanceBatch()
         return;
     }
     readEveryByte();
+}
+
+void Connection::takeHeldStreamBytes()
+{
+    // Delivered the way the event loop would, without running the loop (no
+    // other posted command may be written from here): the device reads what
+    // is waiting and the reader decodes it.
+    QSocketNotifier *notifier = heldNotifier ? heldNotifier.data() : holdPending.data();
+    if (!notifier)
+        return;
+    readEveryByte();
+    pollfd waiting{int(notifier->socket()), POLLIN, 0};
+    if (::poll(&waiting, 1, 0) > 0 && (waiting.revents & POLLIN)) {
+        QEvent event(QEvent::SockAct);
+        QCoreApplication::sendEvent(notifier, &event);
+    }
 }
 
 void Connection::readEveryByte()
