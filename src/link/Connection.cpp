@@ -35,7 +35,7 @@ Connection::Connection(QObject *parent) : QThread(parent), store(new measureStor
 {
     // The thread deletes its dispatcher when it finishes; a second start of
     // the same thread runs on the toolkit's default one.
-    setEventDispatcher(new LinkEventDispatcher);
+    setEventDispatcher(new LinkEventDispatcher(&triggerLock)); // commands are posted under triggerLock
 }
 
 Connection::~Connection()

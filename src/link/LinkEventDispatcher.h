@@ -17,7 +17,9 @@ class LinkEventDispatcher : public QAbstractEventDispatcher
 {
     Q_OBJECT
 public:
-    explicit LinkEventDispatcher(QObject *parent = nullptr);
+    // postTag names, for ThreadSanitizer only, the lock under which the
+    // owner posts its events (see processEvents).
+    explicit LinkEventDispatcher(const void *postTag = nullptr, QObject *parent = nullptr);
     ~LinkEventDispatcher() override;
 
     bool processEvents(QEventLoop::ProcessEventsFlags flags) override;
@@ -47,6 +49,7 @@ private:
     bool sendDueTimers();
     int pollTimeoutMs(bool mayWait) const;
 
+    const void *postTag;
     int wakeFd = -1;
     std::atomic<bool> interrupted{false};
     std::vector<QSocketNotifier *> notifiers;
