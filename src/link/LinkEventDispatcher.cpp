@@ -181,7 +181,14 @@ bool LinkEventDispatcher::processEvents(QEventLoop::ProcessEventsFlags flags)
             handled = true;
         }
         for (size_t i = 0; i < watched.size(); ++i) {
-            if (!(fds[i + 1].revents & (fds[i + 1].events | POLLHUP | POLLERR)))
+            // As the toolkit's own dispatchers do: a hang-up or an error
+            // wakes the read side, an error the write side.
+            const short revents = fds[i + 1].revents;
+            const QSocketNotifier::Type type = watched[i]->type();
+            const bool fire = type == QSocketNotifier::Read    ? (revents & (POLLIN | POLLHUP | POLLERR)) != 0
+                              : type == QSocketNotifier::Write ? (revents & (POLLOUT | POLLERR)) != 0
+                                                               : (revents & POLLPRI) != 0;
+            if (!fire)
                 continue;
             // Still registered (an earlier event may have disabled or deleted it)?
             if (std::find(notifiers.begin(), notifiers.end(), watched[i]) == notifiers.end())
