@@ -3,15 +3,19 @@
 #include "SequenceTracker.h"
 
 #include "link/Identification.h"
+#include "link/SerialPort.h"
 #include "link/TcpClient.h"
 
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QEventLoop>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
 
 #include <sys/resource.h>
+#include <ctime>
 
 #include <algorithm>
 #include <atomic>
@@ -20,6 +24,13 @@
 #include <vector>
 
 namespace {
+
+long contextSwitchesOfProcess()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_nvcsw + usage.ru_nivcsw;
+}
 
 double cpuMsOfProcess()
 {
@@ -34,12 +45,44 @@ QByteArray rateArguments(int rate)
     return QByteArray("\x00\x00", 2) + char(rate >> 8) + char(rate & 0xFF) + ';';
 }
 
-// Starts the simulator and reads the ports it prints ("tcp <i> <addr>:<port>"
-// per controller, then "ready").
-bool startSimulator(QProcess &sim, const LoadOptions &options, QList<quint16> &ports, QString &error)
+} // namespace
+
+void stopSimulator(QProcess &sim)
+{
+    if (sim.state() == QProcess::NotRunning)
+        return;
+    sim.terminate();
+    if (!sim.waitForFinished(5000)) {
+        sim.kill();
+        sim.waitForFinished(2000);
+    }
+}
+
+namespace {
+
+bool waitUntilConnected(Connection &link)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (link.linkState() != Connection::Connected && !link.isFinished() && timer.elapsed() < 5000)
+        QThread::msleep(1);
+    return link.linkState() == Connection::Connected;
+}
+
+} // namespace
+
+// Reads the endpoints the simulator prints ("tcp <i> <addr>:<port>" or
+// "serial <i> <device> <link>" per controller, then "ready").
+bool startSimulator(QProcess &sim, const LoadOptions &options, const QString &linkDirectory,
+                    QStringList &endpoints, QString &error)
 {
     sim.setProgram(options.simulatorPath);
-    sim.setArguments({"--bench", "--count", QString::number(options.controllers), "--port", "0"});
+    QStringList arguments{"--bench", "--count", QString::number(options.controllers)};
+    if (options.serial)
+        arguments << "--serial" << "--serial-link" << linkDirectory + "/ttyUSB0";
+    else
+        arguments << "--port" << "0";
+    sim.setArguments(arguments);
     sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     sim.start();
     if (!sim.waitForStarted(5000)) {
@@ -57,34 +100,34 @@ bool startSimulator(QProcess &sim, const LoadOptions &options, QList<quint16> &p
         while (sim.canReadLine()) {
             const QString line = QString::fromLatin1(sim.readLine()).trimmed();
             if (line == "ready")
-                return ports.size() == options.controllers;
+                return endpoints.size() == options.controllers;
             const QStringList parts = line.split(' ');
             if (parts.size() == 3 && parts[0] == "tcp")
-                ports << quint16(parts[2].section(':', -1).toUInt());
+                endpoints << parts[2].section(':', -1);
+            else if (parts.size() == 4 && parts[0] == "serial")
+                endpoints << parts[3];
         }
     }
     error = "the simulator did not get ready";
     return false;
 }
 
-void stopSimulator(QProcess &sim)
+uint64_t realtimeMicros64()
 {
-    if (sim.state() == QProcess::NotRunning)
-        return;
-    sim.terminate();
-    if (!sim.waitForFinished(5000)) {
-        sim.kill();
-        sim.waitForFinished(2000);
-    }
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return uint64_t(ts.tv_sec) * 1000000u + uint64_t(ts.tv_nsec) / 1000u;
 }
 
-bool waitUntilConnected(Connection &link)
+int32_t sendToStoreMicros(const StreamSample &sample, uint64_t nowMicros)
 {
-    QElapsedTimer timer;
-    timer.start();
-    while (link.linkState() != Connection::Connected && !link.isFinished() && timer.elapsed() < 5000)
-        QThread::msleep(1);
-    return link.linkState() == Connection::Connected;
+    // Both stamps are truncated clock words; rebuild them as the values
+    // nearest to now (the sample is seconds old at most).
+    const uint64_t nowMs = nowMicros / 1000;
+    const int64_t arrivalMs = int64_t(nowMs) - int64_t(uint32_t(uint32_t(nowMs) - uint32_t(sample.time)));
+    const int64_t sentMicros = int64_t(nowMicros)
+                               - int64_t(uint32_t(uint32_t(nowMicros) - SequenceTracker::sendTimeOf(sample)));
+    return int32_t((arrivalMs + 1) * 1000 - sentMicros);
 }
 
 double percentileMs(std::vector<int32_t> &sorted, double fraction)
@@ -95,8 +138,6 @@ double percentileMs(std::vector<int32_t> &sorted, double fraction)
     return sorted[index] / 1000.0;
 }
 
-} // namespace
-
 LoadResult runLoad(const LoadOptions &options)
 {
     LoadResult result;
@@ -104,16 +145,27 @@ LoadResult runLoad(const LoadOptions &options)
     const int k = options.controllers;
 
     QProcess sim;
-    QList<quint16> ports;
-    if (!startSimulator(sim, options, ports, result.error)) {
+    QStringList endpoints;
+    QTemporaryDir linkDirectory;
+    if (!startSimulator(sim, options, linkDirectory.path(), endpoints, result.error)) {
         stopSimulator(sim);
         return result;
     }
 
-    std::vector<std::unique_ptr<TcpClient>> links;
+    std::vector<std::unique_ptr<Connection>> links;
     for (int i = 0; i < k; ++i) {
-        auto link = std::make_unique<TcpClient>();
-        link->initialize("127.0.0.1", ports[i]);
+        std::unique_ptr<Connection> link;
+        if (options.serial) {
+            auto port = std::make_unique<SerialPort>();
+            port->setDeviceDirectory(linkDirectory.path());
+            port->initialize(QFileInfo(endpoints[i]).fileName(), 921600);
+            link = std::move(port);
+        } else {
+            link = std::make_unique<TcpClient>();
+            link->initialize("127.0.0.1", endpoints[i].toInt());
+        }
+        if (options.batchMs >= 0)
+            link->setStreamBatchInterval(options.batchMs);
         QObject::connect(link.get(), &Connection::hostDisconnected, &sim, [&result] { ++result.disconnects; });
         link->start();
         links.push_back(std::move(link));
@@ -148,7 +200,9 @@ LoadResult runLoad(const LoadOptions &options)
 
     const int expected = int(options.seconds * options.rate * 1.2) + 1000;
     std::vector<SequenceTracker> trackers(static_cast<size_t>(k), SequenceTracker{expected});
-    StreamSample sample;
+    std::vector<int32_t> storeDelays;
+    storeDelays.reserve(size_t(expected) * size_t(k));
+    std::vector<StreamSample> taken(1040);
     bool measuring = false;
     auto drain = [&](int limit) {
         for (int i = 0; i < k; ++i) {
@@ -156,11 +210,17 @@ LoadResult runLoad(const LoadOptions &options)
             if (limit > 0)
                 result.maxFill = std::max(result.maxFill, link.storedSamples());
             SequenceTracker &tracker = trackers[size_t(i)];
-            for (int n = 0; (limit <= 0 || n < limit) && link.takeSample(sample); ++n) {
-                tracker.add(sample, SequenceTracker::realtimeMicros(), limit > 0);
-                if (measuring)
-                    ++result.windowSamples;
+            const int count = link.takeSamples(taken.data(), limit > 0 ? limit : int(taken.size()));
+            const uint64_t nowMicros = realtimeMicros64();
+            for (int n = 0; n < count; ++n) {
+                tracker.add(taken[size_t(n)], uint32_t(nowMicros), limit > 0);
+                if (limit > 0)
+                    storeDelays.push_back(sendToStoreMicros(taken[size_t(n)], nowMicros));
             }
+            if (measuring)
+                result.windowSamples += count;
+            if (limit <= 0 && count == int(taken.size()))
+                --i; // more left: the final drain takes everything
         }
     };
 
@@ -210,10 +270,12 @@ LoadResult runLoad(const LoadOptions &options)
         QTimer::singleShot(int(options.seconds * 1000), &loop, &QEventLoop::quit);
         measuring = true;
         const double cpuBefore = cpuMsOfProcess();
+        const long switchesBefore = contextSwitchesOfProcess();
         tick.start(options.tickMs);
         loop.exec();
         tick.stop();
         result.cpuMs = cpuMsOfProcess() - cpuBefore;
+        result.contextSwitches = contextSwitchesOfProcess() - switchesBefore;
         measuring = false;
     }
 
@@ -252,6 +314,10 @@ LoadResult runLoad(const LoadOptions &options)
     result.delayMedianMs = percentileMs(delays, 0.5);
     result.delayP99Ms = percentileMs(delays, 0.99);
     result.delayMaxMs = delays.empty() ? 0 : delays.back() / 1000.0;
+    std::sort(storeDelays.begin(), storeDelays.end());
+    result.storeMedianMs = percentileMs(storeDelays, 0.5);
+    result.storeP99Ms = percentileMs(storeDelays, 0.99);
+    result.storeMaxMs = storeDelays.empty() ? 0 : storeDelays.back() / 1000.0;
     result.ok = result.error.isEmpty();
     return result;
 }

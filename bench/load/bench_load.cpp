@@ -4,17 +4,27 @@
 // all of them at 500 Hz and takes samples every 20 ms (up to 501 per
 // controller and tick, as the display tick does), then stops the streams.
 // The simulator numbers every message and stamps its send time, so loss,
-// duplicates and reordering are exact and the delay from sending to
-// takeSample is measured directly.
+// duplicates and reordering are exact; the delay from sending to the
+// sample's arrival stamp (taken as it goes into the store) and to
+// takeSamples are measured directly. After each run of the links the same
+// streams are read by a reference reader (one thread, epoll, raw reads, the
+// same decoding) and the link's cost is printed as a multiple of it.
 //
 //   bench_load [--counts 1,10,50] [--seconds 30] [--rate 500] [--tick 20]
-//              [--starve 3000] [--sim PATH]
+//              [--starve 3000] [--batch MS] [--serial] [--no-reference] [--sim PATH]
+//
+// --batch sets the links' stream batch interval (0 = wake for every
+// message); --serial serves the controllers over pseudo-terminals and
+// connects SerialPort links instead of TcpClient.
 //
 // Columns: sent (highest sequence number per controller, summed), received,
 // lost (sequence numbers that never arrived), drop (samples the stores
 // overwrote, by their own count), dup (duplicated), ooo (out of order), fill (largest store fill seen
 // before a drain), cpu/1k (user + system ms of this process per 1000 samples
-// while streaming), delay median / p99 / max in ms.
+// while streaming), ref/1k (CPU ms of the reference reader's thread per 1000
+// samples), ratio (cpu/1k over ref/1k), s.med / s.p99 / s.max (send to
+// store in ms, rounded up to the stamp's millisecond), t.p99 (send to
+// takeSamples in ms, dominated by the drain interval).
 //
 // After the table one more run with one controller starves the receiver:
 // from 1 s in, for --starve ms (0 = skip), nothing is taken and a busy thread
@@ -22,6 +32,7 @@
 // the sequence numbers show as missing.
 
 #include "LoadRun.h"
+#include "ReferenceReader.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -44,7 +55,8 @@ bool takeValue(QStringList &args, const QString &name, QString &value)
 
 int usage()
 {
-    std::fprintf(stderr, "usage: bench_load [--counts 1,10,50] [--seconds S] [--rate HZ] [--tick MS] [--starve MS] [--sim PATH]\n");
+    std::fprintf(stderr, "usage: bench_load [--counts 1,10,50] [--seconds S] [--rate HZ] [--tick MS] [--starve MS] "
+                         "[--batch MS] [--serial] [--no-reference] [--sim PATH]\n");
     return 2;
 }
 
@@ -92,6 +104,12 @@ int main(int argc, char *argv[])
         starveMs = value.toInt(&ok);
     if (!ok || starveMs < 0)
         return usage();
+    if (takeValue(args, "--batch", value))
+        options.batchMs = value.toInt(&ok);
+    if (!ok || options.batchMs < -1)
+        return usage();
+    options.serial = args.removeAll("--serial") > 0;
+    const bool reference = args.removeAll("--no-reference") == 0;
     takeValue(args, "--sim", options.simulatorPath);
     if (!args.isEmpty() || counts.isEmpty())
         return usage();
@@ -100,10 +118,13 @@ int main(int argc, char *argv[])
         return 2;
     }
 
-    std::printf("link load: %g s per run, %d Hz, drain every %d ms (up to %d samples per controller)\n",
-                options.seconds, options.rate, options.tickMs, options.samplesPerTick);
-    std::printf("%4s %9s %9s %6s %6s %6s %6s %6s %8s %8s %8s %8s\n", "K", "sent", "received", "lost", "drop", "dup", "ooo",
-                "fill", "cpu/1k", "d.med", "d.p99", "d.max");
+    std::printf("link load over %s: %g s per run, %d Hz, drain every %d ms (up to %d samples per controller), "
+                "batch interval %s\n",
+                options.serial ? "pseudo-terminals" : "TCP", options.seconds, options.rate, options.tickMs,
+                options.samplesPerTick,
+                options.batchMs < 0 ? "default" : qPrintable(QString("%1 ms").arg(options.batchMs)));
+    std::printf("%4s %8s %8s %5s %5s %4s %4s %5s %7s %7s %6s %6s %6s %7s %7s\n", "K", "sent", "received", "lost", "drop", "dup",
+                "ooo", "fill", "cpu/1k", "ref/1k", "ratio", "s.med", "s.p99", "s.max", "t.p99");
     std::fflush(stdout);
     int failures = 0;
     for (int k : counts) {
@@ -114,11 +135,22 @@ int main(int argc, char *argv[])
             ++failures;
             continue;
         }
+        LoadResult ref;
+        if (reference)
+            ref = runReference(options);
         const double cpuPer1000 = r.windowSamples > 0 ? r.cpuMs * 1000.0 / double(r.windowSamples) : 0.0;
-        std::printf("%4d %9lld %9lld %6lld %6lld %6lld %6lld %6d %8.2f %8.2f %8.2f %8.2f\n", k, (long long)r.sent,
-                    (long long)r.received, (long long)r.lost, (long long)r.dropped, (long long)r.duplicated,
-                    (long long)r.outOfOrder,
-                    r.maxFill, cpuPer1000, r.delayMedianMs, r.delayP99Ms, r.delayMaxMs);
+        const double refPer1000 = ref.ok && ref.windowSamples > 0 ? ref.cpuMs * 1000.0 / double(ref.windowSamples) : 0.0;
+        std::printf("%4d %8lld %8lld %5lld %5lld %4lld %4lld %5d %7.2f %7.2f %6.1f %6.2f %6.2f %7.2f %7.2f\n", k,
+                    (long long)r.sent, (long long)r.received, (long long)r.lost, (long long)r.dropped, (long long)r.duplicated,
+                    (long long)r.outOfOrder, r.maxFill, cpuPer1000, refPer1000,
+                    refPer1000 > 0 ? cpuPer1000 / refPer1000 : 0.0, r.storeMedianMs, r.storeP99Ms, r.storeMaxMs,
+                    r.delayP99Ms);
+        std::printf("     link: %.0f context switches per 1000 samples\n",
+                    r.windowSamples > 0 ? double(r.contextSwitches) * 1000.0 / double(r.windowSamples) : 0.0);
+        if (reference)
+            std::printf("     reference: %lld received, %lld lost, %lld dup, send to store p99 %.2f ms%s%s\n",
+                        (long long)ref.received, (long long)ref.lost, (long long)ref.duplicated, ref.storeP99Ms,
+                        ref.ok ? "" : ", failed: ", ref.ok ? "" : qPrintable(ref.error));
         if (r.disconnects > 0 || r.stillStreaming > 0)
             std::printf("     (%d links reported a disconnect, %d did not confirm the stop)\n", r.disconnects,
                         r.stillStreaming);
@@ -144,7 +176,5 @@ int main(int argc, char *argv[])
                 ++failures;
         }
     }
-    std::printf("cpu/1k: user + system ms of the receiving process per 1000 samples while streaming; "
-                "d.*: send to takeSample in ms\n");
     return failures == 0 ? 0 : 1;
 }

@@ -1,6 +1,7 @@
 #include "link/Connection.h"
 
 #include "link/CommandSet.h"
+#include "link/LinkEventDispatcher.h"
 #include "link/StreamMessage.h"
 #include "link/ThreadAnnotations.h"
 #include "link/TriggerObject.h"
@@ -13,6 +14,7 @@
 #include <QIODevice>
 #include <QMetaObject>
 #include <QMutexLocker>
+#include <QTimer>
 
 namespace {
 
@@ -31,11 +33,16 @@ bool isStreamStart(const QByteArray &message)
 
 Connection::Connection(QObject *parent) : QThread(parent), store(new measureStore(storeCapacity))
 {
+    // The thread deletes its dispatcher when it finishes; a second start of
+    // the same thread runs on the toolkit's default one.
+    setEventDispatcher(new LinkEventDispatcher(&triggerLock)); // commands are posted under triggerLock
 }
 
 Connection::~Connection()
 {
     stopLinkThread();
+    // A thread that never ran still holds the dispatcher given above.
+    delete eventDispatcher();
 }
 
 qint64 Connection::now()
@@ -88,6 +95,11 @@ bool Connection::takeSample(StreamSample &sample)
 qint64 Connection::droppedSamples() const
 {
     return store->dropped();
+}
+
+int Connection::takeSamples(StreamSample *out, int maxCount)
+{
+    return store->takeSamples(out, maxCount);
 }
 
 int Connection::storedSamples() const
@@ -229,6 +241,12 @@ void Connection::sendMessage(QByteArray message, int answer)
     claimReplyBuffer();
     readDeadline = now() + timeout;
     reply.clear();
+    // Stream bytes held for the next batch are messages sent before this
+    // command: take them in first (a stop on firmware below 11 drops what
+    // is read after it). Then the reply is read as it comes.
+    if (streaming.load(std::memory_order_acquire) == 1)
+        takeHeldStreamBytes();
+    readEveryByte();
     dev->write(message);
     ++commandsWritten;
 
@@ -376,6 +394,11 @@ void Connection::attachDevice(QIODevice *newDevice)
 
 void Connection::detachDevice()
 {
+    readEveryByte();
+    delete batchTimer; // created in this (the link) thread
+    batchTimer = nullptr;
+    notifierDevice = nullptr;
+    deviceNotifier = nullptr;
     deviceOpen.store(false, std::memory_order_release);
     device.store(nullptr, std::memory_order_release);
 }

@@ -4,13 +4,17 @@
 
 #include <QByteArray>
 #include <QMutex>
+#include <QPointer>
+#include <QSocketNotifier>
 #include <QString>
 #include <QThread>
 
 #include <atomic>
 #include <memory>
+#include <vector>
 
 class QIODevice;
+class QTimer;
 class TriggerObject;
 class measureStore;
 
@@ -70,6 +74,15 @@ public:
     void setTriggerMode(bool on) { triggerMode.store(on, std::memory_order_relaxed); }
     int baseTimeout() const { return timeout; }
 
+    // While a stream runs, the link thread does not wake for every message:
+    // after reading it ignores the device for this many ms and then takes
+    // everything that came in at once. Any command written returns the link
+    // to reading every byte as it comes. 0 reads every message as it comes.
+    // Takes effect at the next read.
+    static constexpr int defaultStreamBatchInterval = 3;
+    int streamBatchInterval() const { return batchInterval.load(std::memory_order_relaxed); }
+    void setStreamBatchInterval(int ms) { batchInterval.store(ms < 0 ? 0 : ms, std::memory_order_relaxed); }
+
     // Times the stream reader had to skip bytes to find a message frame.
     int resynchronisations() const { return resyncCount.load(std::memory_order_relaxed); }
     // Samples the full store overwrote before anyone took them, since the
@@ -79,6 +92,9 @@ public:
     qint64 droppedSamplesTotal() const;
 
     bool takeSample(StreamSample &sample);
+    // Moves up to maxCount of the oldest samples into out (one lock for the
+    // batch) and returns how many; for consumers that drain many at a time.
+    int takeSamples(StreamSample *out, int maxCount);
     int storedSamples() const;
     bool waitForReply(QByteArray &reply);
     bool disconnectLink();
@@ -172,6 +188,13 @@ private:
     void readReply(QIODevice *dev);
     void readStopReply(QIODevice *dev);
     void readStream(QIODevice *dev);
+    enum class ChunkEnd { Drained, OutOfFrame, LastMessage };
+    ChunkEnd decodeAvailable(QIODevice *dev, bool withFlags, bool skipIgnored);
+    void collectStreamLater(QIODevice *dev);
+    void readEveryByte();
+    void advanceBatch();
+    void takeHeldStreamBytes();
+    QSocketNotifier *readNotifierOf(QIODevice *dev);
     void finishStream(QIODevice *dev);
     bool stopPendingOnOldFirmware() const;
     bool waitForBytes(QIODevice *dev, qint64 count);
@@ -217,6 +240,18 @@ private:
     QString labelText;
     bool linkThreadStopped = false;
     std::unique_ptr<measureStore> store;
+    // Link thread: stream bytes and samples of one read (grown, never
+    // shrunk), the batching timer and the read notifier it holds off.
+    std::vector<char> streamBytes;
+    std::vector<StreamSample> streamBatch;
+    QTimer *batchTimer = nullptr;
+    // Guarded pointers: the socket layer may delete its notifier (on a
+    // disconnect) while it is held.
+    QPointer<QSocketNotifier> heldNotifier;
+    QPointer<QSocketNotifier> holdPending; // to be held from the next timer event
+    QIODevice *notifierDevice = nullptr;
+    QPointer<QSocketNotifier> deviceNotifier;
+    std::atomic<int> batchInterval{defaultStreamBatchInterval};
 
 protected:
     int linkParameter = -1; // baud rate of a serial link

@@ -11,8 +11,12 @@
 #include <QDateTime>
 #include <QDebug>
 #include <QIODevice>
+#include <QSocketNotifier>
+#include <QTimer>
 
 #include <cstring>
+
+#include <poll.h>
 
 namespace {
 
@@ -177,8 +181,6 @@ void Connection::readStream(QIODevice *dev)
 {
     const bool withFlags = firmwareVersion() >= 11;
     const bool skipIgnored = withFlags && isVariantM();
-    char message[StreamMessage::size];
-    StreamSample sample;
 
     readDeadline = now() + timeout;
     if (dev->bytesAvailable() > 0) {
@@ -190,37 +192,18 @@ void Connection::readStream(QIODevice *dev)
             if (stopPendingOnOldFirmware())
                 break;
             if (dev->bytesAvailable() < StreamMessage::size) {
-                stopConfirmedWithoutLastMessage(dev);
+                if (!stopConfirmedWithoutLastMessage(dev))
+                    collectStreamLater(dev);
                 return; // the rest arrives with the next readyRead
             }
-
-            while (dev->bytesAvailable() >= StreamMessage::size) {
-                const auto arrival = static_cast<int32_t>(QDateTime::currentMSecsSinceEpoch() & 0xFFFFFFFF);
-                if (stopPendingOnOldFirmware())
-                    break;
-                dev->read(message, StreamMessage::size);
-                int skipped = 0;
-                while (dev->bytesAvailable() > 0 && !StreamMessage::isValid(message)) {
-                    memmove(message, message + 1, StreamMessage::size - 1);
-                    dev->getChar(&message[StreamMessage::size - 1]);
-                    ++skipped;
-                }
-                if (skipped > 0) {
-                    resyncCount.fetch_add(1, std::memory_order_relaxed);
-                    qDebug().noquote() << "Incomplete stream message. Bytes skipped:" << skipped;
-                }
-                if (!StreamMessage::isValid(message))
-                    return;
-                StreamMessage::decode(message, withFlags, arrival, sample);
-                if (withFlags && StreamMessage::isLastMessage(message)) {
-                    if (!(skipIgnored && StreamMessage::isIgnoredSample(message)))
-                        store->push(sample);
-                    finishStream(dev);
-                    return;
-                }
-                if (skipIgnored && StreamMessage::isIgnoredSample(message))
-                    continue;
-                store->push(sample);
+            switch (decodeAvailable(dev, withFlags, skipIgnored)) {
+            case ChunkEnd::Drained:
+                break;
+            case ChunkEnd::OutOfFrame:
+                return;
+            case ChunkEnd::LastMessage:
+                finishStream(dev);
+                return;
             }
             readDeadline = now() + timeout;
             if (dev->bytesAvailable() == 0)
@@ -229,6 +212,139 @@ void Connection::readStream(QIODevice *dev)
     }
     if (stopPendingOnOldFirmware())
         readStopReply(dev);
+    else
+        collectStreamLater(dev);
+}
+
+Connection::ChunkEnd Connection::decodeAvailable(QIODevice *dev, bool withFlags, bool skipIgnored)
+{
+    // Everything the device holds is copied out in one go and decoded in
+    // one pass; whatever is not consumed (the start of a message still
+    // coming, or what follows the last message of the stream) stays in the
+    // device for the next read or the stop reply.
+    const qint64 available = dev->bytesAvailable();
+    if (streamBytes.size() < size_t(available))
+        streamBytes.resize(size_t(available));
+    const qint64 size = dev->peek(streamBytes.data(), available);
+    const size_t maxSamples = size_t(size / StreamMessage::size) + 1;
+    if (streamBatch.size() < maxSamples)
+        streamBatch.resize(maxSamples);
+    // One arrival time for all messages taken in this read.
+    const auto arrival = static_cast<int32_t>(QDateTime::currentMSecsSinceEpoch() & 0xFFFFFFFF);
+
+    const char *bytes = streamBytes.data();
+    qint64 pos = 0;
+    int count = 0;
+    ChunkEnd end = ChunkEnd::Drained;
+    while (size - pos >= StreamMessage::size) {
+        // Resynchronise byte by byte while more bytes follow the window.
+        int skipped = 0;
+        while (size - pos > StreamMessage::size && !StreamMessage::isValid(bytes + pos)) {
+            ++pos;
+            ++skipped;
+        }
+        if (skipped > 0) {
+            resyncCount.fetch_add(1, std::memory_order_relaxed);
+            qDebug().noquote() << "Incomplete stream message. Bytes skipped:" << skipped;
+        }
+        const char *message = bytes + pos;
+        pos += StreamMessage::size;
+        if (!StreamMessage::isValid(message)) {
+            end = ChunkEnd::OutOfFrame; // dropped; reading resumes with new bytes
+            break;
+        }
+        const bool ignored = skipIgnored && StreamMessage::isIgnoredSample(message);
+        if (!ignored)
+            StreamMessage::decode(message, withFlags, arrival, streamBatch[size_t(count++)]);
+        if (withFlags && StreamMessage::isLastMessage(message)) {
+            end = ChunkEnd::LastMessage;
+            break;
+        }
+    }
+    dev->skip(pos);
+    store->pushSamples(streamBatch.data(), count);
+    return end;
+}
+
+QSocketNotifier *Connection::readNotifierOf(QIODevice *dev)
+{
+    // Sockets and serial ports watch their descriptor with a read notifier
+    // of their own (a child object); holding it off is what lets the link
+    // thread sleep through several messages. A device without one is read
+    // as every message comes.
+    if (dev != notifierDevice) {
+        notifierDevice = dev;
+        deviceNotifier = nullptr;
+        for (QSocketNotifier *candidate : dev->findChildren<QSocketNotifier *>()) {
+            if (candidate->type() == QSocketNotifier::Read) {
+                deviceNotifier = candidate;
+                break;
+            }
+        }
+    }
+    return deviceNotifier;
+}
+
+void Connection::collectStreamLater(QIODevice *dev)
+{
+    const int interval = streamBatchInterval();
+    if (interval <= 0 || streaming.load(std::memory_order_acquire) == 0
+        || streamCommandState.load(std::memory_order_acquire) != NoStreamCommand)
+        return;
+    QSocketNotifier *notifier = readNotifierOf(dev);
+    if (!notifier || heldNotifier)
+        return;
+    if (!batchTimer) {
+        batchTimer = new QTimer;
+        batchTimer->setSingleShot(true);
+        batchTimer->setTimerType(Qt::PreciseTimer);
+        QObject::connect(batchTimer, &QTimer::timeout, batchTimer, [this] { advanceBatch(); });
+    }
+    // The device may enable its notifier again when the readyRead that
+    // called the reader returns; it is held off from the event loop, once
+    // the notification is over.
+    holdPending = notifier;
+    batchTimer->start(0);
+}
+
+void Connection::advanceBatch()
+{
+    if (holdPending) {
+        heldNotifier = holdPending;
+        holdPending = nullptr;
+        heldNotifier->setEnabled(false);
+        batchTimer->start(streamBatchInterval());
+        return;
+    }
+    readEveryByte();
+}
+
+void Connection::takeHeldStreamBytes()
+{
+    // Delivered the way the event loop would, without running the loop (no
+    // other posted command may be written from here): the device reads what
+    // is waiting and the reader decodes it.
+    QSocketNotifier *notifier = heldNotifier ? heldNotifier.data() : holdPending.data();
+    if (!notifier)
+        return;
+    readEveryByte();
+    pollfd waiting{int(notifier->socket()), POLLIN, 0};
+    if (::poll(&waiting, 1, 0) > 0 && (waiting.revents & POLLIN)) {
+        QEvent event(QEvent::SockAct);
+        QCoreApplication::sendEvent(notifier, &event);
+    }
+}
+
+void Connection::readEveryByte()
+{
+    // Bytes that came meanwhile make the notifier fire at once, and the
+    // reader takes them all.
+    if (batchTimer)
+        batchTimer->stop();
+    holdPending = nullptr;
+    if (heldNotifier)
+        heldNotifier->setEnabled(true);
+    heldNotifier = nullptr;
 }
 
 void Connection::finishStream(QIODevice *dev)

@@ -67,3 +67,41 @@ bool measureStore::pop(StreamSample &sample)
         tail = 0;
     return true;
 }
+
+void measureStore::pushSamples(const StreamSample *samples, int n)
+{
+    if (n <= 0)
+        return;
+    // Only the newest capacity - 1 samples of a long batch can stay; the
+    // ones cut here count as dropped like those overwritten below.
+    qint64 lost = 0;
+    if (n > capacity - 1) {
+        lost = n - (capacity - 1);
+        samples += lost;
+        n = capacity - 1;
+    }
+    StoreLock lock(mutex);
+    for (int i = 0; i < n; ++i) {
+        if ((capacity - head + tail) % capacity == 1) {
+            tail = (tail + 1) % capacity;
+            ++lost;
+        }
+        buffer[head] = samples[i];
+        if (++head == capacity)
+            head = 0;
+    }
+    if (lost)
+        droppedCount.store(droppedCount.load(std::memory_order_relaxed) + lost, std::memory_order_relaxed);
+}
+
+int measureStore::takeSamples(StreamSample *out, int maxCount)
+{
+    StoreLock lock(mutex);
+    int taken = 0;
+    while (taken < maxCount && tail != head) {
+        out[taken++] = buffer[tail];
+        if (++tail == capacity)
+            tail = 0;
+    }
+    return taken;
+}

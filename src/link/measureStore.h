@@ -30,6 +30,11 @@ public:
     // clears the store), and since the store was made.
     qint64 dropped() const { return droppedTotal() - droppedAtClear.load(std::memory_order_relaxed); }
     qint64 droppedTotal() const { return droppedCount.load(std::memory_order_relaxed); }
+    // Batch forms of push and pop: one lock for the whole batch. pushSamples
+    // behaves like push called for each sample in order; takeSamples moves up
+    // to maxCount of the oldest samples into out and returns how many.
+    void pushSamples(const StreamSample *samples, int count);
+    int takeSamples(StreamSample *out, int maxCount);
 
 private:
     std::unique_ptr<StreamSample[]> buffer;

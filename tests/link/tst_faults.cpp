@@ -237,6 +237,49 @@ private slots:
         QCOMPARE(ask(*link, [](Connection &c) { c.getStatusFlags(); }).left(2), goodReply);
     }
 
+    void stopReplyIsReadAsItComesWhileStreamBytesAreBatched_data()
+    {
+        QTest::addColumn<int>("firmware");
+        QTest::addColumn<int>("batchMs");
+        QTest::newRow("fw 31, every message") << 31 << 0;
+        QTest::newRow("fw 31, default batch") << 31 << Connection::defaultStreamBatchInterval;
+        QTest::newRow("fw 31, batch beyond the reply wait") << 31 << 5000;
+        QTest::newRow("fw 10, batch beyond the reply wait") << 10 << 5000;
+    }
+    // While a stream runs the link reads in batches; the stop (and any
+    // command) must return it to reading every byte, or its reply would
+    // wait for the next batch. A batch interval longer than the reply wait
+    // makes that visible.
+    void stopReplyIsReadAsItComesWhileStreamBytesAreBatched()
+    {
+        QFETCH(int, firmware);
+        QFETCH(int, batchMs);
+        SimConfig config;
+        config.bench = true;
+        config.firmware = firmware;
+        auto link = connectToSimulator(*sim, config);
+        QVERIFY(link && identifyController(*link, 0).valid);
+        link->setStreamBatchInterval(batchMs);
+        QVERIFY(startStream(*link));
+        QVector<StreamSample> samples = takeFor(*link, 300);
+        if (batchMs == 5000) {
+            // Held off: what was read at the start is all there is for now.
+            const int before = link->storedSamples() + samples.size();
+            samples += takeFor(*link, 300);
+            QCOMPARE(samples.size() + link->storedSamples(), before);
+        }
+        link->clearLiveStream();
+        QByteArray reply;
+        QVERIFY(link->waitForReply(reply)); // true only within the reply wait
+        QCOMPARE(reply, goodReply);
+        QVERIFY(!link->isStreaming());
+        samples += takeAll(*link);
+        QVERIFY(samples.size() > 100 && isComplete(samples));
+        if (firmware >= 11)
+            QCOMPARE(samples.size(), int(sim->counters(0).streamMessagesSent) - 1);
+        QCOMPARE(ask(*link, [](Connection &c) { c.getStatusFlags(); }).left(2), goodReply);
+    }
+
     void lateReplyNeverAnswersTheNextCommand_data()
     {
         QTest::addColumn<bool>("waitForTheLateReply");

@@ -83,6 +83,50 @@ private slots:
         }
     }
 
+    void batchPushAndTakeMatchSingleOperations_data()
+    {
+        QTest::addColumn<int>("already");  // samples pushed one by one first
+        QTest::addColumn<int>("batch");    // then one pushSamples of this many
+        QTest::addColumn<int>("takeLimit"); // takeSamples calls of at most this many
+        QTest::newRow("small batch into empty") << 0 << 10 << 501;
+        QTest::newRow("batch wraps the ring") << 1000 << 100 << 7;
+        QTest::newRow("batch longer than the store") << 5 << 3000 << 501;
+        QTest::newRow("exactly capacity") << 0 << 1040 << 1040;
+    }
+    // The batch forms leave the store as push and pop one by one would.
+    void batchPushAndTakeMatchSingleOperations()
+    {
+        QFETCH(int, already);
+        QFETCH(int, batch);
+        QFETCH(int, takeLimit);
+        auto sample = [](int n) { StreamSample s; s.x1 = int16_t(n); s.y1 = int16_t(n >> 16); return s; };
+        measureStore single(1040), batched(1040);
+        std::vector<StreamSample> samples;
+        for (int i = 0; i < already + batch; ++i)
+            samples.push_back(sample(i));
+        for (int i = 0; i < already; ++i) {
+            single.push(samples[size_t(i)]);
+            batched.push(samples[size_t(i)]);
+        }
+        for (int i = already; i < already + batch; ++i)
+            single.push(samples[size_t(i)]);
+        batched.pushSamples(samples.data() + already, batch);
+        QCOMPARE(batched.count(), single.count());
+        QCOMPARE(batched.dropped(), single.dropped()); // a batch counts what it drops like single pushes
+        std::vector<StreamSample> out(size_t(takeLimit) + 1);
+        StreamSample expected;
+        int taken = 0;
+        for (int n; (n = batched.takeSamples(out.data(), takeLimit)) > 0; taken += n) {
+            QVERIFY(n <= takeLimit);
+            for (int i = 0; i < n; ++i) {
+                QVERIFY(single.pop(expected));
+                QCOMPARE(std::make_pair(out[size_t(i)].x1, out[size_t(i)].y1), std::make_pair(expected.x1, expected.y1));
+            }
+        }
+        QVERIFY(!single.pop(expected));
+        QCOMPARE(taken, std::min(already + batch, 1039));
+    }
+
     // Reply, identity (empty: invalid) and what applying it sets on a link.
     void identificationIsParsed()
     {

@@ -34,11 +34,20 @@ private slots:
         QVERIFY(!link.initialize("myttyUSB0", 115200)); // a prefix, not anywhere in the name
     }
 
+    void opensIdentifiesAndStreamsWithoutLoss_data()
+    {
+        QTest::addColumn<int>("batchMs");
+        QTest::newRow("every message") << 0;
+        QTest::newRow("default batch") << Connection::defaultStreamBatchInterval;
+        QTest::newRow("batch beyond the reply wait") << 5000; // the stop must not wait for it
+    }
     void opensIdentifiesAndStreamsWithoutLoss()
     {
+        QFETCH(int, batchMs);
         auto link = connectLink(921600);
         QVERIFY(link);
         QCOMPARE(identifyController(*link).controllerId.toLatin1(), sim->identification(0));
+        link->setStreamBatchInterval(batchMs);
         QVERIFY(startStream(*link));
         QByteArray reply;
         const int taken = takeAndStop(*link, 1000, reply).size();
