@@ -112,6 +112,7 @@ MainWindow::MainWindow(QWidget *parent)
 
     about = new InformationDialog(this);
     wireMenus();
+    buildAnalysis(); // jitter analysis menu, headroom warnings, lost-samples entry
 
     // Dialogs built elsewhere (connection settings, recording, parameters,
     // system configuration) are not part of this window yet: their entries

@@ -4,6 +4,7 @@
 #include "display/ControllerStatus.h"
 #include "display/DisplayTick.h"
 #include "display/DisplayUnits.h"
+#include "display/HeadroomMonitor.h"
 
 #include <QColor>
 #include <QList>
@@ -15,7 +16,9 @@
 #include <memory>
 
 class Connection;
+class DropIndicator;
 class GenericPlot;
+class JitterWindowLink;
 class InformationDialog;
 class KV_ToolBar;
 class PointingStatistics;
@@ -65,6 +68,11 @@ public:
     // (measurements of the live display).
     using TickObserver = std::function<void(qint64 nanoseconds, const DisplayTick::Result &result)>;
     void setTickObserver(TickObserver observer) { tickObserver = std::move(observer); }
+    // Jitter analysis window, piezo headroom warnings and the lost-samples
+    // entry of the status bar (MainWindowAnalysis.cpp).
+    JitterWindowLink *jitterAnalysis() const { return jitter; }
+    const HeadroomMonitor &headroomMonitor() const { return headroom; }
+    DropIndicator *dropIndicator() const { return drops; }
 
 signals:
     void stopRecording();
@@ -148,6 +156,11 @@ private:
     void setRateLimit();
     void openManual(const QString &fileName);
     bool isRunning() const;
+    // Jitter analysis, headroom and drop indicator (MainWindowAnalysis.cpp).
+    void buildAnalysis();
+    void openJitterAnalysis();
+    void analysisBeforeTick();
+    void analysisAfterTick(const DisplayTick::Result &result);
 
     std::unique_ptr<Ui::MainWindow> ui;
     KV_ToolBar *tools = nullptr;
@@ -173,4 +186,8 @@ private:
     QPalette offPalette;
     bool closing = false;
     TickObserver tickObserver;
+    // Jitter analysis, headroom and drop indicator.
+    JitterWindowLink *jitter = nullptr;
+    HeadroomMonitor headroom;
+    DropIndicator *drops = nullptr;
 };

@@ -34,6 +34,7 @@ void MainWindow::updateData()
     applyUnits();
     checkTriggerRate();
     DisplayTick::Result result;
+    analysisBeforeTick();
     if (tools->startAction()->isChecked() && tools->startAction()->isEnabled()) {
         result = tick.run(tools->samplingRate()->value(), units);
         if (result.numericsValid && registry.singleDisplayed() >= 0)
@@ -41,6 +42,7 @@ void MainWindow::updateData()
         if (result.runFinished)
             stopDrawingPlots();
     }
+    analysisAfterTick(result);
     pollIdleStatus();
     syncStageWidgets();
     if (tickObserver)
