@@ -45,6 +45,7 @@ void JitterWindowLink::openLive(const QString &controllerAddress, const QString 
     w->setWindowTitle(QStringLiteral("Jitter analysis: %1").arg(label.isEmpty() ? controllerAddress : label));
     w->startLive(rate, unit1, unit2);
     connection = -1; // found by the next tick
+    wasStreaming = -1;
     tick.setSampleTap([this](int c, const double positions[4], const StreamSample &sample) {
         take(c, positions, sample);
     });
@@ -88,11 +89,16 @@ void JitterWindowLink::beforeTick(const ControllerRegistry &registry, const Disp
         stopFeed();
         return;
     }
-    // A new sampling rate or unit makes the record so far a different series.
-    const int linkRate = registry.connections.at(connection)->samplingRate();
+    // A new sampling rate or unit, or a pause in the stream, makes the
+    // record so far a different series.
+    const Connection *link = registry.connections.at(connection);
+    const int linkRate = link->samplingRate();
     const QString unit1 = units.stage(1).unit();
     const QString unit2 = units.stage(2).unit();
-    if ((linkRate > 0 && linkRate != rate) || unit1 != unit[0] || unit2 != unit[1]) {
+    const int streamingNow = link->isStreaming() ? 1 : 0;
+    const bool restarted = wasStreaming == 0 && streamingNow == 1;
+    wasStreaming = streamingNow;
+    if ((linkRate > 0 && linkRate != rate) || unit1 != unit[0] || unit2 != unit[1] || restarted) {
         if (linkRate > 0)
             rate = linkRate;
         unit[0] = unit1;

@@ -36,7 +36,8 @@ public:
 
     // Once per display tick, before the samples are taken: finds the fed
     // controller's current index and restarts the rolling record when its
-    // sampling rate or the position units changed; ends the feed when the
+    // sampling rate or the position units changed, or its acquisition
+    // started again (a gap would spoil the spectra); ends the feed when the
     // window was closed or the controller removed.
     void beforeTick(const ControllerRegistry &registry, const DisplayUnits &units);
 
@@ -53,5 +54,6 @@ private:
     QString address;
     int connection = -1;
     int rate = 0;
+    int wasStreaming = -1; // of the fed controller at the last tick; -1 unknown
     QString unit[2];
 };

@@ -146,6 +146,18 @@ private slots:
         // Opened again, it starts a fresh record.
         f.widget<QAction>("actionJitterAnalysis")->trigger();
         QVERIFY(w->record().samples() < kept);
+        QTRY_VERIFY_WITH_TIMEOUT(w->record().samples() > 600, 15000);
+
+        // Acquisition stopped: the record stays; started again: a new record
+        // begins, so the pause is not analysed as part of the series.
+        f.startAction()->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(!f.sim.isStreaming(0), 5000);
+        spin(300);
+        const std::size_t stopped = w->record().samples();
+        spin(500);
+        QCOMPARE(w->record().samples(), stopped);
+        f.startAction()->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(w->record().samples() < stopped, 10000);
         QTRY_VERIFY_WITH_TIMEOUT(w->record().samples() > 100, 15000);
         f.startAction()->trigger();
     }
