@@ -6,14 +6,19 @@
 //
 //   bench_window [--seconds 20] [--controllers 1,10,50] [--updates 100,25]
 //   bench_window --show --port 2000 --controllers 3 [--seconds 0]
+//                [--drive 1x9600] [--analysis]
 //
 // --show connects to controllers already served on consecutive ports from
 // --port (beamstab-sim --bind 0.0.0.0: controller i is reached as 127.0.0.i+1), shows the window on the current display and starts acquisition;
 // it runs until the window is closed or the given seconds have passed.
+// --drive STAGE AXIS MV (e.g. 1x9600) first drives that piezo actuator of the
+// first controller (stabilization off, so it stays there); --analysis opens
+// the jitter analysis window once acquisition runs.
 
 #include "../load/SequenceTracker.h"
 
 #include "display/Counter.h"
+#include "link/Connection.h"
 #include "display/KV_ToolBar.h"
 #include "display/MainWindow.h"
 #include "recording/DataLoggerDialog.h"
@@ -315,7 +320,9 @@ int main(int argc, char *argv[])
                        {"updates", "Update rates in Hz.", "list", "100,25"},
                        {"rate", "Sampling rate in Hz (--show).", "rate", "500"},
                        {"seconds", "Measured seconds per run (--show: 0 = until closed).", "s", "20"},
-                       {"record", "Record every sample of every controller, one file each, during each run."}});
+                       {"record", "Record every sample of every controller, one file each, during each run."},
+                       {"drive", "Drive a piezo of the first controller first (--show), e.g. 1x9600.", "spec"},
+                       {"analysis", "Open the jitter analysis window (--show)."}});
     parser.addHelpOption();
     parser.process(app);
     const double seconds = parser.value("seconds").toDouble();
@@ -333,7 +340,24 @@ int main(int argc, char *argv[])
             std::fprintf(stderr, "%s\n", qPrintable(error));
             return 1;
         }
+        const QString drive = parser.value("drive");
+        if (drive.size() >= 3 && !window.connections().isEmpty()) {
+            QByteArray arguments;
+            const int mV = drive.mid(2).toInt();
+            arguments.append(char(drive.at(0).digitValue())).append(drive.at(1).toLatin1());
+            arguments.append(char(mV >> 8)).append(char(mV & 0xff)).append(';');
+            Connection *first = window.connections().first();
+            first->setDriveActuator(arguments);
+            QByteArray reply;
+            if (!first->waitForReply(reply) || !reply.startsWith(QByteArray("\0;", 2)))
+                std::fprintf(stderr, "The actuator could not be driven.\n");
+        }
         startAcquisition(window, parser.value("rate").toInt(), intList(parser.value("updates")).value(0, 25));
+        if (parser.isSet("analysis"))
+            QTimer::singleShot(500, &window, [&window] {
+                if (QAction *open = window.findChild<QAction *>(QStringLiteral("actionJitterAnalysis")))
+                    open->trigger();
+            });
         if (seconds > 0)
             QTimer::singleShot(int(seconds * 1000), &window, &QWidget::close);
         return app.exec();

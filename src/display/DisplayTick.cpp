@@ -125,6 +125,10 @@ DisplayTick::Result DisplayTick::run(int samplingRate, const DisplayUnits &units
                 if (finite)
                     plots.position[s]->appendData(c, QPointF(x[s], y[s]));
             }
+            if (sampleTap) {
+                const double positions[4] = {x[0], y[0], x[1], y[1]};
+                sampleTap(c, positions, sample);
+            }
 
             if (single) {
                 pushAverage(0, x[0]);

@@ -33,6 +33,11 @@ public:
     // Receives every processed sample: display position d, connection index
     // c and the sample as the controller sent it.
     using RecorderHook = std::function<void(int d, int c, const StreamSample &sample)>;
+    // Receives every processed sample with its positions in the display
+    // units (x1, y1, x2, y2; NaN where a detector model has none). Set only
+    // while something listens (the jitter analysis window), so it costs
+    // nothing otherwise.
+    using SampleTap = std::function<void(int c, const double positions[4], const StreamSample &sample)>;
 
     struct Result {
         int taken = 0;          // samples taken out of the stores in this tick
@@ -47,6 +52,8 @@ public:
     void setStatistics(PointingStatistics *pointing) { statistics = pointing; }
 
     void setRecorderHook(RecorderHook hook) { recorderHook = std::move(hook); }
+    void setSampleTap(SampleTap tap) { sampleTap = std::move(tap); }
+    bool hasSampleTap() const { return bool(sampleTap); }
 
     // One tick with acquisition running.
     Result run(int samplingRate, const DisplayUnits &units);
@@ -83,6 +90,7 @@ private:
     const DisplayPlots &plots;
     PointingStatistics *statistics = nullptr;
     RecorderHook recorderHook;
+    SampleTap sampleTap;
     QVector<StreamSample> samples; // reused: no allocation per tick
     QVector<int> perController;
     QVector<double> averageWindow[6];

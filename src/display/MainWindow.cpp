@@ -130,6 +130,7 @@ MainWindow::MainWindow(QWidget *parent)
     connect(ui->actionParametersOpen, &QAction::triggered, params, [this] { params->show(); params->raise(); });
     connect(ui->actionParametersClose, &QAction::triggered, params, &QDialog::close);
     connect(overview, &ConnectionOverviewDialog::openParamDialog, params, &ParamsDialog::openDialog);
+    buildAnalysis(); // jitter analysis menu, headroom warnings, lost-samples entry
 
     ui->actionDisconnect->setVisible(false);
     menuBar()->removeAction(ui->menuParameters->menuAction());

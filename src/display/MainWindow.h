@@ -4,6 +4,7 @@
 #include "display/ControllerStatus.h"
 #include "display/DisplayTick.h"
 #include "display/DisplayUnits.h"
+#include "display/HeadroomMonitor.h"
 #include "recording/Recorder.h"
 #include "setup/ConnectionHost.h"
 
@@ -20,7 +21,9 @@ class AxisClickFilter;
 class Connection;
 class ConnectionOverviewDialog;
 class DataLoggerDialog;
+class DropIndicator;
 class GenericPlot;
+class JitterWindowLink;
 class RescaleDialog;
 class RescaleTimeAxisDlg;
 class InformationDialog;
@@ -81,6 +84,11 @@ public:
     // (measurements of the live display).
     using TickObserver = std::function<void(qint64 nanoseconds, const DisplayTick::Result &result)>;
     void setTickObserver(TickObserver observer) { tickObserver = std::move(observer); }
+    // Jitter analysis window, piezo headroom warnings and the lost-samples
+    // entry of the status bar (MainWindowAnalysis.cpp).
+    JitterWindowLink *jitterAnalysis() const { return jitter; }
+    const HeadroomMonitor &headroomMonitor() const { return headroom; }
+    DropIndicator *dropIndicator() const { return drops; }
 
 signals:
     void stopRecording();
@@ -178,6 +186,11 @@ private:
     void watchDisconnect(Connection *connection);
     void openManual(const QString &fileName);
     bool isRunning() const;
+    // Jitter analysis, headroom and drop indicator (MainWindowAnalysis.cpp).
+    void buildAnalysis();
+    void openJitterAnalysis();
+    void analysisBeforeTick();
+    void analysisAfterTick(const DisplayTick::Result &result);
 
     std::unique_ptr<Ui::MainWindow> ui;
     KV_ToolBar *tools = nullptr;
@@ -216,4 +229,8 @@ private:
     AxisClickFilter *axisClicks = nullptr;
     Recorder records;
     DisplayTick::RecorderHook sampleObserver;
+    // Jitter analysis, headroom and drop indicator.
+    JitterWindowLink *jitter = nullptr;
+    HeadroomMonitor headroom;
+    DropIndicator *drops = nullptr;
 };

@@ -37,6 +37,7 @@ void MainWindow::updateData()
     applyUnits();
     checkTriggerRate();
     DisplayTick::Result result;
+    analysisBeforeTick();
     if (tools->startAction()->isChecked() && tools->startAction()->isEnabled()) {
         result = tick.run(tools->samplingRate()->value(), units);
         if (result.numericsValid && registry.singleDisplayed() >= 0)
@@ -44,6 +45,7 @@ void MainWindow::updateData()
         if (result.runFinished)
             stopDrawingPlots();
     }
+    analysisAfterTick(result);
     pollIdleStatus();
     syncStageWidgets();
     overview->updateConnections(registry.controllerStatus);

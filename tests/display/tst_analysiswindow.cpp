@@ -1,0 +1,265 @@
+// The main window's analysis side against the embedded simulator: the
+// jitter analysis window fed live from the display tick, the headroom
+// warnings of the piezo range bars and the status-bar entry for samples the
+// store had to overwrite.
+
+#include "WindowFixture.h"
+
+#include "analysis_ui/JitterAnalysisWidget.h"
+#include "display/CurveData.h"
+#include "display/DropIndicator.h"
+#include "display/HeadroomMonitor.h"
+#include "display/JitterWindowLink.h"
+#include "display/ThermoSlider.h"
+
+#include <QEventLoop>
+#include <QMenu>
+#include <QMenuBar>
+#include <QThread>
+#include <QTimer>
+
+#include <memory>
+
+namespace {
+
+void spin(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+bool isWarningFill(ThermoSlider *bar)
+{
+    return bar->fillBrush().color() != QColor(Qt::darkCyan);
+}
+
+QByteArray driveArguments(int stage, char axis, int mV)
+{
+    QByteArray a;
+    a.append(char(stage)).append(axis).append(char(mV >> 8)).append(char(mV & 0xff)).append(';');
+    return a;
+}
+
+} // namespace
+
+class AnalysisWindowTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // The monitor's judgement on series of range values, one a second.
+    void headroomJudgement_data()
+    {
+        QTest::addColumn<double>("start");
+        QTest::addColumn<double>("voltsPerMinute");
+        QTest::addColumn<int>("seconds");
+        QTest::addColumn<bool>("warning");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("centred and still") << 5.0 << 0.0 << 30 << false << QString();
+        QTest::newRow("just outside 10% of the top") << 8.95 << 0.0 << 30 << false << QString();
+        QTest::newRow("within 10% of the top") << 9.6 << 0.0 << 5 << true << QStringLiteral("within 10%");
+        QTest::newRow("within 10% of the bottom") << 0.4 << 0.0 << 5 << true << QStringLiteral("within 10%");
+        QTest::newRow("drifting up, 8 min to the limit")
+            << 4.0 << 0.6 << 90 << true << QStringLiteral("reaches 10 V in about");
+        QTest::newRow("drifting down, 5 min to the limit")
+            << 5.0 << -0.7 << 90 << true << QStringLiteral("reaches 0 V in about");
+        QTest::newRow("fast drift but too little history to judge") << 5.0 << 0.6 << 30 << false << QString();
+        QTest::newRow("slow drift, 40 min to the limit") << 5.0 << 0.1 << 90 << false << QString();
+    }
+    void headroomJudgement()
+    {
+        QFETCH(double, start);
+        QFETCH(double, voltsPerMinute);
+        QFETCH(int, seconds);
+        QFETCH(bool, warning);
+        QFETCH(QString, reason);
+        HeadroomMonitor monitor;
+        qint64 now = 1000000;
+        for (int i = 0; i < seconds; ++i) {
+            const double v = start + voltsPerMinute * i / 60.0;
+            const double volts[4] = {v, 5.0, 5.0, 5.0};
+            QVERIFY(monitor.offer(now, volts));
+            // Offers within the interval are not taken.
+            QVERIFY(!monitor.offer(now + 10, volts));
+            now += HeadroomMonitor::intervalMs;
+        }
+        QCOMPARE(monitor.isWarning(0), warning);
+        for (int b = 1; b < 4; ++b)
+            QVERIFY(!monitor.isWarning(b));
+        if (warning)
+            QVERIFY2(monitor.toolTip(0).contains(reason), qPrintable(monitor.toolTip(0)));
+        else
+            QVERIFY(!monitor.toolTip(0).contains(QStringLiteral("warning")));
+        QVERIFY(monitor.toolTip(0).startsWith(QStringLiteral("Piezo range x, stage 1: ")));
+
+        // A pause in the values (acquisition stopped) starts a new history.
+        const double centred[4] = {5.0, 5.0, 5.0, 5.0};
+        QVERIFY(monitor.offer(now + 10 * HeadroomMonitor::intervalMs, centred));
+        QCOMPARE(monitor.historyLength(), 1);
+        QVERIFY(!monitor.isWarning(0));
+    }
+
+    // Opened from its menu, the window's rolling record grows with the
+    // stream of the displayed controller and stays still once it is closed.
+    void analysisWindowFedLiveWhileOpen()
+    {
+        WindowFixture f;
+        QVERIFY(f.start(1));
+        QVERIFY(f.add(0));
+        auto taken = std::make_shared<qint64>(0);
+        f.window->setTickObserver([taken](qint64, const DisplayTick::Result &r) { *taken += r.taken; });
+        auto *menu = f.widget<QMenu>("menuAnalysis");
+        QVERIFY(menu);
+        QVERIFY(f.window->menuBar()->actions().contains(menu->menuAction()));
+        f.counter("counterSamplingRate")->setValue(200);
+        f.startAction()->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(f.sim.isStreaming(0), 5000);
+        QVERIFY(!f.window->jitterAnalysis()->isFeeding());
+
+        f.widget<QAction>("actionJitterAnalysis")->trigger();
+        JitterAnalysisWidget *w = f.window->jitterAnalysis()->window();
+        QVERIFY(w->isVisible());
+        QVERIFY(w->isLive());
+        QVERIFY(w->windowTitle().contains(QStringLiteral("SIM0")));
+        QCOMPARE(w->record().sampleRate, 200.0);
+        QTRY_VERIFY_WITH_TIMEOUT(w->record().samples() > 400, 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(w->analyses() > 0, 15000);
+        QCOMPARE(int(w->result().size()), 4);
+        // The actuators of a simulated controller rest mid-range; the
+        // positions arrive in volts as the window shows them.
+        const JitterRecord &record = w->record();
+        QVERIFY(qAbs(record.range[0][0].back() - 5.0) < 0.5);
+        QCOMPARE(record.positionUnit[0], QStringLiteral("V"));
+        for (int s = 0; s < 2; ++s)
+            for (int a = 0; a < 2; ++a)
+                QVERIFY(qAbs(record.position[s][a].back()) < 2.0);
+
+        w->close();
+        spin(300); // one tick notices
+        QVERIFY(!f.window->jitterAnalysis()->isFeeding());
+        const std::size_t kept = w->record().samples();
+        const qint64 before = *taken;
+        QTRY_VERIFY_WITH_TIMEOUT(*taken > before + 400, 10000); // the display goes on
+        QCOMPARE(w->record().samples(), kept);
+
+        // Opened again, it starts a fresh record.
+        f.widget<QAction>("actionJitterAnalysis")->trigger();
+        QVERIFY(w->record().samples() < kept);
+        QTRY_VERIFY_WITH_TIMEOUT(w->record().samples() > 600, 15000);
+
+        // Acquisition stopped: the record stays; started again: a new record
+        // begins, so the pause is not analysed as part of the series.
+        f.startAction()->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(!f.sim.isStreaming(0), 5000);
+        spin(300);
+        const std::size_t stopped = w->record().samples();
+        spin(500);
+        QCOMPARE(w->record().samples(), stopped);
+        f.startAction()->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(w->record().samples() < stopped, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(w->record().samples() > 100, 15000);
+        f.startAction()->trigger();
+    }
+
+    // An actuator driven near the end of its range turns its bar to the
+    // warning colour with a tool tip saying why; the other bars stay calm.
+    void rangeBarWarnsNearALimit_data()
+    {
+        QTest::addColumn<int>("stage");
+        QTest::addColumn<char>("axis");
+        QTest::addColumn<int>("millivolts");
+        QTest::addColumn<int>("bar");
+        QTest::newRow("stage 1 x near the top") << 1 << 'x' << 9600 << 0;
+        QTest::newRow("stage 2 y near the bottom") << 2 << 'y' << 350 << 3;
+    }
+    void rangeBarWarnsNearALimit()
+    {
+        QFETCH(int, stage);
+        QFETCH(char, axis);
+        QFETCH(int, millivolts);
+        QFETCH(int, bar);
+        WindowFixture f;
+        QVERIFY(f.start(1));
+        QVERIFY(f.add(0));
+        Connection *link = f.window->connections().first();
+        link->setDriveActuator(driveArguments(stage, axis, millivolts));
+        QByteArray reply;
+        QVERIFY(link->waitForReply(reply));
+        QCOMPARE(reply.left(2), QByteArray("\0;", 2));
+
+        ThermoSlider *bars[4] = {f.widget<ThermoSlider>("thermo_x"), f.widget<ThermoSlider>("thermo_y"),
+                                 f.widget<ThermoSlider>("thermo_x_2"), f.widget<ThermoSlider>("thermo_y_2")};
+        for (ThermoSlider *b : bars)
+            QVERIFY(b && !isWarningFill(b));
+        f.startAction()->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(isWarningFill(bars[bar]), 15000);
+        QVERIFY(bars[bar]->toolTip().contains(QStringLiteral("within 10% of the end of its range")));
+        QVERIFY(bars[bar]->toolTip().contains(QStringLiteral("%1 V").arg(millivolts / 1000.0, 0, 'f', 2)));
+        QVERIFY(f.window->headroomMonitor().isWarning(bar));
+        for (int b = 0; b < 4; ++b) {
+            if (b == bar)
+                continue;
+            QVERIFY(!isWarningFill(bars[b]));
+            QVERIFY(!bars[b]->toolTip().contains(QStringLiteral("warning")));
+        }
+        f.startAction()->trigger();
+    }
+
+    // When the tick is held off long enough for the store to overflow, the
+    // status bar names the controller with the exact number of samples
+    // lost; when the tick keeps up, nothing is shown. A new acquisition
+    // starts counting afresh.
+    void lostSamplesAreShown_data()
+    {
+        QTest::addColumn<int>("rate");
+        QTest::addColumn<int>("blockMs");
+        QTest::newRow("tick held off 4 s at 500 Hz") << 500 << 4000;
+        QTest::newRow("tick keeps up at 100 Hz") << 100 << 0;
+    }
+    void lostSamplesAreShown()
+    {
+        QFETCH(int, rate);
+        QFETCH(int, blockMs);
+        WindowFixture f;
+        QVERIFY(f.start(1));
+        QVERIFY(f.add(0));
+        DropIndicator *drops = f.window->dropIndicator();
+        QVERIFY(drops && !drops->isVisible());
+        Connection *link = f.window->connections().first();
+        f.counter("counterSamplingRate")->setValue(rate);
+        f.startAction()->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(f.sim.isStreaming(0), 5000);
+        auto taken = std::make_shared<qint64>(0);
+        f.window->setTickObserver([taken](qint64, const DisplayTick::Result &r) { *taken += r.taken; });
+        QTRY_VERIFY_WITH_TIMEOUT(*taken > 50, 10000);
+        if (blockMs > 0)
+            QThread::msleep(unsigned(blockMs)); // the user-interface thread takes nothing meanwhile
+        spin(2000);
+        if (blockMs > 0) {
+            // 4 s at 500 Hz is 2000 samples against a store of 1039.
+            QVERIFY2(link->droppedSamples() > 500, qPrintable(QString::number(link->droppedSamples())));
+            QTRY_VERIFY_WITH_TIMEOUT(drops->isVisible(), 5000);
+            QTRY_COMPARE_WITH_TIMEOUT(drops->total(), link->droppedSamples(), 5000);
+            const qint64 lost = drops->total();
+            QCOMPARE(drops->text(), QStringLiteral("Samples lost: SIM0 %1").arg(lost));
+            QVERIFY(drops->toolTip().contains(QStringLiteral("too slow")));
+            QVERIFY(drops->toolTip().contains(QStringLiteral("127.0.0.1")));
+        } else {
+            QCOMPARE(link->droppedSamples(), qint64(0));
+            QVERIFY(!drops->isVisible());
+            QCOMPARE(drops->total(), qint64(0));
+        }
+        f.startAction()->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(!f.sim.isStreaming(0), 5000);
+        QCOMPARE(drops->isVisible(), blockMs > 0); // the count stays readable after a stop
+        f.startAction()->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(f.sim.isStreaming(0), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!drops->isVisible(), 5000);
+        QCOMPARE(drops->total(), qint64(0));
+        f.startAction()->trigger();
+    }
+};
+
+QTEST_MAIN(AnalysisWindowTest)
+#include "tst_analysiswindow.moc"
