@@ -225,7 +225,7 @@ bool MainWindow::closedConnection(QString address)
     }
     // Its recording file is closed; the files of the controllers behind it
     // follow their new indices.
-    records.removeConnection(c);
+    records.removeConnection(c, link->droppedSamplesTotal());
     registry.takeAt(c);
     params->removeStageDetectors(c);
     stats->removeConnection(c);

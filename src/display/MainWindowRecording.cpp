@@ -62,6 +62,9 @@ void MainWindow::startDataRecordingFromDlg(QString path, bool multiSave)
         source.info.address = link->address();
         source.info.firmware = link->firmwareVersion();
         source.info.detectors = registry.stageDetectors.at(c);
+        // The total survives the stream restarts of stage commands during a
+        // recording; the metadata gets the difference at the stop.
+        source.storeDroppedAtStart = link->droppedSamplesTotal();
         sources << source;
     }
     if (!records.start(path, multiSave, sources, samplingRate, dataLoggerDlg->saveRate())) {
@@ -85,7 +88,9 @@ void MainWindow::stopDataRecordingFromDlg()
     setRecordingShown(false);
     if (records.isRecording()) {
         qInfo().noquote() << "Recording stopped after" << records.linesWritten() << "lines";
-        records.stop();
+        records.stop([this](int c) {
+            return c >= 0 && c < registry.connections.size() ? registry.connections.at(c)->droppedSamplesTotal() : 0;
+        });
     }
 }
 
