@@ -251,8 +251,16 @@ void SimClockTest::statusBits()
     QFETCH(int, streamMode);
     for (int firmware : {31, 10}) {
         Bench b(config(firmware));
-        for (const QByteArray &cmd : commands)
-            QCOMPARE(b.send(cmd), ok);
+        // The detector sensitivity is set from firmware 31 on; before, it is
+        // refused and the row has nothing more to show.
+        bool refused = false;
+        for (const QByteArray &cmd : commands) {
+            const bool sensitivity = cmd.startsWith("SDS");
+            QCOMPARE(b.send(cmd), firmware < 31 && sensitivity ? QByteArray("\x01;", 2) : ok);
+            refused = refused || (firmware < 31 && sensitivity);
+        }
+        if (refused)
+            continue;
         const QByteArray gsf = b.send("GSF;");
         QCOMPARE(gsf.size(), 4);
         QCOMPARE(int(quint8(gsf[2])), status);
