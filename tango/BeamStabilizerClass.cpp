@@ -92,7 +92,7 @@ struct AttributeSpec
     bool events;            // change and archive events pushed at the event rate
 };
 
-const AttributeSpec specs[] = {
+const AttributeSpec attributeTable[] = {
     {BeamAttribute::X1, Tango::DEV_DOUBLE, false, "", "Stage 1 x position, mean over the last event period", true},
     {BeamAttribute::Y1, Tango::DEV_DOUBLE, false, "", "Stage 1 y position, mean over the last event period", true},
     {BeamAttribute::X2, Tango::DEV_DOUBLE, false, "", "Stage 2 x position, mean over the last event period", true},
@@ -153,21 +153,21 @@ void BeamStabilizerClass::command_factory()
 
 void BeamStabilizerClass::attribute_factory(std::vector<Tango::Attr *> &attributes)
 {
-    for (const AttributeSpec &spec : specs) {
-        auto *attr = new ScalarAttribute(spec.which, spec.type, spec.writable ? Tango::READ_WRITE : Tango::READ);
+    for (const AttributeSpec &entry : attributeTable) {
+        auto *attr = new ScalarAttribute(entry.which, entry.type, entry.writable ? Tango::READ_WRITE : Tango::READ);
         Tango::UserDefaultAttrProp props;
-        props.set_description(spec.description);
-        if (*spec.unit)
-            props.set_unit(spec.unit);
-        if (spec.which == BeamAttribute::SamplingRate) {
+        props.set_description(entry.description);
+        if (*entry.unit)
+            props.set_unit(entry.unit);
+        if (entry.which == BeamAttribute::SamplingRate) {
             props.set_min_value("1");
             props.set_max_value("500");
-        } else if (spec.which == BeamAttribute::PFactor1 || spec.which == BeamAttribute::PFactor2) {
+        } else if (entry.which == BeamAttribute::PFactor1 || entry.which == BeamAttribute::PFactor2) {
             props.set_min_value("0");
             props.set_max_value("65535");
         }
         attr->set_default_properties(props);
-        if (spec.events) {
+        if (entry.events) {
             attr->set_change_event(true, false);
             attr->set_archive_event(true, false);
         }

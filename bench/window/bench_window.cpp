@@ -321,7 +321,7 @@ int main(int argc, char *argv[])
                        {"rate", "Sampling rate in Hz (--show).", "rate", "500"},
                        {"seconds", "Measured seconds per run (--show: 0 = until closed).", "s", "20"},
                        {"record", "Record every sample of every controller, one file each, during each run."},
-                       {"drive", "Drive a piezo of the first controller first (--show), e.g. 1x9600.", "spec"},
+                       {"drive", "Drive a piezo of the first controller first (--show), e.g. 1x9600.", "stage+axis+mV"},
                        {"analysis", "Open the jitter analysis window (--show)."}});
     parser.addHelpOption();
     parser.process(app);
