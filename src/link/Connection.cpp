@@ -388,6 +388,9 @@ void Connection::stopLinkThread()
 
 void Connection::attachDevice(QIODevice *newDevice)
 {
+    // A device opened by this run has no reply of an earlier run's command
+    // on its way: the line starts in step.
+    outOfStep.store(false, std::memory_order_release);
     device.store(newDevice, std::memory_order_release);
     deviceOpen.store(newDevice && newDevice->isOpen(), std::memory_order_release);
 }

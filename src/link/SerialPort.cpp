@@ -117,11 +117,13 @@ void SerialPort::run()
 
 void SerialPort::handleDisCon()
 {
-    // Opening and clearing the port report NoError; only a real error means
-    // the controller has gone. A port that has gone keeps reporting errors
-    // until the loop ends, but the notice goes out once.
+    // Opening and clearing the port report NoError, and a wait for input
+    // that ends without any (the quiet-line wait, resynchronisation) reports
+    // TimeoutError; only a real error means the controller has gone. A port
+    // that has gone keeps reporting errors until the loop ends, but the
+    // notice goes out once.
     QSerialPort *p = port();
-    if (!p || p->error() == QSerialPort::NoError)
+    if (!p || p->error() == QSerialPort::NoError || p->error() == QSerialPort::TimeoutError)
         return;
     if (disconnectReported.exchange(true))
         return;

@@ -61,6 +61,45 @@ private slots:
         QCOMPARE(link->linkState(), int(Connection::Disconnected));
     }
 
+    void unansweredCommandLeavesTheLinkUsable_data()
+    {
+        QTest::addColumn<bool>("reopen");
+        QTest::newRow("same run") << false;
+        QTest::newRow("reopened") << true;
+    }
+    void unansweredCommandLeavesTheLinkUsable()
+    {
+        // After a command goes unanswered the next one waits for a quiet
+        // line; waiting on a serial port that stays silent is no error of
+        // the port. A link reopened on the same object starts afresh.
+        QFETCH(bool, reopen);
+        auto link = connectLink(115200);
+        QVERIFY(link);
+        QStringList reported;
+        connect(link.get(), &Connection::hostDisconnected, this,
+                [&reported](const QString &address) { reported << address; }, Qt::DirectConnection);
+        SimFaults faults;
+        faults.silentCodes = {"GAS"};
+        sim->setFaults(0, faults);
+        sim->clearCommandLog(0);
+        link->getActiveSignal();
+        QByteArray reply;
+        QVERIFY(!link->waitForReply(reply));
+        if (reopen) {
+            QVERIFY(link->disconnectLink());
+            QVERIFY(link->initialize(portName, 115200));
+            link->start();
+            QVERIFY(waitUntilConnected(*link));
+        }
+        link->getControllerId();
+        QVERIFY(link->waitForReply(reply));
+        QCOMPARE(parseIdentification(reply).controllerId.toLatin1(), sim->identification(0));
+        QVERIFY(link->isRunning());
+        QCOMPARE(link->linkState(), int(Connection::Connected));
+        QVERIFY(reported.isEmpty());
+        QCOMPARE(sim->commandLog(0), (QList<QByteArray>{"GAS;", "GID;"}));
+    }
+
     void controllerGoingAwayIsReportedOnce()
     {
         auto link = connectLink(115200);
