@@ -3,7 +3,7 @@
 #include "AllanDeviation.h"
 #include "Headroom.h"
 #include "JitterRecord.h"
-#include "Spectrum.h"
+#include "WelchDensity.h"
 
 #include <vector>
 

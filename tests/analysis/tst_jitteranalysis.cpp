@@ -6,7 +6,7 @@
 #include "analysis/Headroom.h"
 #include "analysis/JitterAnalysis.h"
 #include "analysis/RecordReader.h"
-#include "analysis/Spectrum.h"
+#include "analysis/WelchDensity.h"
 
 #include "detectors/DetectorFactory.h"
 #include "recording/RecordFormat.h"

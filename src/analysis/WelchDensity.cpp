@@ -1,4 +1,4 @@
-#include "Spectrum.h"
+#include "WelchDensity.h"
 
 #include <fftw3.h>
 
