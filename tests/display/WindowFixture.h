@@ -13,6 +13,7 @@
 #include "setup/ConnectionSettings.h"
 
 #include <QAction>
+#include <QTest>
 #include <QPushButton>
 
 // Controller i of the simulator is reached as 127.0.0.<i + 1>: the window
@@ -77,6 +78,21 @@ struct WindowFixture
     bool add(int i) { return add(i, simSettings(i)); }
 
     QAction *startAction() const { return window->findChild<QAction *>(QStringLiteral("actionStart")); }
+
+    // n simulated controllers handed to the window and streaming after Start.
+    bool startStreaming(int n)
+    {
+        if (!start(n))
+            return false;
+        for (int i = 0; i < n; ++i)
+            if (!add(i))
+                return false;
+        startAction()->trigger();
+        for (int i = 0; i < n; ++i)
+            if (!QTest::qWaitFor([&] { return sim.isStreaming(i); }, 5000))
+                return false;
+        return true;
+    }
     Counter *counter(const char *name) const { return window->findChild<Counter *>(QLatin1String(name)); }
     template<typename T>
     T *widget(const char *name) const { return window->findChild<T *>(QLatin1String(name)); }

@@ -96,12 +96,7 @@ private slots:
     void removingAControllerReindexesEverythingBehindIt()
     {
         WindowFixture f;
-        QVERIFY(f.start(3));
-        for (int i = 0; i < 3; ++i)
-            QVERIFY(f.add(i));
-        f.startAction()->trigger();
-        for (int i = 0; i < 3; ++i)
-            QTRY_VERIFY_WITH_TIMEOUT(f.sim.isStreaming(i), 5000);
+        QVERIFY(f.startStreaming(3));
         QVERIFY(!f.window->closedConnection(QStringLiteral("192.0.2.1")));
         QCOMPARE(f.window->connections().size(), 3);
 
@@ -274,12 +269,7 @@ private slots:
     void controllerGoingAwayLeavesTheOthersStreaming()
     {
         WindowFixture f;
-        QVERIFY(f.start(3));
-        for (int i = 0; i < 3; ++i)
-            QVERIFY(f.add(i));
-        f.startAction()->trigger();
-        for (int i = 0; i < 3; ++i)
-            QTRY_VERIFY_WITH_TIMEOUT(f.sim.isStreaming(i), 5000);
+        QVERIFY(f.startStreaming(3));
         log->clear();
         SimFaults close;
         close.closeAfterMs = 1;

@@ -316,12 +316,7 @@ private slots:
     void closingStopsStreamsAndEndsEveryLink()
     {
         WindowFixture f;
-        QVERIFY(f.start(3));
-        for (int i = 0; i < 3; ++i)
-            QVERIFY(f.add(i));
-        f.startAction()->trigger();
-        for (int i = 0; i < 3; ++i)
-            QTRY_VERIFY_WITH_TIMEOUT(f.sim.isStreaming(i), 5000);
+        QVERIFY(f.startStreaming(3));
         QVERIFY(f.window->close());
         QVERIFY(f.window->connections().isEmpty());
         for (int i = 0; i < 3; ++i) {
