@@ -1,5 +1,6 @@
 #include "CliCommon.h"
 
+#include "link/Identification.h"
 #include "link/SerialPort.h"
 #include "link/TcpClient.h"
 
@@ -142,4 +143,26 @@ QString linkOptionsHelp()
                           "  --serial PORT       controller on a serial interface (ttyUSB*, ttyACM*, ttyS*, COM*)\n"
                           "  --baud B            serial baud rate (115200 by default)\n"
                           "  --device-dir DIR    look serial port names up in DIR (/dev/ by default)\n");
+}
+
+std::unique_ptr<Connection> openIdentifiedLink(const LinkTarget &target, QTextStream &err, int &exitCode,
+                                               ControllerIdentity *identity)
+{
+    QString error;
+    auto link = openLink(target, error);
+    if (!link) {
+        err << "error: " << error << '\n';
+        exitCode = ExitConnectionFailed;
+        return nullptr;
+    }
+    const ControllerIdentity found = identifyController(*link);
+    if (!found.valid) {
+        err << "error: System identification failed\n";
+        exitCode = ExitIdentificationFailed;
+        return nullptr;
+    }
+    if (identity)
+        *identity = found;
+    exitCode = ExitOk;
+    return link;
 }

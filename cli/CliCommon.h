@@ -44,6 +44,14 @@ bool takeFlag(QStringList &args, const QString &name);
 // Creates the link, starts its thread and waits until it is connected.
 std::unique_ptr<Connection> openLink(const LinkTarget &target, QString &error);
 
+struct ControllerIdentity;
+
+// Opens the link and identifies the controller, which also stops a stream
+// left running. On failure prints the reason to err, sets exitCode and
+// returns null; on success exitCode is ExitOk.
+std::unique_ptr<Connection> openIdentifiedLink(const LinkTarget &target, QTextStream &err, int &exitCode,
+                                               ControllerIdentity *identity = nullptr);
+
 // A reply that begins 0x00 ';' (accepted); anything else is a refusal or,
 // when empty, a time-out.
 bool isGoodReply(const QByteArray &reply);

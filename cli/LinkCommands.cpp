@@ -27,22 +27,7 @@ std::unique_ptr<Connection> openAndIdentify(QStringList &args, QTextStream &err,
         exitCode = ExitUsage;
         return nullptr;
     }
-    auto link = openLink(target, error);
-    if (!link) {
-        err << "error: " << error << '\n';
-        exitCode = ExitConnectionFailed;
-        return nullptr;
-    }
-    const ControllerIdentity found = identifyController(*link);
-    if (!found.valid) {
-        err << "error: System identification failed\n";
-        exitCode = ExitIdentificationFailed;
-        return nullptr;
-    }
-    if (identity)
-        *identity = found;
-    exitCode = ExitOk;
-    return link;
+    return openIdentifiedLink(target, err, exitCode, identity);
 }
 
 bool wantsHelp(const QStringList &args, QTextStream &out, const char *usage)

@@ -35,16 +35,10 @@ int runSpeedCommand(const QStringList &arguments, QTextStream &out, QTextStream 
         }
     }
 
-    auto link = openLink(target, error);
-    if (!link) {
-        err << "error: " << error << '\n';
-        return ExitConnectionFailed;
-    }
-    // The identification stops a stream left running.
-    if (!identifyController(*link).valid) {
-        err << "error: System identification failed\n";
-        return ExitIdentificationFailed;
-    }
+    int exitCode = ExitOk;
+    auto link = openIdentifiedLink(target, err, exitCode);
+    if (!link)
+        return exitCode;
     const LinkSpeedTest::Result result = LinkSpeedTest::run(*link, rate);
     out << LinkSpeedTest::describe(result) << '\n';
     return result.outcome == LinkSpeedTest::Measured ? ExitOk : ExitCommandFailed;

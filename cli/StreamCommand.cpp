@@ -60,16 +60,11 @@ int runStreamCommand(const QStringList &arguments, QTextStream &out, QTextStream
         return ExitUsage;
     }
 
-    auto link = openLink(target, error);
-    if (!link) {
-        err << "error: " << error << '\n';
-        return ExitConnectionFailed;
-    }
-    const ControllerIdentity identity = identifyController(*link);
-    if (!identity.valid) {
-        err << "error: System identification failed\n";
-        return ExitIdentificationFailed;
-    }
+    int exitCode = ExitOk;
+    ControllerIdentity identity;
+    auto link = openIdentifiedLink(target, err, exitCode, &identity);
+    if (!link)
+        return exitCode;
     Recorder recorder;
     const StageDetectors volts;
     QString writeError;
