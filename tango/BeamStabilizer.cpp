@@ -77,7 +77,7 @@ std::string BeamStabilizer::statusOf(const ControllerSnapshot &snapshot)
 {
     if (stateOf(snapshot) != Tango::ALARM)
         return snapshot.statusText.toStdString();
-    return (snapshot.statusText + "\nPiezo near the end of its range: " + snapshot.headroomText).toStdString();
+    return (snapshot.statusText + '\n' + snapshot.headroomText).toStdString();
 }
 
 void BeamStabilizer::init_device()

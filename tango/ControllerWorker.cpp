@@ -366,12 +366,12 @@ void ControllerWorker::judgeHeadroom(const PeriodMeans &means, qint64 now)
     }
     for (int b = 0; b < 4; ++b) {
         if (headroom.isWarning(b))
-            reasons << QString("piezo %1 at %2 V: %3")
+            reasons << QString("Piezo %1 at %2 V: %3")
                            .arg(HeadroomTracker::axisName(b))
                            .arg(headroom.axis(b).voltage, 0, 'f', 2)
                            .arg(headroom.reason(b));
     }
-    shown.headroomText = reasons.join("; ");
+    shown.headroomText = reasons.join('\n');
 }
 
 void ControllerWorker::forgetHeadroom()

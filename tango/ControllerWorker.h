@@ -52,7 +52,8 @@ struct ControllerSnapshot
     // Piezo headroom from the streamed actuator ranges, judged as the
     // window's range bars judge it: per stage the smaller distance of its two
     // axes to the end of their range (V, NaN before the first values), and
-    // whether an axis of the stage warns, with the reasons.
+    // whether an axis of the stage warns, with the reasons (a line per axis
+    // that warns: "Piezo x, stage 1 at 0.31 V: ...").
     double headroom[2];
     bool headroomWarning[2] = {false, false};
     QString headroomText;
