@@ -10,7 +10,6 @@
 #include "setup/Settings.h"
 
 #include <QDebug>
-
 #include <QStringList>
 
 #include <algorithm>
