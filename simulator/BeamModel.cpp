@@ -51,7 +51,7 @@ bool BeamModel::loopRunning(int s) const
 double BeamModel::disturbance(int s, int axis, double t) const
 {
     const Axis &a = m_stage[s].axis[axis];
-    return a.drift + a.amplitude * std::sin(a.omega * t + a.phase);
+    return a.offset + a.drift + a.amplitude * std::sin(a.omega * t + a.phase);
 }
 
 double BeamModel::position(int s, int axis) const

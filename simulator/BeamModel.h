@@ -53,6 +53,11 @@ public:
     void setFreeze(int s, bool on) { m_stage[s].freeze = on; }
     bool freeze(int s) const { return m_stage[s].freeze; }
     void driveActuator(int s, int axis, int mV);
+    // A fixed displacement of the beam on the detector (a misaligned beam),
+    // added to the drift; with stabilisation on the loop takes it up, and
+    // beyond about +-5000 mV the actuator runs into the end of its range.
+    void setOffset(int s, int axis, int mV) { m_stage[s].axis[axis].offset = mV; }
+    int offset(int s, int axis) const { return m_stage[s].axis[axis].offset; }
 
     double position(int s, int axis) const;     // true position without detector noise
     int actuator(int s, int axis) const { return int(m_stage[s].axis[axis].act + 0.5); }
@@ -68,6 +73,7 @@ private:
         double phase = 0;
         int adjustIn = 0;
         double holdTarget = 0;
+        int offset = 0;
     };
     struct Stage
     {

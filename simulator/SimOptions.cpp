@@ -48,10 +48,11 @@ bool SimOptions::parse(const QStringList &arguments, QString *error)
     const QCommandLineOption keepBaud("keep-baud", "Acknowledge the baud-rate command (SBR) but keep the line's rate.");
     const QCommandLineOption serialKeep("serial-keep-stream", "Keep a stream running when the application closes the port.");
     const QCommandLineOption commandLog("command-log", "Append every received command to FILE: first \"id <i> <identification>\" per controller, then \"<i> <code> <argument bytes in hex>\" per command.", "file");
+    const QCommandLineOption controlInput("stdin", "Read control lines from standard input while running: \"offset <i> <stage> <x mV> <y mV>\" displaces the beam on that stage's detector of controller i (beyond about 5000 mV the stabilized actuators reach the end of their range).");
     const QCommandLineOption duration("duration", "Run this many seconds, then exit (default: until SIGINT/SIGTERM).", "s");
     for (const QCommandLineOption &o : {port, count, bind, firmware, variantM, ignoreShare, noTrigger, id, seed,
                                         pulseRate, bench, garbage, dropReplies, delayReplies, refuse, stall,
-                                        silent, late, closeAfter, serial, serialLink, serialBaud, serialFlow, keepBaud, serialKeep, commandLog, duration})
+                                        silent, late, closeAfter, serial, serialLink, serialBaud, serialFlow, keepBaud, serialKeep, commandLog, controlInput, duration})
         p.addOption(o);
 
     if (!p.parse(arguments)) {
@@ -116,6 +117,7 @@ bool SimOptions::parse(const QStringList &arguments, QString *error)
     if (p.isSet(serialFlow) && !toInt(p.value(serialFlow), 0, 1, &serialOptions.flow)) { *error = "Invalid --serial-flow"; return false; }
     serialOptions.keepStreamOnHangUp = p.isSet(serialKeep);
     commandLogPath = p.value(commandLog);
+    this->controlInput = p.isSet(controlInput);
     if (p.isSet(duration)) {
         durationS = p.value(duration).toDouble(&ok);
         if (!ok || durationS <= 0) { *error = "Invalid --duration"; return false; }

@@ -17,6 +17,7 @@ struct SimOptions
     SerialOptions serialOptions;
     double durationS = 0;   // 0 = until SIGINT/SIGTERM
     QString commandLogPath; // empty = no command log file
+    bool controlInput = false; // read control lines from standard input
     SimConfig config;
     SimFaults faults;
 

@@ -6,11 +6,14 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <memory>
+#include <unistd.h>
 
 namespace {
 std::atomic<bool> stopRequested{false};
@@ -18,6 +21,25 @@ std::atomic<bool> stopRequested{false};
 void onSignal(int)
 {
     stopRequested = true;
+}
+
+// One control line of --stdin; returns what is wrong with it, or nothing.
+QString applyControlLine(SimServer &server, const QByteArray &line)
+{
+    const QList<QByteArray> words = line.simplified().split(' ');
+    if (words.value(0).isEmpty())
+        return QString();
+    bool ok[4] = {};
+    if (words.size() == 5 && words[0] == "offset") {
+        const int i = words[1].toInt(&ok[0]), stage = words[2].toInt(&ok[1]);
+        const int x = words[3].toInt(&ok[2]), y = words[4].toInt(&ok[3]);
+        if (!(ok[0] && ok[1] && ok[2] && ok[3]) || i < 0 || i >= server.count() || stage < 1 || stage > 2)
+            return "offset expects a controller index, a stage (1 or 2) and x and y in mV";
+        server.controller(i)->model().setOffset(stage - 1, 0, x);
+        server.controller(i)->model().setOffset(stage - 1, 1, y);
+        return QString();
+    }
+    return "unknown control line \"" + QString::fromLatin1(line.trimmed()) + "\"";
 }
 }
 
@@ -87,6 +109,29 @@ int main(int argc, char *argv[])
             commandLog.flush();
         });
         commandLogPoll.start(20);
+    }
+
+    // --stdin: control lines change the simulation while it runs.
+    std::unique_ptr<QSocketNotifier> controlInput;
+    QByteArray controlText;
+    auto readControlInput = [&] {
+        char buffer[512];
+        const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+        if (n <= 0) {
+            controlInput->setEnabled(false); // end of input: the simulation goes on
+            return;
+        }
+        controlText.append(buffer, int(n));
+        for (int end; (end = controlText.indexOf('\n')) >= 0;) {
+            const QString error = applyControlLine(server, controlText.left(end));
+            controlText.remove(0, end + 1);
+            if (!error.isEmpty())
+                std::fprintf(stderr, "beamstab-sim: %s\n", qPrintable(error));
+        }
+    };
+    if (options.controlInput) {
+        controlInput.reset(new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read));
+        QObject::connect(controlInput.get(), &QSocketNotifier::activated, &app, readControlInput);
     }
 
     for (const QString &line : lines)

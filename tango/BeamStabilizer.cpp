@@ -16,7 +16,7 @@ const char *const names[] = {
     "RangeX1", "RangeY1", "RangeX2", "RangeY2",
     "StabilizationOn1", "StabilizationOn2", "Active1", "Active2",
     "PFactor1", "PFactor2", "SamplingRate",
-    "MeanX1", "MeanY1", "MeanX2", "MeanY2", "RMSRadius1", "RMSRadius2",
+    "MeanX1", "MeanY1", "MeanX2", "MeanY2", "RMSRadius1", "RMSRadius2", "Headroom1", "Headroom2",
     "ControllerID", "FirmwareVersion", "SamplesReceived", "SamplesLost",
     "RawX1", "RawY1", "RawIntensity1", "RawX2", "RawY2", "RawIntensity2",
 };
@@ -61,15 +61,23 @@ const char *BeamStabilizer::attributeName(BeamAttribute which)
     return names[int(which)];
 }
 
-Tango::DevState BeamStabilizer::stateOf(ControllerSnapshot::Link link)
+Tango::DevState BeamStabilizer::stateOf(const ControllerSnapshot &snapshot)
 {
-    switch (link) {
+    const bool alarm = snapshot.anyHeadroomWarning();
+    switch (snapshot.link) {
     case ControllerSnapshot::Link::Connecting: return Tango::INIT;
-    case ControllerSnapshot::Link::Idle: return Tango::ON;
-    case ControllerSnapshot::Link::Streaming: return Tango::RUNNING;
+    case ControllerSnapshot::Link::Idle: return alarm ? Tango::ALARM : Tango::ON;
+    case ControllerSnapshot::Link::Streaming: return alarm ? Tango::ALARM : Tango::RUNNING;
     case ControllerSnapshot::Link::Fault: return Tango::FAULT;
     }
     return Tango::UNKNOWN;
+}
+
+std::string BeamStabilizer::statusOf(const ControllerSnapshot &snapshot)
+{
+    if (stateOf(snapshot) != Tango::ALARM)
+        return snapshot.statusText.toStdString();
+    return (snapshot.statusText + '\n' + snapshot.headroomText).toStdString();
 }
 
 void BeamStabilizer::init_device()
@@ -218,6 +226,14 @@ void BeamStabilizer::readAttribute(BeamAttribute which, Tango::Attribute &att)
     case BeamAttribute::MeanY2: setDouble(s.stats[1].samples ? s.stats[1].meanY : nan); break;
     case BeamAttribute::RMSRadius1: setDouble(s.stats[0].samples ? s.stats[0].rmsRadius : nan); break;
     case BeamAttribute::RMSRadius2: setDouble(s.stats[1].samples ? s.stats[1].rmsRadius : nan); break;
+    case BeamAttribute::Headroom1:
+    case BeamAttribute::Headroom2: {
+        const int stage = which == BeamAttribute::Headroom1 ? 0 : 1;
+        setDouble(s.headroom[stage]);
+        if (s.headroomWarning[stage])
+            att.set_quality(Tango::ATTR_ALARM);
+        break;
+    }
     case BeamAttribute::ControllerID:
         idText = s.controllerId.toLatin1().toStdString();
         idPointer = const_cast<char *>(idText.c_str());
@@ -284,14 +300,14 @@ void BeamStabilizer::stabilizationOff(Tango::DevShort stage)
 
 Tango::DevState BeamStabilizer::dev_state()
 {
-    const Tango::DevState state = worker ? stateOf(worker->snapshot().link) : Tango::FAULT;
+    const Tango::DevState state = worker ? stateOf(worker->snapshot()) : Tango::FAULT;
     set_state(state);
     return state;
 }
 
 Tango::ConstDevString BeamStabilizer::dev_status()
 {
-    statusText = worker ? worker->snapshot().statusText.toStdString() : setupError;
+    statusText = worker ? statusOf(worker->snapshot()) : setupError;
     set_status(statusText);
     return statusText.c_str();
 }
@@ -355,13 +371,13 @@ void BeamStabilizer::pushEvents(const ControllerSnapshot &s, bool periodHadSampl
     // Client reads fill the same attribute objects; the device monitor keeps
     // the two apart.
     Tango::AutoTangoMonitor sync(this);
-    if (stateChanged || stateOf(s.link) != lastPushedState) {
-        Tango::DevState state = stateOf(s.link);
+    if (stateChanged || stateOf(s) != lastPushedState) {
+        Tango::DevState state = stateOf(s);
         lastPushedState = state;
         // The State event carries the device's stored state, not the value
         // handed to it.
         set_state(state);
-        set_status(s.statusText.toStdString());
+        set_status(statusOf(s));
         push_change_event("State", &state);
         push_archive_event("State", &state);
     }

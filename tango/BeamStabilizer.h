@@ -18,7 +18,7 @@ enum class BeamAttribute : int {
     RangeX1, RangeY1, RangeX2, RangeY2,
     StabilizationOn1, StabilizationOn2, Active1, Active2,
     PFactor1, PFactor2, SamplingRate,
-    MeanX1, MeanY1, MeanX2, MeanY2, RMSRadius1, RMSRadius2,
+    MeanX1, MeanY1, MeanX2, MeanY2, RMSRadius1, RMSRadius2, Headroom1, Headroom2,
     ControllerID, FirmwareVersion, SamplesReceived, SamplesLost,
     RawX1, RawY1, RawIntensity1, RawX2, RawY2, RawIntensity2,
     Count
@@ -51,7 +51,10 @@ public:
     void stabilizationOff(Tango::DevShort stage);
 
     static const char *attributeName(BeamAttribute which);
-    static Tango::DevState stateOf(ControllerSnapshot::Link link);
+    // ALARM while connected and a stage's piezo headroom warns; a link that
+    // is down (FAULT) or opening (INIT) outranks it.
+    static Tango::DevState stateOf(const ControllerSnapshot &snapshot);
+    static std::string statusOf(const ControllerSnapshot &snapshot);
     static constexpr long rawMaximum = 10000;
 
 private:

@@ -116,6 +116,8 @@ const AttributeSpec attributeTable[] = {
     {BeamAttribute::MeanY2, Tango::DEV_DOUBLE, false, "", "Stage 2 rolling mean y", false},
     {BeamAttribute::RMSRadius1, Tango::DEV_DOUBLE, false, "", "Stage 1 RMS radius over the rolling window", true},
     {BeamAttribute::RMSRadius2, Tango::DEV_DOUBLE, false, "", "Stage 2 RMS radius over the rolling window", true},
+    {BeamAttribute::Headroom1, Tango::DEV_DOUBLE, false, "V", "Stage 1 piezo headroom: its nearer axis to a range end (V)", false},
+    {BeamAttribute::Headroom2, Tango::DEV_DOUBLE, false, "V", "Stage 2 piezo headroom: its nearer axis to a range end (V)", false},
     {BeamAttribute::ControllerID, Tango::DEV_STRING, false, "", "Controller identification", false},
     {BeamAttribute::FirmwareVersion, Tango::DEV_LONG, false, "", "Firmware version", false},
     {BeamAttribute::SamplesReceived, Tango::DEV_LONG64, false, "", "Stream samples received", false},

@@ -10,8 +10,10 @@
 #include "setup/Settings.h"
 
 #include <QDebug>
+#include <QStringList>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -42,6 +44,8 @@ QByteArray rateArgument(int rate)
 constexpr unsigned long loopSleepMs = 5;
 
 } // namespace
+
+ControllerSnapshot::ControllerSnapshot() : headroom{NAN, NAN} {}
 
 ControllerWorker::ControllerWorker(const ControllerOptions &options, QObject *parent)
     : QThread(parent), opts(options), statistics(options.statisticsWindow, options.rawSamples)
@@ -240,6 +244,7 @@ void ControllerWorker::connectLink()
     {
         QMutexLocker locker(&lock);
         statistics.setDetectors(models);
+        forgetHeadroom();
         shown.controllerId = identity.controllerId;
         shown.firmwareVersion = link->firmwareVersion();
         for (int s = 0; s < 2; ++s)
@@ -260,6 +265,7 @@ void ControllerWorker::dropLink(const QString &reason)
         {
             QMutexLocker locker(&lock);
             lostEarlier += link->droppedSamplesTotal();
+            forgetHeadroom();
         }
         link->disconnectLink();
         link.reset();
@@ -328,6 +334,7 @@ void ControllerWorker::publishPeriod()
         hadSamples = means.samples > 0;
         if (hadSamples) {
             shown.last = means;
+            judgeHeadroom(means, Connection::now());
             // Stream flags are decoded from firmware 11 on; older firmware
             // leaves the flags to the status poll.
             if (shown.firmwareVersion >= 11) {
@@ -344,6 +351,36 @@ void ControllerWorker::publishPeriod()
     }
     if (periodHandler && hadSamples)
         periodHandler(copy, true);
+}
+
+void ControllerWorker::judgeHeadroom(const PeriodMeans &means, qint64 now)
+{
+    const double volts[4] = {means.rangeX[0], means.rangeY[0], means.rangeX[1], means.rangeY[1]};
+    if (!headroom.offer(now, volts))
+        return;
+    QStringList reasons;
+    for (int s = 0; s < 2; ++s) {
+        shown.headroom[s] = std::min(headroom.axis(2 * s).distance, headroom.axis(2 * s + 1).distance);
+        shown.headroomWarning[s] = headroom.isWarning(2 * s) || headroom.isWarning(2 * s + 1);
+    }
+    for (int b = 0; b < 4; ++b) {
+        if (headroom.isWarning(b))
+            reasons << QString("Piezo %1 at %2 V: %3")
+                           .arg(HeadroomTracker::axisName(b))
+                           .arg(headroom.axis(b).voltage, 0, 'f', 2)
+                           .arg(headroom.reason(b));
+    }
+    shown.headroomText = reasons.join('\n');
+}
+
+void ControllerWorker::forgetHeadroom()
+{
+    headroom.reset();
+    for (int s = 0; s < 2; ++s) {
+        shown.headroom[s] = NAN;
+        shown.headroomWarning[s] = false;
+    }
+    shown.headroomText.clear();
 }
 
 RequestResult ControllerWorker::carryOut(const Pending &p)

@@ -2,6 +2,8 @@
 
 #include "StreamStatistics.h"
 
+#include "analysis/HeadroomTracker.h"
+
 #include <QMutex>
 #include <QString>
 #include <QThread>
@@ -47,6 +49,17 @@ struct ControllerSnapshot
     qint64 received = 0;
     qint64 lost = 0;
     QString unit[2] = {"V", "V"};
+    // Piezo headroom from the streamed actuator ranges, judged as the
+    // window's range bars judge it: per stage the smaller distance of its two
+    // axes to the end of their range (V, NaN before the first values), and
+    // whether an axis of the stage warns, with the reasons (a line per axis
+    // that warns: "Piezo x, stage 1 at 0.31 V: ...").
+    double headroom[2];
+    bool headroomWarning[2] = {false, false};
+    QString headroomText;
+
+    ControllerSnapshot();
+    bool anyHeadroomWarning() const { return headroomWarning[0] || headroomWarning[1]; }
 };
 
 // Outcome of a request carried out by the worker.
@@ -108,6 +121,10 @@ private:
     void drainSamples(qint64 now);
     void pollStatus();
     void publishPeriod();
+    // With the lock held: one set of range values a second to the headroom
+    // tracker; forgetting it when a link opens or drops.
+    void judgeHeadroom(const PeriodMeans &means, qint64 now);
+    void forgetHeadroom();
     RequestResult carryOut(const Pending &p);
     RequestResult startStream(int rate);
     RequestResult stopStream();
@@ -118,6 +135,7 @@ private:
     const ControllerOptions opts;
     std::unique_ptr<Connection> link;
     StreamStatistics statistics;
+    HeadroomTracker headroom;     // under lock
     mutable QMutex lock;          // guards shown, statistics, queue
     QWaitCondition requestDone;
     ControllerSnapshot shown;

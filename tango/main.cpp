@@ -7,6 +7,7 @@
 #include "DeviceProperties.h"
 
 #include "app/StartupFlags.h"
+#include "link/DirectorySerialPorts.h"
 
 #include <QCoreApplication>
 
@@ -30,6 +31,11 @@ int main(int argc, char *argv[])
     // Detector settings come from the user's setup file unless a device's
     // SetupFile property names another.
     dataDirectory = QDir(defaultDataDirectoryPath());
+    // As in the application: serial port names are looked up in this
+    // directory instead of /dev/ (links to simulated controllers).
+    const QString serialDirectory = qEnvironmentVariable("BEAMSTAB_SERIAL_DIR");
+    if (!serialDirectory.isEmpty())
+        useSerialDeviceDirectory(serialDirectory);
 
     try {
         Tango::Util *tango = Tango::Util::init(argc, argv);

@@ -5,8 +5,11 @@ Starts beamstab-sim (with its command log) and beamstab-tango without a
 Tango database, then drives the BeamStabilizer device with DeviceProxy:
 attributes against the simulator's identification and the raw samples,
 written P-factor, sampling rate and stabilization switches against the
-commands the simulator received, change events, a controller that dies and
-comes back after Reconnect. Exits 77 (skipped) only when Tango is missing.
+commands the simulator received, change events, ALARM while a piezo runs at
+the end of its range, a controller that dies and comes back after Reconnect.
+With --serial the controller is reached over a pseudo-terminal and only the
+identification, the stream and its attributes are checked. Exits 77
+(skipped) only when Tango is missing.
 """
 import argparse
 import math
@@ -24,6 +27,7 @@ SKIP = 77
 parser = argparse.ArgumentParser()
 parser.add_argument("--server", default="")
 parser.add_argument("--sim", required=True)
+parser.add_argument("--serial", action="store_true", help="reach the simulator over a pseudo-terminal")
 args = parser.parse_args()
 
 if not args.server or not os.path.exists(args.server):
@@ -94,8 +98,14 @@ with open(setup_path, "w") as f:
 WINDOW = 200
 
 
+# Serial lock files are shared machine-wide: a name of this run's own.
+serial_name = "ttyUSB%d" % os.getpid()
+
+
 def start_sim():
-    proc = subprocess.Popen([args.sim, "--port", str(sim_port), "--command-log", log_path],
+    link = (["--serial", "--serial-link", os.path.join(work, serial_name)] if args.serial
+            else ["--port", str(sim_port)])
+    proc = subprocess.Popen([args.sim, "--stdin", "--command-log", log_path] + link, stdin=subprocess.PIPE,
                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
     for line in proc.stdout:
         if line.strip() == "ready":
@@ -116,16 +126,30 @@ def wait_for_command(mark, code, argument, seconds=5):
     return wait_for(lambda: [code, argument] in commands_since(mark), seconds)
 
 
+def offset_beam(stage, mv):
+    sim.stdin.write("offset 0 %d %d %d\n" % (stage, mv, mv))
+    sim.stdin.flush()
+
+
+def finish():
+    if failures:
+        print("%d check(s) failed; server log in %s" % (len(failures), work))
+        return 1
+    print("all checks passed")
+    return 0
+
+
 sim = start_sim()
 server_log = open(os.path.join(work, "server.txt"), "w")
 prop = lambda name, value: ["-prop", "%s:%s=%s" % (device_name, name, value)]
 server = subprocess.Popen(
     [args.server, "ctest", "-nodb", "-dlist", device_name, "-ORBendPoint", "giop:tcp:127.0.0.1:%d" % server_port]
-    + prop("Transport", "tcp") + prop("Address", "127.0.0.1") + prop("Port", sim_port)
+    + (prop("Transport", "serial") + prop("Address", serial_name) + prop("BaudRate", 921600) if args.serial
+       else prop("Transport", "tcp") + prop("Address", "127.0.0.1") + prop("Port", sim_port))
     + prop("Label", "ctest_label") + prop("SetupFile", setup_path) + prop("SamplingRate", 100)
     + prop("EventRate", 10) + prop("StatisticsWindow", WINDOW) + prop("RawSamples", WINDOW)
     + prop("ReconnectInterval", 600),
-    stdout=server_log, stderr=subprocess.STDOUT)
+    stdout=server_log, stderr=subprocess.STDOUT, env=dict(os.environ, BEAMSTAB_SERIAL_DIR=work))
 
 try:
     dev = tango.DeviceProxy("tango://127.0.0.1:%d/%s#dbase=no" % (server_port, device_name))
@@ -159,7 +183,7 @@ try:
     names = ["X1", "Y1", "X2", "Y2", "MeanX1", "MeanY1", "MeanX2", "MeanY2", "RMSRadius1", "RMSRadius2",
              "Intensity1", "Intensity2", "RangeX1", "RangeY1", "RangeX2", "RangeY2",
              "RawX1", "RawY1", "RawIntensity1", "RawX2", "RawY2", "RawIntensity2", "SamplesReceived",
-             "SamplesLost", "SamplingRate"]
+             "SamplesLost", "SamplingRate", "Headroom1", "Headroom2"]
     v = {a.name: a.value for a in dev.read_attributes(names)}
     raw = {k: list(v[k]) for k in names if k.startswith("Raw")}
     check(all(len(r) == WINDOW for r in raw.values()), "raw spectra hold the last %d samples" % WINDOW)
@@ -183,6 +207,10 @@ try:
           "actuator ranges within 0 to 10 V")
     check(v["SamplesReceived"] >= 2 * WINDOW and v["SamplesLost"] == 0, "samples received, none lost")
     check(v["SamplingRate"] == 250, "SamplingRate reads back 250")
+    check(all(4.0 < v[n] <= 5.0 for n in ("Headroom1", "Headroom2")), "piezos at rest mid-range: headroom about 5 V")
+
+    if args.serial:
+        raise SystemExit(finish())
 
     # --- writes while streaming go through stop, command, restart
     mark = len(log_lines())
@@ -221,6 +249,8 @@ try:
                 values_seen.append(event.attr_value.value)
         return cb
 
+    # Subscriptions are kept short: without a database the client hears no
+    # heartbeat and gives up on them 12 s after the last subscription.
     ids = [dev.subscribe_event(n, tango.EventType.CHANGE_EVENT, counter(n)) for n in counts]
     time.sleep(3.0)
     for i in ids:
@@ -229,16 +259,43 @@ try:
     check(all(5 <= c <= 90 for c in counts.values()), "change events at about 10 Hz (5..90 in 3 s)")
     check(all(isinstance(x, float) and not math.isnan(x) for x in values_seen), "event values are numbers")
 
-    # --- controller goes away: FAULT, then back after Reconnect
+    # --- a beam displaced beyond what stage 1's piezos can take up: ALARM
+    # while they sit at the end of their range, RUNNING once it is back
     states = []
-    state_id = dev.subscribe_event("State", tango.EventType.CHANGE_EVENT,
+
+    def watch_state():
+        return dev.subscribe_event("State", tango.EventType.CHANGE_EVENT,
                                    lambda e: None if e.err else states.append(e.attr_value.value))
+
+    offset_beam(1, 6000)
+    dev.StabilizationOn(1)
+    check(wait_for(lambda: dev.state() == tango.DevState.ALARM, 10), "ALARM with stage 1's piezos at their range end")
+    status = dev.status().replace("\n", " / ")
+    check("x, stage 1" in status and "stage 2" not in status, "status names the axis: " + status)
+    h1, h2 = dev.read_attributes(["Headroom1", "Headroom2"])
+    check(h1.value < 1.0 and h1.quality == tango.AttrQuality.ATTR_ALARM and h2.value > 1.0
+          and h2.quality == tango.AttrQuality.ATTR_VALID,
+          "Headroom1 %.2f V (alarm), Headroom2 %.2f V" % (h1.value, h2.value))
+    state_id = watch_state()
+    offset_beam(1, 0)
+    check(wait_for(lambda: dev.state() == tango.DevState.RUNNING, 15), "RUNNING again once the piezos are back")
+    check(dev.Headroom1 > 1.0, "Headroom1 recovered: %.2f V" % dev.Headroom1)
+    changes = lambda: [x for i, x in enumerate(states) if i == 0 or x != states[i - 1]]  # a late push may repeat
+    check(wait_for(lambda: changes() == [tango.DevState.ALARM, tango.DevState.RUNNING], 5),
+          "State events: ALARM, then RUNNING: %s" % states)
+    dev.unsubscribe_event(state_id)
+    offset_beam(1, 6000)
+    check(wait_for(lambda: dev.state() == tango.DevState.ALARM, 10), "ALARM again before the controller goes away")
+
+    # --- controller goes away: FAULT (over ALARM), then back after Reconnect
+    state_id = watch_state()
     sim.send_signal(signal.SIGKILL)
     sim.wait()
     killed = time.monotonic()
     check(wait_for(lambda: dev.state() == tango.DevState.FAULT, 5), "FAULT after the controller went away")
     print("FAULT reported %.2f s after the simulator was killed" % (time.monotonic() - killed))
     check(wait_for(lambda: tango.DevState.FAULT in states, 5), "a State change event carried FAULT")
+    dev.unsubscribe_event(state_id)
     check(len(dev.status()) > 0 and dev.status() != "Connected", "status says why: " + dev.status())
     dev.Stop()  # forget the running stream so that the reconnection ends in ON
     sim = start_sim()
@@ -247,7 +304,6 @@ try:
     dev.Reconnect()
     check(wait_for(lambda: dev.state() == tango.DevState.ON, 20), "ON again after Reconnect")
     check(dev.ControllerID == identification, "same controller identified again")
-    dev.unsubscribe_event(state_id)
 finally:
     server.send_signal(signal.SIGTERM)
     try:
@@ -258,7 +314,4 @@ finally:
     sim.kill()
     sim.wait()
 
-if failures:
-    print("%d check(s) failed; server log in %s" % (len(failures), work))
-    sys.exit(1)
-print("all checks passed")
+sys.exit(finish())
