@@ -1,7 +1,5 @@
 #include "display/PlotCurve.h"
 
-#include "display/CurveData.h"
-
 #include <qwt_painter.h>
 #include <qwt_scale_map.h>
 #include <qwt_series_data.h>
@@ -11,7 +9,6 @@
 #include <QPaintEngine>
 #include <QPainter>
 
-#include <algorithm>
 #include <cmath>
 
 PlotCurve::PlotCurve(const QString& title)
@@ -147,6 +144,25 @@ bool PlotCurve::symbolStampable() const
     return symbol() && symbol()->style() != QwtSymbol::NoSymbol && stamp(*symbol()).solid;
 }
 
+bool PlotCurve::pixelStamp(QPainter* painter, QVector<QRect>& shape, QRgb& colour) const
+{
+    if (!symbol() || symbol()->style() == QwtSymbol::NoSymbol || !testPaintAttribute(FilterPoints)
+        || testRenderHint(RenderAntialiased) || !fastPathPossible(painter)
+        || !QwtPainter::roundingAlignment(painter))
+        return false;
+    const Stamp& s = stamp(*symbol());
+    if (!s.solid)
+        return false;
+    // The dots under the symbols must be hidden by them (see drawCurve).
+    const bool hiddenDots = style() == Dots && pen().widthF() <= 1.0
+        && brush().style() == Qt::NoBrush && s.coversCentre;
+    if (style() != NoCurve && !hiddenDots)
+        return false;
+    shape = s.rects;
+    colour = s.colour.rgba();
+    return true;
+}
+
 void PlotCurve::drawCurve(QPainter* painter, int style, const QwtScaleMap& xMap,
                           const QwtScaleMap& yMap, const QRectF& canvasRect, int from,
                           int to) const
@@ -185,45 +201,25 @@ void PlotCurve::drawSymbols(QPainter* painter, const QwtSymbol& symbol, const Qw
     const auto* array = dynamic_cast<const QwtArraySeriesData<QPointF>*>(series);
     const QPointF* samples = array ? array->samples().constData() : nullptr;
 
-    // Only a whole CurveData series can be continued from one replot to the
-    // next: its revision says whether the points drawn before are unchanged.
-    const auto* curveData = dynamic_cast<const CurveData*>(series);
-    ColumnsKey key;
-    key.series = series;
-    key.revision = curveData ? curveData->revision() : 0;
-    const double map[8] = {xMap.p1(), xMap.p2(), xMap.s1(), xMap.s2(),
-                           yMap.p1(), yMap.p2(), yMap.s1(), yMap.s2()};
-    std::copy(map, map + 8, key.map);
-    key.bounds = bounds;
-    const bool continuable = curveData && from == 0 && to == int(series->size()) - 1;
-    ColumnsKey& kept = m_columnsKey;
-    const bool same = continuable && kept.series == key.series && kept.revision == key.revision
-        && std::equal(map, map + 8, kept.map) && kept.bounds == bounds && kept.done <= to + 1
-        && m_columns.shape() == s.rects;
-    if (!same) {
-        m_columns.reset(s.rects);
-        key.done = from;
-        kept = key;
-    }
-    for (int i = kept.done; i <= to; ++i) {
+    const int stampRects = s.rects.size();
+    QVector<QRect>& rects = m_rectBuffer;
+    rects.resize((to - from + 1) * stampRects);
+    QRect* out = rects.data();
+    for (int i = from; i <= to; ++i) {
         const QPointF sample = samples ? samples[i] : series->sample(i);
         const int x = qRound(xMap.transform(sample.x()));
         const int y = qRound(yMap.transform(sample.y()));
         if (x < bounds.left() || x > bounds.right() || y < bounds.top() || y > bounds.bottom())
             continue;
-        m_columns.add(x, y);
+        for (int k = 0; k < stampRects; ++k)
+            *out++ = s.rects.at(k).translated(x, y);
     }
-    // A part of a series, or a series of another kind, is not kept.
-    kept.done = to + 1;
-    if (!continuable)
-        kept.series = nullptr;
-
-    const QVector<QRect>& rects = m_columns.rects();
-    if (rects.isEmpty())
+    const int count = int(out - rects.constData());
+    if (count == 0)
         return;
     painter->save();
     painter->setPen(Qt::NoPen);
     painter->setBrush(s.colour);
-    painter->drawRects(rects.constData(), rects.size());
+    painter->drawRects(rects.constData(), count);
     painter->restore();
 }

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "display/PixelColumns.h"
-
 #include <qwt_plot_curve.h>
 
 #include <QColor>
@@ -14,11 +12,9 @@
 // - the one-pixel dot of a point is not drawn when the symbol drawn on top
 //   of it covers that pixel opaquely;
 // - the symbol is stamped as a few solid rectangles per point, collected
-//   into one call, instead of one pixmap copy per point;
-// - the points that land on one pixel column are stamped once per run of
-//   adjacent covered rows (PixelColumns), and while the series only grows
-//   and the scales stay, the rectangles of the points drawn before are kept,
-//   so a replot maps only the points added since.
+//   into one call, instead of one pixmap copy per point.
+// Plots whose curves accumulate draw them all at once through a CurveLayer,
+// which uses the same stamps (pixelStamp).
 // Anything else (other engines, scaled painters, antialiased or
 // multi-coloured symbols) goes through the ordinary QwtPlotCurve drawing.
 class PlotCurve : public QwtPlotCurve
@@ -29,6 +25,11 @@ public:
     // Whether the current symbol qualifies for the shortcuts; for tests and
     // benchmarks.
     bool symbolStampable() const;
+
+    // The rectangles around a point's pixel and the opaque colour that draw
+    // this curve exactly with the painter as it stands; false when the curve
+    // needs its ordinary drawing (see CurveLayer).
+    bool pixelStamp(QPainter* painter, QVector<QRect>& shape, QRgb& colour) const;
 
 protected:
     void drawCurve(QPainter* painter, int style, const QwtScaleMap& xMap,
@@ -58,16 +59,7 @@ private:
     static QVector<Stamp>& sharedShapes();
     static bool fastPathPossible(const QPainter* painter);
 
-    // What the kept rectangles were built from; any difference rebuilds them.
-    struct ColumnsKey {
-        const void* series = nullptr;
-        quint64 revision = 0;
-        double map[8] = {0, 0, 0, 0, 0, 0, 0, 0};
-        QRect bounds;
-        int done = 0; // points of the series already in the columns
-    };
-
     mutable Stamp m_stamp;
-    mutable PixelColumns m_columns;
-    mutable ColumnsKey m_columnsKey;
+    // Reused between replots so stamping allocates nothing per frame.
+    mutable QVector<QRect> m_rectBuffer;
 };
