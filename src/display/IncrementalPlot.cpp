@@ -195,8 +195,8 @@ bool IncrementalPlot::drawThroughLayer(QPainter* painter, const QRectF& canvasRe
             continue;
         CurveLayer::Curve entry;
         entry.item = curve;
-        entry.data = static_cast<const CurveData*>(curve->data());
-        stampable = curve->xAxis() == lead->xAxis() && curve->yAxis() == lead->yAxis()
+        entry.data = dynamic_cast<const CurveData*>(curve->data());
+        stampable = entry.data && curve->xAxis() == lead->xAxis() && curve->yAxis() == lead->yAxis()
             && curve->pixelStamp(painter, entry.shape, entry.colour);
         m_layerCurves.append(entry);
     }
