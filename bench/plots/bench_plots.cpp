@@ -3,11 +3,14 @@
 // replotted and rendered offscreen in a 1280 x 960 window.
 //
 //   QT_QPA_PLATFORM=offscreen bench_plots [repetitions] [--save-images DIR]
-//                                         [--compare DIR]
+//                                         [--compare DIR] [--rate HZ]
 //
 // --save-images writes the last rendered window per controller count as
 // plots_<n>.png; --compare counts the pixels that differ from such images
-// (to check that a drawing optimisation keeps the picture).
+// (to check that a drawing optimisation keeps the picture). --rate fills the
+// time plots as a full 10 s sweep at that sampling rate does (500: 5000
+// points per curve, the decimation being 1 there); without it they hold one
+// point per pixel column.
 
 #include "display/CurveData.h"
 #include "display/GenericPlot.h"
@@ -74,14 +77,15 @@ QColor controllerColour(int c, int curve)
 // two time curves (x, y) and one intensity curve per stage; the time plots
 // hold one point per pixel column over the 10 s sweep, the position plots a
 // 10-point trail.
-void fill(Window& w, int controllers)
+void fill(Window& w, int controllers, int rate)
 {
     QRandomGenerator random(1234);
     auto noise = [&random](double amplitude) {
         return (random.generateDouble() - 0.5) * 2.0 * amplitude;
     };
     for (int s = 0; s < 2; ++s) {
-        const int columns = w.time[s]->canvas()->contentsRect().width();
+        const int columns = rate > 0 ? int(rate * PlotConfigurator::timeAxisSeconds)
+                                     : w.time[s]->canvas()->contentsRect().width();
         for (int c = 0; c < controllers; ++c) {
             w.position[s]->addCurve(c);
             w.position[s]->setCurveColor(controllerColour(c, 0), c);
@@ -134,12 +138,15 @@ int main(int argc, char** argv)
     int repetitions = 50;
     QString imageDir;
     QString referenceDir;
+    int rate = 0;
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i) {
         if (args.at(i) == "--save-images" && i + 1 < args.size())
             imageDir = args.at(++i);
         else if (args.at(i) == "--compare" && i + 1 < args.size())
             referenceDir = args.at(++i);
+        else if (args.at(i) == "--rate" && i + 1 < args.size())
+            rate = args.at(++i).toInt();
         else if (args.at(i).toInt() > 0)
             repetitions = args.at(i).toInt();
     }
@@ -161,7 +168,7 @@ int main(int argc, char** argv)
         QCoreApplication::processEvents();
         QElapsedTimer fillTimer;
         fillTimer.start();
-        fill(w, controllers);
+        fill(w, controllers, rate);
         const double fillMs = fillTimer.nsecsElapsed() / 1e6;
         for (GenericPlot* plot : w.plots())
             plot->start();

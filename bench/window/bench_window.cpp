@@ -42,6 +42,7 @@
 #include <QTimer>
 
 #include <sys/resource.h>
+#include <time.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -59,6 +60,8 @@ struct Row
     double medianMs = 0, p99Ms = 0, maxMs = 0;
     double paintMedianMs = 0, paintP99Ms = 0; // tick plus the repaint it causes
     double cpuShare = 0; // of one core
+    double cpuPerTickMs = 0; // the user-interface thread's CPU time per tick (tick, paint, events)
+    double paintCpuMedianMs = 0, paintCpuP99Ms = 0; // CPU time of the repaint alone
     int largestFill = 0;
     int64_t received = 0;
     int64_t lost = 0;
@@ -80,6 +83,13 @@ int64_t dataLines(const QString &path)
     for (qint64 n; (n = file.read(buffer, sizeof buffer)) > 0;)
         lines += std::count(buffer, buffer + n, '\n');
     return lines - 3;
+}
+
+double threadCpuMs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
 }
 
 double threadCpuSeconds()
@@ -228,8 +238,10 @@ Row benchmark(int k, int update, double seconds, bool record)
                 ++row.whileRecording;
         });
         std::vector<qint64> ticks, withPaint;
+        std::vector<double> paintCpu;
         ticks.reserve(size_t(seconds * update) + 100);
         withPaint.reserve(size_t(seconds * update) + 100);
+        paintCpu.reserve(size_t(seconds * update) + 100);
         window.setTickObserver([&](qint64 ns, const DisplayTick::Result &result) {
             if (!measuring)
                 return;
@@ -239,8 +251,10 @@ Row benchmark(int k, int update, double seconds, bool record)
             // measures what a tick really costs the user-interface thread.
             QElapsedTimer paint;
             paint.start();
+            const double cpu = threadCpuMs();
             QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
             withPaint.push_back(ns + paint.nsecsElapsed());
+            paintCpu.push_back(threadCpuMs() - cpu);
         });
         startAcquisition(window, 500, update);
         wait(1000); // streams settle; the window reaches its steady state
@@ -265,6 +279,8 @@ Row benchmark(int k, int update, double seconds, bool record)
         wall.start();
         wait(int(seconds * 1000));
         row.cpuShare = (threadCpuSeconds() - cpuStart) / (wall.elapsed() / 1000.0);
+        if (!ticks.empty())
+            row.cpuPerTickMs = (threadCpuSeconds() - cpuStart) * 1000.0 / double(ticks.size());
         measuring = false;
         if (record) {
             if (!logger->isRecording())
@@ -284,6 +300,9 @@ Row benchmark(int k, int update, double seconds, bool record)
             std::sort(withPaint.begin(), withPaint.end());
             row.paintMedianMs = withPaint[withPaint.size() / 2] / 1e6;
             row.paintP99Ms = withPaint[std::min(withPaint.size() - 1, size_t(withPaint.size() * 0.99))] / 1e6;
+            std::sort(paintCpu.begin(), paintCpu.end());
+            row.paintCpuMedianMs = paintCpu[paintCpu.size() / 2];
+            row.paintCpuP99Ms = paintCpu[std::min(paintCpu.size() - 1, size_t(paintCpu.size() * 0.99))];
         }
         for (const SequenceTracker &t : trackers) {
             row.received += t.received();
@@ -365,11 +384,14 @@ int main(int argc, char *argv[])
 
     std::printf("Live display, real main window offscreen, 500 Hz per controller, %.0f s per run\n", seconds);
     std::printf("Tick: the display tick alone; +paint: the tick and the repaint of the plots it causes.\n");
+    std::printf("CPU/tick: the user-interface thread's CPU time per tick (everything it did); paint CPU: the "
+                "repaint's CPU time (median, p99). Wall times include waiting for a CPU on a busy machine.\n");
     if (record)
         std::printf("Recording every sample (save rate 500 Hz, one file per controller); recorded: samples handed on "
                     "while recording, written: data lines in the files.\n");
-    std::printf("%4s %7s %6s %8s %8s %8s %10s %10s %7s %9s %10s %6s", "K", "update", "ticks", "median", "p99",
-                "max", "+paint med", "+paint p99", "UI CPU", "max fill", "received", "lost");
+    std::printf("%4s %7s %6s %8s %8s %8s %10s %10s %7s %9s %9s %9s %9s %10s %6s", "K", "update", "ticks", "median",
+                "p99", "max", "+paint med", "+paint p99", "UI CPU", "CPU/tick", "paint med", "paint p99", "max fill",
+                "received", "lost");
     std::printf(record ? " %10s %10s\n" : "\n", "recorded", "written");
     for (int k : intList(parser.value("controllers"))) {
         for (int update : intList(parser.value("updates"))) {
@@ -378,9 +400,11 @@ int main(int argc, char *argv[])
                 std::printf("%4d %7d  error: %s\n", k, update, qPrintable(r.error));
                 continue;
             }
-            std::printf("%4d %5dHz %6d %6.2fms %6.2fms %6.2fms %8.2fms %8.2fms %6.0f%% %9d %10lld %6lld",
+            std::printf("%4d %5dHz %6d %6.2fms %6.2fms %6.2fms %8.2fms %8.2fms %6.0f%% %7.2fms %7.2fms %7.2fms %9d "
+                        "%10lld %6lld",
                         r.controllers, r.update, r.ticks, r.medianMs, r.p99Ms, r.maxMs, r.paintMedianMs,
-                        r.paintP99Ms, r.cpuShare * 100, r.largestFill, (long long)r.received, (long long)r.lost);
+                        r.paintP99Ms, r.cpuShare * 100, r.cpuPerTickMs, r.paintCpuMedianMs, r.paintCpuP99Ms,
+                        r.largestFill, (long long)r.received, (long long)r.lost);
             if (record)
                 std::printf(" %10lld %10lld", (long long)r.whileRecording, (long long)r.linesWritten);
             std::printf("\n");

@@ -23,14 +23,17 @@ void CurveData::append(const QPointF& point)
 
 void CurveData::removeFirst()
 {
-    if (!d_samples.isEmpty())
+    if (!d_samples.isEmpty()) {
         d_samples.removeFirst();
+        ++m_revision;
+    }
 }
 
 void CurveData::clear()
 {
     // resize(0) keeps the allocation, so a sweep refills without reallocating.
     d_samples.resize(0);
+    ++m_revision;
     d_boundingRect = QRectF(0.0, 0.0, -1.0, -1.0);
 }
 

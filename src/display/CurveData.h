@@ -25,4 +25,10 @@ public:
     void reserve(int count);
     int count() const { return d_samples.size(); }
     int capacity() const { return d_samples.capacity(); }
+    // Counts every change other than an append, so a drawing cache built
+    // from the first points can tell that they are still the same points.
+    quint64 revision() const { return m_revision; }
+
+private:
+    quint64 m_revision = 0;
 };

@@ -75,13 +75,14 @@ DisplayTick::Result DisplayTick::run(int samplingRate, const DisplayUnits &units
     perController.resize(0);
     for (int c : shown) {
         Connection *link = registry.connections.at(c);
-        result.largestFill = qMax(result.largestFill, link->storedSamples());
-        int n = 0;
-        StreamSample sample;
-        while (n < maxSamplesPerTick && link->takeSample(sample)) {
-            samples.append(sample);
-            ++n;
-        }
+        const int stored = link->storedSamples();
+        result.largestFill = qMax(result.largestFill, stored);
+        // One lock per controller: the batch goes straight into the buffer.
+        // Samples that arrive after the count wait for the next tick.
+        const int before = samples.size();
+        samples.resize(before + qMin(stored, maxSamplesPerTick));
+        const int n = link->takeSamples(samples.data() + before, samples.size() - before);
+        samples.resize(before + n);
         perController.append(n);
     }
     result.taken = samples.size();

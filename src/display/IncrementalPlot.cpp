@@ -4,7 +4,10 @@
 #include "display/PlotCurve.h"
 
 #include <qwt_plot_curve.h>
+#include <qwt_scale_map.h>
 #include <qwt_symbol.h>
+
+#include <QPainter>
 
 namespace {
 const QColor defaultCurveColour(0, 0, 254);
@@ -149,4 +152,75 @@ void IncrementalPlot::clearAllCurves()
     for (int i = 0; i < m_curves.size(); ++i)
         data(i)->clear();
     replot();
+}
+
+void IncrementalPlot::drawItems(QPainter* painter, const QRectF& canvasRect,
+                                const QwtScaleMap maps[axisCnt]) const
+{
+    if (!m_accumulate || !drawThroughLayer(painter, canvasRect, maps)) {
+        m_layer.release();
+        QwtPlot::drawItems(painter, canvasRect, maps);
+    }
+}
+
+bool IncrementalPlot::drawThroughLayer(QPainter* painter, const QRectF& canvasRect,
+                                       const QwtScaleMap maps[axisCnt]) const
+{
+    // The layer stands in for the curves where the first of them is drawn,
+    // so they must follow one another in the drawing order, with nothing
+    // else between them.
+    const QwtPlotItemList& items = itemList();
+    int first = -1;
+    int last = -1;
+    for (int i = 0; i < items.size(); ++i) {
+        const QwtPlotItem* item = items.at(i);
+        if (item->rtti() != QwtPlotItem::Rtti_PlotCurve
+            || !m_curves.contains(static_cast<QwtPlotCurve*>(const_cast<QwtPlotItem*>(item))))
+            continue;
+        if (first < 0)
+            first = i;
+        last = i;
+    }
+    if (first < 0 || last - first + 1 != m_curves.size() || m_curves.size() > CurveLayer::maxCurves)
+        return false;
+
+    const QwtPlotItem* lead = items.at(first);
+    painter->save();
+    painter->setRenderHint(QPainter::Antialiasing, false);
+    m_layerCurves.resize(0);
+    bool stampable = true;
+    for (int i = first; i <= last && stampable; ++i) {
+        const auto* curve = static_cast<const PlotCurve*>(items.at(i));
+        if (!curve->isVisible())
+            continue;
+        CurveLayer::Curve entry;
+        entry.item = curve;
+        entry.data = dynamic_cast<const CurveData*>(curve->data());
+        stampable = entry.data && curve->xAxis() == lead->xAxis() && curve->yAxis() == lead->yAxis()
+            && curve->pixelStamp(painter, entry.shape, entry.colour);
+        m_layerCurves.append(entry);
+    }
+    painter->restore();
+    if (!stampable)
+        return false;
+
+    // The other items as QwtPlot draws them, the layer in the curves' place.
+    for (int i = 0; i < items.size(); ++i) {
+        QwtPlotItem* item = items.at(i);
+        if (i == first) {
+            painter->save();
+            m_layer.paint(painter, m_layerCurves, maps[lead->xAxis()], maps[lead->yAxis()],
+                          canvasRect.toAlignedRect());
+            painter->restore();
+        }
+        if ((i >= first && i <= last) || !item->isVisible())
+            continue;
+        painter->save();
+        const bool antialiased = item->testRenderHint(QwtPlotItem::RenderAntialiased);
+        painter->setRenderHint(QPainter::Antialiasing, antialiased);
+        painter->setRenderHint(QPainter::HighQualityAntialiasing, antialiased);
+        item->draw(painter, maps[item->xAxis()], maps[item->yAxis()], canvasRect);
+        painter->restore();
+    }
+    return true;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "display/CurveLayer.h"
+
 #include <qwt_plot.h>
 
 #include <QColor>
@@ -48,7 +50,16 @@ public slots:
     // curve; switching on keeps what is there.
     void setAccumulate(bool on);
 
+protected:
+    // While the curves accumulate they are drawn through one kept image
+    // (CurveLayer) when that gives the same picture; otherwise, and for
+    // every other item, as QwtPlot draws them.
+    void drawItems(QPainter* painter, const QRectF& canvasRect,
+                   const QwtScaleMap maps[axisCnt]) const override;
+
 private:
+    bool drawThroughLayer(QPainter* painter, const QRectF& canvasRect,
+                          const QwtScaleMap maps[axisCnt]) const;
     CurveData* data(int i) const;
     void updateSymbol(int i);
 
@@ -57,4 +68,6 @@ private:
     int m_trailLength = 10;
     bool m_accumulate = false;
     QSize m_symbolSize{2, 2};
+    mutable CurveLayer m_layer;
+    mutable QVector<CurveLayer::Curve> m_layerCurves; // reused per replot
 };

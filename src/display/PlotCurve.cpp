@@ -144,6 +144,25 @@ bool PlotCurve::symbolStampable() const
     return symbol() && symbol()->style() != QwtSymbol::NoSymbol && stamp(*symbol()).solid;
 }
 
+bool PlotCurve::pixelStamp(QPainter* painter, QVector<QRect>& shape, QRgb& colour) const
+{
+    if (!symbol() || symbol()->style() == QwtSymbol::NoSymbol || !testPaintAttribute(FilterPoints)
+        || testRenderHint(RenderAntialiased) || !fastPathPossible(painter)
+        || !QwtPainter::roundingAlignment(painter))
+        return false;
+    const Stamp& s = stamp(*symbol());
+    if (!s.solid)
+        return false;
+    // The dots under the symbols must be hidden by them (see drawCurve).
+    const bool hiddenDots = style() == Dots && pen().widthF() <= 1.0
+        && brush().style() == Qt::NoBrush && s.coversCentre;
+    if (style() != NoCurve && !hiddenDots)
+        return false;
+    shape = s.rects;
+    colour = s.colour.rgba();
+    return true;
+}
+
 void PlotCurve::drawCurve(QPainter* painter, int style, const QwtScaleMap& xMap,
                           const QwtScaleMap& yMap, const QRectF& canvasRect, int from,
                           int to) const

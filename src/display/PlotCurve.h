@@ -13,6 +13,8 @@
 //   of it covers that pixel opaquely;
 // - the symbol is stamped as a few solid rectangles per point, collected
 //   into one call, instead of one pixmap copy per point.
+// Plots whose curves accumulate draw them all at once through a CurveLayer,
+// which uses the same stamps (pixelStamp).
 // Anything else (other engines, scaled painters, antialiased or
 // multi-coloured symbols) goes through the ordinary QwtPlotCurve drawing.
 class PlotCurve : public QwtPlotCurve
@@ -23,6 +25,11 @@ public:
     // Whether the current symbol qualifies for the shortcuts; for tests and
     // benchmarks.
     bool symbolStampable() const;
+
+    // The rectangles around a point's pixel and the opaque colour that draw
+    // this curve exactly with the painter as it stands; false when the curve
+    // needs its ordinary drawing (see CurveLayer).
+    bool pixelStamp(QPainter* painter, QVector<QRect>& shape, QRgb& colour) const;
 
 protected:
     void drawCurve(QPainter* painter, int style, const QwtScaleMap& xMap,

@@ -13,6 +13,8 @@
 
 #include <QtTest>
 
+#include <cmath>
+
 class TestPlots : public QObject
 {
     Q_OBJECT
@@ -27,6 +29,7 @@ private slots:
     void renderedPointsAppearOnlyWherePlotted();
     void stampedSymbolsMatchQwtDrawing_data();
     void stampedSymbolsMatchQwtDrawing();
+    void denseSweepMatchesQwtDrawing();
 };
 
 namespace {
@@ -285,6 +288,57 @@ void TestPlots::stampedSymbolsMatchQwtDrawing()
     const QImage image = renderCanvas(stamped, QSize(330, 270));
     QCOMPARE(static_cast<PlotCurve*>(stamped.curve(0))->symbolStampable(), stampable);
     QVERIFY(image == renderCanvas(reference, QSize(330, 270)));
+}
+
+void TestPlots::denseSweepMatchesQwtDrawing()
+{
+    // Three overlapping curves as a time plot holds them at 500 Hz: a dozen
+    // points per pixel column, with one-sample spikes that are the only
+    // points at their extreme. Drawn in steps, as replots during a sweep do,
+    // again after a clear and after a resize, every picture must equal plain
+    // Qwt drawing.
+    const QColor colours[3] = {Qt::red, QColor(0, 120, 0), Qt::blue};
+    QVector<QPointF> points[3];
+    QRandomGenerator random(11);
+    for (int c = 0; c < 3; ++c)
+        for (int i = 0; i < 5000; ++i) {
+            const double spike = i % 397 == 5 * c ? (i % 2 ? 4.5 : -4.5) : 0.0;
+            points[c] << QPointF(-5.0 + i * 0.002,
+                                 std::sin(i * 0.003 + c) + random.bounded(0.4) + spike);
+        }
+    GenericPlot dense;
+    dense.setAccumulate(true);
+    for (int c = 0; c < 3; ++c) {
+        dense.addCurve(c);
+        dense.setCurveColor(colours[c], c);
+    }
+    // The second sweep starts from a later point and is longer before its
+    // first replot than the first sweep was at its last.
+    const QVector<int> steps[2] = {{1200, 1201, 3000}, {4000, 5000}};
+    int done = 0;
+    for (int round = 0; round < 2; ++round) {
+        const int first = round * 100;
+        for (int upTo : steps[round]) {
+            GenericPlot reference;
+            for (int c = 0; c < 3; ++c) {
+                for (int i = done; i < upTo; ++i)
+                    dense.appendData(c, points[c].at(i));
+                auto* plain = new QwtPlotCurve;
+                plain->setStyle(QwtPlotCurve::Dots);
+                plain->setSymbol(new QwtSymbol(QwtSymbol::Ellipse, QBrush(colours[c]),
+                                               QPen(colours[c]), QSize(2, 2)));
+                plain->setSamples(points[c].mid(first, upTo - first));
+                plain->attach(&reference);
+            }
+            done = upTo;
+            // The last picture of the second sweep comes from a resized plot.
+            const QSize size = upTo == 5000 ? QSize(300, 240) : QSize(330, 270);
+            QVERIFY2(renderCanvas(dense, size) == renderCanvas(reference, size),
+                     qPrintable(QString("sweep %1, %2 points").arg(round + 1).arg(upTo)));
+        }
+        dense.clearAllCurves();
+        done = 100;
+    }
 }
 
 QTEST_MAIN(TestPlots)
