@@ -89,6 +89,18 @@ struct WindowFixture
     Simulator sim;
     std::unique_ptr<MainWindow> window;
 
+    // A window going away stops every displayed controller, streaming or
+    // not, a second each. Nothing is judged there: without acquisition the
+    // controllers leave the display first.
+    ~WindowFixture()
+    {
+        if (!window || !window->isVisible() || startAction()->isChecked())
+            return;
+        const QList<int> shown = window->displayed();
+        for (int i : shown)
+            window->showConnection(window->connections().at(i)->address(), false);
+    }
+
     bool start(int controllers, const SimConfig &config = SimConfig())
     {
         sim.setDefaultConfig(config);

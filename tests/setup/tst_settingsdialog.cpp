@@ -64,6 +64,11 @@ struct Rig
         w<QLineEdit>("labelTcpEdit")->setText(label);
         w<QPushButton>("connectTcpButton")->click();
     }
+    // Rows in both lists, records and links: they come and go together.
+    QList<int> counts()
+    {
+        return {list(true)->count() + list(false)->count(), int(dialog.records().size()), int(host.links.size())};
+    }
     int commandCount(int controller, const QByteArray &command)
     {
         return int(sim.commandLog(controller).count(command));
@@ -213,9 +218,7 @@ private slots:
             QCOMPARE(rig.w<QLineEdit>(field)->styleSheet().contains("red"), redField == field);
 
         const bool success = message == "Connected";
-        QCOMPARE(rig.list(true)->count(), success ? 1 : 0);
-        QCOMPARE(rig.dialog.records().size(), success ? 1 : 0);
-        QCOMPARE(int(rig.host.links.size()), success ? 1 : 0);
+        QCOMPARE(rig.counts(), QList<int>(3, success ? 1 : 0));
         if (!success) {
             QTRY_VERIFY_WITH_TIMEOUT(!rig.sim.hasClient(0), 5000);
             return;
@@ -293,9 +296,8 @@ private slots:
         QCOMPARE(rig.w<QLineEdit>("serialPortLabel_2")->styleSheet().contains("red"), label.isEmpty());
         QCOMPARE(rig.commandCount(0, baudCommand), baudCommand.isEmpty() ? 0 : 1);
         const bool success = message == "Connected";
+        QCOMPARE(rig.counts(), QList<int>(3, success ? 1 : 0));
         QCOMPARE(rig.list(false)->count(), success ? 1 : 0);
-        QCOMPARE(rig.dialog.records().size(), success ? 1 : 0);
-        QCOMPARE(int(rig.host.links.size()), success ? 1 : 0);
         if (!success) {
             // The controller stays offered.
             QCOMPARE(devicesBox->count(), fault == "nothing found" ? 0 : 1);
@@ -368,9 +370,8 @@ private slots:
 
         QCOMPARE(rig.text("infoLabel"), QStringLiteral("Loading was successful"));
         QCOMPARE(rig.text("infoLabel2"), QStringLiteral("Loading successful"));
+        QCOMPARE(rig.counts(), QList<int>(3, 1));
         QCOMPARE(rig.list(tcp)->count(), 1);
-        QCOMPARE(rig.dialog.records().size(), 1);
-        QCOMPARE(int(rig.host.links.size()), 1);
         QCOMPARE(rig.rowButton(tcp, 0)->text(), connected ? QStringLiteral("Disconnect") : QStringLiteral("Reconnect"));
         QCOMPARE(rig.host.links.front()->linkState() == Connection::Connected, connected);
         if (kind == "tcp existing") {
@@ -420,8 +421,7 @@ private slots:
         rig.dialog.loadConnection(home.filePath("missing.xml"));
         QCOMPARE(rig.text("infoLabel"), QStringLiteral("Loading failed"));
         QCOMPARE(rig.text("infoLabel2"), QStringLiteral("Loading failed"));
-        QCOMPARE(rig.list(true)->count(), 1);
-        QCOMPARE(rig.dialog.records().size(), 1);
+        QCOMPARE(rig.counts(), QList<int>(3, 1));
     }
 
     // Save, then load into a fresh dialog: labels, colours, detector
@@ -477,9 +477,7 @@ private slots:
         QVERIFY(QDir(Settings::stagingPath(QString())).removeRecursively());
 
         rig.dialog.removeAllConnections();
-        QCOMPARE(rig.list(false)->count() + rig.list(true)->count(), 0);
-        QCOMPARE(rig.dialog.records().size(), 0);
-        QCOMPARE(int(rig.host.links.size()), 0);
+        QCOMPARE(rig.counts(), QList<int>(3, 0));
 
         rig.dialog.loadConnection(Settings::defaultFilePath());
         QCOMPARE(rig.host.handed.size(), 4);
@@ -540,9 +538,7 @@ private slots:
         rig.row(true, 0)->findChild<QCheckBox *>("checkBoxAutoConnect")->setChecked(false);
         QVERIFY(!rig.dialog.records().at(0).autoConnect);
         rig.rowButton(true, 0, "deleteButton")->click();
-        QCOMPARE(rig.list(true)->count(), 0);
-        QCOMPARE(rig.dialog.records().size(), 0);
-        QCOMPARE(int(rig.host.links.size()), 0);
+        QCOMPARE(rig.counts(), QList<int>(3, 0));
     }
 
     // While a connect waits (processing events), a second Connect or Scan
@@ -565,8 +561,7 @@ private slots:
         clicker.stop();
         QVERIFY(clicks > 0);
         QCOMPARE(rig.text("infoLabel2"), QStringLiteral("Connected"));
-        QCOMPARE(rig.list(true)->count(), 1);
-        QCOMPARE(int(rig.host.links.size()), 1);
+        QCOMPARE(rig.counts(), QList<int>(3, 1));
         QCOMPARE(rig.commandCount(0, "GID;"), 1);
         QVERIFY(!log->contains("Searching for serial interfaces"));
         QVERIFY(!rig.dialog.isBusy());
