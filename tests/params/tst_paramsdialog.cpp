@@ -100,6 +100,7 @@ class ParamsDialogTest : public QObject
             return nullptr;
         f->sim.setFaults(0, SimFaults());
         f->sim.clearCommandLog(0);
+        f->dialog->messageBox()->hide();
         f->dialog->openDialog(simAddress(0));
         return f->dialog->isVisible() ? f : nullptr;
     }
@@ -211,7 +212,10 @@ private slots:
         DialogFixture *fixture = sharedDialog();
         QVERIFY(fixture);
         DialogFixture &f = *fixture;
-        f.send(0, raw("SAI\x01x\x07\xD0;", 8)); // a target the dialog must overwrite
+        // Values the dialog must overwrite.
+        for (const QByteArray &command : {raw("SAI\x01x\x07\xD0;", 8), raw("SAI\x01y\x07\xD0;", 8),
+                                          raw("SPF\x01\x00\x00;", 7), raw("SPF\x02\x00\x00;", 7)})
+            f.send(0, command);
         f.setType(1, 2);
         f.choose(adjustSoftware ? "radioButton_Adjust_intern" : "radioButton_Adjust_extern");
         f.spin("doubleSpinBox_AdjustX")->setValue(1.234);
@@ -357,8 +361,8 @@ private slots:
         QTest::addColumn<QString>("message");
         const QString missing = QStringLiteral("The partner system was not found. Please check the group identifications");
         const QString silent = QStringLiteral("The second subsystem didn't respond. Please retry.");
-        // The rows share one window, so the partner is locked once (a lock
-        // leaves the button disabled); the row that disconnects comes last.
+        // The rows share one window, so the partner is locked once: a lock,
+        // like a missing partner, leaves its button disabled for good.
         QTest::newRow("first of three in one group") << QList<int>{4, 4, 4} << false << false << 1 << true << QByteArray() << "";
         QTest::newRow("only the third is in the group") << QList<int>{4, 2, 4} << false << false << 2 << false << QByteArray() << "";
         QTest::newRow("common flags already set: no SMD") << QList<int>{4, 4, 4} << false << true << 1 << false << QByteArray() << "";
@@ -378,9 +382,11 @@ private slots:
         QFETCH(bool, lock);
         QFETCH(QByteArray, refused);
         QFETCH(QString, message);
-        DialogFixture *fixture = shared.get([](DialogFixture &f) { return f.open(3); });
+        const QByteArray kind = partner < 0 ? QByteArray(QTest::currentDataTag()) : QByteArray();
+        DialogFixture *fixture = shared.get([](DialogFixture &f) { return f.open(3); }, kind);
         QVERIFY(fixture);
         DialogFixture &f = *fixture;
+        f.dialog->messageBox()->hide();
         for (int i = 0; i < 3; ++i) {
             f.sim.setFaults(i, SimFaults());
             f.window->multiplexSystem(simAddress(i), false, 1);
@@ -402,6 +408,7 @@ private slots:
         for (int i = 0; i < 3; ++i)
             f.sim.clearCommandLog(i);
 
+        QVERIFY(f.w<QPushButton>("alignPushButton")->isEnabled());
         f.click("alignPushButton");
         for (int i = 1; i < 3; ++i)
             QVERIFY2(i == partner || f.sent(i).isEmpty(), qPrintable(QString::number(i)));

@@ -65,7 +65,7 @@ struct Rig
         w<QPushButton>("connectTcpButton")->click();
     }
     // Rows in both lists, records and links: they come and go together.
-    QList<int> counts()
+    QVector<int> counts()
     {
         return {list(true)->count() + list(false)->count(), int(dialog.records().size()), int(host.links.size())};
     }
@@ -218,7 +218,7 @@ private slots:
             QCOMPARE(rig.w<QLineEdit>(field)->styleSheet().contains("red"), redField == field);
 
         const bool success = message == "Connected";
-        QCOMPARE(rig.counts(), QList<int>(3, success ? 1 : 0));
+        QCOMPARE(rig.counts(), QVector<int>(3, success ? 1 : 0));
         if (!success) {
             QTRY_VERIFY_WITH_TIMEOUT(!rig.sim.hasClient(0), 5000);
             return;
@@ -296,7 +296,7 @@ private slots:
         QCOMPARE(rig.w<QLineEdit>("serialPortLabel_2")->styleSheet().contains("red"), label.isEmpty());
         QCOMPARE(rig.commandCount(0, baudCommand), baudCommand.isEmpty() ? 0 : 1);
         const bool success = message == "Connected";
-        QCOMPARE(rig.counts(), QList<int>(3, success ? 1 : 0));
+        QCOMPARE(rig.counts(), QVector<int>(3, success ? 1 : 0));
         QCOMPARE(rig.list(false)->count(), success ? 1 : 0);
         if (!success) {
             // The controller stays offered.
@@ -370,7 +370,7 @@ private slots:
 
         QCOMPARE(rig.text("infoLabel"), QStringLiteral("Loading was successful"));
         QCOMPARE(rig.text("infoLabel2"), QStringLiteral("Loading successful"));
-        QCOMPARE(rig.counts(), QList<int>(3, 1));
+        QCOMPARE(rig.counts(), QVector<int>(3, 1));
         QCOMPARE(rig.list(tcp)->count(), 1);
         QCOMPARE(rig.rowButton(tcp, 0)->text(), connected ? QStringLiteral("Disconnect") : QStringLiteral("Reconnect"));
         QCOMPARE(rig.host.links.front()->linkState() == Connection::Connected, connected);
@@ -421,7 +421,7 @@ private slots:
         rig.dialog.loadConnection(home.filePath("missing.xml"));
         QCOMPARE(rig.text("infoLabel"), QStringLiteral("Loading failed"));
         QCOMPARE(rig.text("infoLabel2"), QStringLiteral("Loading failed"));
-        QCOMPARE(rig.counts(), QList<int>(3, 1));
+        QCOMPARE(rig.counts(), QVector<int>(3, 1));
     }
 
     // Save, then load into a fresh dialog: labels, colours, detector
@@ -477,7 +477,7 @@ private slots:
         QVERIFY(QDir(Settings::stagingPath(QString())).removeRecursively());
 
         rig.dialog.removeAllConnections();
-        QCOMPARE(rig.counts(), QList<int>(3, 0));
+        QCOMPARE(rig.counts(), QVector<int>(3, 0));
 
         rig.dialog.loadConnection(Settings::defaultFilePath());
         QCOMPARE(rig.host.handed.size(), 4);
@@ -538,7 +538,7 @@ private slots:
         rig.row(true, 0)->findChild<QCheckBox *>("checkBoxAutoConnect")->setChecked(false);
         QVERIFY(!rig.dialog.records().at(0).autoConnect);
         rig.rowButton(true, 0, "deleteButton")->click();
-        QCOMPARE(rig.counts(), QList<int>(3, 0));
+        QCOMPARE(rig.counts(), QVector<int>(3, 0));
     }
 
     // While a connect waits (processing events), a second Connect or Scan
@@ -561,7 +561,7 @@ private slots:
         clicker.stop();
         QVERIFY(clicks > 0);
         QCOMPARE(rig.text("infoLabel2"), QStringLiteral("Connected"));
-        QCOMPARE(rig.counts(), QList<int>(3, 1));
+        QCOMPARE(rig.counts(), QVector<int>(3, 1));
         QCOMPARE(rig.commandCount(0, "GID;"), 1);
         QVERIFY(!log->contains("Searching for serial interfaces"));
         QVERIFY(!rig.dialog.isBusy());
