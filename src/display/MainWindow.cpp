@@ -75,7 +75,6 @@ MainWindow::MainWindow(QWidget *parent)
     displayTimer = new QTimer(this);
     displayTimer->setSingleShot(true); // every tick restarts it
     connect(displayTimer, &QTimer::timeout, this, &MainWindow::updateData);
-    displayTimer->start(1000);
 
     serviceDlg = new ServiceDialog(this);
     serviceDlg->setObjectName(QStringLiteral("serviceDialog"));
@@ -131,6 +130,9 @@ MainWindow::MainWindow(QWidget *parent)
     connect(ui->actionParametersClose, &QAction::triggered, params, &QDialog::close);
     connect(overview, &ConnectionOverviewDialog::openParamDialog, params, &ParamsDialog::openDialog);
     buildAnalysis(); // jitter analysis menu, headroom warnings, lost-samples entry
+    // The first tick only now: building the dialogs processes events, and a
+    // tick must not find the analysis side unbuilt.
+    displayTimer->start(1000);
 
     ui->actionDisconnect->setVisible(false);
     menuBar()->removeAction(ui->menuParameters->menuAction());

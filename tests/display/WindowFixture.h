@@ -12,9 +12,13 @@
 #include "link/Identification.h"
 #include "setup/ConnectionSettings.h"
 
+#include "display/CurveData.h"
+
 #include <QAction>
 #include <QTest>
 #include <QPushButton>
+
+#include <memory>
 
 // Controller i of the simulator is reached as 127.0.0.<i + 1>: the window
 // tells controllers apart by address. The simulator listens on every
@@ -36,10 +40,66 @@ inline ConnectionSettings simSettings(int i)
     return settings;
 }
 
+// Points held by a curve of a plot; -1 when the plot has no such curve.
+inline int curveSize(GenericPlot *plot, int curve)
+{
+    return plot->curveCount() > curve ? int(plot->curveData(curve)->size()) : -1;
+}
+
+// A fixture kept for the rows of one test function whose rows set up all
+// they judge: connecting controllers takes seconds. Call drop() from
+// init() and dropIfFailed() from cleanup(): another function, or the row
+// after a failed one, gets a fresh fixture.
+template<typename Fixture>
+class RowShared
+{
+public:
+    // The kept fixture, or a new one prepared by setUp; null when that
+    // failed. Rows of another kind (a different set-up) name it.
+    template<typename SetUp>
+    Fixture *get(SetUp setUp, const QByteArray &kind = QByteArray())
+    {
+        const QByteArray key = QTest::currentTestFunction() + ('/' + kind);
+        if (fixture && owner == key)
+            return fixture.get();
+        fixture = std::make_unique<Fixture>();
+        owner = key;
+        if (!setUp(*fixture))
+            fixture.reset();
+        return fixture.get();
+    }
+    void dropIfFailed()
+    {
+        if (QTest::currentTestFailed())
+            fixture.reset();
+    }
+    void drop()
+    {
+        if (!owner.startsWith(QTest::currentTestFunction() + QByteArray("/")))
+            fixture.reset();
+    }
+
+private:
+    std::unique_ptr<Fixture> fixture;
+    QByteArray owner;
+};
+
 struct WindowFixture
 {
     Simulator sim;
     std::unique_ptr<MainWindow> window;
+
+    // A window going away stops every displayed controller, streaming or
+    // not, a second each. Nothing is judged there: without acquisition the
+    // controllers leave the display first.
+    ~WindowFixture()
+    {
+        if (!window || !window->isVisible() || startAction()->isChecked())
+            return;
+        const QList<int> shown = window->displayed();
+        for (int i : shown)
+            window->showConnection(window->connections().at(i)->address(), false);
+    }
 
     bool start(int controllers, const SimConfig &config = SimConfig())
     {
@@ -76,17 +136,31 @@ struct WindowFixture
         return true;
     }
     bool add(int i) { return add(i, simSettings(i)); }
+    // n simulated controllers handed to the window.
+    bool connect(int n, const SimConfig &config = SimConfig())
+    {
+        if (!start(n, config))
+            return false;
+        for (int i = 0; i < n; ++i)
+            if (!add(i))
+                return false;
+        return true;
+    }
+    // Controller i refuses the commands with these codes from now on.
+    void refuse(int i, const QSet<QByteArray> &codes)
+    {
+        SimFaults faults;
+        faults.refuseCodes = codes;
+        sim.setFaults(i, faults);
+    }
 
     QAction *startAction() const { return window->findChild<QAction *>(QStringLiteral("actionStart")); }
 
     // n simulated controllers handed to the window and streaming after Start.
     bool startStreaming(int n)
     {
-        if (!start(n))
+        if (!connect(n))
             return false;
-        for (int i = 0; i < n; ++i)
-            if (!add(i))
-                return false;
         startAction()->trigger();
         for (int i = 0; i < n; ++i)
             if (!QTest::qWaitFor([&] { return sim.isStreaming(i); }, 5000))
@@ -115,3 +189,4 @@ struct WindowFixture
         return list;
     }
 };
+

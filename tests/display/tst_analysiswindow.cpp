@@ -6,15 +6,12 @@
 #include "WindowFixture.h"
 
 #include "analysis_ui/JitterAnalysisWidget.h"
-#include "display/CurveData.h"
 #include "display/DropIndicator.h"
 #include "display/HeadroomMonitor.h"
 #include "display/JitterWindowLink.h"
 #include "display/ThermoSlider.h"
 
 #include <QEventLoop>
-#include <QMenu>
-#include <QMenuBar>
 #include <QThread>
 #include <QTimer>
 
@@ -105,13 +102,9 @@ private slots:
     void analysisWindowFedLiveWhileOpen()
     {
         WindowFixture f;
-        QVERIFY(f.start(1));
-        QVERIFY(f.add(0));
+        QVERIFY(f.connect(1));
         auto taken = std::make_shared<qint64>(0);
         f.window->setTickObserver([taken](qint64, const DisplayTick::Result &r) { *taken += r.taken; });
-        auto *menu = f.widget<QMenu>("menuAnalysis");
-        QVERIFY(menu);
-        QVERIFY(f.window->menuBar()->actions().contains(menu->menuAction()));
         f.counter("counterSamplingRate")->setValue(200);
         f.startAction()->trigger();
         QTRY_VERIFY_WITH_TIMEOUT(f.sim.isStreaming(0), 5000);
@@ -180,8 +173,7 @@ private slots:
         QFETCH(int, millivolts);
         QFETCH(int, bar);
         WindowFixture f;
-        QVERIFY(f.start(1));
-        QVERIFY(f.add(0));
+        QVERIFY(f.connect(1));
         Connection *link = f.window->connections().first();
         link->setDriveActuator(driveArguments(stage, axis, millivolts));
         QByteArray reply;
@@ -222,8 +214,7 @@ private slots:
         QFETCH(int, rate);
         QFETCH(int, blockMs);
         WindowFixture f;
-        QVERIFY(f.start(1));
-        QVERIFY(f.add(0));
+        QVERIFY(f.connect(1));
         DropIndicator *drops = f.window->dropIndicator();
         QVERIFY(drops && !drops->isVisible());
         Connection *link = f.window->connections().first();

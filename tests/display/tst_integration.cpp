@@ -5,10 +5,11 @@
 
 #include "WindowFixture.h"
 
+#include "LogCapture.h"
+
 #include "../recording/RecordTestUtil.h"
 
 #include "app/StartupFlags.h"
-#include "display/CurveData.h"
 #include "recording/DataLoggerDialog.h"
 #include "service/ServiceDialog.h"
 #include "setup/ConnectionWidget.h"
@@ -27,11 +28,6 @@
 #include <sys/resource.h>
 
 namespace {
-
-int curveSize(GenericPlot *plot, int curve)
-{
-    return plot->curveCount() > curve ? int(plot->curveData(curve)->size()) : -1;
-}
 
 // The benchmark sequence number a sample carries in its stage-2 positions.
 quint32 sequenceOf(const StreamSample &sample)
@@ -109,8 +105,6 @@ private slots:
     void defaultSetupLoadedAtStart_data()
     {
         QTest::addColumn<QString>("autoPattern");
-        QTest::newRow("one, auto") << "1";
-        QTest::newRow("three, all auto") << "111";
         QTest::newRow("three, middle not auto") << "101";
         QTest::newRow("two, none auto") << "00";
     }
@@ -166,8 +160,6 @@ private slots:
         QTest::addColumn<bool>("multi");
         QTest::addColumn<bool>("stopAcquisition");
         QTest::newRow("one file, stopped in the dialog") << false << false;
-        QTest::newRow("one file, stopped with acquisition") << false << true;
-        QTest::newRow("a file per controller, stopped in the dialog") << true << false;
         QTest::newRow("a file per controller, stopped with acquisition") << true << true;
     }
     void recordingFromTheDialog()
@@ -243,14 +235,11 @@ private slots:
                 QCOMPARE(row[3], QByteArray::number(shown->intensity1 * 0.001, 'f', 2));
                 QCOMPARE(row[6], QByteArray::number(shown->intensity2 * 0.001, 'f', 2));
             }
+            // The description beside it names the controller of its lines.
             const QJsonObject meta = readJson(files[k]);
             QVERIFY(!meta["recording"].toBool());
             QCOMPARE(meta["linesWritten"].toInt(), text.rows.size());
-            QCOMPARE(meta["controller"].toObject()["label"].toString(), QStringLiteral("SIM%1").arg(k));
-            QCOMPARE(meta["controller"].toObject()["address"].toString(), simAddress(k));
             QCOMPARE(meta["controller"].toObject()["id"].toString(), QString::fromLatin1(f.sim.identification(k)));
-            QCOMPARE(meta["samplingRateHz"].toInt(), 500);
-            QCOMPARE(meta["saveRateHz"].toInt(), 500);
         }
         if (multi) {
             QVERIFY(files[0].endsWith(QStringLiteral("run_SIM0.txt")));
@@ -318,10 +307,12 @@ private slots:
     }
 
     // A controller that goes away is disconnected through the connection
-    // dialog: its row offers "Reconnect", the others keep streaming, and the
-    // row's button brings it back into the display.
+    // dialog with one notice: its row offers "Reconnect", the others keep
+    // streaming, and the row's button brings it back into the display in
+    // its old place, colours and label.
     void controllerGoingAwayFlipsItsRow()
     {
+        LogCapture log;
         WindowFixture f;
         QVERIFY(f.sim.start(0, 3, QHostAddress(QHostAddress::AnyIPv4)));
         QVERIFY(writeDefaultSetup(f.sim, QStringLiteral("111")));
@@ -346,11 +337,14 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(curveSize(f.window->timePlot(1), 0) > 0, 5000);
         QTRY_VERIFY_WITH_TIMEOUT(curveSize(f.window->timePlot(1), 4) > 0, 5000);
         QCOMPARE(curveSize(f.window->timePlot(1), 2), 0);
+        QCOMPARE(log.lines().filter(QStringLiteral("went away")).size(), 1);
 
         f.sim.setFaults(1, SimFaults());
         rowOf(dialog, simAddress(1))->findChild<QPushButton *>(QStringLiteral("Button"))->click();
         QTRY_COMPARE_WITH_TIMEOUT(rowButtonText(dialog, simAddress(1)), QStringLiteral("Disconnect"), 5000);
         QVERIFY(f.window->displayed().contains(1));
+        QCOMPARE(f.window->controllerStatus().at(1).colorX.rgb(), simSettings(1).colorX.rgb());
+        QCOMPARE(f.window->controllerStatus().at(1).label, QStringLiteral("SIM1"));
         QTRY_VERIFY_WITH_TIMEOUT(f.sim.isStreaming(1), 5000);
 
         // Deleting the row takes the controller out of the window.
@@ -362,33 +356,25 @@ private slots:
 
     // "Operation Tests" hands the active controller (the first displayed)
     // to the service dialog; without a displayed controller it has none.
-    void serviceMenuHandsTheActiveConnection_data()
-    {
-        QTest::addColumn<int>("controllers");
-        QTest::addColumn<int>("hidden"); // a controller taken out of the display first, -1 none
-        QTest::newRow("none") << 0 << -1;
-        QTest::newRow("one") << 1 << -1;
-        QTest::newRow("two") << 2 << -1;
-        QTest::newRow("two, first hidden") << 2 << 0;
-    }
     void serviceMenuHandsTheActiveConnection()
     {
-        QFETCH(int, controllers);
-        QFETCH(int, hidden);
         WindowFixture f;
-        QVERIFY(f.start(qMax(1, controllers)));
-        for (int i = 0; i < controllers; ++i)
-            QVERIFY(f.add(i));
-        if (hidden >= 0)
-            f.window->showConnection(simAddress(hidden), false);
+        QVERIFY(f.start(2));
         QAction *tests = f.window->findChild<QAction *>(QStringLiteral("actionOperationTests"));
         QVERIFY(tests && tests->isEnabled());
-        tests->trigger();
         ServiceDialog *service = f.window->serviceDialog();
-        QVERIFY(service->isVisible());
-        const int active = f.window->activeIndex();
-        QCOMPARE(active, controllers == 0 ? -1 : hidden == 0 ? 1 : 0);
-        QCOMPARE(service->connection(), active < 0 ? nullptr : f.window->connections().at(active));
+        // Controllers added one by one, then the first taken out of the display.
+        for (int step = 0; step < 4; ++step) {
+            if (step == 1 || step == 2)
+                QVERIFY(f.add(step - 1));
+            if (step == 3)
+                f.window->showConnection(simAddress(0), false);
+            tests->trigger();
+            QVERIFY(service->isVisible());
+            const int active = f.window->activeIndex();
+            QCOMPARE(active, step == 0 ? -1 : step == 3 ? 1 : 0);
+            QCOMPARE(service->connection(), active < 0 ? nullptr : f.window->connections().at(active));
+        }
     }
 };
 

@@ -154,9 +154,7 @@ void TestPlots::rangeAndZoom()
     vBar->setValue(vBar->value() - 200000);
     QCOMPARE(zoomer->zoomRect(), QRectF(5, 10, 10, 5));
     QCOMPARE(plot.axisScaleDiv(QwtPlot::yLeft).upperBound(), 15.0);
-    // The bars sit on the top and right canvas edges; the rubber band stays off them.
-    QCOMPARE(hBar->geometry().top(), plot.canvas()->contentsRect().top());
-    QCOMPARE(vBar->geometry().right(), plot.canvas()->contentsRect().right());
+    // The rubber band stays off the bars.
     QCOMPARE(zoomer->clampRect().top(), hBar->geometry().bottom() + 1);
     QCOMPARE(zoomer->clampRect().right(), vBar->geometry().left() - 1);
 

@@ -34,20 +34,23 @@ struct DialogFixture : WindowFixture
 
     bool open(int controllers, const SimConfig &config = SimConfig(), int shown = 0)
     {
-        if (!start(controllers, config))
+        if (!connect(controllers, config))
             return false;
-        for (int i = 0; i < controllers; ++i)
-            if (!add(i))
-                return false;
         dialog = window->paramsDialog();
         dialog->openDialog(simAddress(shown));
         return dialog->isVisible();
     }
     template<typename T>
     T *w(const char *name) const { return dialog->findChild<T *>(QLatin1String(name)); }
-    QRadioButton *radio(const char *name) const { return w<QRadioButton>(name); }
+    QRadioButton *radio(const QString &name) const { return w<QRadioButton>(qPrintable(name)); }
     QDoubleSpinBox *spin(const char *name) const { return w<QDoubleSpinBox>(name); }
     void click(const char *name) const { w<QAbstractButton>(name)->click(); }
+    // Selects a radio button the way a user does: a click unless it is selected.
+    void choose(const char *name) const
+    {
+        if (!radio(name)->isChecked())
+            click(name);
+    }
     void setType(int stage, int type) const
     {
         w<QComboBox>(stage == 1 ? "comboBox_DetecType" : "comboBox_DetecType_2")->setCurrentIndex(type);
@@ -71,17 +74,45 @@ struct DialogFixture : WindowFixture
     }
 };
 
+// Points the per-user data directory at a fresh temporary one while alive.
+struct DataDirectory
+{
+    QTemporaryDir dir;
+    const QDir previous = dataDirectory;
+    DataDirectory() { dataDirectory = QDir(dir.path()); }
+    ~DataDirectory() { dataDirectory = previous; }
+};
+
 } // namespace
 
 class ParamsDialogTest : public QObject
 {
     Q_OBJECT
 
+    RowShared<DialogFixture> shared;
+    // The dialog opened afresh on the kept window with one controller.
+    DialogFixture *sharedDialog(int firmware = SimConfig().firmware)
+    {
+        SimConfig config;
+        config.firmware = firmware;
+        DialogFixture *f = shared.get([config](DialogFixture &f) { return f.open(1, config); }, QByteArray::number(firmware));
+        if (!f)
+            return nullptr;
+        f->sim.setFaults(0, SimFaults());
+        f->sim.clearCommandLog(0);
+        f->dialog->messageBox()->hide();
+        f->dialog->openDialog(simAddress(0));
+        return f->dialog->isVisible() ? f : nullptr;
+    }
+
 private slots:
     void init()
     {
         detectorTuning = false;
+        shared.drop();
     }
+    void cleanup() { shared.dropIfFailed(); }
+    void cleanupTestCase() { shared.drop(); }
 
     void firmwareGenerationDecidesControls_data()
     {
@@ -100,33 +131,27 @@ private slots:
         QFETCH(bool, sensitivityShown);
         QFETCH(bool, triggerShown);
         detectorTuning = tuning;
-        SimConfig config;
-        config.firmware = firmware;
-        DialogFixture f;
-        QVERIFY(f.open(1, config));
+        DialogFixture *fixture = sharedDialog(firmware);
+        QVERIFY(fixture);
+        DialogFixture &f = *fixture;
         QCOMPARE(f.w<QLabel>("labelSensitivity")->isVisible(), sensitivityShown);
         QCOMPARE(f.spin("doubleSpinBox_sens_1")->isVisible(), sensitivityShown);
         QCOMPARE(f.spin("doubleSpinBox_sens_2")->isVisible(), sensitivityShown);
         QCOMPARE(f.w<QCheckBox>("checkBoxDisplayLowRepetitionWithTriggers")->isVisible(), triggerShown);
         QCOMPARE(!f.commands(0, "GDS").isEmpty(), firmware >= 31);
-        if (!sensitivityShown) {
-            QVERIFY(f.radio("radioButton_sensitivity_extern")->isChecked());
-            QVERIFY(f.radio("radioButton_sensitivity_extern_2")->isChecked());
-        }
+        if (!sensitivityShown)
+            QVERIFY(f.radio("radioButton_sensitivity_extern")->isChecked()
+                    && f.radio("radioButton_sensitivity_extern_2")->isChecked());
         // The group section never shows.
-        QVERIFY(!f.w<QFrame>("frameBeamOverlay")->isVisible());
-        QVERIFY(!f.w<QLabel>("detectorLabel1")->isVisible());
+        QVERIFY(!f.w<QFrame>("frameBeamOverlay")->isVisible() && !f.w<QLabel>("detectorLabel1")->isVisible());
 
         f.sim.clearCommandLog(0);
         f.click("pushButtonApply");
-        const QList<QByteArray> sds = f.commands(0, "SDS");
-        QCOMPARE(sds, QList<QByteArray>({raw("SDS\x01\x00\x00;", 7), raw("SDS\x02\x00\x00;", 7)}));
+        QCOMPARE(f.commands(0, "SDS"), QList<QByteArray>({raw("SDS\x01\x00\x00;", 7), raw("SDS\x02\x00\x00;", 7)}));
         // An old controller refuses SDS; Apply does not examine that reply.
         QVERIFY(!f.dialog->messageBox()->isVisible());
-        if (firmware >= 31) {
-            QCOMPARE(f.sim.stageState(0, 0).sensitivity, 0);
-            QCOMPARE(f.sim.stageState(0, 1).sensitivity, 0);
-        }
+        if (firmware >= 31)
+            QVERIFY(f.sim.stageState(0, 0).sensitivity == 0 && f.sim.stageState(0, 1).sensitivity == 0);
     }
 
     void refreshShowsWhatTheControllerHolds_data()
@@ -155,16 +180,15 @@ private slots:
         QFETCH(QString, text);
         QFETCH(QString, checkedRadio);
         detectorTuning = true;
-        DialogFixture f;
-        QVERIFY(f.open(1));
+        DialogFixture *fixture = sharedDialog();
+        QVERIFY(fixture);
+        DialogFixture &f = *fixture;
         f.send(0, command);
         f.click("pushButtonRefresh");
-        QDoubleSpinBox *spin = f.spin(box.toLatin1().constData());
-        QVERIFY(spin);
+        QDoubleSpinBox *spin = f.spin(qPrintable(box));
         QCOMPARE(spin->value(), value);
         QCOMPARE(spin->text(), text);
-        if (!checkedRadio.isEmpty())
-            QVERIFY(f.radio(checkedRadio.toLatin1().constData())->isChecked());
+        QVERIFY(checkedRadio.isEmpty() || f.radio(checkedRadio)->isChecked());
     }
 
     void applyWritesConfirmedValues_data()
@@ -185,16 +209,19 @@ private slots:
         QFETCH(bool, adjustSoftware);
         QFETCH(int, expectedX);
         QFETCH(int, expectedY);
-        DialogFixture f;
-        QVERIFY(f.open(1));
-        f.send(0, raw("SAI\x01x\x07\xD0;", 8)); // a target the dialog must overwrite
+        DialogFixture *fixture = sharedDialog();
+        QVERIFY(fixture);
+        DialogFixture &f = *fixture;
+        // Values the dialog must overwrite.
+        for (const QByteArray &command : {raw("SAI\x01x\x07\xD0;", 8), raw("SAI\x01y\x07\xD0;", 8),
+                                          raw("SPF\x01\x00\x00;", 7), raw("SPF\x02\x00\x00;", 7)})
+            f.send(0, command);
         f.setType(1, 2);
-        if (adjustSoftware)
-            f.click("radioButton_Adjust_intern");
+        f.choose(adjustSoftware ? "radioButton_Adjust_intern" : "radioButton_Adjust_extern");
         f.spin("doubleSpinBox_AdjustX")->setValue(1.234);
         f.spin("doubleSpinBox_AdjustY")->setValue(-0.5);
         f.setType(1, type);
-        f.click("radioButton_PFactor_intern");
+        f.choose("radioButton_PFactor_intern");
         QVERIFY(f.radio("radioButton_PFactor_intern_2")->isChecked()); // one source for both stages
         f.spin("doubleSpinBox_PFactor")->setValue(1.5);
         f.spin("doubleSpinBox_PFactor_2")->setValue(2.25);
@@ -215,48 +242,42 @@ private slots:
     {
         QTest::addColumn<QByteArray>("refused");
         QTest::addColumn<QString>("message");
-        QTest::addColumn<QStringList>("externalRadios");
+        QTest::addColumn<QString>("externalRadio"); // for stage 1; "_2" is added for stage 2
         QTest::addColumn<QByteArray>("stillSent");
-        QTest::newRow("software P-factor of stage 1")
-            << QByteArray("SPF") << "P-Factor of stage 1 wasn't set!"
-            << QStringList{"radioButton_PFactor_extern", "radioButton_PFactor_extern_2"} << raw("SPF\x02\x00\x00;", 7);
-        QTest::newRow("software sensitivity")
-            << QByteArray("SDS") << "Sensitivity cable of detector 2 is not connected!"
-            << QStringList{"radioButton_sensitivity_extern", "radioButton_sensitivity_extern_2"}
-            << raw("SAI\x02y\x00\x00;", 8);
-        QTest::newRow("adjust-in, both axes still sent")
-            << QByteArray("SAI") << "y-adjust value of stage 2 has not been accepted "
-            << QStringList{"radioButton_Adjust_extern", "radioButton_Adjust_extern_2"} << raw("SAI\x02y\x00\x00;", 8);
+        QTest::newRow("software P-factor of stage 1") << QByteArray("SPF") << "P-Factor of stage 1 wasn't set!"
+                                                      << "radioButton_PFactor_extern" << raw("SPF\x02\x00\x00;", 7);
+        QTest::newRow("software sensitivity") << QByteArray("SDS") << "Sensitivity cable of detector 2 is not connected!"
+                                              << "radioButton_sensitivity_extern" << raw("SAI\x02y\x00\x00;", 8);
+        QTest::newRow("adjust-in, both axes still sent") << QByteArray("SAI") << "y-adjust value of stage 2 has not been accepted "
+                                                         << "radioButton_Adjust_extern" << raw("SAI\x02y\x00\x00;", 8);
     }
     void applyFallsBackToExternalOnRefusal()
     {
         QFETCH(QByteArray, refused);
         QFETCH(QString, message);
-        QFETCH(QStringList, externalRadios);
+        QFETCH(QString, externalRadio);
         QFETCH(QByteArray, stillSent);
         detectorTuning = true;
-        DialogFixture f;
-        QVERIFY(f.open(1));
-        for (int stage = 1; stage <= 2; ++stage)
-            f.setType(stage, 2);
+        DialogFixture *fixture = sharedDialog();
+        QVERIFY(fixture);
+        DialogFixture &f = *fixture;
+        f.setType(1, 2);
+        f.setType(2, 2);
         for (const char *name : {"radioButton_PFactor_intern", "radioButton_Adjust_intern", "radioButton_Adjust_intern_2",
                                  "radioButton_sensitivity_software", "radioButton_sensitivity_software_2"})
-            f.click(name);
+            f.choose(name);
         f.spin("doubleSpinBox_PFactor")->setValue(0.8);
         f.spin("doubleSpinBox_sens_1")->setValue(1.2);
         f.spin("doubleSpinBox_sens_2")->setValue(1.3);
-        const SimStageState before = f.sim.stageState(0, 0);
-        SimFaults faults;
-        faults.refuseCodes = {refused};
-        f.sim.setFaults(0, faults);
+        const SimStageState before = f.sim.stageState(0, 0), before2 = f.sim.stageState(0, 1);
+        f.refuse(0, {refused});
         f.sim.clearCommandLog(0);
         f.click("pushButtonApply");
 
         QTRY_VERIFY(f.dialog->messageBox()->isVisible());
         QCOMPARE(f.dialog->messageBox()->text(), QStringLiteral("An error has occurred."));
         QCOMPARE(f.info(), message);
-        for (const QString &name : externalRadios)
-            QVERIFY2(f.radio(name.toLatin1().constData())->isChecked(), qPrintable(name));
+        QVERIFY(f.radio(externalRadio)->isChecked() && f.radio(externalRadio + "_2")->isChecked());
         QVERIFY(f.sim.commandLog(0).contains(stillSent));
         // Nothing refused changed on the controller.
         const SimStageState after = f.sim.stageState(0, 0);
@@ -268,50 +289,58 @@ private slots:
             QCOMPARE(f.commands(0, "SAI").size(), 4);
             QCOMPARE(after.adjustIn[0], before.adjustIn[0]);
         } else {
-            QCOMPARE(f.sim.stageState(0, 1).sensitivity, refused == "SDS" ? before.sensitivity : 1300);
+            QCOMPARE(f.sim.stageState(0, 1).sensitivity, refused == "SDS" ? before2.sensitivity : 1300);
         }
     }
 
+    // Save stores what was applied, merged into the file there is; a file
+    // that cannot be read is never overwritten.
     void saveStoresAppliedDetectorsOnly_data()
     {
         QTest::addColumn<bool>("applyFirst");
         QTest::addColumn<QByteArray>("existing");
-        QTest::addColumn<int>("savedType");
+        QTest::addColumn<int>("savedType"); // -1: the file is left as it was
         QTest::newRow("type changed without Apply keeps the applied one") << false << QByteArray() << 0;
         QTest::newRow("applied type and unit") << true << QByteArray() << 3;
         QTest::newRow("merged into an existing setup")
             << true << QByteArray("<!DOCTYPE SetupML>\n<ORX_Beam_Stabilization>\n <Device_other><General pulsedLaser=\"1\"/></Device_other>\n</ORX_Beam_Stabilization>\n")
             << 3;
+        QTest::newRow("unreadable file") << true << QByteArray("<ORX_Beam_Stabilization><Device_x>") << -1;
     }
     void saveStoresAppliedDetectorsOnly()
     {
         QFETCH(bool, applyFirst);
         QFETCH(QByteArray, existing);
         QFETCH(int, savedType);
-        QTemporaryDir dir;
-        const QDir previous = dataDirectory;
-        dataDirectory = QDir(dir.path());
+        DataDirectory data;
         const QString path = Settings::defaultFilePath();
+        QFile file(path);
         if (!existing.isEmpty()) {
-            QFile file(path);
             QVERIFY(file.open(QIODevice::WriteOnly));
             file.write(existing);
+            file.close();
         }
-        DialogFixture f;
-        QVERIFY(f.open(1));
+        DialogFixture *fixture = sharedDialog(); // the first row applies nothing before its save
+        QVERIFY(fixture);
+        DialogFixture &f = *fixture;
         f.setType(1, 3);
-        f.click("radioButtonPositionInLength");
+        f.choose("radioButtonPositionInLength");
         f.spin("beamDiameterSpinBox")->setValue(120);
         if (applyFirst)
             f.click("pushButtonApply");
         f.click("pushButtonSave");
-        dataDirectory = previous;
 
+        if (savedType < 0) {
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QCOMPARE(file.readAll(), existing);
+            QVERIFY(f.dialog->messageBox()->isVisible());
+            QVERIFY(f.info().contains(QStringLiteral("left unchanged")));
+            return;
+        }
         Settings stored;
         QVERIFY(stored.loadFile(path));
-        const QString id = QString::fromLatin1(f.sim.identification(0));
         ConnectionSettings record;
-        setFixedText(record.id, id);
+        setFixedText(record.id, QString::fromLatin1(f.sim.identification(0)));
         QVERIFY(stored.restoreDetectorSettings(record));
         QCOMPARE(record.model[0], savedType);
         QCOMPARE(record.calculation[0], applyFirst ? 1 : 0);
@@ -319,39 +348,30 @@ private slots:
         QCOMPARE(stored.records().size(), existing.isEmpty() ? 1 : 2);
     }
 
-    void saveNeverClobbersAnUnreadableFile()
-    {
-        QTemporaryDir dir;
-        const QDir previous = dataDirectory;
-        dataDirectory = QDir(dir.path());
-        const QByteArray broken("<ORX_Beam_Stabilization><Device_x>");
-        {
-            QFile file(Settings::defaultFilePath());
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(broken);
-        }
-        DialogFixture f;
-        QVERIFY(f.open(1));
-        f.click("pushButtonSave");
-        QFile file(Settings::defaultFilePath());
-        dataDirectory = previous;
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), broken);
-        QVERIFY(f.dialog->messageBox()->isVisible());
-        QVERIFY(f.info().contains(QStringLiteral("left unchanged")));
-    }
-
+    // "Apply positions" with three controllers: which one is the partner,
+    // what it receives, and what a refusal on the way leaves behind.
     void groupOperationsFindTheRightPartner_data()
     {
         QTest::addColumn<QList<int>>("groups");
         QTest::addColumn<bool>("partnerPollFailed");
         QTest::addColumn<bool>("commonFlagsSet");
         QTest::addColumn<int>("partner"); // -1: missing
-        QTest::newRow("first of three in one group") << QList<int>{4, 4, 4} << false << false << 1;
-        QTest::newRow("only the third is in the group") << QList<int>{4, 2, 4} << false << false << 2;
-        QTest::newRow("partner's last poll failed") << QList<int>{4, 4, 4} << true << false << -1;
-        QTest::newRow("no other controller in the group") << QList<int>{4, 2, 3} << false << false << -1;
-        QTest::newRow("common flags already set: no SMD") << QList<int>{4, 4, 4} << false << true << 1;
+        QTest::addColumn<bool>("lock");
+        QTest::addColumn<QByteArray>("refused");
+        QTest::addColumn<QString>("message");
+        const QString missing = QStringLiteral("The partner system was not found. Please check the group identifications");
+        const QString silent = QStringLiteral("The second subsystem didn't respond. Please retry.");
+        // The rows share one window, so the partner is locked once: a lock,
+        // like a missing partner, leaves its button disabled for good.
+        QTest::newRow("first of three in one group") << QList<int>{4, 4, 4} << false << false << 1 << true << QByteArray() << "";
+        QTest::newRow("only the third is in the group") << QList<int>{4, 2, 4} << false << false << 2 << false << QByteArray() << "";
+        QTest::newRow("common flags already set: no SMD") << QList<int>{4, 4, 4} << false << true << 1 << false << QByteArray() << "";
+        QTest::newRow("partner refuses SMD") << QList<int>{7, 7, 0} << false << false << 1 << false << QByteArray("SMD") << silent;
+        QTest::newRow("partner refuses SAI") << QList<int>{7, 7, 0} << false << false << 1 << false << QByteArray("SAI") << silent;
+        QTest::newRow("common detector unavailable") << QList<int>{7, 7, 0} << false << false << 1 << false << QByteArray("GCA")
+                                                     << "The values of the common detector were not available. Please retry.";
+        QTest::newRow("no other controller in the group") << QList<int>{4, 2, 3} << false << false << -1 << false << QByteArray() << missing;
+        QTest::newRow("partner's last poll failed") << QList<int>{4, 4, 4} << true << false << -1 << false << QByteArray() << missing;
     }
     void groupOperationsFindTheRightPartner()
     {
@@ -359,10 +379,21 @@ private slots:
         QFETCH(bool, partnerPollFailed);
         QFETCH(bool, commonFlagsSet);
         QFETCH(int, partner);
-        DialogFixture f;
-        QVERIFY(f.open(3));
-        for (int i = 0; i < 3; ++i)
+        QFETCH(bool, lock);
+        QFETCH(QByteArray, refused);
+        QFETCH(QString, message);
+        const QByteArray kind = partner < 0 ? QByteArray(QTest::currentDataTag()) : QByteArray();
+        DialogFixture *fixture = shared.get([](DialogFixture &f) { return f.open(3); }, kind);
+        QVERIFY(fixture);
+        DialogFixture &f = *fixture;
+        f.dialog->messageBox()->hide();
+        for (int i = 0; i < 3; ++i) {
+            f.sim.setFaults(i, SimFaults());
+            f.window->multiplexSystem(simAddress(i), false, 1);
+            f.window->multiplexSystem(simAddress(i), false, 2);
             f.window->changeGroupId(simAddress(i), groups.at(i));
+        }
+        f.dialog->openDialog(simAddress(0));
         if (commonFlagsSet) {
             f.window->multiplexSystem(simAddress(1), true, 1);
             f.window->multiplexSystem(simAddress(1), true, 2);
@@ -372,18 +403,29 @@ private slots:
             f.window->disconnectConnection(simAddress(1));
             QTRY_VERIFY_WITH_TIMEOUT(!f.window->controllerStatus().at(1).connected, 10000);
         }
+        if (!refused.isEmpty())
+            f.refuse(refused == "GCA" ? 0 : 1, {refused});
         for (int i = 0; i < 3; ++i)
             f.sim.clearCommandLog(i);
 
+        QVERIFY(f.w<QPushButton>("alignPushButton")->isEnabled());
         f.click("alignPushButton");
         for (int i = 1; i < 3; ++i)
-            if (i != partner)
-                QVERIFY2(f.sent(i).isEmpty(), qPrintable(QString::number(i)));
+            QVERIFY2(i == partner || f.sent(i).isEmpty(), qPrintable(QString::number(i)));
+        QCOMPARE(f.dialog->messageBox()->isVisible(), !message.isEmpty());
+        if (!message.isEmpty())
+            QCOMPARE(f.info(), message);
         if (partner < 0) {
             QCOMPARE(f.w<QLabel>("partnerLabel")->text(), QStringLiteral("Missing"));
             QVERIFY(!f.w<QPushButton>("alignPushButton")->isEnabled());
-            QCOMPARE(f.info(), QStringLiteral("The partner system was not found. Please check the group identifications"));
             QVERIFY(f.commands(0, "GCA").isEmpty());
+            return;
+        }
+        if (!refused.isEmpty()) {
+            // The common-detector flags say what the partner accepted.
+            QCOMPARE(f.commands(partner, "SAI").size(), refused == "SAI" ? 1 : 0);
+            QCOMPARE(f.window->controllerStatus().at(partner).multiplex1, refused != "SMD");
+            QCOMPARE(f.window->controllerStatus().at(partner).multiplex2, refused != "SMD");
             return;
         }
         QCOMPARE(f.commands(partner, "SMD").size(), commonFlagsSet ? 0 : 2);
@@ -397,8 +439,8 @@ private slots:
             const int target = qint16((quint8(sai.at(i).at(5)) << 8) | quint8(sai.at(i).at(6)));
             QCOMPARE(f.sim.stageState(partner, i / 2).adjustIn[i % 2], target);
         }
-        QVERIFY(!f.dialog->messageBox()->isVisible());
-
+        if (!lock)
+            return;
         // Locking the partner takes both its stages off the common detectors.
         f.click("lockSubsystemButton");
         QCOMPARE(f.commands(partner, "SSE"), QList<QByteArray>({raw("SSE\x01;", 5), raw("SSE\x02;", 5)}));
@@ -406,37 +448,6 @@ private slots:
         QVERIFY(!f.window->controllerStatus().at(partner).multiplex2);
         QVERIFY(!f.sim.stageState(partner, 0).multiplex && f.sim.stageState(partner, 0).stabilization);
         QVERIFY(!f.w<QPushButton>("lockSubsystemButton")->isEnabled());
-    }
-
-    void groupCommandsFailingKeepFlagsHonest_data()
-    {
-        QTest::addColumn<QByteArray>("refused");
-        QTest::addColumn<int>("controller");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("partner refuses SMD") << QByteArray("SMD") << 1 << "The second subsystem didn't respond. Please retry.";
-        QTest::newRow("common detector unavailable") << QByteArray("GCA") << 0
-                                                     << "The values of the common detector were not available. Please retry.";
-        QTest::newRow("partner refuses SAI") << QByteArray("SAI") << 1 << "The second subsystem didn't respond. Please retry.";
-    }
-    void groupCommandsFailingKeepFlagsHonest()
-    {
-        QFETCH(QByteArray, refused);
-        QFETCH(int, controller);
-        QFETCH(QString, message);
-        DialogFixture f;
-        QVERIFY(f.open(2));
-        f.window->changeGroupId(simAddress(0), 7);
-        f.window->changeGroupId(simAddress(1), 7);
-        SimFaults faults;
-        faults.refuseCodes = {refused};
-        f.sim.setFaults(controller, faults);
-        f.sim.clearCommandLog(1);
-        f.click("alignPushButton");
-        QCOMPARE(f.info(), message);
-        QCOMPARE(f.commands(1, "SAI").size(), refused == "SAI" ? 1 : 0);
-        const bool flags = refused != "SMD";
-        QCOMPARE(f.window->controllerStatus().at(1).multiplex1, flags);
-        QCOMPARE(f.window->controllerStatus().at(1).multiplex2, flags);
     }
 
     void applyDuringAcquisitionKeepsStreamAndReachesDisplay()
