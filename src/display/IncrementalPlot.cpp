@@ -218,7 +218,6 @@ bool IncrementalPlot::drawThroughLayer(QPainter* painter, const QRectF& canvasRe
         painter->save();
         const bool antialiased = item->testRenderHint(QwtPlotItem::RenderAntialiased);
         painter->setRenderHint(QPainter::Antialiasing, antialiased);
-        painter->setRenderHint(QPainter::HighQualityAntialiasing, antialiased);
         item->draw(painter, maps[item->xAxis()], maps[item->yAxis()], canvasRect);
         painter->restore();
     }

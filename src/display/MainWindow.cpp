@@ -162,12 +162,14 @@ MainWindow::~MainWindow()
         stopDrawingPlots();
     if (displayTimer)
         displayTimer->stop();
+    QList<Connection *> streaming;
     for (int i = registry.displayed.size() - 1; i >= 0; --i) {
         Connection *link = registry.connections.at(registry.displayed.at(i));
         if (link->linkState() == Connection::Connected && link->isStreaming())
-            StreamControl::stopStream(link);
-        registry.displayed.removeAt(i);
+            streaming.append(link);
     }
+    StreamControl::stopStreams(streaming);
+    registry.displayed.clear();
     for (int c = registry.count() - 1; c >= 0; --c)
         delete registry.takeAt(c);
     qInfo() << "Finished destroying main window";

@@ -244,11 +244,11 @@ void MainWindow::stopDrawingPlots()
     // first (also at the end of a pointing run or after communication errors).
     if (dataLoggerDlg && (dataLoggerDlg->isRecording() || records.isRecording()))
         dataLoggerDlg->emitStopSignal();
-    for (int c : registry.displayed) {
-        Connection *link = registry.connections.at(c);
-        if (link->linkState() == Connection::Connected)
-            StreamControl::stopStream(link);
-    }
+    QList<Connection *> links;
+    for (int c : registry.displayed)
+        if (registry.connections.at(c)->linkState() == Connection::Connected)
+            links.append(registry.connections.at(c));
+    StreamControl::stopStreams(links);
     tools->startAction()->setChecked(false);
     showRunning(false);
     for (int s = 0; s < 2; ++s) {

@@ -28,10 +28,23 @@ bool startStream(Connection *connection, int rate)
 
 void stopStream(Connection *connection)
 {
-    QByteArray reply;
-    connection->clearLiveStream();
-    if (!connection->waitForReply(reply) || reply.isEmpty()) {
+    stopStreams({connection});
+}
+
+void stopStreams(const QList<Connection *> &connections)
+{
+    for (Connection *connection : connections)
         connection->clearLiveStream();
+    QList<Connection *> unanswered;
+    for (Connection *connection : connections) {
+        QByteArray reply;
+        if (!connection->waitForReply(reply) || reply.isEmpty())
+            unanswered.append(connection);
+    }
+    for (Connection *connection : unanswered)
+        connection->clearLiveStream();
+    for (Connection *connection : unanswered) {
+        QByteArray reply;
         connection->waitForReply(reply);
     }
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 
 class Connection;
 struct ControllerStatus;
@@ -27,6 +28,12 @@ bool startStream(Connection *connection, int rate);
 
 // CLS, once more when there was no reply; the second result is not judged.
 void stopStream(Connection *connection);
+
+// The same for several controllers at once: every stop is written before
+// the first wait, so the reply times (a controller that is not streaming
+// answers a stop only after its full reply time) overlap instead of adding
+// up one controller after another.
+void stopStreams(const QList<Connection *> &connections);
 
 // The flags byte of a status reply (at least 0x00 ';' flags ';'), else noStatus.
 unsigned char statusFromReply(const QByteArray &reply);
