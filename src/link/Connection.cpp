@@ -402,6 +402,7 @@ void Connection::detachDevice()
     batchTimer = nullptr;
     notifierDevice = nullptr;
     deviceNotifier = nullptr;
+    directFd = -1;
     deviceOpen.store(false, std::memory_order_release);
     device.store(nullptr, std::memory_order_release);
 }

@@ -5,6 +5,8 @@
 #include <atomic>
 #include <vector>
 
+#include <poll.h>
+
 class QSocketNotifier;
 
 // Event dispatcher of a link thread: poll() over a wake-up eventfd and the
@@ -47,11 +49,16 @@ private:
     };
     static qint64 nowNs();
     bool sendDueTimers();
-    int pollTimeoutMs(bool mayWait) const;
+    // Nanoseconds until the nearest timer is due; -1 without one.
+    qint64 pollTimeoutNs(bool mayWait) const;
 
     const void *postTag;
     int wakeFd = -1;
     std::atomic<bool> interrupted{false};
     std::vector<QSocketNotifier *> notifiers;
     std::vector<Timer> timers;
+    // Reused on every wake-up (no allocation per wake-up).
+    std::vector<pollfd> pollFds;
+    std::vector<QSocketNotifier *> watched;
+    std::vector<int> dueTimers;
 };
