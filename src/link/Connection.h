@@ -192,6 +192,7 @@ private:
     ChunkEnd decodeAvailable(QIODevice *dev, bool withFlags, bool skipIgnored);
     ChunkEnd decodeBytes(const char *bytes, qint64 size, bool withFlags, bool skipIgnored, qint64 &consumed);
     bool collectHeldBytes();
+    void startBatchTimer(int interval);
     void giveBackHeldBytes();
     void collectStreamLater(QIODevice *dev);
     void readEveryByte();

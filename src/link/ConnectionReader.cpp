@@ -4,6 +4,7 @@
 
 #include "link/Connection.h"
 
+#include "link/LinkEventDispatcher.h"
 #include "link/StreamMessage.h"
 #include "link/measureStore.h"
 
@@ -336,11 +337,19 @@ void Connection::advanceBatch()
         heldNotifier->setEnabled(false);
         // Repeats: while the stream runs, the link thread wakes once per
         // interval, reads everything that came and sleeps again.
-        batchTimer->start(streamBatchInterval());
+        startBatchTimer(streamBatchInterval());
         return;
     }
     if (!collectHeldBytes())
         readEveryByte();
+}
+
+void Connection::startBatchTimer(int interval)
+{
+    batchTimer->start(interval);
+    // All link threads batch on the same grid, so they wake together.
+    if (auto *dispatcher = qobject_cast<LinkEventDispatcher *>(eventDispatcher()))
+        dispatcher->alignTimer(batchTimer->timerId());
 }
 
 bool Connection::collectHeldBytes()
@@ -365,7 +374,7 @@ bool Connection::collectHeldBytes()
     if (heldNotifier->isEnabled())
         heldNotifier->setEnabled(false); // the device may have enabled it again
     if (batchTimer->interval() != interval)
-        batchTimer->start(interval);
+        startBatchTimer(interval);
     readerRunning = true;
 
     constexpr size_t readSize = 8192;

@@ -50,7 +50,18 @@ void LinkEventDispatcher::unregisterSocketNotifier(QSocketNotifier *notifier)
 
 void LinkEventDispatcher::registerTimer(int timerId, int interval, Qt::TimerType timerType, QObject *object)
 {
-    timers.push_back({timerId, interval, timerType, object, nowNs() + qint64(interval) * 1000000, false});
+    timers.push_back({timerId, interval, timerType, object, nowNs() + qint64(interval) * 1000000, false, false});
+}
+
+bool LinkEventDispatcher::alignTimer(int timerId)
+{
+    const auto it = std::find_if(timers.begin(), timers.end(), [timerId](const Timer &t) { return t.id == timerId; });
+    if (it == timers.end() || it->interval <= 0)
+        return false;
+    const qint64 period = qint64(it->interval) * 1000000;
+    it->dueNs = (nowNs() / period + 1) * period;
+    it->aligned = true;
+    return true;
 }
 
 bool LinkEventDispatcher::unregisterTimer(int timerId)
@@ -131,7 +142,13 @@ bool LinkEventDispatcher::sendDueTimers()
         auto it = std::find_if(timers.begin(), timers.end(), [id](const Timer &t) { return t.id == id; });
         if (it == timers.end() || it->active)
             continue;
-        it->dueNs = std::max(it->dueNs + qint64(it->interval) * 1000000, now);
+        const qint64 period = qint64(it->interval) * 1000000;
+        if (!it->aligned)
+            it->dueNs = std::max(it->dueNs + period, now);
+        else if (it->dueNs + period > now)
+            it->dueNs += period;
+        else
+            it->dueNs = (now / period + 1) * period; // fell behind: the next grid point
         it->active = true;
         QObject *object = it->object;
         QTimerEvent event(id);
