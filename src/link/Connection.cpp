@@ -432,7 +432,10 @@ void Connection::resyncInLinkThread(bool queryStatus)
         resyncRuns.fetch_add(1, std::memory_order_release);
         return;
     }
-    // This reads the input itself; the reader stays out meanwhile.
+    // This reads the input itself; the reader stays out meanwhile. Stream
+    // bytes held for the next batch go back to the device first, so they
+    // are dropped in order with the rest.
+    readEveryByte();
     const bool readerWasRunning = readerRunning;
     readerRunning = true;
     bool query = false;
