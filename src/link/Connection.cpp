@@ -21,6 +21,8 @@ namespace {
 constexpr int storeCapacity = 1040;
 constexpr int threadEndChecks = 1500; // of 10 ms each
 
+std::atomic<unsigned> nextBatchSlot{0};
+
 const QByteArray stopCommand = QByteArrayLiteral("CLS;");
 
 bool isStreamStart(const QByteArray &message)
@@ -31,7 +33,8 @@ bool isStreamStart(const QByteArray &message)
 
 } // namespace
 
-Connection::Connection(QObject *parent) : QThread(parent), store(new measureStore(storeCapacity))
+Connection::Connection(QObject *parent)
+    : QThread(parent), store(new measureStore(storeCapacity)), batchSlot(nextBatchSlot.fetch_add(1, std::memory_order_relaxed))
 {
     // The thread deletes its dispatcher when it finishes; a second start of
     // the same thread runs on the toolkit's default one.

@@ -258,6 +258,7 @@ private:
     QIODevice *notifierDevice = nullptr;
     QPointer<QSocketNotifier> deviceNotifier;
     std::atomic<int> batchInterval{defaultStreamBatchInterval};
+    const unsigned batchSlot; // which millisecond of the interval this link's batches fall on
 
 protected:
     int linkParameter = -1; // baud rate of a serial link

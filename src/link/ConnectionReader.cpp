@@ -347,9 +347,12 @@ void Connection::advanceBatch()
 void Connection::startBatchTimer(int interval)
 {
     batchTimer->start(interval);
-    // All link threads batch on the same grid, so they wake together.
+    // Link threads batch on a common grid of whole milliseconds, each at
+    // the offset of its slot: the threads of one slot wake together, and
+    // the slots spread the readers over the interval, so no wake-up has
+    // every link to serve at once.
     if (auto *dispatcher = qobject_cast<LinkEventDispatcher *>(eventDispatcher()))
-        dispatcher->alignTimer(batchTimer->timerId());
+        dispatcher->alignTimer(batchTimer->timerId(), int(batchSlot % unsigned(interval)));
 }
 
 bool Connection::collectHeldBytes()

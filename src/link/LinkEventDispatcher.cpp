@@ -50,18 +50,25 @@ void LinkEventDispatcher::unregisterSocketNotifier(QSocketNotifier *notifier)
 
 void LinkEventDispatcher::registerTimer(int timerId, int interval, Qt::TimerType timerType, QObject *object)
 {
-    timers.push_back({timerId, interval, timerType, object, nowNs() + qint64(interval) * 1000000, false, false});
+    timers.push_back({timerId, interval, timerType, object, nowNs() + qint64(interval) * 1000000, false, false, 0});
 }
 
-bool LinkEventDispatcher::alignTimer(int timerId)
+bool LinkEventDispatcher::alignTimer(int timerId, int offsetMs)
 {
     const auto it = std::find_if(timers.begin(), timers.end(), [timerId](const Timer &t) { return t.id == timerId; });
     if (it == timers.end() || it->interval <= 0)
         return false;
     const qint64 period = qint64(it->interval) * 1000000;
-    it->dueNs = (nowNs() / period + 1) * period;
     it->aligned = true;
+    it->offsetNs = (qint64(offsetMs) * 1000000) % period;
+    it->dueNs = nextGridPoint(*it, nowNs());
     return true;
+}
+
+qint64 LinkEventDispatcher::nextGridPoint(const Timer &t, qint64 after)
+{
+    const qint64 period = qint64(t.interval) * 1000000;
+    return ((after - t.offsetNs) / period + 1) * period + t.offsetNs;
 }
 
 bool LinkEventDispatcher::unregisterTimer(int timerId)
@@ -148,7 +155,7 @@ bool LinkEventDispatcher::sendDueTimers()
         else if (it->dueNs + period > now)
             it->dueNs += period;
         else
-            it->dueNs = (now / period + 1) * period; // fell behind: the next grid point
+            it->dueNs = nextGridPoint(*it, now); // fell behind
         it->active = true;
         QObject *object = it->object;
         QTimerEvent event(id);

@@ -37,13 +37,13 @@ public:
     void interrupt() override;
     void flush() override {}
 
-    // Moves a running timer onto the grid of its interval on the monotonic
-    // clock (due at whole multiples of it) and keeps it there. Link threads
-    // whose timers have the same interval then all wake at the same
+    // Moves a running timer onto a grid of its interval on the monotonic
+    // clock (due at whole multiples of it, shifted by offsetMs) and keeps
+    // it there. Link threads whose timers share a grid wake at the same
     // instants, which costs the machine far less than as many wake-ups
     // spread over the interval. The first firing comes at most one interval
     // from now. Returns false for an unknown timer or a zero interval.
-    bool alignTimer(int timerId);
+    bool alignTimer(int timerId, int offsetMs = 0);
 
 private:
     struct Timer
@@ -55,8 +55,10 @@ private:
         qint64 dueNs;
         bool active; // its event is being delivered (no nested firing)
         bool aligned; // on the grid of its interval (alignTimer)
+        qint64 offsetNs; // of that grid
     };
     static qint64 nowNs();
+    static qint64 nextGridPoint(const Timer &t, qint64 after);
     bool sendDueTimers();
     // Nanoseconds until the nearest timer is due; -1 without one.
     qint64 pollTimeoutNs(bool mayWait) const;
