@@ -74,6 +74,10 @@ void Connection::saveReply()
     // runs for every stream message.)
     if (!dev || readerRunning)
         return;
+    // Should the device have read on its own while bytes were held for the
+    // next batch, those older bytes go in front of what it read.
+    if (heldStreamBytes > 0)
+        giveBackHeldBytes();
     readerRunning = true;
     if (streaming.load(std::memory_order_acquire) == 0) {
         if (replyState.load(std::memory_order_acquire) != Awaited) {
@@ -446,7 +450,7 @@ void Connection::takeHeldStreamBytes()
     QSocketNotifier *notifier = heldNotifier ? heldNotifier.data() : holdPending.data();
     if (!notifier)
         return;
-    if (heldNotifier && collectHeldBytes()) {
+    if (heldNotifier && !readerRunning && collectHeldBytes()) {
         readEveryByte();
         return;
     }

@@ -61,7 +61,8 @@ bool LinkEventDispatcher::alignTimer(int timerId, int offsetMs)
     const qint64 period = qint64(it->interval) * 1000000;
     it->aligned = true;
     it->offsetNs = (qint64(offsetMs) * 1000000) % period;
-    it->dueNs = nextGridPoint(*it, nowNs());
+    // Never sooner than a whole interval from now, as the timer was started.
+    it->dueNs = nextGridPoint(*it, nowNs() + period - 1);
     return true;
 }
 

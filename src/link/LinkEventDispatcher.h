@@ -41,8 +41,9 @@ public:
     // clock (due at whole multiples of it, shifted by offsetMs) and keeps
     // it there. Link threads whose timers share a grid wake at the same
     // instants, which costs the machine far less than as many wake-ups
-    // spread over the interval. The first firing comes at most one interval
-    // from now. Returns false for an unknown timer or a zero interval.
+    // spread over the interval. The first firing comes on the first grid
+    // point at least one interval from now. Returns false for an unknown
+    // timer or a zero interval.
     bool alignTimer(int timerId, int offsetMs = 0);
 
 private:
