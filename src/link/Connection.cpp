@@ -21,7 +21,10 @@ namespace {
 constexpr int storeCapacity = 1040;
 constexpr int threadEndChecks = 1500; // of 10 ms each
 
-std::atomic<unsigned> nextBatchSlot{0};
+// Links are numbered as they are made; each group of this many shares a
+// batch slot (see startBatchTimer).
+std::atomic<unsigned> linksMade{0};
+constexpr unsigned linksPerBatchSlot = 16;
 
 const QByteArray stopCommand = QByteArrayLiteral("CLS;");
 
@@ -34,7 +37,7 @@ bool isStreamStart(const QByteArray &message)
 } // namespace
 
 Connection::Connection(QObject *parent)
-    : QThread(parent), store(new measureStore(storeCapacity)), batchSlot(nextBatchSlot.fetch_add(1, std::memory_order_relaxed))
+    : QThread(parent), store(new measureStore(storeCapacity)), batchSlot(linksMade.fetch_add(1, std::memory_order_relaxed) / linksPerBatchSlot)
 {
     // The thread deletes its dispatcher when it finishes; a second start of
     // the same thread runs on the toolkit's default one.

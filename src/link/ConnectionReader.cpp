@@ -352,9 +352,9 @@ void Connection::startBatchTimer(int interval)
 {
     batchTimer->start(interval);
     // Link threads batch on a common grid of whole milliseconds, each at
-    // the offset of its slot: the threads of one slot wake together, and
-    // the slots spread the readers over the interval, so no wake-up has
-    // every link to serve at once.
+    // the offset of its slot: the threads of one slot (up to 16 links) wake
+    // together, and the slots spread larger setups over the interval, so no
+    // wake-up has every link to serve at once.
     if (auto *dispatcher = qobject_cast<LinkEventDispatcher *>(eventDispatcher()))
         dispatcher->alignTimer(batchTimer->timerId(), int(batchSlot % unsigned(interval)));
 }
