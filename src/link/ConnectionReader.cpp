@@ -408,9 +408,16 @@ bool Connection::collectHeldBytes()
         }
         if (got < 0 && errno == EINTR)
             continue;
-        // A socket reads 0 bytes at its end; a serial port (which returns at
-        // once when nothing is waiting) reads 0 when it is merely empty.
-        ended = got < 0 ? (errno != EAGAIN && errno != EWOULDBLOCK) : isTcp();
+        if (got < 0) {
+            ended = errno != EAGAIN && errno != EWOULDBLOCK;
+        } else if (isTcp()) {
+            ended = true; // a socket reads 0 bytes at its end
+        } else {
+            // A serial port reads 0 bytes both when nothing is waiting and
+            // when it has been hung up; only the latter reports a hang-up.
+            pollfd state{directFd, POLLIN, 0};
+            ended = ::poll(&state, 1, 0) > 0 && (state.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+        }
         break;
     }
 
