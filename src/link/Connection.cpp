@@ -21,6 +21,11 @@ namespace {
 constexpr int storeCapacity = 1040;
 constexpr int threadEndChecks = 1500; // of 10 ms each
 
+// Links are numbered as they are made; each group of this many shares a
+// batch slot (see startBatchTimer).
+std::atomic<unsigned> linksMade{0};
+constexpr unsigned linksPerBatchSlot = 16;
+
 const QByteArray stopCommand = QByteArrayLiteral("CLS;");
 
 bool isStreamStart(const QByteArray &message)
@@ -31,7 +36,8 @@ bool isStreamStart(const QByteArray &message)
 
 } // namespace
 
-Connection::Connection(QObject *parent) : QThread(parent), store(new measureStore(storeCapacity))
+Connection::Connection(QObject *parent)
+    : QThread(parent), store(new measureStore(storeCapacity)), batchSlot(linksMade.fetch_add(1, std::memory_order_relaxed) / linksPerBatchSlot)
 {
     // The thread deletes its dispatcher when it finishes; a second start of
     // the same thread runs on the toolkit's default one.
@@ -402,6 +408,7 @@ void Connection::detachDevice()
     batchTimer = nullptr;
     notifierDevice = nullptr;
     deviceNotifier = nullptr;
+    directFd = -1;
     deviceOpen.store(false, std::memory_order_release);
     device.store(nullptr, std::memory_order_release);
 }
@@ -431,7 +438,10 @@ void Connection::resyncInLinkThread(bool queryStatus)
         resyncRuns.fetch_add(1, std::memory_order_release);
         return;
     }
-    // This reads the input itself; the reader stays out meanwhile.
+    // This reads the input itself; the reader stays out meanwhile. Stream
+    // bytes held for the next batch go back to the device first, so they
+    // are dropped in order with the rest.
+    readEveryByte();
     const bool readerWasRunning = readerRunning;
     readerRunning = true;
     bool query = false;

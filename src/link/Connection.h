@@ -75,10 +75,10 @@ public:
     int baseTimeout() const { return timeout; }
 
     // While a stream runs, the link thread does not wake for every message:
-    // after reading it ignores the device for this many ms and then takes
-    // everything that came in at once. Any command written returns the link
-    // to reading every byte as it comes. 0 reads every message as it comes.
-    // Takes effect at the next read.
+    // it stops watching the device and, once every this many ms, reads
+    // everything that came in at once straight from the descriptor. Any
+    // command written returns the link to reading every byte as it comes.
+    // 0 reads every message as it comes. Takes effect at the next read.
     static constexpr int defaultStreamBatchInterval = 3;
     int streamBatchInterval() const { return batchInterval.load(std::memory_order_relaxed); }
     void setStreamBatchInterval(int ms) { batchInterval.store(ms < 0 ? 0 : ms, std::memory_order_relaxed); }
@@ -190,6 +190,10 @@ private:
     void readStream(QIODevice *dev);
     enum class ChunkEnd { Drained, OutOfFrame, LastMessage };
     ChunkEnd decodeAvailable(QIODevice *dev, bool withFlags, bool skipIgnored);
+    ChunkEnd decodeBytes(const char *bytes, qint64 size, bool withFlags, bool skipIgnored, qint64 &consumed);
+    bool collectHeldBytes();
+    void startBatchTimer(int interval);
+    void giveBackHeldBytes();
     void collectStreamLater(QIODevice *dev);
     void readEveryByte();
     void advanceBatch();
@@ -243,6 +247,8 @@ private:
     // Link thread: stream bytes and samples of one read (grown, never
     // shrunk), the batching timer and the read notifier it holds off.
     std::vector<char> streamBytes;
+    size_t heldStreamBytes = 0; // the start of a message at the front of streamBytes, kept for the next batch
+    int directFd = -1;          // descriptor the batch reader reads; -1: read through the device
     std::vector<StreamSample> streamBatch;
     QTimer *batchTimer = nullptr;
     // Guarded pointers: the socket layer may delete its notifier (on a
@@ -252,6 +258,7 @@ private:
     QIODevice *notifierDevice = nullptr;
     QPointer<QSocketNotifier> deviceNotifier;
     std::atomic<int> batchInterval{defaultStreamBatchInterval};
+    const unsigned batchSlot; // which millisecond of the interval this link's batches fall on
 
 protected:
     int linkParameter = -1; // baud rate of a serial link

@@ -4,6 +4,7 @@
 
 #include "link/Connection.h"
 
+#include "link/LinkEventDispatcher.h"
 #include "link/StreamMessage.h"
 #include "link/measureStore.h"
 
@@ -16,7 +17,11 @@
 
 #include <cstring>
 
+#include <fcntl.h>
 #include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 namespace {
 
@@ -69,6 +74,10 @@ void Connection::saveReply()
     // runs for every stream message.)
     if (!dev || readerRunning)
         return;
+    // Should the device have read on its own while bytes were held for the
+    // next batch, those older bytes go in front of what it read.
+    if (heldStreamBytes > 0)
+        giveBackHeldBytes();
     readerRunning = true;
     if (streaming.load(std::memory_order_acquire) == 0) {
         if (replyState.load(std::memory_order_acquire) != Awaited) {
@@ -226,13 +235,21 @@ Connection::ChunkEnd Connection::decodeAvailable(QIODevice *dev, bool withFlags,
     if (streamBytes.size() < size_t(available))
         streamBytes.resize(size_t(available));
     const qint64 size = dev->peek(streamBytes.data(), available);
+    qint64 consumed = 0;
+    const ChunkEnd end = decodeBytes(streamBytes.data(), size < 0 ? 0 : size, withFlags, skipIgnored, consumed);
+    dev->skip(consumed);
+    return end;
+}
+
+Connection::ChunkEnd Connection::decodeBytes(const char *bytes, qint64 size, bool withFlags, bool skipIgnored,
+                                             qint64 &consumed)
+{
     const size_t maxSamples = size_t(size / StreamMessage::size) + 1;
     if (streamBatch.size() < maxSamples)
         streamBatch.resize(maxSamples);
     // One arrival time for all messages taken in this read.
     const auto arrival = static_cast<int32_t>(QDateTime::currentMSecsSinceEpoch() & 0xFFFFFFFF);
 
-    const char *bytes = streamBytes.data();
     qint64 pos = 0;
     int count = 0;
     ChunkEnd end = ChunkEnd::Drained;
@@ -261,8 +278,9 @@ Connection::ChunkEnd Connection::decodeAvailable(QIODevice *dev, bool withFlags,
             break;
         }
     }
-    dev->skip(pos);
-    store->pushSamples(streamBatch.data(), count);
+    consumed = pos;
+    if (count > 0)
+        store->pushSamples(streamBatch.data(), count);
     return end;
 }
 
@@ -275,11 +293,20 @@ QSocketNotifier *Connection::readNotifierOf(QIODevice *dev)
     if (dev != notifierDevice) {
         notifierDevice = dev;
         deviceNotifier = nullptr;
+        directFd = -1;
         for (QSocketNotifier *candidate : dev->findChildren<QSocketNotifier *>()) {
             if (candidate->type() == QSocketNotifier::Read) {
                 deviceNotifier = candidate;
                 break;
             }
+        }
+        // The held device is read straight from its descriptor, which must
+        // not block (both transports open theirs that way).
+        if (deviceNotifier) {
+            const int fd = int(deviceNotifier->socket());
+            const int flags = ::fcntl(fd, F_GETFL);
+            if (flags != -1 && (flags & O_NONBLOCK))
+                directFd = fd;
         }
     }
     return deviceNotifier;
@@ -296,7 +323,6 @@ void Connection::collectStreamLater(QIODevice *dev)
         return;
     if (!batchTimer) {
         batchTimer = new QTimer;
-        batchTimer->setSingleShot(true);
         batchTimer->setTimerType(Qt::PreciseTimer);
         QObject::connect(batchTimer, &QTimer::timeout, batchTimer, [this] { advanceBatch(); });
     }
@@ -313,10 +339,114 @@ void Connection::advanceBatch()
         heldNotifier = holdPending;
         holdPending = nullptr;
         heldNotifier->setEnabled(false);
-        batchTimer->start(streamBatchInterval());
+        // Repeats: while the stream runs, the link thread wakes once per
+        // interval, reads everything that came and sleeps again.
+        startBatchTimer(streamBatchInterval());
         return;
     }
-    readEveryByte();
+    if (!collectHeldBytes())
+        readEveryByte();
+}
+
+void Connection::startBatchTimer(int interval)
+{
+    batchTimer->start(interval);
+    // Link threads batch on a common grid of whole milliseconds, each at
+    // the offset of its slot: the threads of one slot (up to 16 links) wake
+    // together, and the slots spread larger setups over the interval, so no
+    // wake-up has every link to serve at once.
+    if (auto *dispatcher = qobject_cast<LinkEventDispatcher *>(eventDispatcher()))
+        dispatcher->alignTimer(batchTimer->timerId(), int(batchSlot % unsigned(interval)));
+}
+
+bool Connection::collectHeldBytes()
+{
+    // One batch: the bytes held back from the last one, what the device
+    // had buffered before it was held, then everything waiting at the
+    // descriptor, read with plain reads (the device's own read would
+    // enable its notifier again, and copies once more). Whole messages go
+    // into the store; the start of one still coming is kept for the next
+    // batch. Returns false when the link must go back to reading every
+    // byte through the device: the stream or the batching ended, a command
+    // is in flight, or the descriptor reported the end or an error, which
+    // the device then finds out and reports as it always does.
+    QIODevice *dev = currentDevice();
+    const int interval = streamBatchInterval();
+    if (!dev || dev != notifierDevice || !heldNotifier || directFd < 0 || interval <= 0
+        || streaming.load(std::memory_order_acquire) == 0
+        || streamCommandState.load(std::memory_order_acquire) != NoStreamCommand)
+        return false;
+    if (readerRunning)
+        return true; // a reader further up the stack takes the bytes; next time
+    if (heldNotifier->isEnabled())
+        heldNotifier->setEnabled(false); // the device may have enabled it again
+    if (batchTimer->interval() != interval)
+        startBatchTimer(interval);
+    readerRunning = true;
+
+    constexpr size_t readSize = 8192;
+    size_t size = heldStreamBytes;
+    const qint64 buffered = dev->bytesAvailable();
+    if (buffered > 0) {
+        if (streamBytes.size() < size + size_t(buffered))
+            streamBytes.resize(size + size_t(buffered));
+        // Exactly what the buffer holds: the device does not touch the
+        // descriptor for it.
+        const qint64 got = dev->read(streamBytes.data() + size, buffered);
+        size += size_t(got > 0 ? got : 0);
+    }
+    bool ended = false;
+    for (;;) {
+        if (streamBytes.size() < size + readSize)
+            streamBytes.resize(size + readSize);
+        const ssize_t got = ::read(directFd, streamBytes.data() + size, readSize);
+        if (got > 0) {
+            size += size_t(got);
+            if (size_t(got) < readSize)
+                break;
+            continue;
+        }
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            ended = errno != EAGAIN && errno != EWOULDBLOCK;
+        } else if (isTcp()) {
+            ended = true; // a socket reads 0 bytes at its end
+        } else {
+            // A serial port reads 0 bytes both when nothing is waiting and
+            // when it has been hung up; only the latter reports a hang-up.
+            pollfd state{directFd, POLLIN, 0};
+            ended = ::poll(&state, 1, 0) > 0 && (state.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+        }
+        break;
+    }
+
+    const bool withFlags = firmwareVersion() >= 11;
+    qint64 consumed = 0;
+    const ChunkEnd end = decodeBytes(streamBytes.data(), qint64(size), withFlags, withFlags && isVariantM(), consumed);
+    heldStreamBytes = size - size_t(consumed);
+    if (heldStreamBytes > 0)
+        std::memmove(streamBytes.data(), streamBytes.data() + consumed, heldStreamBytes);
+    readerRunning = false;
+    if (end == ChunkEnd::LastMessage) {
+        // What follows the last message is for the readers of the device.
+        giveBackHeldBytes();
+        finishStream(dev);
+        return false;
+    }
+    return !ended;
+}
+
+void Connection::giveBackHeldBytes()
+{
+    // Bytes held back by the batch reader go in front of the device's
+    // buffer, so the readers of the device see them first, in order.
+    QIODevice *dev = notifierDevice;
+    if (heldStreamBytes > 0 && dev && dev == currentDevice() && dev->isOpen()) {
+        for (size_t i = heldStreamBytes; i-- > 0;)
+            dev->ungetChar(streamBytes[i]);
+    }
+    heldStreamBytes = 0;
 }
 
 void Connection::takeHeldStreamBytes()
@@ -327,6 +457,10 @@ void Connection::takeHeldStreamBytes()
     QSocketNotifier *notifier = heldNotifier ? heldNotifier.data() : holdPending.data();
     if (!notifier)
         return;
+    if (heldNotifier && !readerRunning && collectHeldBytes()) {
+        readEveryByte();
+        return;
+    }
     readEveryByte();
     pollfd waiting{int(notifier->socket()), POLLIN, 0};
     if (::poll(&waiting, 1, 0) > 0 && (waiting.revents & POLLIN)) {
@@ -342,6 +476,7 @@ void Connection::readEveryByte()
     if (batchTimer)
         batchTimer->stop();
     holdPending = nullptr;
+    giveBackHeldBytes();
     if (heldNotifier)
         heldNotifier->setEnabled(true);
     heldNotifier = nullptr;

@@ -50,7 +50,26 @@ void LinkEventDispatcher::unregisterSocketNotifier(QSocketNotifier *notifier)
 
 void LinkEventDispatcher::registerTimer(int timerId, int interval, Qt::TimerType timerType, QObject *object)
 {
-    timers.push_back({timerId, interval, timerType, object, nowNs() + qint64(interval) * 1000000, false});
+    timers.push_back({timerId, interval, timerType, object, nowNs() + qint64(interval) * 1000000, false, false, 0});
+}
+
+bool LinkEventDispatcher::alignTimer(int timerId, int offsetMs)
+{
+    const auto it = std::find_if(timers.begin(), timers.end(), [timerId](const Timer &t) { return t.id == timerId; });
+    if (it == timers.end() || it->interval <= 0)
+        return false;
+    const qint64 period = qint64(it->interval) * 1000000;
+    it->aligned = true;
+    it->offsetNs = (qint64(offsetMs) * 1000000) % period;
+    // Never sooner than a whole interval from now, as the timer was started.
+    it->dueNs = nextGridPoint(*it, nowNs() + period - 1);
+    return true;
+}
+
+qint64 LinkEventDispatcher::nextGridPoint(const Timer &t, qint64 after)
+{
+    const qint64 period = qint64(t.interval) * 1000000;
+    return ((after - t.offsetNs) / period + 1) * period + t.offsetNs;
 }
 
 bool LinkEventDispatcher::unregisterTimer(int timerId)
@@ -99,7 +118,7 @@ void LinkEventDispatcher::interrupt()
     wakeUp();
 }
 
-int LinkEventDispatcher::pollTimeoutMs(bool mayWait) const
+qint64 LinkEventDispatcher::pollTimeoutNs(bool mayWait) const
 {
     if (!mayWait)
         return 0;
@@ -110,7 +129,7 @@ int LinkEventDispatcher::pollTimeoutMs(bool mayWait) const
     if (nearest < 0)
         return -1;
     const qint64 left = nearest - nowNs();
-    return left <= 0 ? 0 : int((left + 999999) / 1000000);
+    return left <= 0 ? 0 : left;
 }
 
 bool LinkEventDispatcher::sendDueTimers()
@@ -118,8 +137,12 @@ bool LinkEventDispatcher::sendDueTimers()
     // Timers may be added, removed or restarted by the events sent here:
     // find each due one anew by id.
     bool sent = false;
-    std::vector<int> due;
     const qint64 now = nowNs();
+    // A timer event can wake a nested loop that sends due timers too: take
+    // the list over for this call.
+    std::vector<int> due;
+    due.swap(dueTimers);
+    due.clear();
     for (const Timer &t : timers)
         if (!t.active && t.dueNs <= now)
             due.push_back(t.id);
@@ -127,7 +150,13 @@ bool LinkEventDispatcher::sendDueTimers()
         auto it = std::find_if(timers.begin(), timers.end(), [id](const Timer &t) { return t.id == id; });
         if (it == timers.end() || it->active)
             continue;
-        it->dueNs = std::max(it->dueNs + qint64(it->interval) * 1000000, now);
+        const qint64 period = qint64(it->interval) * 1000000;
+        if (!it->aligned)
+            it->dueNs = std::max(it->dueNs + period, now);
+        else if (it->dueNs + period > now)
+            it->dueNs += period;
+        else
+            it->dueNs = nextGridPoint(*it, now); // fell behind
         it->active = true;
         QObject *object = it->object;
         QTimerEvent event(id);
@@ -137,6 +166,8 @@ bool LinkEventDispatcher::sendDueTimers()
         if (it != timers.end())
             it->active = false;
     }
+    if (dueTimers.capacity() < due.capacity())
+        dueTimers.swap(due);
     return sent;
 }
 
@@ -153,13 +184,17 @@ bool LinkEventDispatcher::processEvents(QEventLoop::ProcessEventsFlags flags)
         return false;
 
     const bool withSockets = !(flags & QEventLoop::ExcludeSocketNotifiers);
+    // A nested loop (a notifier's handler may run one) fills its own lists.
     std::vector<pollfd> fds;
-    fds.reserve(notifiers.size() + 1);
+    fds.swap(pollFds);
+    fds.clear();
     fds.push_back({wakeFd, POLLIN, 0});
-    std::vector<QSocketNotifier *> watched;
+    std::vector<QSocketNotifier *> watchedNow;
+    watchedNow.swap(watched);
+    watchedNow.clear();
     if (withSockets) {
-        watched = notifiers;
-        for (QSocketNotifier *n : watched) {
+        watchedNow.insert(watchedNow.end(), notifiers.begin(), notifiers.end());
+        for (QSocketNotifier *n : watchedNow) {
             const short events = n->type() == QSocketNotifier::Read    ? short(POLLIN)
                                  : n->type() == QSocketNotifier::Write ? short(POLLOUT)
                                                                        : short(POLLPRI);
@@ -167,10 +202,13 @@ bool LinkEventDispatcher::processEvents(QEventLoop::ProcessEventsFlags flags)
         }
     }
     const bool mayWait = (flags & QEventLoop::WaitForMoreEvents) != 0;
-    const int timeoutMs = pollTimeoutMs(mayWait);
-    if (timeoutMs != 0)
+    const qint64 timeoutNs = pollTimeoutNs(mayWait);
+    if (timeoutNs != 0)
         emit aboutToBlock();
-    const int ready = ::poll(fds.data(), nfds_t(fds.size()), timeoutMs);
+    // To the nanosecond: a timer of a few ms must not sleep a whole
+    // millisecond more.
+    timespec timeout{timeoutNs / 1000000000, long(timeoutNs % 1000000000)};
+    const int ready = ::ppoll(fds.data(), nfds_t(fds.size()), timeoutNs < 0 ? nullptr : &timeout, nullptr);
     if (ready < 0 && errno != EINTR)
         qWarning("LinkEventDispatcher: poll failed");
     bool handled = false;
@@ -180,24 +218,26 @@ bool LinkEventDispatcher::processEvents(QEventLoop::ProcessEventsFlags flags)
             [[maybe_unused]] const ssize_t n = ::read(wakeFd, &count, sizeof count);
             handled = true;
         }
-        for (size_t i = 0; i < watched.size(); ++i) {
+        for (size_t i = 0; i < watchedNow.size(); ++i) {
             // As the toolkit's own dispatchers do: a hang-up or an error
             // wakes the read side, an error the write side.
             const short revents = fds[i + 1].revents;
-            const QSocketNotifier::Type type = watched[i]->type();
+            const QSocketNotifier::Type type = watchedNow[i]->type();
             const bool fire = type == QSocketNotifier::Read    ? (revents & (POLLIN | POLLHUP | POLLERR)) != 0
                               : type == QSocketNotifier::Write ? (revents & (POLLOUT | POLLERR)) != 0
                                                                : (revents & POLLPRI) != 0;
             if (!fire)
                 continue;
             // Still registered (an earlier event may have disabled or deleted it)?
-            if (std::find(notifiers.begin(), notifiers.end(), watched[i]) == notifiers.end())
+            if (std::find(notifiers.begin(), notifiers.end(), watchedNow[i]) == notifiers.end())
                 continue;
             QEvent event(QEvent::SockAct);
-            QCoreApplication::sendEvent(watched[i], &event);
+            QCoreApplication::sendEvent(watchedNow[i], &event);
             handled = true;
         }
     }
+    pollFds.swap(fds);
+    watched.swap(watchedNow);
     if (sendDueTimers())
         handled = true;
     return handled;

@@ -116,6 +116,23 @@ private slots:
         QTest::qWait(100); // room for a second notice, which must not come
         QCOMPARE(reported, QStringList{portName});
     }
+
+    // While a stream is read in batches straight from the descriptor, the
+    // port going away still reaches the port's own error handling.
+    void controllerGoingAwayMidStreamIsReportedOnce()
+    {
+        auto link = connectLink(921600);
+        QVERIFY(link && identifyController(*link).valid);
+        QStringList reported;
+        connect(link.get(), &Connection::hostDisconnected, this,
+                [&reported](const QString &address) { reported << address; }, Qt::QueuedConnection);
+        QVERIFY(startStream(*link));
+        QVERIFY(takeFor(*link, 300).size() > 50);
+        sim->stop();
+        QTRY_VERIFY_WITH_TIMEOUT(link->isFinished(), 10000);
+        QTest::qWait(100);
+        QCOMPARE(reported, QStringList{portName});
+    }
 };
 
 QTEST_GUILESS_MAIN(SerialPortTest)
