@@ -126,10 +126,12 @@ private slots:
         QFETCH(QByteArray, bytes);
         const int answerLength = CommandSet::answerLength(bytes);
         send(*link);
-        QCOMPARE(controllerRead(bytes.size() + 1, 300), bytes);
+        QCOMPARE(controllerRead(bytes.size()), bytes);
         // Only a reply of exactly the expected length comes back whole.
         const QByteArray expected = goodReply + QByteArray(answerLength - 2, 'r');
         QCOMPARE(answer(expected), expected);
+        controller->waitForReadyRead(0);
+        QCOMPARE(controller->readAll(), QByteArray()); // nothing written beyond the command
         QCOMPARE(link->isStreaming(), (QList<QByteArray>{"SLS", "SGS", "SPS"}.contains(bytes.left(3))));
     }
 

@@ -50,7 +50,7 @@ private slots:
         link->setStreamBatchInterval(batchMs);
         QVERIFY(startStream(*link));
         QByteArray reply;
-        const int taken = takeAndStop(*link, 1000, reply).size();
+        const int taken = takeAndStop(*link, 400, reply).size();
         QCOMPARE(reply, goodReply);
         QVERIFY(!link->isStreaming());
         // Every message but the start reply is stored, the last one too.
