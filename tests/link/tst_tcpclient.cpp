@@ -49,7 +49,7 @@ private slots:
         Simulator sim;
         auto link = connectToSimulator(sim, config, faults);
         QVERIFY(link);
-        QCOMPARE(identifyController(*link).controllerId.toLatin1(), sim.identification(0));
+        QCOMPARE(identifyController(*link, 0).controllerId.toLatin1(), sim.identification(0)); // GID only (the stops: tst_faults)
         QCOMPARE(link->firmwareVersion(), firmware);
         link->setStreamBatchInterval(batchMs);
         QVERIFY(startStream(*link));
@@ -128,7 +128,7 @@ private slots:
         config.bench = true;
         auto link = connectToSimulator(sim, config);
         QVERIFY(link);
-        QVERIFY(identifyController(*link).valid); // firmware 31: the end-of-stream message is a sample
+        QVERIFY(identifyController(*link, 0).valid); // firmware 31: the end-of-stream message is a sample
         QVERIFY(startStream(*link, 500));
         QCOMPARE(link->droppedSamples(), 0);
         QTRY_VERIFY_WITH_TIMEOUT(link->droppedSamples() > 0, 30000); // more than the store holds

@@ -146,7 +146,6 @@ private slots:
         f.garbageEvery = 3;
         f.garbageBytes = 7;
         QVERIFY(rig.start(cfg, f));
-        QCOMPARE(rig.c.exchange("SEA\x01;SMD\x02;", 4), ok + ok);
         QElapsedTimer outer;
         outer.start();
         // Commands other than the stop are ignored while streaming.
@@ -167,22 +166,17 @@ private slots:
         QCOMPARE(rig.sim.counters(0).streamMessagesSent, qint64(n));
         // Garbage follows no reply: neither the start reply nor the marked last message.
         QCOMPARE(rig.sim.counters(0).garbageBytesSent, qint64((firmware >= 11 ? n - 1 : n) / 3 * 7));
-        // The stream ran through the 1 s read window and the simulator catches up with its clock.
+        // The stream ran through the 1 s read window; its timing and flag bits
+        // are checked exactly in tst_sim_clock.
         QVERIFY2(n >= 500 - 3 && n <= outerMs / 2 + 3, qPrintable(QString("%1 in %2 ms").arg(n).arg(outerMs)));
         for (int i = 0; i < n; ++i) {
             const QByteArray &m = messages[i];
-            QCOMPARE(u32(m, 20), quint32(i));   // bench sequence number
-            QCOMPARE(u16(m, 12) << 16 | u16(m, 10), quint32(i));   // and in the stage-2 positions
-            QVERIFY(nowUs - u32(m, 16) < 10000000u);   // send time in microseconds, a little before now
-            if (firmware >= 11) {
-                QCOMPARE(bool(m[2] & 0x80), i == n - 1);   // the last message is marked
-                QCOMPARE(m[2] & 0x78, 0x08 | 0x20 | 0x40);
-                QCOMPARE(int(m[3]), 0x02);
-            } else {
-                QCOMPARE(m[2] | m[3], 0);
-            }
+            QCOMPARE(u32(m, 20), quint32(i));                    // bench sequence number
+            QCOMPARE(u16(m, 12) << 16 | u16(m, 10), quint32(i)); // and in the stage-2 positions
+            QVERIFY(nowUs - u32(m, 16) < 10000000u);            // send time in microseconds, a little before now
+            QCOMPARE(bool(m[2] & 0x80), firmware >= 11 && i == n - 1); // the last message is marked
         }
-        QCOMPARE(rig.sim.commandLog(0).value(3), QByteArray("GID;"));
+        QCOMPARE(rig.sim.commandLog(0).value(1), QByteArray("GID;"));
     }
 
     void variantMAndTriggerMode()

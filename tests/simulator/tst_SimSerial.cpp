@@ -12,21 +12,10 @@ class SimSerialTest : public QObject
     Q_OBJECT
 
 private slots:
-    void lineSettingsAndHangUp_data()
-    {
-        QTest::addColumn<int>("baud");
-        QTest::addColumn<bool>("hardwareFlow");
-        QTest::addColumn<bool>("answers");
-        QTest::newRow("921600 hw") << 921600 << true << true;
-        QTest::newRow("921600 none") << 921600 << false << false;
-        QTest::newRow("115200 hw") << 115200 << true << false;
-    }
-
+    // Silence at the wrong line settings is checked through discovery
+    // (tst_serialdiscovery), which tries them all.
     void lineSettingsAndHangUp()
     {
-        QFETCH(int, baud);
-        QFETCH(bool, hardwareFlow);
-        QFETCH(bool, answers);
         QTemporaryDir dir;
         Simulator sim;
         SerialOptions opt;
@@ -38,15 +27,12 @@ private slots:
         QCOMPARE(QFileInfo(dir.filePath("ttyUSB1")).symLinkTarget(), paths[1]);
 
         QSerialPort port(dir.filePath("ttyUSB1"));
-        port.setBaudRate(baud);
-        port.setFlowControl(hardwareFlow ? QSerialPort::HardwareControl : QSerialPort::NoFlowControl);
+        port.setBaudRate(921600);
+        port.setFlowControl(QSerialPort::HardwareControl);
         QVERIFY(port.open(QIODevice::ReadWrite));
         SimClient c(&port);
-        const QByteArray id = c.exchange("GID;", 50, answers ? 3000 : 300);
-        QCOMPARE(id.size(), answers ? 50 : 0);   // silence at the wrong line settings
-        if (!answers)
-            return;
-        QVERIFY(id.startsWith(QByteArray("\x00;ORX", 5)));
+        const QByteArray id = c.exchange("GID;", 50);
+        QVERIFY(id.size() == 50 && id.startsWith(QByteArray("\x00;ORX", 5)));
         // After SBR the controller answers only at the new rate.
         QCOMPARE(c.exchange("SBR\x01;", 2), QByteArray("\x00;", 2));
         QVERIFY(c.exchange("GSF;", 1, 300).isEmpty());
