@@ -253,53 +253,36 @@ private slots:
         QVERIFY(meanPsd(s, 0.05, 0.1) > 50 * meanPsd(s, 0.5, 1.0));
     }
 
-    void headroom_data()
-    {
-        QTest::addColumn<double>("start");   // V
-        QTest::addColumn<double>("drift");   // V/s
-        QTest::addColumn<double>("noise");   // V
-        QTest::addColumn<double>("seconds"); // record length
-        QTest::addColumn<double>("voltage"); // expected at the end
-        QTest::addColumn<double>("distance");
-        QTest::addColumn<double>("toLimit"); // s, inf for none
-        QTest::addColumn<bool>("warning");
-        QTest::newRow("centred, still") << 5.0 << 0.0 << 0.0 << 60.0 << 5.0 << 5.0 << qInf() << false;
-        QTest::newRow("rising, an hour left") << 4.0 << 0.001 << 0.02 << 200.0 << 4.2 << 4.2 << 5800.0 << false;
-        QTest::newRow("falling, minutes left") << 3.0 << -0.005 << 0.02 << 300.0 << 1.5 << 1.5 << 300.0 << true;
-        QTest::newRow("close to 10 V") << 9.5 << 0.0 << 0.01 << 30.0 << 9.5 << 0.5 << qInf() << true;
-        QTest::newRow("near 0 V, drifting away") << 0.8 << 0.0005 << 0.0 << 100.0 << 0.85 << 0.85 << 18300.0 << true;
-        // Only the last two minutes count: an old excursion does not.
-        QTest::newRow("long record, fit of the end") << 5.0 << 0.0 << 0.0 << 600.0 << 5.0 << 5.0 << qInf() << false;
-    }
-
     void headroom()
     {
-        QFETCH(double, start);
-        QFETCH(double, drift);
-        QFETCH(double, noise);
-        QFETCH(double, seconds);
-        QFETCH(double, voltage);
-        QFETCH(double, distance);
-        QFETCH(double, toLimit);
-        QFETCH(bool, warning);
+        // Start and drift of the actuator voltage, noise, record length; then
+        // the voltage at the end, its distance to the nearer limit, the time
+        // to reach it (inf: none) and whether that warns.
+        const struct { const char *name; double start, drift, noise, seconds, voltage, distance, toLimit; bool warning; } rows[] = {
+            {"centred, still", 5.0, 0.0, 0.0, 60.0, 5.0, 5.0, qInf(), false},
+            {"rising, an hour left", 4.0, 0.001, 0.02, 200.0, 4.2, 4.2, 5800.0, false},
+            {"falling, minutes left", 3.0, -0.005, 0.02, 300.0, 1.5, 1.5, 300.0, true},
+            {"close to 10 V", 9.5, 0.0, 0.01, 30.0, 9.5, 0.5, qInf(), true},
+            {"near 0 V, drifting away", 0.8, 0.0005, 0.0, 100.0, 0.85, 0.85, 18300.0, true},
+            // Only the last two minutes count: an old excursion does not.
+            {"long record, fit of the end", 5.0, 0.0, 0.0, 600.0, 5.0, 5.0, qInf(), false}};
         const double rate = 100;
-        auto v = whiteNoise(std::size_t(seconds * rate), noise, 3);
-        for (std::size_t i = 0; i < v.size(); ++i)
-            v[i] += start + drift * double(i + 1) / rate;
-        if (seconds > 300) // a fast ramp long ago, then still
-            for (std::size_t i = 0; i < std::size_t(100 * rate); ++i)
-                v[i] = 9.9 - 0.001 * double(i);
-        const Headroom h = Headroom::compute(v.data(), v.size(), rate, 120);
-        QVERIFY(h.valid);
-        QCOMPARE(h.fitSpan, std::min(seconds, 120.0));
-        QVERIFY2(std::abs(h.voltage - voltage) < 0.01, qPrintable(QString::number(h.voltage)));
-        QVERIFY(std::abs(h.distance - distance) < 0.01);
-        if (std::isinf(toLimit))
-            QVERIFY2(h.secondsToLimit > 1e4, qPrintable(QString::number(h.secondsToLimit)));
-        else
-            QVERIFY2(std::abs(h.secondsToLimit / toLimit - 1) < 0.02, qPrintable(QString::number(h.secondsToLimit)));
-        QCOMPARE(h.isWarning(), warning);
-        QVERIFY(!Headroom::compute(v.data(), 0, rate).valid);
+        for (const auto &r : rows) {
+            auto v = whiteNoise(std::size_t(r.seconds * rate), r.noise, 3);
+            for (std::size_t i = 0; i < v.size(); ++i)
+                v[i] += r.start + r.drift * double(i + 1) / rate;
+            if (r.seconds > 300) // a fast ramp long ago, then still
+                for (std::size_t i = 0; i < std::size_t(100 * rate); ++i)
+                    v[i] = 9.9 - 0.001 * double(i);
+            const Headroom h = Headroom::compute(v.data(), v.size(), rate, 120);
+            const QByteArray what = r.name + QByteArray(": ") + QByteArray::number(h.voltage) + ' '
+                + QByteArray::number(h.distance) + ' ' + QByteArray::number(h.secondsToLimit);
+            QVERIFY2(h.valid && h.fitSpan == std::min(r.seconds, 120.0), r.name);
+            QVERIFY2(std::abs(h.voltage - r.voltage) < 0.01 && std::abs(h.distance - r.distance) < 0.01, what);
+            QVERIFY2(std::isinf(r.toLimit) ? h.secondsToLimit > 1e4 : std::abs(h.secondsToLimit / r.toLimit - 1) < 0.02, what);
+            QVERIFY2(h.isWarning() == r.warning, r.name);
+            QVERIFY(!Headroom::compute(v.data(), 0, rate).valid);
+        }
     }
 
     void readsRecordings_data()
