@@ -6,6 +6,8 @@
 
 #include <QtTest>
 
+#include <utility>
+
 namespace {
 
 template<size_t N> QByteArray raw(const char (&s)[N]) { return QByteArray(s, int(N - 1)); }
@@ -27,12 +29,7 @@ struct Bench
     {
         c.setOutput([this](const char *data, int size) { out.append(data, size); });
     }
-    QByteArray take()
-    {
-        const QByteArray taken = out;
-        out.clear();
-        return taken;
-    }
+    QByteArray take() { return std::exchange(out, QByteArray()); }
     QByteArray send(const QByteArray &cmd)
     {
         c.receive(cmd.constData(), cmd.size(), now);
