@@ -46,10 +46,10 @@ private slots:
         const QRegularExpressionMatch m =
             QRegularExpression(QStringLiteral("^Speed Test: (\\d+) of %1 received\n$").arg(rate)).match(run.out);
         QVERIFY2(m.hasMatch(), qPrintable(run.out + run.err));
-        // Generous bounds: a loaded machine delays the stop or the simulator,
-        // but a count of nothing, of double or of a different time is wrong.
+        // Generous bounds: a loaded machine delays the stop (more samples) or
+        // the simulator, but a count of nothing, of double or of another time is wrong.
         const int count = m.captured(1).toInt();
-        QVERIFY2(count >= rate * 8 / 10 && count <= rate * 12 / 10, qPrintable(run.out));
+        QVERIFY2(count >= rate * 8 / 10 && count < rate * 19 / 10, qPrintable(run.out));
     }
 
     void reportsAStreamThatDoesNotStart()
