@@ -70,135 +70,121 @@ class AnalyzeCommandTest : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase();
-    void reportsKnownContent();
-    void refusals_data();
-    void refusals();
-    void pictureThroughTheTool();
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        m_recording = m_dir.filePath(QStringLiteral("run.csv"));
+        writeRecording(m_recording, 30000);
+    }
+
+    void reportsKnownContent()
+    {
+        QString output, errors;
+        QTextStream out(&output), err(&errors);
+        QCOMPARE(runAnalyzeCommand({m_recording, QStringLiteral("--segment"), QStringLiteral("2048")}, out, err), 0);
+        QVERIFY2(errors.isEmpty(), qPrintable(errors));
+        QVERIFY2(output.contains(QStringLiteral("samples: 30000 at 500 Hz (from the time column), 60.0 s")),
+                 qPrintable(output));
+        QVERIFY(output.contains(QStringLiteral("segment 2048 samples, resolution 0.2441 Hz, 28 segments")));
+
+        // The figures themselves are checked in tst_jitteranalysis; here that
+        // each axis gets its own block with them.
+        const QString x1 = block(output, QStringLiteral("stage 1 x (V)"));
+        const double expected = std::hypot(0.1 / std::sqrt(2.0), 0.01);
+        QVERIFY2(std::abs(valueAfter(x1, QStringLiteral("  rms")) / expected - 1) < 0.02, qPrintable(x1));
+        QVERIFY(std::abs(valueAfter(x1, QStringLiteral("10-100 Hz")) / expected - 1) < 0.05);
+        QVERIFY2(QRegularExpression(QStringLiteral("asd peaks:  20\\.0\\d Hz")).match(x1).hasMatch(), qPrintable(x1));
+        const QString y1 = block(output, QStringLiteral("stage 1 y (V)"));
+        QVERIFY(std::abs(valueAfter(y1, QStringLiteral("0.01 s")) / (0.01 / std::sqrt(5.0)) - 1) < 0.1);
+        QVERIFY(std::isnan(valueAfter(y1, QStringLiteral("100 s")))); // beyond a third of 60 s
+        QVERIFY(y1.contains(QStringLiteral("asd peaks: none")));
+        const QString y2 = block(output, QStringLiteral("stage 2 y (V)"));
+        QCOMPARE(valueAfter(y2, QStringLiteral("mean")), 0.25);
+        QCOMPARE(valueAfter(y2, QStringLiteral("  rms")), 0.0);
+        // Headroom: 8.5 V at the end, 1.5 V to go at 0.5 V/min: 3 minutes.
+        QVERIFY2(x1.contains(QStringLiteral("headroom: actuator 8.50 V, 1.50 V from 10 V; drift 0.5 V/min over the last 60 s; "
+                                            "10 V reached in 3.0 min")),
+                 qPrintable(x1));
+        QVERIFY(x1.contains(QStringLiteral("WARNING")));
+        QVERIFY(y1.contains(QStringLiteral("actuator 5.00 V, 5.00 V from 0 V; drift 0 V/min over the last 60 s; no drift "
+                                           "towards a limit")));
+        QCOMPARE(output.count(QStringLiteral("WARNING")), 1);
+    }
+
+    void refusals_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QByteArray>("content"); // written to bad.csv first when not empty
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("message");
+        const QString bad = QStringLiteral("BAD");
+        QTest::newRow("no file") << QStringList() << QByteArray() << 2 << "no recording named";
+        QTest::newRow("two files") << QStringList{bad, bad} << QByteArray() << 2 << "unexpected argument";
+        QTest::newRow("unknown option") << QStringList{bad, "--fast"} << QByteArray() << 2 << "unexpected argument '--fast'";
+        QTest::newRow("segment too short") << QStringList{bad, "--segment", "4"} << QByteArray() << 2 << "--segment";
+        QTest::newRow("rate not a number") << QStringList{bad, "--rate", "fast"} << QByteArray() << 2 << "--rate";
+        QTest::newRow("png without a name") << QStringList{bad, "--png"} << QByteArray() << 2 << "--png";
+        QTest::newRow("missing file") << QStringList{bad} << QByteArray() << 3 << "cannot read";
+        QTest::newRow("not a recording") << QStringList{bad} << QByteArray("x,y\n1,2\n") << 3 << "not a recording";
+        QTest::newRow("too short") << QStringList{bad}
+                                   << QByteArray("Start: 2026-01-01T00:00:00\nms\tX1(V)\tY1(V)\tI1(V)\tX2(V)\tY2(V)\tI2(V)"
+                                                 "\tRX1(V)\tRY1(V)\tRX2(V)\tRY2(V)\n\n0\t0\t0\t0\t0\t0\t0\t0\t0\t0\t0\n")
+                                   << 3 << "holds 1 samples";
+    }
+
+    void refusals()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QByteArray, content);
+        QFETCH(int, exitCode);
+        QFETCH(QString, message);
+        const QString path = m_dir.filePath(content.isEmpty() ? QStringLiteral("absent.csv") : QStringLiteral("bad.csv"));
+        if (!content.isEmpty()) {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(content);
+        }
+        args.replaceInStrings(QStringLiteral("BAD"), path);
+        QString output, errors;
+        QTextStream out(&output), err(&errors);
+        QCOMPARE(runAnalyzeCommand(args, out, err), exitCode);
+        QVERIFY2(errors.contains(message), qPrintable(errors));
+        QVERIFY(output.isEmpty());
+    }
+
+    void pictureThroughTheTool()
+    {
+        const QString picture = m_dir.filePath(QStringLiteral("run.png"));
+        QProcess tool;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("QT_QPA_PLATFORM")); // the tool picks offscreen itself
+        tool.setProcessEnvironment(env);
+        tool.start(QStringLiteral(BEAMSTAB_CLI), {QStringLiteral("analyze"), m_recording, QStringLiteral("--png"), picture});
+        QVERIFY(tool.waitForFinished(120000));
+        QVERIFY2(tool.exitCode() == 0, tool.readAllStandardError().constData());
+        QVERIFY(tool.readAllStandardOutput().contains("picture: " + picture.toUtf8()));
+        QImage image(picture);
+        QCOMPARE(image.size(), QSize(1200, 1200));
+        // Curves of stage 1 x (blue) in the spectrum half and the Allan half.
+        int blueTop = 0, blueBottom = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                if (qAbs(image.pixelColor(x, y).red() - 0) < 40 && qAbs(image.pixelColor(x, y).green() - 90) < 40
+                    && qAbs(image.pixelColor(x, y).blue() - 200) < 40)
+                    ++(y < image.height() / 2 ? blueTop : blueBottom);
+        QVERIFY2(blueTop > 200 && blueBottom > 50, qPrintable(QStringLiteral("%1 %2").arg(blueTop).arg(blueBottom)));
+
+        tool.start(QStringLiteral(BEAMSTAB_CLI), {QStringLiteral("analyze"), m_recording, QStringLiteral("--png"),
+                                                  m_dir.filePath(QStringLiteral("no/such/dir/run.png"))});
+        QVERIFY(tool.waitForFinished(120000));
+        QCOMPARE(tool.exitCode(), 5);
+        QVERIFY(tool.readAllStandardError().contains("cannot write"));
+    }
 
 private:
     QTemporaryDir m_dir;
     QString m_recording;
 };
-
-void AnalyzeCommandTest::initTestCase()
-{
-    QVERIFY(m_dir.isValid());
-    m_recording = m_dir.filePath(QStringLiteral("run.csv"));
-    writeRecording(m_recording, 30000);
-}
-
-void AnalyzeCommandTest::reportsKnownContent()
-{
-    QString output, errors;
-    QTextStream out(&output), err(&errors);
-    QCOMPARE(runAnalyzeCommand({m_recording, QStringLiteral("--segment"), QStringLiteral("2048")}, out, err), 0);
-    QVERIFY2(errors.isEmpty(), qPrintable(errors));
-    QVERIFY2(output.contains(QStringLiteral("samples: 30000 at 500 Hz (from the time column), 60.0 s")),
-             qPrintable(output));
-    QVERIFY(output.contains(QStringLiteral("segment 2048 samples, resolution 0.2441 Hz, 28 segments")));
-
-    const QString x1 = block(output, QStringLiteral("stage 1 x (V)"));
-    const double expected = std::hypot(0.1 / std::sqrt(2.0), 0.01);
-    QVERIFY2(std::abs(valueAfter(x1, QStringLiteral("  rms")) / expected - 1) < 0.02, qPrintable(x1));
-    QVERIFY(std::abs(valueAfter(x1, QStringLiteral("(in the spectrum")) / expected - 1) < 0.02);
-    // The sine is in 10-100 Hz; the other bands hold noise only.
-    QVERIFY(std::abs(valueAfter(x1, QStringLiteral("10-100 Hz")) / expected - 1) < 0.05);
-    QVERIFY(valueAfter(x1, QStringLiteral("1-10 Hz")) < 0.01);
-    QVERIFY(valueAfter(x1, QStringLiteral("100-250 Hz")) < 0.01);
-    QVERIFY2(QRegularExpression(QStringLiteral("asd peaks:  20\\.0\\d Hz")).match(x1).hasMatch(), qPrintable(x1));
-    // White noise averages down as 1/sqrt(m): 0.01 s = 5 samples.
-    const QString y1 = block(output, QStringLiteral("stage 1 y (V)"));
-    QVERIFY(std::abs(valueAfter(y1, QStringLiteral("0.01 s")) / (0.01 / std::sqrt(5.0)) - 1) < 0.1);
-    QVERIFY(std::abs(valueAfter(y1, QStringLiteral("  1 s")) / (0.01 / std::sqrt(500.0)) - 1) < 0.3);
-    QVERIFY(std::isnan(valueAfter(y1, QStringLiteral("100 s")))); // beyond a third of 60 s
-    QVERIFY(!std::isnan(valueAfter(y1, QStringLiteral("10 s"))));
-    QVERIFY(y1.contains(QStringLiteral("asd peaks: none")));
-    // A random walk grows with the averaging time.
-    const QString x2 = block(output, QStringLiteral("stage 2 x (V)"));
-    QVERIFY(valueAfter(x2, QStringLiteral("  1 s")) > 3 * valueAfter(x2, QStringLiteral("0.01 s")));
-    const QString y2 = block(output, QStringLiteral("stage 2 y (V)"));
-    QCOMPARE(valueAfter(y2, QStringLiteral("mean")), 0.25);
-    QCOMPARE(valueAfter(y2, QStringLiteral("  rms")), 0.0);
-    // Headroom: 8.5 V at the end, 1.5 V to go at 0.5 V/min: 3 minutes.
-    QVERIFY2(x1.contains(QStringLiteral("headroom: actuator 8.50 V, 1.50 V from 10 V; drift 0.5 V/min over the last 60 s; "
-                                        "10 V reached in 3.0 min")),
-             qPrintable(x1));
-    QVERIFY(x1.contains(QStringLiteral("WARNING")));
-    QVERIFY(y1.contains(QStringLiteral("actuator 5.00 V, 5.00 V from 0 V; drift 0 V/min over the last 60 s; no drift "
-                                       "towards a limit")));
-    QCOMPARE(output.count(QStringLiteral("WARNING")), 1);
-}
-
-void AnalyzeCommandTest::refusals_data()
-{
-    QTest::addColumn<QStringList>("args");
-    QTest::addColumn<QByteArray>("content"); // written to bad.csv first when not empty
-    QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QString>("message");
-    const QString bad = QStringLiteral("BAD");
-    QTest::newRow("no file") << QStringList() << QByteArray() << 2 << "no recording named";
-    QTest::newRow("two files") << QStringList{bad, bad} << QByteArray() << 2 << "unexpected argument";
-    QTest::newRow("unknown option") << QStringList{bad, "--fast"} << QByteArray() << 2 << "unexpected argument '--fast'";
-    QTest::newRow("segment too short") << QStringList{bad, "--segment", "4"} << QByteArray() << 2 << "--segment";
-    QTest::newRow("rate not a number") << QStringList{bad, "--rate", "fast"} << QByteArray() << 2 << "--rate";
-    QTest::newRow("png without a name") << QStringList{bad, "--png"} << QByteArray() << 2 << "--png";
-    QTest::newRow("missing file") << QStringList{bad} << QByteArray() << 3 << "cannot read";
-    QTest::newRow("not a recording") << QStringList{bad} << QByteArray("x,y\n1,2\n") << 3 << "not a recording";
-    QTest::newRow("too short") << QStringList{bad}
-                               << QByteArray("Start: 2026-01-01T00:00:00\nms\tX1(V)\tY1(V)\tI1(V)\tX2(V)\tY2(V)\tI2(V)"
-                                             "\tRX1(V)\tRY1(V)\tRX2(V)\tRY2(V)\n\n0\t0\t0\t0\t0\t0\t0\t0\t0\t0\t0\n")
-                               << 3 << "holds 1 samples";
-}
-
-void AnalyzeCommandTest::refusals()
-{
-    QFETCH(QStringList, args);
-    QFETCH(QByteArray, content);
-    QFETCH(int, exitCode);
-    QFETCH(QString, message);
-    const QString path = m_dir.filePath(content.isEmpty() ? QStringLiteral("absent.csv") : QStringLiteral("bad.csv"));
-    if (!content.isEmpty()) {
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(content);
-    }
-    args.replaceInStrings(QStringLiteral("BAD"), path);
-    QString output, errors;
-    QTextStream out(&output), err(&errors);
-    QCOMPARE(runAnalyzeCommand(args, out, err), exitCode);
-    QVERIFY2(errors.contains(message), qPrintable(errors));
-    QVERIFY(output.isEmpty());
-}
-
-void AnalyzeCommandTest::pictureThroughTheTool()
-{
-    const QString picture = m_dir.filePath(QStringLiteral("run.png"));
-    QProcess tool;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove(QStringLiteral("QT_QPA_PLATFORM")); // the tool picks offscreen itself
-    tool.setProcessEnvironment(env);
-    tool.start(QStringLiteral(BEAMSTAB_CLI), {QStringLiteral("analyze"), m_recording, QStringLiteral("--png"), picture});
-    QVERIFY(tool.waitForFinished(120000));
-    QVERIFY2(tool.exitCode() == 0, tool.readAllStandardError().constData());
-    QVERIFY(tool.readAllStandardOutput().contains("picture: " + picture.toUtf8()));
-    QImage image(picture);
-    QCOMPARE(image.size(), QSize(1200, 1200));
-    // Curves of stage 1 x (blue) in the spectrum half and the Allan half.
-    int blueTop = 0, blueBottom = 0;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
-            if (qAbs(image.pixelColor(x, y).red() - 0) < 40 && qAbs(image.pixelColor(x, y).green() - 90) < 40
-                && qAbs(image.pixelColor(x, y).blue() - 200) < 40)
-                ++(y < image.height() / 2 ? blueTop : blueBottom);
-    QVERIFY2(blueTop > 200 && blueBottom > 50, qPrintable(QStringLiteral("%1 %2").arg(blueTop).arg(blueBottom)));
-
-    tool.start(QStringLiteral(BEAMSTAB_CLI), {QStringLiteral("analyze"), m_recording, QStringLiteral("--png"),
-                                              m_dir.filePath(QStringLiteral("no/such/dir/run.png"))});
-    QVERIFY(tool.waitForFinished(120000));
-    QCOMPARE(tool.exitCode(), 5);
-    QVERIFY(tool.readAllStandardError().contains("cannot write"));
-}
 
 QTEST_MAIN(AnalyzeCommandTest)
 #include "tst_analyzecommand.moc"

@@ -2,48 +2,13 @@
 // embedded simulator, over TCP and over a pseudo-terminal linked into a
 // temporary device directory, checking output, files and exit codes.
 
+#include "CliRun.h"
 #include "Simulator.h"
 
 #include <QCoreApplication>
-#include <QProcess>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
-
-namespace {
-
-struct Run
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-Run runCli(const QStringList &arguments)
-{
-    QProcess process;
-    process.start(BEAMSTAB_CLI, arguments);
-    Run run;
-    if (!process.waitForFinished(60000)) {
-        process.kill();
-        process.waitForFinished();
-        return run;
-    }
-    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.out = QString::fromLocal8Bit(process.readAllStandardOutput());
-    run.err = QString::fromLocal8Bit(process.readAllStandardError());
-    return run;
-}
-
-QString valueOf(const QString &output, const QString &key)
-{
-    for (const QString &line : output.split('\n'))
-        if (line.startsWith(key + '\t'))
-            return line.section('\t', 1, 1);
-    return {};
-}
-
-} // namespace
 
 class CliTest : public QObject
 {
@@ -68,7 +33,7 @@ private slots:
 
     void identifyReachesTcpAndSerialControllers()
     {
-        Run run = runCli({"identify", "--tcp", target});
+        CliRun run = runCli({"identify", "--tcp", target});
         QCOMPARE(run.exitCode, 0);
         QCOMPARE(valueOf(run.out, "id").toLatin1(), tcpSim.identification(0));
         QCOMPARE(valueOf(run.out, "firmware"), QString("31"));
@@ -77,34 +42,16 @@ private slots:
         QCOMPARE(valueOf(run.out, "id").toLatin1(), serialSim.identification(0));
     }
 
-    void identifyToleratesSlowReplies_data()
-    {
-        QTest::addColumn<int>("delay");
-        QTest::newRow("400 ms") << 400;
-        QTest::newRow("600 ms") << 600;
-    }
-    void identifyToleratesSlowReplies()
-    {
-        QFETCH(int, delay);
-        SimFaults slow;
-        slow.delayMs = delay;
-        tcpSim.setFaults(0, slow);
-        const Run run = runCli({"identify", "--tcp", target});
-        tcpSim.setFaults(0, SimFaults());
-        QCOMPARE(run.exitCode, 0);
-        QCOMPARE(valueOf(run.out, "id").toLatin1(), tcpSim.identification(0));
-    }
-
     // One reply (intensity of stage 1) 1.7 s late: that line is an error,
     // every other line as without the fault, and the exit code says so.
     void statusWithOneLateReply()
     {
-        const Run clean = runCli({"status", "--tcp", target});
+        const CliRun clean = runCli({"status", "--tcp", target});
         QCOMPARE(clean.exitCode, 0);
         SimFaults late;
         late.replyDelayByPrefix = {{QByteArray("GIN\x01", 4), 1700}};
         tcpSim.setFaults(0, late);
-        const Run run = runCli({"status", "--tcp", target});
+        const CliRun run = runCli({"status", "--tcp", target});
         tcpSim.setFaults(0, SimFaults());
         QCOMPARE(run.exitCode, 5);
         QVERIFY2(run.out.contains("intensity1\tno valid reply"), qPrintable(run.out));
@@ -138,7 +85,7 @@ private slots:
         tcpSim.clearCommandLog(0);
         QElapsedTimer timer;
         timer.start();
-        const Run run = runCli({"stream", "--tcp", target, "--rate", "100", "--seconds", "1"});
+        const CliRun run = runCli({"stream", "--tcp", target, "--rate", "100", "--seconds", "1"});
         const qint64 elapsed = timer.elapsed();
         tcpSim.setFaults(0, SimFaults());
         QCOMPARE(run.exitCode, 5);
@@ -164,7 +111,7 @@ private slots:
     {
         QFETCH(QString, command);
         QFETCH(int, length);
-        const Run run = runCli({"send", "--tcp", target, command});
+        const CliRun run = runCli({"send", "--tcp", target, command});
         QCOMPARE(run.exitCode, 0);
         QVERIFY2(run.out.startsWith(QString("%1 bytes: 00 3b ").arg(length)), qPrintable(run.out));
         QVERIFY2(run.out.trimmed().endsWith(";|"), qPrintable(run.out));
@@ -175,7 +122,7 @@ private slots:
         QTemporaryDir dir;
         const QString file = dir.filePath("samples.tsv");
         const qint64 before = tcpSim.counters(0).streamMessagesSent;
-        const Run run = runCli({"stream", "--tcp", target, "--rate", "500", "--seconds", "1", "--out", file});
+        const CliRun run = runCli({"stream", "--tcp", target, "--rate", "500", "--seconds", "1", "--out", file});
         QCOMPARE(run.exitCode, 0);
         const qint64 sent = tcpSim.counters(0).streamMessagesSent - before;
         const int samples = valueOf(run.out, "samples").toInt();
@@ -208,7 +155,7 @@ private slots:
     {
         QFETCH(QStringList, arguments);
         QFETCH(bool, found);
-        Run run = runCli(QStringList{"scan", "--device-dir", devices.path()} + arguments);
+        CliRun run = runCli(QStringList{"scan", "--device-dir", devices.path()} + arguments);
         for (int retry = 0; found && run.out.isEmpty() && retry < 2; ++retry) // every setting too slow
             run = runCli(QStringList{"scan", "--device-dir", devices.path()} + arguments);
         QCOMPARE(run.exitCode, 0);
@@ -259,7 +206,7 @@ private slots:
         QFETCH(int, exitCode);
         QFETCH(QString, message);
         arguments.replaceInStrings("%TARGET%", target);
-        const Run run = runCli(arguments);
+        const CliRun run = runCli(arguments);
         QCOMPARE(run.exitCode, exitCode);
         QVERIFY2(run.err.contains(message), qPrintable(run.err));
     }
@@ -269,7 +216,7 @@ private slots:
         SimFaults faults;
         faults.refuseCodes = {"GID"};
         tcpSim.setFaults(0, faults);
-        const Run run = runCli({"identify", "--tcp", target});
+        const CliRun run = runCli({"identify", "--tcp", target});
         tcpSim.setFaults(0, SimFaults());
         QCOMPARE(run.exitCode, 4);
         QVERIFY(run.err.contains("System identification failed"));

@@ -7,12 +7,11 @@
 #include <mutex>
 
 // Collects every log message of the process (from any thread) while it
-// exists, so tests can check the log lines the code writes.
+// exists, so tests can check the log lines the code writes. Install it from
+// initTestCase(): the test runner replaces any handler installed before.
 class LogCapture
 {
 public:
-    // Install from initTestCase(): the test runner replaces any handler
-    // installed before it starts.
     LogCapture() { previous = qInstallMessageHandler(&LogCapture::handler); }
     ~LogCapture() { qInstallMessageHandler(previous); }
     LogCapture(const LogCapture &) = delete;
@@ -20,38 +19,31 @@ public:
 
     QStringList lines() const
     {
-        std::lock_guard<std::mutex> lock(mutex());
-        return captured();
+        std::lock_guard<std::mutex> lock(state().mutex);
+        return state().lines;
     }
-    bool contains(const QString &text) const
-    {
-        const QStringList all = lines();
-        for (const QString &line : all)
-            if (line.contains(text))
-                return true;
-        return false;
-    }
+    bool contains(const QString &text) const { return !lines().filter(text).isEmpty(); }
     void clear()
     {
-        std::lock_guard<std::mutex> lock(mutex());
-        captured().clear();
+        std::lock_guard<std::mutex> lock(state().mutex);
+        state().lines.clear();
     }
 
 private:
-    static std::mutex &mutex()
+    struct State
     {
-        static std::mutex m;
-        return m;
-    }
-    static QStringList &captured()
+        std::mutex mutex;
+        QStringList lines;
+    };
+    static State &state()
     {
-        static QStringList list;
-        return list;
+        static State s;
+        return s;
     }
     static void handler(QtMsgType, const QMessageLogContext &, const QString &message)
     {
-        std::lock_guard<std::mutex> lock(mutex());
-        captured().append(message);
+        std::lock_guard<std::mutex> lock(state().mutex);
+        state().lines.append(message);
     }
     QtMessageHandler previous = nullptr;
 };

@@ -7,19 +7,9 @@
 #include <cmath>
 #include <limits>
 
-// Detector models (positions, display settings, factory) and the stage pair.
-class TestDetectors : public QObject
-{
-    Q_OBJECT
 
-private slots:
-    void displaySettings_data();
-    void displaySettings();
-    void positions_data();
-    void positions();
-    void stagePair();
-    void unusableBeamDiameters();
-};
+static constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
+static constexpr double Inf = std::numeric_limits<double>::infinity();
 
 // What the display needs from a model, in one line.
 static QString summary(const Detector &m)
@@ -37,176 +27,147 @@ static std::unique_ptr<Detector> model(int type, int calculation, double beamDia
     return createDetector(type, source);
 }
 
-void TestDetectors::displaySettings_data()
+// Detector models (positions, display settings, factory) and the stage pair.
+class TestDetectors : public QObject
 {
-    // The type numbers are stored in setup files and offered in this order
-    // by the detector selection; the unit is what the user reads.
-    QTest::addColumn<int>("type");
-    QTest::addColumn<int>("family");   // display twin: models of a family show positions alike
-    QTest::addColumn<bool>("beam");    // uses the beam diameter
-    QTest::addColumn<bool>("target");  // Set & Hold and adjust-in offered
-    QTest::addColumn<QString>("unit"); // in length mode
-    QTest::newRow("0 none") << 0 << 0 << false << false << "V";
-    QTest::newRow("1 QD") << 1 << 1 << true << false << QString::fromUtf8("µm");
-    QTest::newRow("2 PSD") << 2 << 2 << false << true << "mm";
-    QTest::newRow("3 WID") << 3 << 1 << true << false << QString::fromUtf8("µm");
-    QTest::newRow("4 PSD UV4") << 4 << 2 << false << true << "mm";
-    QTest::newRow("5 PSD UV10") << 5 << 2 << false << true << "mm";
-    QTest::newRow("6 unknown") << 6 << 0 << false << false << "V";
-}
+    Q_OBJECT
 
-void TestDetectors::displaySettings()
-{
-    QFETCH(int, type);
-    QFETCH(int, family);
-    QFETCH(bool, beam);
-    QFETCH(bool, target);
-    QFETCH(QString, unit);
-    const QMap<QString, int> unitKinds{{"V", UnitVolt}, {QString::fromUtf8("µm"), UnitMicrometre}, {"mm", UnitMillimetre}};
-    const int expectedType = type == 6 ? 0 : type;
-    for (int calculation : {0, 1, -1}) {
-        for (double diameter : {80.0, 13.0}) {
-            const auto m = model(type, calculation, diameter);
-            const QByteArray where = QByteArray::number(calculation) + " / " + QByteArray::number(diameter);
-            QCOMPARE(m->type(), expectedType);
-            QCOMPARE(m->usesBeamDiameter(), beam);
-            QCOMPARE(m->canAdjustTarget(), target);
-            // Volts look the same on every model; any non-zero mode is length.
-            const QString shown = calculation == 0 ? QStringLiteral("V") : unit;
-            QVERIFY2(m->unitText() == shown, where);
-            QVERIFY2(m->unitKind() == unitKinds.value(shown), where);
-            if (calculation == 0)
-                QVERIFY2(summary(*m).section(' ', 3) == summary(Detector()).section(' ', 3), where);
-            // A symmetric axis; the quadrant family's spans the beam, others are fixed.
-            QVERIFY2(m->rangeMinimum() == -m->rangeMaximum() && m->rangeMaximum() > 0, where);
-            if (calculation != 0 && beam)
-                QVERIFY2(m->rangeMaximum() == diameter / 2, where);
-            else
-                QVERIFY2(m->rangeMaximum() == model(type, calculation, 50.0)->rangeMaximum(), where);
-            // A recording keeps one decimal more than the display shows.
-            QVERIFY2(m->recordDecimals() == m->displayDecimals() + 1, where);
-            // Models of a family display identically (they differ in the position formula only).
-            QVERIFY2(summary(*m).section(' ', 1) == summary(*model(family, calculation, diameter)).section(' ', 1), where);
-        }
+private slots:
+    void displaySettings_data()
+    {
+        // The type numbers are stored in setup files; the unit is what the user reads.
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QString>("model");  // type, beam diameter used, Set & Hold offered
+        QTest::addColumn<QString>("length"); // decimals (recorded/shown), axis and unit in length mode
+        const QString qd = QString::fromUtf8("decimals=2/1 range=-40..40 unit=1 µm"), psd("decimals=4/3 range=-4.5..4.5 unit=2 mm");
+        QTest::newRow("0 none") << 0 << "type=0 beam=0 target=0" << "decimals=3/2 range=-5..5 unit=0 V";
+        QTest::newRow("1 QD") << 1 << "type=1 beam=1 target=0" << qd;
+        QTest::newRow("2 PSD") << 2 << "type=2 beam=0 target=1" << psd;
+        QTest::newRow("3 WID") << 3 << "type=3 beam=1 target=0" << qd;
+        QTest::newRow("4 PSD UV4") << 4 << "type=4 beam=0 target=1" << psd;
+        QTest::newRow("5 PSD UV10") << 5 << "type=5 beam=0 target=1" << psd;
+        QTest::newRow("6 unknown") << 6 << "type=0 beam=0 target=0" << "decimals=3/2 range=-5..5 unit=0 V";
     }
-    // Length shown with the PSD family: an axis of ±4.5 mm, 3 decimals on screen.
-    if (family == 2)
-        QCOMPARE(summary(*model(type, 1, 80.0)).section(' ', 3), QStringLiteral("decimals=4/3 range=-4.5..4.5 unit=2 mm"));
-    if (family == 1)
-        QCOMPARE(model(type, 1, 80.0)->displayDecimals(), 1);
-}
 
-void TestDetectors::positions_data()
-{
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    const double inf = std::numeric_limits<double>::infinity();
-    QTest::addColumn<int>("type");
-    QTest::addColumn<double>("beamDiameter");
-    QTest::addColumn<double>("signal");
-    QTest::addColumn<double>("intensity");
-    QTest::addColumn<double>("expected"); // NaN: no finite position
-
-    QTest::newRow("QD half ratio") << 1 << 50.0 << 0.5 << 1.0 << 8.4322;
-    QTest::newRow("QD half ratio scaled") << 1 << 50.0 << 2.0 << 4.0 << 8.4322;
-    QTest::newRow("QD negative ratio") << 1 << 50.0 << -0.5 << 1.0 << -8.4322;
-    QTest::newRow("QD near the edge") << 1 << 50.0 << 0.99 << 1.0 << 32.1558;
-    QTest::newRow("PSD 1.2 V") << 2 << 50.0 << -1.2 << 7.0 << -1.0;
-    QTest::newRow("WID 65 um 1 V") << 3 << 65.0 << 1.0 << 0.0 << 10.0;
-    QTest::newRow("WID ignores intensity") << 3 << 13.0 << -1.0 << 0.2 << -2.0;
-    QTest::newRow("UV4 2.9 V") << 4 << 50.0 << 2.9 << 1.0 << 1.0;
-    QTest::newRow("UV10 -3.3 V") << 5 << 50.0 << -3.3 << 1.0 << -3.0;
-    QTest::newRow("QD signal = intensity") << 1 << 50.0 << 1.0 << 1.0 << nan; // would be +inf
-    QTest::newRow("QD signal = -intensity") << 1 << 50.0 << -2.0 << 2.0 << nan;
-    QTest::newRow("QD intensity 0") << 1 << 50.0 << 0.3 << 0.0 << nan;
-    QTest::newRow("QD NaN intensity") << 1 << 50.0 << 0.1 << nan << nan;
-    // No model lets a non-finite input through, whatever it does with the intensity.
-    for (int type : {1, 2, 3, 4, 5}) {
-        for (double bad : {nan, inf, -inf}) {
-            QTest::addRow("type %d signal %g", type, bad) << type << 50.0 << bad << 1.0 << nan;
-            if (type == 1)
-                QTest::addRow("type %d intensity %g", type, bad) << type << 50.0 << 0.1 << bad << (bad == bad ? 0.0 : nan);
-        }
+    // Volts look the same on every model; any non-zero mode is length, and the
+    // quadrant family's axis spans the beam (80 µm here).
+    void displaySettings()
+    {
+        QFETCH(int, type);
+        QFETCH(QString, model);
+        QFETCH(QString, length);
+        QCOMPARE(summary(*::model(type, 0, 80)), model + " decimals=3/2 range=-5..5 unit=0 V");
+        QCOMPARE(summary(*::model(type, 1, 80)), model + ' ' + length);
+        QCOMPARE(summary(*::model(type, -1, 80)), model + ' ' + length);
+        if (::model(type, 1, 80)->usesBeamDiameter())
+            QCOMPARE(::model(type, 1, 13)->rangeMaximum(), 6.5);
     }
-}
 
-void TestDetectors::positions()
-{
-    QFETCH(int, type);
-    QFETCH(double, signal);
-    QFETCH(double, intensity);
-    QFETCH(double, expected);
-    QFETCH(double, beamDiameter);
-    const double position = StageDetectors(type, beamDiameter, 1, 0, 50.0, 0, false).stage1()->calculatePosition(signal, intensity);
-    const QByteArray text = QByteArray::number(position, 'g', 12);
-    QCOMPARE(Detector::isValidPosition(position), !std::isnan(expected));
-    if (std::isnan(expected))
-        QVERIFY2(std::isnan(position), text.constData()); // never an infinity
-    else
-        QVERIFY2(std::abs(position - expected) < 5e-5, text.constData());
-}
+    void positions_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<double>("beamDiameter");
+        QTest::addColumn<double>("signal");
+        QTest::addColumn<double>("intensity");
+        QTest::addColumn<double>("expected"); // NaN: no finite position
 
-void TestDetectors::stagePair()
-{
-    StageDetectors entry(1, 80.0, 1, 3, 65.0, 0, true);
-    const Detector *stage2 = entry.stage2();
-    QCOMPARE(entry.stage1()->rangeMaximum(), 40.0); // QD, 80 µm, length
-    QVERIFY(entry.stage(1) == stage2 && entry.stage(2) == nullptr);
-
-    // setDetector keeps beam diameter and calculation and leaves the other stage.
-    entry.setDetector(0, 2);
-    entry.setDetector(2, 4); // ignored
-    QCOMPARE(summary(*entry.stage1()), QStringLiteral("type=2 beam=0 target=1 decimals=4/3 range=-4.5..4.5 unit=2 mm"));
-    QCOMPARE(entry.stage2(), stage2);
-
-    // Assignment (also to itself) and copies are deep and keep each model's
-    // class and settings: a WID stays a WID.
-    StageDetectors copy(2, 10.0, 1, 1, 20.0, 0, false);
-    copy = entry;
-    entry.stage1()->beamDiameter = 13.0;
-    const StageDetectors &self = copy;
-    copy = self;
-    const StageDetectors copied(copy);
-    QCOMPARE(copied.stage1()->type(), 2);
-    QCOMPARE(copied.stage1()->beamDiameter, 80.0);
-    QCOMPARE(copied.stage2()->calculatePosition(1.0, 0.0), 10.0);
-    QVERIFY(copied.triggerDisplay);
-}
-
-// A diameter read from a setup file that is 0 (also what a missing attribute
-// reads as), negative or not a number falls back to 50 µm with a log line.
-void TestDetectors::unusableBeamDiameters()
-{
-    LogCapture log;
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    const double inf = std::numeric_limits<double>::infinity();
-    for (int type : {1, 3, 2}) {
-        for (double stored : {0.0, -10.0, nan, inf, -inf, 80.0, 0.5}) {
-            log.clear();
-            const bool usable = std::isfinite(stored) && stored > 0;
-            const double expected = usable ? stored : 50.0;
-            StageDetectors entry(0, 65.0, 1, type, stored, 1, false);
-            const QByteArray where = QByteArray::number(type) + " / " + QByteArray::number(stored);
-            if (type == 2) { // a PSD does not use it: kept as read, until the stage becomes a QD
-                QVERIFY2(!log.contains("Beam diameter"), where);
-                entry.setDetector(1, 1);
+        QTest::newRow("QD half ratio") << 1 << 50.0 << 0.5 << 1.0 << 8.4322;
+        QTest::newRow("QD half ratio scaled") << 1 << 50.0 << 2.0 << 4.0 << 8.4322;
+        QTest::newRow("QD negative ratio") << 1 << 50.0 << -0.5 << 1.0 << -8.4322;
+        QTest::newRow("QD near the edge") << 1 << 50.0 << 0.99 << 1.0 << 32.1558;
+        QTest::newRow("PSD 1.2 V") << 2 << 50.0 << -1.2 << 7.0 << -1.0;
+        QTest::newRow("WID 65 um 1 V") << 3 << 65.0 << 1.0 << 0.0 << 10.0;
+        QTest::newRow("WID ignores intensity") << 3 << 13.0 << -1.0 << 0.2 << -2.0;
+        QTest::newRow("UV4 2.9 V") << 4 << 50.0 << 2.9 << 1.0 << 1.0;
+        QTest::newRow("UV10 -3.3 V") << 5 << 50.0 << -3.3 << 1.0 << -3.0;
+        QTest::newRow("QD signal = intensity") << 1 << 50.0 << 1.0 << 1.0 << NaN; // would be +Inf
+        QTest::newRow("QD signal = -intensity") << 1 << 50.0 << -2.0 << 2.0 << NaN;
+        QTest::newRow("QD intensity 0") << 1 << 50.0 << 0.3 << 0.0 << NaN;
+        // No model lets a non-finite input through, whatever it does with the intensity.
+        for (int type : {1, 2, 3, 4, 5}) {
+            for (double bad : {NaN, Inf, -Inf}) {
+                QTest::addRow("type %d signal %g", type, bad) << type << 50.0 << bad << 1.0 << NaN;
+                if (type == 1)
+                    QTest::addRow("type %d intensity %g", type, bad) << type << 50.0 << 0.1 << bad << (bad == bad ? 0.0 : NaN);
             }
-            QVERIFY2(entry.stage2()->beamDiameter == expected, where);
-            QVERIFY2(entry.stage1()->beamDiameter == 65.0, where);
-            QVERIFY2(entry.stage2()->rangeMaximum() == expected / 2, where);
-            QVERIFY2(entry.stage2()->calculatePosition(0.5, 1.0) > 0, where); // never inverted
-            QVERIFY2(log.contains("Beam diameter") == !usable, where);
-            QVERIFY2(!usable == log.contains("of stage 2 is not a positive number; using 50"), where);
         }
     }
-    // A diameter carried over to a model that uses it is checked as well.
-    StageDetectors entry;
-    entry.stage1()->beamDiameter = 0.0;
-    log.clear();
-    entry.setDetector(0, 1);
-    QCOMPARE(entry.stage1()->rangeMaximum(), 5.0); // volts: the diameter is not shown
-    QCOMPARE(entry.stage1()->beamDiameter, 50.0);
-    QVERIFY(log.contains("of stage 1 is not a positive number"));
-}
+
+    void positions()
+    {
+        QFETCH(int, type);
+        QFETCH(double, signal);
+        QFETCH(double, intensity);
+        QFETCH(double, expected);
+        QFETCH(double, beamDiameter);
+        const double position = StageDetectors(type, beamDiameter, 1, 0, 50.0, 0, false).stage1()->calculatePosition(signal, intensity);
+        const QByteArray text = QByteArray::number(position, 'g', 12);
+        QCOMPARE(Detector::isValidPosition(position), !std::isnan(expected));
+        if (std::isnan(expected))
+            QVERIFY2(std::isnan(position), text.constData()); // never an infinity
+        else
+            QVERIFY2(std::abs(position - expected) < 5e-5, text.constData());
+    }
+
+    void stagePair()
+    {
+        StageDetectors entry(1, 80.0, 1, 3, 65.0, 0, true);
+        const Detector *stage2 = entry.stage2();
+        QCOMPARE(entry.stage1()->rangeMaximum(), 40.0); // QD, 80 µm, length
+        QVERIFY(entry.stage(1) == stage2 && entry.stage(2) == nullptr);
+
+        // setDetector keeps beam diameter and calculation and leaves the other stage.
+        entry.setDetector(0, 2);
+        entry.setDetector(2, 4); // ignored
+        QCOMPARE(summary(*entry.stage1()), QStringLiteral("type=2 beam=0 target=1 decimals=4/3 range=-4.5..4.5 unit=2 mm"));
+        QCOMPARE(entry.stage2(), stage2);
+
+        // Assignment (also to itself) and copies are deep and keep each model's
+        // class and settings: a WID stays a WID.
+        StageDetectors copy(2, 10.0, 1, 1, 20.0, 0, false);
+        copy = entry;
+        entry.stage1()->beamDiameter = 13.0;
+        const StageDetectors &self = copy;
+        copy = self;
+        const StageDetectors copied(copy);
+        QCOMPARE(copied.stage1()->type(), 2);
+        QCOMPARE(copied.stage1()->beamDiameter, 80.0);
+        QCOMPARE(copied.stage2()->calculatePosition(1.0, 0.0), 10.0);
+        QVERIFY(copied.triggerDisplay);
+    }
+
+    // A diameter read from a setup file that is 0 (also what a missing attribute
+    // reads as), negative or not a number falls back to 50 µm with a log line.
+    void unusableBeamDiameters()
+    {
+        LogCapture log;
+        for (int type : {1, 3, 2}) {
+            for (double stored : {0.0, -10.0, NaN, Inf, -Inf, 80.0, 0.5}) {
+                log.clear();
+                const bool usable = std::isfinite(stored) && stored > 0;
+                const double expected = usable ? stored : 50.0;
+                StageDetectors entry(0, 65.0, 1, type, stored, 1, false);
+                const QByteArray where = QByteArray::number(type) + " / " + QByteArray::number(stored);
+                if (type == 2) { // a PSD does not use it: kept as read, until the stage becomes a QD
+                    QVERIFY2(!log.contains("Beam diameter"), where);
+                    entry.setDetector(1, 1);
+                }
+                QVERIFY2(entry.stage2()->beamDiameter == expected && entry.stage1()->beamDiameter == 65.0, where);
+                QVERIFY2(entry.stage2()->rangeMaximum() == expected / 2, where);
+                QVERIFY2(entry.stage2()->calculatePosition(0.5, 1.0) > 0, where); // never inverted
+                QVERIFY2(!usable == log.contains("of stage 2 is not a positive number; using 50"), where);
+            }
+        }
+        // A diameter carried over to a model that uses it is checked as well.
+        StageDetectors entry;
+        entry.stage1()->beamDiameter = 0.0;
+        log.clear();
+        entry.setDetector(0, 1);
+        QCOMPARE(entry.stage1()->rangeMaximum(), 5.0); // volts: the diameter is not shown
+        QCOMPARE(entry.stage1()->beamDiameter, 50.0);
+        QVERIFY(log.contains("of stage 1 is not a positive number"));
+    }
+};
 
 QTEST_GUILESS_MAIN(TestDetectors)
 #include "tst_detectors.moc"

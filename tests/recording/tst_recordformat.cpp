@@ -1,16 +1,9 @@
-// Text of recording files: header, data lines, number formatting, names,
-// and reading a file back with Python's csv module (and pandas if present).
-
-#include "RecordTestUtil.h"
+// Text of recording files: header, data lines, number formatting, names.
 
 #include "detectors/DetectorFactory.h"
-#include "recording/RecordFile.h"
 #include "recording/RecordFormat.h"
 #include "recording/RecordNames.h"
 
-#include <QProcess>
-#include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <cstdio>
@@ -43,171 +36,113 @@ class RecordFormatTest : public QObject
 {
     Q_OBJECT
 private slots:
-    void lines_data();
-    void lines();
-    void numbersAsCFormatsThem();
-    void names_data();
-    void names();
-    void readsBackWithPython();
-};
-
-void RecordFormatTest::lines_data()
-{
-    QTest::addColumn<int>("type1");
-    QTest::addColumn<int>("calc1");
-    QTest::addColumn<int>("type2");
-    QTest::addColumn<int>("calc2");
-    QTest::addColumn<QString>("units"); // of X1/Y1 and X2/Y2
-    QTest::addColumn<quint32>("ms");
-    QTest::addColumn<StreamSample>("s");
-    QTest::addColumn<QByteArray>("expected");
-    QTest::newRow("volts") << 0 << 0 << int(DetectorPSD) << 0 << "V V" << 0u
-                           << sample(1234, -200, 2500, 0, -32768, 65535, 5, 15, -5, 32767)
-                           << QByteArray("0\t1.234\t-0.200\t2.50\t0.000\t-32.768\t65.53\t0.01\t0.01\t-0.01\t32.77\n");
-    // 1.2 V on a PSD is 1 mm; 2.9 V on the 4 mm UV PSD too.
-    QTest::newRow("mm") << int(DetectorPSD) << 1 << int(DetectorPSD_UV4) << 1 << "mm mm" << 4294967295u
-                        << sample(1200, -600, 3000, 2900, 0, 100)
-                        << QByteArray("4294967295\t1.0000\t-0.5000\t3.00\t1.0000\t0.0000\t0.10\t0.00\t0.00\t0.00\t0.00\n");
-    // Quadrant: signal = half the intensity with a 50 µm beam is 8.43 µm;
-    // |signal| >= intensity has no position.
-    QTest::newRow("µm and nan") << int(DetectorQD) << 1 << int(DetectorWID) << 1 << QString::fromUtf8("µm µm") << 17u
-                                << sample(1000, 2000, 2000, 1000, -1000, 0)
-                                << QByteArray("17\t8.43\tnan\t2.00\t7.69\t-7.69\t0.00\t0.00\t0.00\t0.00\t0.00\n");
-    QTest::newRow("mm and volts mode") << int(DetectorPSD_UV10) << 1 << int(DetectorQD) << 0 << "mm V" << 3u
-                                       << sample(1100, 2000, 2000, 1, -1, 0)
-                                       << QByteArray("3\t1.0000\t1.8182\t2.00\t0.001\t-0.001\t0.00\t0.00\t0.00\t0.00\t0.00\n");
-}
-
-void RecordFormatTest::lines()
-{
-    QFETCH(int, type1);
-    QFETCH(int, calc1);
-    QFETCH(int, type2);
-    QFETCH(int, calc2);
-    QFETCH(QString, units);
-    QFETCH(quint32, ms);
-    QFETCH(StreamSample, s);
-    QFETCH(QByteArray, expected);
-    const auto stage1 = model(type1, calc1), stage2 = model(type2, calc2);
-    const QString u1 = units.section(' ', 0, 0), u2 = units.section(' ', 1, 1);
-    const QString columns = QString("ms\tX1(%1)\tY1(%1)\tI1(V)\tX2(%2)\tY2(%2)\tI2(V)\tRX1(V)\tRY1(V)\tRX2(V)\tRY2(V)").arg(u1, u2);
-    const QDateTime start(QDate(2026, 3, 4), QTime(5, 6, 7, 890));
-    QCOMPARE(RecordFormat::header(start, *stage1, *stage2), "Start: 2026-03-04T05:06:07\n" + columns.toLocal8Bit() + "\n\n");
-    char text[RecordFormat::maxLineLength];
-    QCOMPARE(QByteArray(text, RecordFormat::formatLine(text, ms, s, *stage1, *stage2)), expected);
-}
-
-// Every raw value a stream field can carry, with every decimal count in use,
-// gives exactly what "%.*f" gives; so do the length conversions.
-void RecordFormatTest::numbersAsCFormatsThem()
-{
-    char ours[RecordFormat::maxValueLength];
-    char theirs[400];
-    int mismatches = 0;
-    QByteArray first;
-    auto check = [&](double v, int decimals) {
-        const int n = RecordFormat::formatFixed(ours, v, decimals);
-        const int m = std::snprintf(theirs, sizeof theirs, "%.*f", decimals, v);
-        if (QByteArray(ours, n) != QByteArray(theirs, m) && mismatches++ == 0)
-            first = QByteArray(ours, n) + " vs " + QByteArray(theirs, m);
-    };
-    const auto psd = model(DetectorPSD, 1);
-    const auto uv4 = model(DetectorPSD_UV4, 1);
-    const auto wid = model(DetectorWID, 1, 65.0);
-    for (int raw = -32768; raw <= 65535; ++raw) {
-        for (int decimals = 2; decimals <= 4; ++decimals)
-            check(raw * 0.001, decimals);
-        check(psd->calculatePosition(raw * 0.001, 0), 4);
-        check(uv4->calculatePosition(raw * 0.001, 0), 4);
-        check(wid->calculatePosition(raw * 0.001, 0), 2);
-    }
-    for (double v : {1e300, -1e-300, 123456789012345.678, std::nan(""), -std::numeric_limits<double>::infinity()})
-        for (int decimals = 0; decimals <= 15; ++decimals)
-            check(v, decimals);
-    QVERIFY2(mismatches == 0, first.constData());
-}
-
-void RecordFormatTest::names_data()
-{
-    QTest::addColumn<QString>("typed");
-    QTest::addColumn<QString>("label");
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QString>("perController");
-    QTest::newRow("plain") << "run1" << "A" << "/u/Data/run1.csv" << "/u/Data/run1_A.csv";
-    QTest::newRow("txt kept") << "run1.txt" << "B" << "/u/Data/run1.txt" << "/u/Data/run1_B.txt";
-    QTest::newRow("xls kept") << "run1.xls" << "B" << "/u/Data/run1.xls" << "/u/Data/run1_B.xls";
-    QTest::newRow("other extension") << "run1.dat" << "C" << "/u/Data/run1.dat.csv" << "/u/Data/run1_C.dat.csv";
-    QTest::newRow("case matters") << "run1.CSV" << "C" << "/u/Data/run1.CSV.csv" << "/u/Data/run1_C.CSV.csv";
-    QTest::newRow("with directory") << "/tmp/x.y/run" << "L_1" << "/tmp/x.y/run.csv" << "/tmp/x.y/run_L_1.csv";
-}
-
-void RecordFormatTest::names()
-{
-    QFETCH(QString, typed);
-    QFETCH(QString, label);
-    QFETCH(QString, path);
-    QFETCH(QString, perController);
-    QCOMPARE(RecordNames::completePath(typed, "/u"), path);
-    QCOMPARE(RecordNames::controllerPath(path, label), perController);
-    QCOMPARE(RecordNames::recordSeconds("000:01:00"), 60);
-    QCOMPARE(RecordNames::recordSeconds("999:99:99"), 3602439);
-    QCOMPARE(RecordNames::recordSeconds("001:02:03"), 3723);
-    QVERIFY(QRegularExpression("^Talvix_\\d{4}-\\d\\d-\\d\\dT\\d\\d-\\d\\d-\\d\\d\\.csv$")
-                .match(RecordNames::proposedFileName())
-                .hasMatch());
-}
-
-// A file from the recorder's writer loads with the tab dialect of Python's
-// csv module, and with pandas' read_csv as shown in the README.
-void RecordFormatTest::readsBackWithPython()
-{
-    const QString python = QStandardPaths::findExecutable("python3");
-    if (python.isEmpty())
-        QSKIP("python3 is not installed");
-    QTemporaryDir dir;
-    const QString path = dir.filePath("run.csv");
+    void lines_data()
     {
-        RecordFile file(path);
-        const auto mm = model(DetectorPSD, 1);
-        const auto volts = model(DetectorNone, 0);
-        QVERIFY(file.open(RecordFormat::header(QDateTime::currentDateTime(), *mm, *volts)));
-        for (int i = 0; i < 3; ++i)
-            QVERIFY(file.appendLine(quint32(i * 2), sample(1200 * i, -600, 3000, i, -i, 100, 0, 0, 0, i * 10),
-                                    *mm, *volts));
-        QVERIFY(file.close());
-        QCOMPARE(file.linesWritten(), 3);
+        QTest::addColumn<int>("type1");
+        QTest::addColumn<int>("calc1");
+        QTest::addColumn<int>("type2");
+        QTest::addColumn<int>("calc2");
+        QTest::addColumn<QString>("units"); // of X1/Y1 and X2/Y2
+        QTest::addColumn<quint32>("ms");
+        QTest::addColumn<StreamSample>("s");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::newRow("volts") << 0 << 0 << int(DetectorPSD) << 0 << "V V" << 0u
+                               << sample(1234, -200, 2500, 0, -32768, 65535, 5, 15, -5, 32767)
+                               << QByteArray("0\t1.234\t-0.200\t2.50\t0.000\t-32.768\t65.53\t0.01\t0.01\t-0.01\t32.77\n");
+        // 1.2 V on a PSD is 1 mm; 2.9 V on the 4 mm UV PSD too.
+        QTest::newRow("mm") << int(DetectorPSD) << 1 << int(DetectorPSD_UV4) << 1 << "mm mm" << 4294967295u
+                            << sample(1200, -600, 3000, 2900, 0, 100)
+                            << QByteArray("4294967295\t1.0000\t-0.5000\t3.00\t1.0000\t0.0000\t0.10\t0.00\t0.00\t0.00\t0.00\n");
+        // Quadrant: signal = half the intensity with a 50 µm beam is 8.43 µm;
+        // |signal| >= intensity has no position.
+        QTest::newRow("µm and nan") << int(DetectorQD) << 1 << int(DetectorWID) << 1 << QString::fromUtf8("µm µm") << 17u
+                                    << sample(1000, 2000, 2000, 1000, -1000, 0)
+                                    << QByteArray("17\t8.43\tnan\t2.00\t7.69\t-7.69\t0.00\t0.00\t0.00\t0.00\t0.00\n");
+        QTest::newRow("mm and volts mode") << int(DetectorPSD_UV10) << 1 << int(DetectorQD) << 0 << "mm V" << 3u
+                                           << sample(1100, 2000, 2000, 1, -1, 0)
+                                           << QByteArray("3\t1.0000\t1.8182\t2.00\t0.001\t-0.001\t0.00\t0.00\t0.00\t0.00\t0.00\n");
     }
-    const char *script = R"(
-import csv, sys, locale
-f = sys.argv[1]
-with open(f, newline='', encoding=locale.getpreferredencoding(False)) as h:
-    rows = list(csv.reader(h, dialect='excel-tab'))
-assert rows[0][0].startswith('Start: '), rows[0]
-assert rows[2] == [], rows[2]
-names = rows[1]
-data = [[float(v) for v in r] for r in rows[3:]]
-print('|'.join(names))
-print(len(data), data[2][0], data[1][1], data[2][4], data[2][10])
-try:
-    import pandas as pd
-except ImportError:
-    print('pandas missing')
-    sys.exit(0)
-d = pd.read_csv(f, sep='\t', skiprows=[0])
-print(len(d), list(d.columns) == names, d['X1(mm)'][1], d['RY2(V)'][2])
-)";
-    QProcess p;
-    p.start(python, {"-c", script, path});
-    QVERIFY(p.waitForFinished(30000));
-    const QStringList out = QString::fromLocal8Bit(p.readAllStandardOutput()).split('\n');
-    QVERIFY2(p.exitCode() == 0, p.readAllStandardError().constData());
-    QCOMPARE(out.value(0), QString::fromUtf8("ms|X1(mm)|Y1(mm)|I1(V)|X2(V)|Y2(V)|I2(V)|RX1(V)|RY1(V)|RX2(V)|RY2(V)"));
-    QCOMPARE(out.value(1), QString("3 4.0 1.0 0.002 0.02"));
-    if (out.value(2) == "pandas missing")
-        qInfo("pandas is not installed; only the csv module was checked");
-    else
-        QCOMPARE(out.value(2), QString("3 True 1.0 0.02"));
-}
+
+    void lines()
+    {
+        QFETCH(int, type1);
+        QFETCH(int, calc1);
+        QFETCH(int, type2);
+        QFETCH(int, calc2);
+        QFETCH(QString, units);
+        QFETCH(quint32, ms);
+        QFETCH(StreamSample, s);
+        QFETCH(QByteArray, expected);
+        const auto stage1 = model(type1, calc1), stage2 = model(type2, calc2);
+        const QString u1 = units.section(' ', 0, 0), u2 = units.section(' ', 1, 1);
+        const QString columns = QString("ms\tX1(%1)\tY1(%1)\tI1(V)\tX2(%2)\tY2(%2)\tI2(V)\tRX1(V)\tRY1(V)\tRX2(V)\tRY2(V)").arg(u1, u2);
+        const QDateTime start(QDate(2026, 3, 4), QTime(5, 6, 7, 890));
+        QCOMPARE(RecordFormat::header(start, *stage1, *stage2), "Start: 2026-03-04T05:06:07\n" + columns.toLocal8Bit() + "\n\n");
+        char text[RecordFormat::maxLineLength];
+        QCOMPARE(QByteArray(text, RecordFormat::formatLine(text, ms, s, *stage1, *stage2)), expected);
+    }
+
+    // Every raw value a stream field can carry, with every decimal count in use,
+    // gives exactly what "%.*f" gives; so do the length conversions.
+    void numbersAsCFormatsThem()
+    {
+        char ours[RecordFormat::maxValueLength];
+        char theirs[400];
+        int mismatches = 0;
+        QByteArray first;
+        auto check = [&](double v, int decimals) {
+            const int n = RecordFormat::formatFixed(ours, v, decimals);
+            const int m = std::snprintf(theirs, sizeof theirs, "%.*f", decimals, v);
+            if (QByteArray(ours, n) != QByteArray(theirs, m) && mismatches++ == 0)
+                first = QByteArray(ours, n) + " vs " + QByteArray(theirs, m);
+        };
+        const auto psd = model(DetectorPSD, 1);
+        const auto uv4 = model(DetectorPSD_UV4, 1);
+        const auto wid = model(DetectorWID, 1, 65.0);
+        for (int raw = -32768; raw <= 65535; ++raw) {
+            for (int decimals = 2; decimals <= 4; ++decimals)
+                check(raw * 0.001, decimals);
+            check(psd->calculatePosition(raw * 0.001, 0), 4);
+            check(uv4->calculatePosition(raw * 0.001, 0), 4);
+            check(wid->calculatePosition(raw * 0.001, 0), 2);
+        }
+        for (double v : {1e300, -1e-300, 123456789012345.678, std::nan(""), -std::numeric_limits<double>::infinity()})
+            for (int decimals = 0; decimals <= 15; ++decimals)
+                check(v, decimals);
+        QVERIFY2(mismatches == 0, first.constData());
+    }
+
+    void names_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("label");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("perController");
+        QTest::newRow("plain") << "run1" << "A" << "/u/Data/run1.csv" << "/u/Data/run1_A.csv";
+        QTest::newRow("txt kept") << "run1.txt" << "B" << "/u/Data/run1.txt" << "/u/Data/run1_B.txt";
+        QTest::newRow("xls kept") << "run1.xls" << "B" << "/u/Data/run1.xls" << "/u/Data/run1_B.xls";
+        QTest::newRow("other extension") << "run1.dat" << "C" << "/u/Data/run1.dat.csv" << "/u/Data/run1_C.dat.csv";
+        QTest::newRow("case matters") << "run1.CSV" << "C" << "/u/Data/run1.CSV.csv" << "/u/Data/run1_C.CSV.csv";
+        QTest::newRow("with directory") << "/tmp/x.y/run" << "L_1" << "/tmp/x.y/run.csv" << "/tmp/x.y/run_L_1.csv";
+    }
+
+    void names()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, label);
+        QFETCH(QString, path);
+        QFETCH(QString, perController);
+        QCOMPARE(RecordNames::completePath(typed, "/u"), path);
+        QCOMPARE(RecordNames::controllerPath(path, label), perController);
+        QCOMPARE(RecordNames::recordSeconds("000:01:00"), 60);
+        QCOMPARE(RecordNames::recordSeconds("999:99:99"), 3602439);
+        QCOMPARE(RecordNames::recordSeconds("001:02:03"), 3723);
+        QVERIFY(QRegularExpression("^Talvix_\\d{4}-\\d\\d-\\d\\dT\\d\\d-\\d\\d-\\d\\d\\.csv$")
+                    .match(RecordNames::proposedFileName())
+                    .hasMatch());
+    }
+
+};
 
 QTEST_GUILESS_MAIN(RecordFormatTest)
 #include "tst_recordformat.moc"

@@ -6,6 +6,8 @@
 
 #include <QtTest>
 
+#include <utility>
+
 namespace {
 
 template<size_t N> QByteArray raw(const char (&s)[N]) { return QByteArray(s, int(N - 1)); }
@@ -27,12 +29,7 @@ struct Bench
     {
         c.setOutput([this](const char *data, int size) { out.append(data, size); });
     }
-    QByteArray take()
-    {
-        const QByteArray taken = out;
-        out.clear();
-        return taken;
-    }
+    QByteArray take() { return std::exchange(out, QByteArray()); }
     QByteArray send(const QByteArray &cmd)
     {
         c.receive(cmd.constData(), cmd.size(), now);
@@ -71,207 +68,198 @@ class SimClockTest : public QObject
     Q_OBJECT
 
 private slots:
-    void streamKeepsItsRate_data();
-    void streamKeepsItsRate();
-    void streamValuesDoNotDependOnTheTicks();
-    void stopAndEndOfStream_data();
-    void stopAndEndOfStream();
-    void onlyAWellFormedStopEndsAStream();
-    void statusBits_data();
-    void statusBits();
+    void streamKeepsItsRate_data()
+    {
+        QTest::addColumn<int>("rate");
+        for (int rate : {1, 7, 100, 333, 500})
+            QTest::addRow("%d Hz", rate) << rate;
+    }
+
+    // The start reply is message 0; message k follows k / rate seconds later,
+    // neither earlier nor later, with consecutive sequence numbers.
+    void streamKeepsItsRate()
+    {
+        QFETCH(int, rate);
+        Bench b(config(31));
+        const qint64 start = b.now;
+        QByteArray data = b.send(startCmd("SLS", rate));
+        QCOMPARE(data.size(), 25);
+        int received = 1;
+        for (qint64 end = start + 2100; b.now < end;) {
+            b.runTo(b.now + 1);
+            data += b.take();
+            const qint64 due = 1 + (b.now - start) * rate / 1000;
+            received = data.size() / 25;
+            if (received != due)
+                QFAIL(qPrintable(QString("%1 messages after %2 ms, %3 due").arg(received).arg(b.now - start).arg(due)));
+        }
+        QCOMPARE(data.size() % 25, 0);
+        const QList<QByteArray> all = b.messages(data);
+        for (int i = 0; i < all.size(); ++i) {
+            QVERIFY(isMessage(all[i]));
+            QCOMPARE(sequence(all[i]), quint32(i));
+            QCOMPARE(all[i][2] & 0x80, 0); // no end mark while running
+        }
+        QCOMPARE(b.c.counters().streamMessagesSent, qint64(received));
+    }
+
+    // The beam values of message k are those of simulated time k / rate: a
+    // controller ticked every millisecond and one ticked once send the same bytes.
+    void streamValuesDoNotDependOnTheTicks()
+    {
+        SimConfig cfg = config(31);
+        cfg.bench = false;
+        Bench fine(cfg), coarse(cfg);
+        const QByteArray first = fine.send(startCmd("SLS", 500));
+        QCOMPARE(coarse.send(startCmd("SLS", 500)), first);
+        fine.runTo(fine.now + 1000);
+        coarse.now += 1000;
+        coarse.c.tick(coarse.now);
+        const QByteArray a = fine.take(), b = coarse.take();
+        QCOMPARE(a.size(), 500 * 25);
+        QVERIFY(a == b);
+        // The beam moves: not every message carries the same position.
+        QSet<quint32> positions;
+        for (const QByteArray &m : fine.messages(a))
+            positions << u16(m, 4);
+        QVERIFY(positions.size() > 10);
+    }
+
+    void stopAndEndOfStream_data()
+    {
+        QTest::addColumn<int>("firmware");
+        QTest::addColumn<bool>("variantM");
+        QTest::addColumn<int>("ignorePercent");
+        QTest::newRow("firmware 10") << 10 << false << 100;
+        QTest::newRow("firmware 10, variant M, all ignored") << 10 << true << 100;
+        QTest::newRow("firmware 11") << 11 << false << 100;
+        QTest::newRow("firmware 31, variant M, none ignored") << 31 << true << 0;
+        QTest::newRow("firmware 31, variant M, all ignored") << 31 << true << 100;
+    }
+
+    // Firmware 11 and later end a stream with a marked message and then the
+    // acknowledge; firmware 10 only acknowledges. The ignore mark is carried by
+    // stream messages of variant M only, never by a single-sample reply.
+    void stopAndEndOfStream()
+    {
+        QFETCH(int, firmware);
+        QFETCH(bool, variantM);
+        QFETCH(int, ignorePercent);
+        Bench b(config(firmware, variantM, ignorePercent));
+        const bool flags = firmware >= 11;
+        const bool ignored = variantM && ignorePercent == 100;
+
+        const QByteArray sample = b.send("S1S;");
+        QVERIFY(isMessage(sample));
+        QCOMPARE(sample[3] & 0x04, 0);
+
+        QCOMPARE(b.send(startCmd(variantM ? "SGS" : "SLS", 100)).size(), 25);
+        b.runTo(b.now + 105);
+        const QList<QByteArray> stream = b.messages(b.take());
+        QCOMPARE(stream.size(), 10);
+        for (const QByteArray &m : stream)
+            QCOMPARE(bool(m[3] & 0x04), ignored);
+
+        const QByteArray stop = b.send("CLS;");
+        if (flags) {
+            QCOMPARE(stop.size(), 27);
+            const QByteArray last = stop.left(25);
+            QVERIFY(isMessage(last));
+            QCOMPARE(last[2] & 0x80, 0x80);
+            QCOMPARE(bool(last[3] & 0x04), ignored);
+            QCOMPARE(sequence(last), sequence(stream.last()) + 1);
+            QCOMPARE(stop.mid(25), ok);
+        } else {
+            QCOMPARE(stop, ok);
+        }
+        QVERIFY(!b.c.isStreaming());
+        b.runTo(b.now + 500);
+        QCOMPARE(b.take(), QByteArray());
+        // A second stop is only acknowledged.
+        QCOMPARE(b.send("CLS;"), ok);
+        QCOMPARE(b.send("S1S;")[3] & 0x04, 0);
+    }
+
+    // While streaming, anything but exactly "CLS;" is swallowed without a reply
+    // and the stream goes on undisturbed; a stop split over two reads still counts.
+    void onlyAWellFormedStopEndsAStream()
+    {
+        Bench b(config(31));
+        QCOMPARE(b.send(startCmd("SLS", 100)).size(), 25);
+        QByteArray data;
+        for (const QByteArray &almost : {raw("CLS\x01;"), raw("CLSX"), raw("CL;"), raw("cls;"), raw("GSF;")}) {
+            data += b.send(almost);
+            b.runTo(b.now + 50);
+            data += b.take();
+            QVERIFY2(b.c.isStreaming(), almost.constData());
+        }
+        b.runTo(b.now + 300);
+        data += b.take();
+        const QList<QByteArray> messages = b.messages(data);
+        QCOMPARE(data.size(), messages.size() * 25);
+        QCOMPARE(messages.size(), 55);
+        for (int i = 0; i < messages.size(); ++i) {
+            QVERIFY(isMessage(messages[i]));
+            QCOMPARE(sequence(messages[i]), quint32(i + 1));
+        }
+        QCOMPARE(b.send("CL"), QByteArray());
+        QCOMPARE(b.send("S;").right(2), ok);
+        QVERIFY(!b.c.isStreaming());
+    }
+
+    void statusBits_data()
+    {
+        QTest::addColumn<QList<QByteArray>>("commands");
+        QTest::addColumn<int>("status");     // GSF flags byte
+        QTest::addColumn<int>("streamMode"); // byte 3 of a stream message
+        const QList<QByteArray> none;
+        QTest::newRow("fresh: both stages active") << none << 0x60 << 0;
+        QTest::newRow("P-factor from software") << QList<QByteArray>{raw("SPF\x01\x01\x2C;")} << 0x61 << 0;
+        QTest::newRow("external P-factor again") << QList<QByteArray>{raw("SPF\x01\x01\x2C;"), raw("SPF\x01\x00\x00;")} << 0x60 << 0;
+        QTest::newRow("adjust-in stage 1") << QList<QByteArray>{raw("SAI\x01x\x00\x10;")} << 0x62 << 0;
+        QTest::newRow("adjust-in stage 2") << QList<QByteArray>{raw("SAI\x02y\x00\x10;")} << 0x64 << 0;
+        QTest::newRow("stabilisation stage 1") << QList<QByteArray>{raw("SEA\x01;")} << 0x68 << 0;
+        QTest::newRow("stabilisation stage 2") << QList<QByteArray>{raw("SEA\x02;")} << 0x70 << 0;
+        QTest::newRow("stabilisation on and off") << QList<QByteArray>{raw("SEA\x01;"), raw("SEA\x02;"), raw("CEA\x01;")} << 0x70 << 0;
+        QTest::newRow("stage 1 inactive") << QList<QByteArray>{raw("SDS\x01\x27\x10;")} << 0x40 << 0;
+        QTest::newRow("stage 2 inactive") << QList<QByteArray>{raw("SDS\x02\x27\x10;")} << 0x20 << 0;
+        QTest::newRow("multiplex stage 1") << QList<QByteArray>{raw("SMD\x01;")} << 0x60 << 0x01;
+        QTest::newRow("multiplex stage 2") << QList<QByteArray>{raw("SMD\x02;")} << 0x60 << 0x02;
+        QTest::newRow("multiplex both, then not 1") << QList<QByteArray>{raw("SMD\x01;"), raw("SMD\x02;"), raw("CMD\x01;")} << 0x60 << 0x02;
+    }
+
+    // Every bit of the status byte, and the bits a stream message carries of it:
+    // stabilisation and active bits in byte 2 (firmware 11 and later, nothing
+    // before), multiplex bits in byte 3.
+    void statusBits()
+    {
+        QFETCH(QList<QByteArray>, commands);
+        QFETCH(int, status);
+        QFETCH(int, streamMode);
+        for (int firmware : {31, 10}) {
+            Bench b(config(firmware));
+            // The detector sensitivity is set from firmware 31 on; before, it is
+            // refused and the row has nothing more to show.
+            bool refused = false;
+            for (const QByteArray &cmd : commands) {
+                const bool sensitivity = cmd.startsWith("SDS");
+                QCOMPARE(b.send(cmd), firmware < 31 && sensitivity ? QByteArray("\x01;", 2) : ok);
+                refused = refused || (firmware < 31 && sensitivity);
+            }
+            if (refused)
+                continue;
+            const QByteArray gsf = b.send("GSF;");
+            QCOMPARE(gsf.size(), 4);
+            QCOMPARE(int(quint8(gsf[2])), status);
+            QCOMPARE(b.send(startCmd("SLS", 500)).size(), 25);
+            b.runTo(b.now + 10);
+            for (const QByteArray &m : b.messages(b.take())) {
+                QCOMPARE(int(quint8(m[2])), firmware >= 11 ? (status & 0x78) : 0);
+                QCOMPARE(int(quint8(m[3])), firmware >= 11 ? streamMode : 0);
+            }
+        }
+    }
 };
-
-void SimClockTest::streamKeepsItsRate_data()
-{
-    QTest::addColumn<int>("rate");
-    for (int rate : {1, 7, 100, 333, 500})
-        QTest::addRow("%d Hz", rate) << rate;
-}
-
-// The start reply is message 0; message k follows k / rate seconds later,
-// neither earlier nor later, with consecutive sequence numbers.
-void SimClockTest::streamKeepsItsRate()
-{
-    QFETCH(int, rate);
-    Bench b(config(31));
-    const qint64 start = b.now;
-    QByteArray data = b.send(startCmd("SLS", rate));
-    QCOMPARE(data.size(), 25);
-    int received = 1;
-    for (qint64 end = start + 2100; b.now < end;) {
-        b.runTo(b.now + 1);
-        data += b.take();
-        const qint64 due = 1 + (b.now - start) * rate / 1000;
-        received = data.size() / 25;
-        if (received != due)
-            QFAIL(qPrintable(QString("%1 messages after %2 ms, %3 due").arg(received).arg(b.now - start).arg(due)));
-    }
-    QCOMPARE(data.size() % 25, 0);
-    const QList<QByteArray> all = b.messages(data);
-    for (int i = 0; i < all.size(); ++i) {
-        QVERIFY(isMessage(all[i]));
-        QCOMPARE(sequence(all[i]), quint32(i));
-        QCOMPARE(all[i][2] & 0x80, 0); // no end mark while running
-    }
-    QCOMPARE(b.c.counters().streamMessagesSent, qint64(received));
-}
-
-// The beam values of message k are those of simulated time k / rate: a
-// controller ticked every millisecond and one ticked once send the same bytes.
-void SimClockTest::streamValuesDoNotDependOnTheTicks()
-{
-    SimConfig cfg = config(31);
-    cfg.bench = false;
-    Bench fine(cfg), coarse(cfg);
-    const QByteArray first = fine.send(startCmd("SLS", 500));
-    QCOMPARE(coarse.send(startCmd("SLS", 500)), first);
-    fine.runTo(fine.now + 1000);
-    coarse.now += 1000;
-    coarse.c.tick(coarse.now);
-    const QByteArray a = fine.take(), b = coarse.take();
-    QCOMPARE(a.size(), 500 * 25);
-    QVERIFY(a == b);
-    // The beam moves: not every message carries the same position.
-    QSet<quint32> positions;
-    for (const QByteArray &m : fine.messages(a))
-        positions << u16(m, 4);
-    QVERIFY(positions.size() > 10);
-}
-
-void SimClockTest::stopAndEndOfStream_data()
-{
-    QTest::addColumn<int>("firmware");
-    QTest::addColumn<bool>("variantM");
-    QTest::addColumn<int>("ignorePercent");
-    QTest::newRow("firmware 10") << 10 << false << 100;
-    QTest::newRow("firmware 10, variant M, all ignored") << 10 << true << 100;
-    QTest::newRow("firmware 11") << 11 << false << 100;
-    QTest::newRow("firmware 31, variant M, none ignored") << 31 << true << 0;
-    QTest::newRow("firmware 31, variant M, all ignored") << 31 << true << 100;
-}
-
-// Firmware 11 and later end a stream with a marked message and then the
-// acknowledge; firmware 10 only acknowledges. The ignore mark is carried by
-// stream messages of variant M only, never by a single-sample reply.
-void SimClockTest::stopAndEndOfStream()
-{
-    QFETCH(int, firmware);
-    QFETCH(bool, variantM);
-    QFETCH(int, ignorePercent);
-    Bench b(config(firmware, variantM, ignorePercent));
-    const bool flags = firmware >= 11;
-    const bool ignored = variantM && ignorePercent == 100;
-
-    const QByteArray sample = b.send("S1S;");
-    QVERIFY(isMessage(sample));
-    QCOMPARE(sample[3] & 0x04, 0);
-
-    QCOMPARE(b.send(startCmd(variantM ? "SGS" : "SLS", 100)).size(), 25);
-    b.runTo(b.now + 105);
-    const QList<QByteArray> stream = b.messages(b.take());
-    QCOMPARE(stream.size(), 10);
-    for (const QByteArray &m : stream)
-        QCOMPARE(bool(m[3] & 0x04), ignored);
-
-    const QByteArray stop = b.send("CLS;");
-    if (flags) {
-        QCOMPARE(stop.size(), 27);
-        const QByteArray last = stop.left(25);
-        QVERIFY(isMessage(last));
-        QCOMPARE(last[2] & 0x80, 0x80);
-        QCOMPARE(bool(last[3] & 0x04), ignored);
-        QCOMPARE(sequence(last), sequence(stream.last()) + 1);
-        QCOMPARE(stop.mid(25), ok);
-    } else {
-        QCOMPARE(stop, ok);
-    }
-    QVERIFY(!b.c.isStreaming());
-    b.runTo(b.now + 500);
-    QCOMPARE(b.take(), QByteArray());
-    // A second stop is only acknowledged.
-    QCOMPARE(b.send("CLS;"), ok);
-    QCOMPARE(b.send("S1S;")[3] & 0x04, 0);
-}
-
-// While streaming, anything but exactly "CLS;" is swallowed without a reply
-// and the stream goes on undisturbed; a stop split over two reads still counts.
-void SimClockTest::onlyAWellFormedStopEndsAStream()
-{
-    Bench b(config(31));
-    QCOMPARE(b.send(startCmd("SLS", 100)).size(), 25);
-    QByteArray data;
-    for (const QByteArray &almost : {raw("CLS\x01;"), raw("CLSX"), raw("CL;"), raw("cls;"), raw("GSF;")}) {
-        data += b.send(almost);
-        b.runTo(b.now + 50);
-        data += b.take();
-        QVERIFY2(b.c.isStreaming(), almost.constData());
-    }
-    b.runTo(b.now + 300);
-    data += b.take();
-    const QList<QByteArray> messages = b.messages(data);
-    QCOMPARE(data.size(), messages.size() * 25);
-    QCOMPARE(messages.size(), 55);
-    for (int i = 0; i < messages.size(); ++i) {
-        QVERIFY(isMessage(messages[i]));
-        QCOMPARE(sequence(messages[i]), quint32(i + 1));
-    }
-    QCOMPARE(b.send("CL"), QByteArray());
-    QCOMPARE(b.send("S;").right(2), ok);
-    QVERIFY(!b.c.isStreaming());
-}
-
-void SimClockTest::statusBits_data()
-{
-    QTest::addColumn<QList<QByteArray>>("commands");
-    QTest::addColumn<int>("status");     // GSF flags byte
-    QTest::addColumn<int>("streamMode"); // byte 3 of a stream message
-    const QList<QByteArray> none;
-    QTest::newRow("fresh: both stages active") << none << 0x60 << 0;
-    QTest::newRow("P-factor from software") << QList<QByteArray>{raw("SPF\x01\x01\x2C;")} << 0x61 << 0;
-    QTest::newRow("external P-factor again") << QList<QByteArray>{raw("SPF\x01\x01\x2C;"), raw("SPF\x01\x00\x00;")} << 0x60 << 0;
-    QTest::newRow("adjust-in stage 1") << QList<QByteArray>{raw("SAI\x01x\x00\x10;")} << 0x62 << 0;
-    QTest::newRow("adjust-in stage 2") << QList<QByteArray>{raw("SAI\x02y\x00\x10;")} << 0x64 << 0;
-    QTest::newRow("stabilisation stage 1") << QList<QByteArray>{raw("SEA\x01;")} << 0x68 << 0;
-    QTest::newRow("stabilisation stage 2") << QList<QByteArray>{raw("SEA\x02;")} << 0x70 << 0;
-    QTest::newRow("stabilisation on and off") << QList<QByteArray>{raw("SEA\x01;"), raw("SEA\x02;"), raw("CEA\x01;")} << 0x70 << 0;
-    QTest::newRow("stage 1 inactive") << QList<QByteArray>{raw("SDS\x01\x27\x10;")} << 0x40 << 0;
-    QTest::newRow("stage 2 inactive") << QList<QByteArray>{raw("SDS\x02\x27\x10;")} << 0x20 << 0;
-    QTest::newRow("multiplex stage 1") << QList<QByteArray>{raw("SMD\x01;")} << 0x60 << 0x01;
-    QTest::newRow("multiplex stage 2") << QList<QByteArray>{raw("SMD\x02;")} << 0x60 << 0x02;
-    QTest::newRow("multiplex both, then not 1") << QList<QByteArray>{raw("SMD\x01;"), raw("SMD\x02;"), raw("CMD\x01;")} << 0x60 << 0x02;
-}
-
-// Every bit of the status byte, and the bits a stream message carries of it:
-// stabilisation and active bits in byte 2 (firmware 11 and later, nothing
-// before), multiplex bits in byte 3.
-void SimClockTest::statusBits()
-{
-    QFETCH(QList<QByteArray>, commands);
-    QFETCH(int, status);
-    QFETCH(int, streamMode);
-    for (int firmware : {31, 10}) {
-        Bench b(config(firmware));
-        // The detector sensitivity is set from firmware 31 on; before, it is
-        // refused and the row has nothing more to show.
-        bool refused = false;
-        for (const QByteArray &cmd : commands) {
-            const bool sensitivity = cmd.startsWith("SDS");
-            QCOMPARE(b.send(cmd), firmware < 31 && sensitivity ? QByteArray("\x01;", 2) : ok);
-            refused = refused || (firmware < 31 && sensitivity);
-        }
-        if (refused)
-            continue;
-        const QByteArray gsf = b.send("GSF;");
-        QCOMPARE(gsf.size(), 4);
-        QCOMPARE(int(quint8(gsf[2])), status);
-        QCOMPARE(b.send(startCmd("SLS", 500)).size(), 25);
-        b.runTo(b.now + 10);
-        for (const QByteArray &m : b.messages(b.take())) {
-            QCOMPARE(int(quint8(m[2])), firmware >= 11 ? (status & 0x78) : 0);
-            QCOMPARE(int(quint8(m[3])), firmware >= 11 ? streamMode : 0);
-        }
-    }
-}
 
 QTEST_GUILESS_MAIN(SimClockTest)
 #include "tst_SimClock.moc"

@@ -12,118 +12,99 @@ class SimSerialTest : public QObject
     Q_OBJECT
 
 private slots:
-    void lineSettingsAndHangUp_data();
-    void lineSettingsAndHangUp();
-    void outputIsNeverDropped();
-    void streamSurvivesAReopenWhenAsked();
-};
-
-void SimSerialTest::lineSettingsAndHangUp_data()
-{
-    QTest::addColumn<int>("baud");
-    QTest::addColumn<bool>("hardwareFlow");
-    QTest::addColumn<bool>("answers");
-    QTest::newRow("921600 hw") << 921600 << true << true;
-    QTest::newRow("921600 none") << 921600 << false << false;
-    QTest::newRow("115200 hw") << 115200 << true << false;
-}
-
-void SimSerialTest::lineSettingsAndHangUp()
-{
-    QFETCH(int, baud);
-    QFETCH(bool, hardwareFlow);
-    QFETCH(bool, answers);
-    QTemporaryDir dir;
-    Simulator sim;
-    SerialOptions opt;
-    opt.baud = 921600;
-    opt.flow = 1;
-    opt.linkPath = dir.filePath("ttyUSB0");
-    const QStringList paths = sim.startSerial(2, opt);
-    QCOMPARE(paths.size(), 2);
-    QCOMPARE(QFileInfo(dir.filePath("ttyUSB1")).symLinkTarget(), paths[1]);
-
-    QSerialPort port(dir.filePath("ttyUSB1"));
-    port.setBaudRate(baud);
-    port.setFlowControl(hardwareFlow ? QSerialPort::HardwareControl : QSerialPort::NoFlowControl);
-    QVERIFY(port.open(QIODevice::ReadWrite));
-    SimClient c(&port);
-    const QByteArray id = c.exchange("GID;", 50, answers ? 3000 : 300);
-    QCOMPARE(id.size(), answers ? 50 : 0);   // silence at the wrong line settings
-    if (!answers)
-        return;
-    QVERIFY(id.startsWith(QByteArray("\x00;ORX", 5)));
-    // After SBR the controller answers only at the new rate.
-    QCOMPARE(c.exchange("SBR\x01;", 2), QByteArray("\x00;", 2));
-    QVERIFY(c.exchange("GSF;", 1, 300).isEmpty());
-    QVERIFY(port.setBaudRate(115200));
-    QCOMPARE(c.exchange(QByteArray("SLS\x00\x00\x00\x64;", 8), 25).size(), 25);
-    QVERIFY(sim.isStreaming(1));
-
-    // The hang-up ends the stream; the device can be opened again.
-    port.close();
-    QTRY_VERIFY_WITH_TIMEOUT(!sim.isStreaming(1), 3000);
-    QVERIFY(port.open(QIODevice::ReadWrite));
-    port.clear();
-    QTRY_VERIFY_WITH_TIMEOUT(SimClient(&port).exchange("GID;", 50, 500).startsWith(id.left(5)), 5000);
-    port.close();
-    sim.stop();
-    QVERIFY(!QFileInfo::exists(dir.filePath("ttyUSB0")));
-}
-
-// Far more output than a pseudo-terminal holds, read only after a pause:
-// every byte arrives, in order, and nothing is counted as lost.
-void SimSerialTest::outputIsNeverDropped()
-{
-    Simulator sim;
-    const QStringList paths = sim.startSerial(1);
-    QCOMPARE(paths.size(), 1);
-    QSerialPort port(paths[0]);
-    QVERIFY(port.open(QIODevice::ReadWrite));
-    SimClient c(&port);
-    const QByteArray fram = c.exchange(QByteArray("RFR\x00\x00\xFF;", 7), 258);
-    QCOMPARE(fram.size(), 258);
-    const int replies = 1000; // 258 kB
-    port.write(QByteArray("RFR\x00\x00\xFF;", 7).repeated(replies));
-    QVERIFY(port.waitForBytesWritten(3000));
-    QThread::msleep(500); // the controller fills the terminal and has to wait
-    const QByteArray all = c.exchange({}, 258 * replies, 30000);
-    QCOMPARE(all.size(), 258 * replies);
-    QVERIFY(all == fram.repeated(replies));
-    QCOMPARE(sim.counters(0).bytesDropped, 0);
-    QCOMPARE(sim.counters(0).bytesNotDelivered, 0);
-}
-
-// A controller that does not notice the port closing streams on, into the
-// void, and is still streaming when the port is opened again.
-void SimSerialTest::streamSurvivesAReopenWhenAsked()
-{
-    for (bool keep : {true, false}) {
+    // Silence at the wrong line settings is checked through discovery
+    // (tst_serialdiscovery), which tries them all.
+    void lineSettingsAndHangUp()
+    {
+        QTemporaryDir dir;
         Simulator sim;
         SerialOptions opt;
-        opt.keepStreamOnHangUp = keep;
-        const QStringList paths = sim.startSerial(1, opt);
+        opt.baud = 921600;
+        opt.flow = 1;
+        opt.linkPath = dir.filePath("ttyUSB0");
+        const QStringList paths = sim.startSerial(2, opt);
+        QCOMPARE(paths.size(), 2);
+        QCOMPARE(QFileInfo(dir.filePath("ttyUSB1")).symLinkTarget(), paths[1]);
+
+        QSerialPort port(dir.filePath("ttyUSB1"));
+        port.setBaudRate(921600);
+        port.setFlowControl(QSerialPort::HardwareControl);
+        QVERIFY(port.open(QIODevice::ReadWrite));
+        SimClient c(&port);
+        const QByteArray id = c.exchange("GID;", 50);
+        QVERIFY(id.size() == 50 && id.startsWith(QByteArray("\x00;ORX", 5)));
+        // After SBR the controller answers only at the new rate.
+        QCOMPARE(c.exchange("SBR\x01;", 2), QByteArray("\x00;", 2));
+        QVERIFY(c.exchange("GSF;", 1, 300).isEmpty());
+        QVERIFY(port.setBaudRate(115200));
+        QCOMPARE(c.exchange(QByteArray("SLS\x00\x00\x00\x64;", 8), 25).size(), 25);
+        QVERIFY(sim.isStreaming(1));
+
+        // The hang-up ends the stream; the device can be opened again.
+        port.close();
+        QTRY_VERIFY_WITH_TIMEOUT(!sim.isStreaming(1), 3000);
+        QVERIFY(port.open(QIODevice::ReadWrite));
+        port.clear();
+        QTRY_VERIFY_WITH_TIMEOUT(SimClient(&port).exchange("GID;", 50, 500).startsWith(id.left(5)), 5000);
+        port.close();
+        sim.stop();
+        QVERIFY(!QFileInfo::exists(dir.filePath("ttyUSB0")));
+    }
+
+    // Far more output than a pseudo-terminal holds, read only after a pause:
+    // every byte arrives, in order, and nothing is counted as lost.
+    void outputIsNeverDropped()
+    {
+        Simulator sim;
+        const QStringList paths = sim.startSerial(1);
         QCOMPARE(paths.size(), 1);
         QSerialPort port(paths[0]);
         QVERIFY(port.open(QIODevice::ReadWrite));
-        QCOMPARE(SimClient(&port).exchange(QByteArray("SLS\x00\x00\x00\x64;", 8), 25).size(), 25);
-        port.close();
-        if (!keep) {
-            QTRY_VERIFY_WITH_TIMEOUT(!sim.isStreaming(0), 5000);
-            continue;
-        }
-        // Nothing is lost silently: what nobody could read is counted.
-        QTRY_VERIFY_WITH_TIMEOUT(sim.counters(0).bytesNotDelivered >= 5 * 25, 10000);
-        QVERIFY(sim.isStreaming(0));
-        QVERIFY(port.open(QIODevice::ReadWrite));
         SimClient c(&port);
-        QCOMPARE(c.exchange({}, 100, 10000).size(), 100);
-        QVERIFY(sim.isStreaming(0));
-        port.write("CLS;");
-        QTRY_VERIFY_WITH_TIMEOUT(!sim.isStreaming(0), 5000);
+        const QByteArray fram = c.exchange(QByteArray("RFR\x00\x00\xFF;", 7), 258);
+        QCOMPARE(fram.size(), 258);
+        const int replies = 1000; // 258 kB
+        port.write(QByteArray("RFR\x00\x00\xFF;", 7).repeated(replies));
+        QVERIFY(port.waitForBytesWritten(3000));
+        QThread::msleep(500); // the controller fills the terminal and has to wait
+        const QByteArray all = c.exchange({}, 258 * replies, 30000);
+        QCOMPARE(all.size(), 258 * replies);
+        QVERIFY(all == fram.repeated(replies));
         QCOMPARE(sim.counters(0).bytesDropped, 0);
+        QCOMPARE(sim.counters(0).bytesNotDelivered, 0);
     }
-}
+
+    // A controller that does not notice the port closing streams on, into the
+    // void, and is still streaming when the port is opened again.
+    void streamSurvivesAReopenWhenAsked()
+    {
+        for (bool keep : {true, false}) {
+            Simulator sim;
+            SerialOptions opt;
+            opt.keepStreamOnHangUp = keep;
+            const QStringList paths = sim.startSerial(1, opt);
+            QCOMPARE(paths.size(), 1);
+            QSerialPort port(paths[0]);
+            QVERIFY(port.open(QIODevice::ReadWrite));
+            QCOMPARE(SimClient(&port).exchange(QByteArray("SLS\x00\x00\x00\x64;", 8), 25).size(), 25);
+            port.close();
+            if (!keep) {
+                QTRY_VERIFY_WITH_TIMEOUT(!sim.isStreaming(0), 5000);
+                continue;
+            }
+            // Nothing is lost silently: what nobody could read is counted.
+            QTRY_VERIFY_WITH_TIMEOUT(sim.counters(0).bytesNotDelivered >= 5 * 25, 10000);
+            QVERIFY(sim.isStreaming(0));
+            QVERIFY(port.open(QIODevice::ReadWrite));
+            SimClient c(&port);
+            QCOMPARE(c.exchange({}, 100, 10000).size(), 100);
+            QVERIFY(sim.isStreaming(0));
+            port.write("CLS;");
+            QTRY_VERIFY_WITH_TIMEOUT(!sim.isStreaming(0), 5000);
+            QCOMPARE(sim.counters(0).bytesDropped, 0);
+        }
+    }
+};
 
 QTEST_GUILESS_MAIN(SimSerialTest)
 #include "tst_SimSerial.moc"
