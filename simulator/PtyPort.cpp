@@ -46,8 +46,12 @@ bool PtyPort::open()
     m_writeNotifier = new QSocketNotifier(m_master, QSocketNotifier::Write, this);
     m_writeNotifier->setEnabled(false);
     connect(m_writeNotifier, &QSocketNotifier::activated, this, &PtyPort::flushQueue);
+    // While nobody holds the terminal the master reports a hang-up all the
+    // time, so it is polled instead of watched. The poll is short: a program
+    // that reopens the port and clears its buffers soon after writing throws
+    // away whatever the simulator has not yet read.
     m_hangupTimer = new QTimer(this);
-    m_hangupTimer->setInterval(50);
+    m_hangupTimer->setInterval(5);
     connect(m_hangupTimer, &QTimer::timeout, this, &PtyPort::checkReopened);
     return true;
 }
