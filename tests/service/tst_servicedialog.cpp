@@ -404,9 +404,13 @@ private slots:
         QCOMPARE(rig->link.parameter(), now);
         QCOMPARE(labelText(dialog, "config_Label"), QString::number(now));
         QCOMPARE(rig->sim.commandLog(0).count(QByteArray("SBR") + (to == "921600" ? '\x09' : '\x01') + ';'), 1);
+        // The stream runs on, readable at the rate the link reports.
         QVERIFY(rig->link.isStreaming() && rig->sim.isStreaming(0));
+        StreamSample samples[1000];
+        while (rig->link.takeSamples(samples, 1000) > 0) {
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(rig->link.storedSamples() > 0, 5000);
 
-        // The link works at the rate it reports.
         QVERIFY(click(dialog, "clear_pushButton"));
         QVERIFY(click(dialog, "buttonGAS"));
         QVERIFY(paneText(dialog).startsWith("Get Active Signal: \n  Active 1: "));
