@@ -132,10 +132,9 @@ private slots:
             addSimple(qPrintable(QString("buttonSTF_%1").arg(s)), "STF" + arg, "Set Trigger Freeze " + stage);
             addSimple(qPrintable(QString("buttonCTF_%1").arg(s)), "CTF" + arg, "Clear Trigger Freeze " + stage);
         }
-        addSimple("buttonSDA_1x", QByteArray("SDA\x01x\x00\x00;", 8), "Set Drive Actuator Stage 1 - x");
-        addSimple("buttonSDA_1y", QByteArray("SDA\x01y\x00\x00;", 8), "Set Drive Actuator Stage 1 - y");
-        addSimple("buttonSDA_2x", QByteArray("SDA\x02x\x00\x00;", 8), "Set Drive Actuator Stage 2 - x");
-        addSimple("buttonSDA_2y", QByteArray("SDA\x02y\x00\x00;", 8), "Set Drive Actuator Stage 2 - y");
+        for (const QByteArray axis : {"1x", "1y", "2x", "2y"})
+            addSimple(("buttonSDA_" + axis).constData(), "SDA" + QByteArray(1, axis[0] - '0') + axis[1] + QByteArray(2, '\0') + ';',
+                      "Set Drive Actuator Stage " + axis.left(1) + " - " + axis.mid(1));
         addSimple("buttonCLS", "CLS;", "Clear Live Stream");
         addSimple("quickSet_pfactor_1_5000", QByteArray("SPF\x01\x13\x88;", 7), "Set P factor stage 1 to 5000mV");
         addSimple("quickSet_pfactor_2_100", QByteArray("SPF\x02\x00\x64;", 7), "Set P factor stage 2 to 100mV");
