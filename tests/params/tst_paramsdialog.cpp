@@ -234,10 +234,8 @@ private slots:
         f.click("pushButtonApply");
 
         const SimStageState s1 = f.sim.stageState(0, 0);
-        QCOMPARE(s1.adjustIn[0], expectedX);
-        QCOMPARE(s1.adjustIn[1], expectedY);
-        QCOMPARE(s1.pFactor, 1500);
-        QCOMPARE(f.sim.stageState(0, 1).pFactor, 2250);
+        QCOMPARE(QList<int>({s1.adjustIn[0], s1.adjustIn[1], s1.pFactor, f.sim.stageState(0, 1).pFactor}),
+                 QList<int>({expectedX, expectedY, 1500, 2250}));
         QCOMPARE(f.commands(0, "SAI").size(), 4);
         QCOMPARE(f.window->stageDetectors().at(0).stage1()->type(), type);
         QVERIFY(!f.dialog->messageBox()->isVisible());
