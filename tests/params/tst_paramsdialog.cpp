@@ -74,6 +74,10 @@ struct DialogFixture : WindowFixture
     }
 };
 
+// Declares f, the fixture the expression gives; a null one fails the test.
+#define FIXTURE(expression) \
+    DialogFixture *fixture = (expression); QVERIFY(fixture); DialogFixture &f = *fixture
+
 // Points the per-user data directory at a fresh temporary one while alive.
 struct DataDirectory
 {
@@ -83,7 +87,22 @@ struct DataDirectory
     ~DataDirectory() { dataDirectory = previous; }
 };
 
+// Group identifications of three controllers and what "Apply positions" on
+// the first of them does: the partner it finds (-1: missing), whether it is
+// then locked, and the message shown.
+struct GroupRow
+{
+    QList<int> groups;
+    bool partnerPollFailed, commonFlagsSet;
+    int partner;
+    bool lock;
+    QByteArray refused; // refused by the partner, or GCA by the first controller
+    QString message;
+};
+
 } // namespace
+
+Q_DECLARE_METATYPE(GroupRow)
 
 class ParamsDialogTest : public QObject
 {
@@ -131,9 +150,7 @@ private slots:
         QFETCH(bool, sensitivityShown);
         QFETCH(bool, triggerShown);
         detectorTuning = tuning;
-        DialogFixture *fixture = sharedDialog(firmware);
-        QVERIFY(fixture);
-        DialogFixture &f = *fixture;
+        FIXTURE(sharedDialog(firmware));
         QCOMPARE(f.w<QLabel>("labelSensitivity")->isVisible(), sensitivityShown);
         QCOMPARE(f.spin("doubleSpinBox_sens_1")->isVisible(), sensitivityShown);
         QCOMPARE(f.spin("doubleSpinBox_sens_2")->isVisible(), sensitivityShown);
@@ -157,38 +174,28 @@ private slots:
     void refreshShowsWhatTheControllerHolds_data()
     {
         QTest::addColumn<QByteArray>("command");
-        QTest::addColumn<QString>("box");
-        QTest::addColumn<double>("value");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("checkedRadio");
+        QTest::addColumn<QStringList>("shown"); // spin box, its value and text, the radio button checked
         QTest::newRow("sensitivity 0 is external, 0.001")
-            << raw("SDS\x01\x00\x00;", 7) << "doubleSpinBox_sens_1" << 0.0 << "0.00" << "radioButton_sensitivity_extern";
-        QTest::newRow("sensitivity 2.5 V")
-            << raw("SDS\x02\x09\xC4;", 7) << "doubleSpinBox_sens_2" << 2.5 << "2.50" << "";
+            << raw("SDS\x01\x00\x00;", 7) << QStringList{"doubleSpinBox_sens_1", "0 0.00", "radioButton_sensitivity_extern"};
+        QTest::newRow("sensitivity 2.5 V") << raw("SDS\x02\x09\xC4;", 7) << QStringList{"doubleSpinBox_sens_2", "2.5 2.50", ""};
         QTest::newRow("P-factor 0 shows the minimum")
-            << raw("SPF\x01\x00\x00;", 7) << "doubleSpinBox_PFactor" << 0.01 << "0.01" << "radioButton_PFactor_extern";
+            << raw("SPF\x01\x00\x00;", 7) << QStringList{"doubleSpinBox_PFactor", "0.01 0.01", "radioButton_PFactor_extern"};
         QTest::newRow("software P-factor 1.25")
-            << raw("SPF\x02\x04\xE2;", 7) << "doubleSpinBox_PFactor_2" << 1.25 << "1.25" << "radioButton_PFactor_intern";
+            << raw("SPF\x02\x04\xE2;", 7) << QStringList{"doubleSpinBox_PFactor_2", "1.25 1.25", "radioButton_PFactor_intern"};
         QTest::newRow("negative adjust-in, stage 2 software")
-            << raw("SAI\x02y\xFE\x0C;", 8) << "doubleSpinBox_AdjustY_2" << -0.5 << "-0.500" << "radioButton_Adjust_intern_2";
+            << raw("SAI\x02y\xFE\x0C;", 8) << QStringList{"doubleSpinBox_AdjustY_2", "-0.5 -0.500", "radioButton_Adjust_intern_2"};
     }
     void refreshShowsWhatTheControllerHolds()
     {
         QFETCH(QByteArray, command);
-        QFETCH(QString, box);
-        QFETCH(double, value);
-        QFETCH(QString, text);
-        QFETCH(QString, checkedRadio);
+        QFETCH(QStringList, shown);
         detectorTuning = true;
-        DialogFixture *fixture = sharedDialog();
-        QVERIFY(fixture);
-        DialogFixture &f = *fixture;
+        FIXTURE(sharedDialog());
         f.send(0, command);
         f.click("pushButtonRefresh");
-        QDoubleSpinBox *spin = f.spin(qPrintable(box));
-        QCOMPARE(spin->value(), value);
-        QCOMPARE(spin->text(), text);
-        QVERIFY(checkedRadio.isEmpty() || f.radio(checkedRadio)->isChecked());
+        QDoubleSpinBox *spin = f.spin(qPrintable(shown[0]));
+        QCOMPARE(QString::number(spin->value()) + ' ' + spin->text(), shown[1]);
+        QVERIFY(shown[2].isEmpty() || f.radio(shown[2])->isChecked());
     }
 
     void applyWritesConfirmedValues_data()
@@ -209,9 +216,7 @@ private slots:
         QFETCH(bool, adjustSoftware);
         QFETCH(int, expectedX);
         QFETCH(int, expectedY);
-        DialogFixture *fixture = sharedDialog();
-        QVERIFY(fixture);
-        DialogFixture &f = *fixture;
+        FIXTURE(sharedDialog());
         // Values the dialog must overwrite.
         for (const QByteArray &command : {raw("SAI\x01x\x07\xD0;", 8), raw("SAI\x01y\x07\xD0;", 8),
                                           raw("SPF\x01\x00\x00;", 7), raw("SPF\x02\x00\x00;", 7)})
@@ -229,10 +234,8 @@ private slots:
         f.click("pushButtonApply");
 
         const SimStageState s1 = f.sim.stageState(0, 0);
-        QCOMPARE(s1.adjustIn[0], expectedX);
-        QCOMPARE(s1.adjustIn[1], expectedY);
-        QCOMPARE(s1.pFactor, 1500);
-        QCOMPARE(f.sim.stageState(0, 1).pFactor, 2250);
+        QCOMPARE(QList<int>({s1.adjustIn[0], s1.adjustIn[1], s1.pFactor, f.sim.stageState(0, 1).pFactor}),
+                 QList<int>({expectedX, expectedY, 1500, 2250}));
         QCOMPARE(f.commands(0, "SAI").size(), 4);
         QCOMPARE(f.window->stageDetectors().at(0).stage1()->type(), type);
         QVERIFY(!f.dialog->messageBox()->isVisible());
@@ -258,9 +261,7 @@ private slots:
         QFETCH(QString, externalRadio);
         QFETCH(QByteArray, stillSent);
         detectorTuning = true;
-        DialogFixture *fixture = sharedDialog();
-        QVERIFY(fixture);
-        DialogFixture &f = *fixture;
+        FIXTURE(sharedDialog());
         f.setType(1, 2);
         f.setType(2, 2);
         for (const char *name : {"radioButton_PFactor_intern", "radioButton_Adjust_intern", "radioButton_Adjust_intern_2",
@@ -301,8 +302,7 @@ private slots:
         QTest::addColumn<QByteArray>("existing");
         QTest::addColumn<int>("savedType"); // -1: the file is left as it was
         QTest::newRow("type changed without Apply keeps the applied one") << false << QByteArray() << 0;
-        QTest::newRow("applied type and unit") << true << QByteArray() << 3;
-        QTest::newRow("merged into an existing setup")
+        QTest::newRow("applied type and unit, merged into an existing setup")
             << true << QByteArray("<!DOCTYPE SetupML>\n<ORX_Beam_Stabilization>\n <Device_other><General pulsedLaser=\"1\"/></Device_other>\n</ORX_Beam_Stabilization>\n")
             << 3;
         QTest::newRow("unreadable file") << true << QByteArray("<ORX_Beam_Stabilization><Device_x>") << -1;
@@ -320,9 +320,7 @@ private slots:
             file.write(existing);
             file.close();
         }
-        DialogFixture *fixture = sharedDialog(); // the first row applies nothing before its save
-        QVERIFY(fixture);
-        DialogFixture &f = *fixture;
+        FIXTURE(sharedDialog()); // the first row applies nothing before its save
         f.setType(1, 3);
         f.choose("radioButtonPositionInLength");
         f.spin("beamDiameterSpinBox")->setValue(120);
@@ -352,54 +350,42 @@ private slots:
     // what it receives, and what a refusal on the way leaves behind.
     void groupOperationsFindTheRightPartner_data()
     {
-        QTest::addColumn<QList<int>>("groups");
-        QTest::addColumn<bool>("partnerPollFailed");
-        QTest::addColumn<bool>("commonFlagsSet");
-        QTest::addColumn<int>("partner"); // -1: missing
-        QTest::addColumn<bool>("lock");
-        QTest::addColumn<QByteArray>("refused");
-        QTest::addColumn<QString>("message");
+        QTest::addColumn<GroupRow>("r");
         const QString missing = QStringLiteral("The partner system was not found. Please check the group identifications");
         const QString silent = QStringLiteral("The second subsystem didn't respond. Please retry.");
         // The rows share one window, so the partner is locked once: a lock,
         // like a missing partner, leaves its button disabled for good.
-        QTest::newRow("first of three in one group") << QList<int>{4, 4, 4} << false << false << 1 << true << QByteArray() << "";
-        QTest::newRow("only the third is in the group") << QList<int>{4, 2, 4} << false << false << 2 << false << QByteArray() << "";
-        QTest::newRow("common flags already set: no SMD") << QList<int>{4, 4, 4} << false << true << 1 << false << QByteArray() << "";
-        QTest::newRow("partner refuses SMD") << QList<int>{7, 7, 0} << false << false << 1 << false << QByteArray("SMD") << silent;
-        QTest::newRow("partner refuses SAI") << QList<int>{7, 7, 0} << false << false << 1 << false << QByteArray("SAI") << silent;
-        QTest::newRow("common detector unavailable") << QList<int>{7, 7, 0} << false << false << 1 << false << QByteArray("GCA")
-                                                     << "The values of the common detector were not available. Please retry.";
-        QTest::newRow("no other controller in the group") << QList<int>{4, 2, 3} << false << false << -1 << false << QByteArray() << missing;
-        QTest::newRow("partner's last poll failed") << QList<int>{4, 4, 4} << true << false << -1 << false << QByteArray() << missing;
+        QTest::newRow("first of three in one group") << GroupRow{{4, 4, 4}, false, false, 1, true, "", ""};
+        QTest::newRow("only the third is in the group") << GroupRow{{4, 2, 4}, false, false, 2, false, "", ""};
+        QTest::newRow("common flags already set: no SMD") << GroupRow{{4, 4, 4}, false, true, 1, false, "", ""};
+        QTest::newRow("partner refuses SMD") << GroupRow{{7, 7, 0}, false, false, 1, false, "SMD", silent};
+        QTest::newRow("partner refuses SAI") << GroupRow{{7, 7, 0}, false, false, 1, false, "SAI", silent};
+        QTest::newRow("common detector unavailable") << GroupRow{{7, 7, 0}, false, false, 1, false, "GCA",
+                                                                 "The values of the common detector were not available. Please retry."};
+        QTest::newRow("no other controller in the group") << GroupRow{{4, 2, 3}, false, false, -1, false, "", missing};
+        QTest::newRow("partner's last poll failed") << GroupRow{{4, 4, 4}, true, false, -1, false, "", missing};
     }
     void groupOperationsFindTheRightPartner()
     {
-        QFETCH(QList<int>, groups);
-        QFETCH(bool, partnerPollFailed);
-        QFETCH(bool, commonFlagsSet);
-        QFETCH(int, partner);
-        QFETCH(bool, lock);
-        QFETCH(QByteArray, refused);
-        QFETCH(QString, message);
+        QFETCH(GroupRow, r);
+        const int partner = r.partner;
+        const QByteArray refused = r.refused;
         const QByteArray kind = partner < 0 ? QByteArray(QTest::currentDataTag()) : QByteArray();
-        DialogFixture *fixture = shared.get([](DialogFixture &f) { return f.open(3); }, kind);
-        QVERIFY(fixture);
-        DialogFixture &f = *fixture;
+        FIXTURE(shared.get([](DialogFixture &f) { return f.open(3); }, kind));
         f.dialog->messageBox()->hide();
         for (int i = 0; i < 3; ++i) {
             f.sim.setFaults(i, SimFaults());
             f.window->multiplexSystem(simAddress(i), false, 1);
             f.window->multiplexSystem(simAddress(i), false, 2);
-            f.window->changeGroupId(simAddress(i), groups.at(i));
+            f.window->changeGroupId(simAddress(i), r.groups.at(i));
         }
         f.dialog->openDialog(simAddress(0));
-        if (commonFlagsSet) {
+        if (r.commonFlagsSet) {
             f.window->multiplexSystem(simAddress(1), true, 1);
             f.window->multiplexSystem(simAddress(1), true, 2);
             QVERIFY(f.window->controllerStatus().at(1).multiplex1 && f.window->controllerStatus().at(1).multiplex2);
         }
-        if (partnerPollFailed) {
+        if (r.partnerPollFailed) {
             f.window->disconnectConnection(simAddress(1));
             QTRY_VERIFY_WITH_TIMEOUT(!f.window->controllerStatus().at(1).connected, 10000);
         }
@@ -412,9 +398,9 @@ private slots:
         f.click("alignPushButton");
         for (int i = 1; i < 3; ++i)
             QVERIFY2(i == partner || f.sent(i).isEmpty(), qPrintable(QString::number(i)));
-        QCOMPARE(f.dialog->messageBox()->isVisible(), !message.isEmpty());
-        if (!message.isEmpty())
-            QCOMPARE(f.info(), message);
+        QCOMPARE(f.dialog->messageBox()->isVisible(), !r.message.isEmpty());
+        if (!r.message.isEmpty())
+            QCOMPARE(f.info(), r.message);
         if (partner < 0) {
             QCOMPARE(f.w<QLabel>("partnerLabel")->text(), QStringLiteral("Missing"));
             QVERIFY(!f.w<QPushButton>("alignPushButton")->isEnabled());
@@ -428,7 +414,7 @@ private slots:
             QCOMPARE(f.window->controllerStatus().at(partner).multiplex2, refused != "SMD");
             return;
         }
-        QCOMPARE(f.commands(partner, "SMD").size(), commonFlagsSet ? 0 : 2);
+        QCOMPARE(f.commands(partner, "SMD").size(), r.commonFlagsSet ? 0 : 2);
         QVERIFY(f.sim.stageState(partner, 0).multiplex && f.sim.stageState(partner, 1).multiplex);
         QCOMPARE(f.commands(0, "GCA").size(), 1);
         const QList<QByteArray> sai = f.commands(partner, "SAI");
@@ -439,7 +425,7 @@ private slots:
             const int target = qint16((quint8(sai.at(i).at(5)) << 8) | quint8(sai.at(i).at(6)));
             QCOMPARE(f.sim.stageState(partner, i / 2).adjustIn[i % 2], target);
         }
-        if (!lock)
+        if (!r.lock)
             return;
         // Locking the partner takes both its stages off the common detectors.
         f.click("lockSubsystemButton");

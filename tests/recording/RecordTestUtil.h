@@ -2,42 +2,33 @@
 
 // Reading recording files back in tests.
 
-#include <QByteArray>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QList>
-#include <QString>
 
 struct RecordingText
 {
-    QByteArray startLine;
-    QByteArray columns;
-    QByteArray emptyLine;
+    QByteArray columns;            // the line after the start line
+    QByteArray emptyLine;          // the line before the data
     QList<QList<QByteArray>> rows; // data lines split at tabs
     bool endsWithFeed = false;
-    bool ok = false;
+    bool ok = false; // start line, columns and empty line were there
 };
 
 inline RecordingText readRecording(const QString &path)
 {
     RecordingText text;
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return text;
-    const QByteArray all = file.readAll();
+    const QByteArray all = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     text.endsWithFeed = all.endsWith('\n');
-    QList<QByteArray> lines = all.split('\n');
-    if (text.endsWithFeed)
-        lines.removeLast();
-    if (lines.size() < 3)
-        return text;
-    text.startLine = lines[0];
-    text.columns = lines[1];
-    text.emptyLine = lines[2];
-    for (int i = 3; i < lines.size(); ++i)
-        text.rows << lines[i].split('\t');
-    text.ok = true;
+    const QList<QByteArray> lines = all.split('\n').mid(0, all.count('\n') + (text.endsWithFeed ? 0 : 1));
+    if ((text.ok = lines.size() >= 3)) {
+        text.columns = lines[1];
+        text.emptyLine = lines[2];
+        for (int i = 3; i < lines.size(); ++i)
+            text.rows << lines[i].split('\t');
+    }
     return text;
 }
 

@@ -28,9 +28,20 @@ StreamSample sample(int x1, int y1, int i1, int x2, int y2, int i2, int rx1 = 0,
     return s;
 }
 
+// Detector type and calculation of both stages, the units they give X and Y,
+// and a line of a sample taken ms after the start.
+struct LineRow
+{
+    int type1, calc1, type2, calc2;
+    QString units;
+    quint32 ms;
+    StreamSample s;
+    QByteArray expected;
+};
+
 } // namespace
 
-Q_DECLARE_METATYPE(StreamSample)
+Q_DECLARE_METATYPE(LineRow)
 
 class RecordFormatTest : public QObject
 {
@@ -38,48 +49,30 @@ class RecordFormatTest : public QObject
 private slots:
     void lines_data()
     {
-        QTest::addColumn<int>("type1");
-        QTest::addColumn<int>("calc1");
-        QTest::addColumn<int>("type2");
-        QTest::addColumn<int>("calc2");
-        QTest::addColumn<QString>("units"); // of X1/Y1 and X2/Y2
-        QTest::addColumn<quint32>("ms");
-        QTest::addColumn<StreamSample>("s");
-        QTest::addColumn<QByteArray>("expected");
-        QTest::newRow("volts") << 0 << 0 << int(DetectorPSD) << 0 << "V V" << 0u
-                               << sample(1234, -200, 2500, 0, -32768, 65535, 5, 15, -5, 32767)
-                               << QByteArray("0\t1.234\t-0.200\t2.50\t0.000\t-32.768\t65.53\t0.01\t0.01\t-0.01\t32.77\n");
+        QTest::addColumn<LineRow>("r");
+        QTest::newRow("volts") << LineRow{0, 0, int(DetectorPSD), 0, "V V", 0u, sample(1234, -200, 2500, 0, -32768, 65535, 5, 15, -5, 32767),
+                                          "0\t1.234\t-0.200\t2.50\t0.000\t-32.768\t65.53\t0.01\t0.01\t-0.01\t32.77\n"};
         // 1.2 V on a PSD is 1 mm; 2.9 V on the 4 mm UV PSD too.
-        QTest::newRow("mm") << int(DetectorPSD) << 1 << int(DetectorPSD_UV4) << 1 << "mm mm" << 4294967295u
-                            << sample(1200, -600, 3000, 2900, 0, 100)
-                            << QByteArray("4294967295\t1.0000\t-0.5000\t3.00\t1.0000\t0.0000\t0.10\t0.00\t0.00\t0.00\t0.00\n");
+        QTest::newRow("mm") << LineRow{int(DetectorPSD), 1, int(DetectorPSD_UV4), 1, "mm mm", 4294967295u, sample(1200, -600, 3000, 2900, 0, 100),
+                                       "4294967295\t1.0000\t-0.5000\t3.00\t1.0000\t0.0000\t0.10\t0.00\t0.00\t0.00\t0.00\n"};
         // Quadrant: signal = half the intensity with a 50 µm beam is 8.43 µm;
         // |signal| >= intensity has no position.
-        QTest::newRow("µm and nan") << int(DetectorQD) << 1 << int(DetectorWID) << 1 << QString::fromUtf8("µm µm") << 17u
-                                    << sample(1000, 2000, 2000, 1000, -1000, 0)
-                                    << QByteArray("17\t8.43\tnan\t2.00\t7.69\t-7.69\t0.00\t0.00\t0.00\t0.00\t0.00\n");
-        QTest::newRow("mm and volts mode") << int(DetectorPSD_UV10) << 1 << int(DetectorQD) << 0 << "mm V" << 3u
-                                           << sample(1100, 2000, 2000, 1, -1, 0)
-                                           << QByteArray("3\t1.0000\t1.8182\t2.00\t0.001\t-0.001\t0.00\t0.00\t0.00\t0.00\t0.00\n");
+        QTest::newRow("µm and nan") << LineRow{int(DetectorQD), 1, int(DetectorWID), 1, QString::fromUtf8("µm µm"), 17u, sample(1000, 2000, 2000, 1000, -1000, 0),
+                                               "17\t8.43\tnan\t2.00\t7.69\t-7.69\t0.00\t0.00\t0.00\t0.00\t0.00\n"};
+        QTest::newRow("mm and volts mode") << LineRow{int(DetectorPSD_UV10), 1, int(DetectorQD), 0, "mm V", 3u, sample(1100, 2000, 2000, 1, -1, 0),
+                                                      "3\t1.0000\t1.8182\t2.00\t0.001\t-0.001\t0.00\t0.00\t0.00\t0.00\t0.00\n"};
     }
 
     void lines()
     {
-        QFETCH(int, type1);
-        QFETCH(int, calc1);
-        QFETCH(int, type2);
-        QFETCH(int, calc2);
-        QFETCH(QString, units);
-        QFETCH(quint32, ms);
-        QFETCH(StreamSample, s);
-        QFETCH(QByteArray, expected);
-        const auto stage1 = model(type1, calc1), stage2 = model(type2, calc2);
-        const QString u1 = units.section(' ', 0, 0), u2 = units.section(' ', 1, 1);
+        QFETCH(LineRow, r);
+        const auto stage1 = model(r.type1, r.calc1), stage2 = model(r.type2, r.calc2);
+        const QString u1 = r.units.section(' ', 0, 0), u2 = r.units.section(' ', 1, 1);
         const QString columns = QString("ms\tX1(%1)\tY1(%1)\tI1(V)\tX2(%2)\tY2(%2)\tI2(V)\tRX1(V)\tRY1(V)\tRX2(V)\tRY2(V)").arg(u1, u2);
         const QDateTime start(QDate(2026, 3, 4), QTime(5, 6, 7, 890));
         QCOMPARE(RecordFormat::header(start, *stage1, *stage2), "Start: 2026-03-04T05:06:07\n" + columns.toLocal8Bit() + "\n\n");
         char text[RecordFormat::maxLineLength];
-        QCOMPARE(QByteArray(text, RecordFormat::formatLine(text, ms, s, *stage1, *stage2)), expected);
+        QCOMPARE(QByteArray(text, RecordFormat::formatLine(text, r.ms, r.s, *stage1, *stage2)), r.expected);
     }
 
     // Every raw value a stream field can carry, with every decimal count in use,
@@ -112,36 +105,24 @@ private slots:
         QVERIFY2(mismatches == 0, first.constData());
     }
 
-    void names_data()
-    {
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<QString>("label");
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QString>("perController");
-        QTest::newRow("plain") << "run1" << "A" << "/u/Data/run1.csv" << "/u/Data/run1_A.csv";
-        QTest::newRow("txt kept") << "run1.txt" << "B" << "/u/Data/run1.txt" << "/u/Data/run1_B.txt";
-        QTest::newRow("xls kept") << "run1.xls" << "B" << "/u/Data/run1.xls" << "/u/Data/run1_B.xls";
-        QTest::newRow("other extension") << "run1.dat" << "C" << "/u/Data/run1.dat.csv" << "/u/Data/run1_C.dat.csv";
-        QTest::newRow("case matters") << "run1.CSV" << "C" << "/u/Data/run1.CSV.csv" << "/u/Data/run1_C.CSV.csv";
-        QTest::newRow("with directory") << "/tmp/x.y/run" << "L_1" << "/tmp/x.y/run.csv" << "/tmp/x.y/run_L_1.csv";
-    }
-
     void names()
     {
-        QFETCH(QString, typed);
-        QFETCH(QString, label);
-        QFETCH(QString, path);
-        QFETCH(QString, perController);
-        QCOMPARE(RecordNames::completePath(typed, "/u"), path);
-        QCOMPARE(RecordNames::controllerPath(path, label), perController);
-        QCOMPARE(RecordNames::recordSeconds("000:01:00"), 60);
-        QCOMPARE(RecordNames::recordSeconds("999:99:99"), 3602439);
-        QCOMPARE(RecordNames::recordSeconds("001:02:03"), 3723);
+        // Typed name, label -> path of the recording, path of the controller's file.
+        const QList<QStringList> rows{{"run1", "A", "/u/Data/run1.csv", "/u/Data/run1_A.csv"},
+                                      {"run1.txt", "B", "/u/Data/run1.txt", "/u/Data/run1_B.txt"},
+                                      {"run1.xls", "B", "/u/Data/run1.xls", "/u/Data/run1_B.xls"},
+                                      {"run1.dat", "C", "/u/Data/run1.dat.csv", "/u/Data/run1_C.dat.csv"},
+                                      {"run1.CSV", "C", "/u/Data/run1.CSV.csv", "/u/Data/run1_C.CSV.csv"},
+                                      {"/tmp/x.y/run", "L_1", "/tmp/x.y/run.csv", "/tmp/x.y/run_L_1.csv"}};
+        for (const QStringList &r : rows) {
+            const QString path = RecordNames::completePath(r[0], "/u");
+            QCOMPARE(QStringList({r[0], r[1], path, RecordNames::controllerPath(path, r[1])}), r);
+        }
+        // Record times are judged through the dialog's estimate.
         QVERIFY(QRegularExpression("^Talvix_\\d{4}-\\d\\d-\\d\\dT\\d\\d-\\d\\d-\\d\\d\\.csv$")
                     .match(RecordNames::proposedFileName())
                     .hasMatch());
     }
-
 };
 
 QTEST_GUILESS_MAIN(RecordFormatTest)

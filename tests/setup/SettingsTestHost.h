@@ -12,6 +12,7 @@
 
 #include <QHash>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -23,13 +24,11 @@ public:
     QList<ConnectionSettings> handed;          // copies of the records given with newConnection
     QHash<QString, ConnectionSettings> current; // what the window would copy back before a save
 
-    Connection *link(const QString &address) const
+    auto find(const QString &address)
     {
-        for (const auto &l : links)
-            if (l->address() == address)
-                return l.get();
-        return nullptr;
+        return std::find_if(links.begin(), links.end(), [&](const auto &l) { return l->address() == address; });
     }
+    Connection *link(const QString &address) { return find(address) == links.end() ? nullptr : find(address)->get(); }
 
     void newConnection(Connection *connection, ConnectionSettings *settings) override
     {
@@ -41,15 +40,11 @@ public:
 
     bool closedConnection(QString address) override
     {
-        for (auto it = links.begin(); it != links.end(); ++it) {
-            if ((*it)->address() == address) {
-                if (!(*it)->disconnectLink())
-                    return false;
-                links.erase(it);
-                return true;
-            }
-        }
-        return false;
+        const auto it = find(address);
+        if (it == links.end() || !(*it)->disconnectLink())
+            return false;
+        links.erase(it);
+        return true;
     }
 
     bool disconnectConnection(QString address) override
@@ -93,11 +88,9 @@ public:
             settings[i].colorY = it->colorY;
             settings[i].colorI = it->colorI;
             settings[i].pulsedLaser = it->pulsedLaser;
-            for (int stage = 0; stage < 2; ++stage) {
-                settings[i].model[stage] = it->model[stage];
-                settings[i].beamDiameter[stage] = it->beamDiameter[stage];
-                settings[i].calculation[stage] = it->calculation[stage];
-            }
+            std::copy_n(it->model, 2, settings[i].model);
+            std::copy_n(it->beamDiameter, 2, settings[i].beamDiameter);
+            std::copy_n(it->calculation, 2, settings[i].calculation);
         }
         return true;
     }

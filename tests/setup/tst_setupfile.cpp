@@ -1,4 +1,5 @@
 #include "SetupCommand.h"
+#include "SetupTestUtil.h"
 #include "app/StartupFlags.h"
 #include "setup/Settings.h"
 
@@ -9,8 +10,6 @@
 
 #include <cstring>
 #include <memory>
-
-Q_DECLARE_METATYPE(ConnectionSettings)
 
 // Connection records, reading, writing and merging the setup file, and the
 // "setup" command of the command-line tool.
@@ -42,57 +41,6 @@ private:
 
 namespace {
 
-QByteArray setupXml(const QByteArray &devices)
-{
-    return "<!DOCTYPE SetupML>\n<ORX_Beam_Stabilization>\n" + devices + "</ORX_Beam_Stabilization>\n";
-}
-
-bool writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-ConnectionSettings record(const QString &id, const QString &name = QString(), int type = Serial, int portOrBaud = 0)
-{
-    ConnectionSettings r;
-    setFixedText(r.id, id);
-    setFixedText(r.name, name);
-    r.type = type;
-    r.portOrBaud = portOrBaud;
-    return r;
-}
-
-// Every field of a record by name; stage fields carry the suffix 1 or 2.
-QVariantMap fieldMap(const ConnectionSettings &r)
-{
-    auto color = [](const QColor &c) { return c.isValid() ? c.name() : QStringLiteral("invalid"); };
-    return QVariantMap{{"type", r.type}, {"label", fixedText(r.label)}, {"name", fixedText(r.name)},
-                  {"portOrBaud", r.portOrBaud}, {"position", r.position}, {"group", r.group},
-                  {"autoConnect", r.autoConnect}, {"id", fixedText(r.id)}, {"key", fixedText(r.key)},
-                  {"colorX", color(r.colorX)}, {"colorY", color(r.colorY)}, {"colorI", color(r.colorI)},
-                  {"commonColorX", color(r.commonColorX)}, {"commonColorY", color(r.commonColorY)},
-                  {"commonColorI", color(r.commonColorI)}, {"pulsedLaser", r.pulsedLaser},
-                  {"model1", r.model[0]}, {"beamDiameter1", QString::number(r.beamDiameter[0], 'g', 15)}, {"calculation1", r.calculation[0]},
-                  {"model2", r.model[1]}, {"beamDiameter2", QString::number(r.beamDiameter[1], 'g', 15)}, {"calculation2", r.calculation[1]}};
-}
-
-// "name=value;..." of the fields of r that `expected` ("model1=1;key=A") names.
-QString fieldsNamedIn(const QString &expected, const ConnectionSettings &r)
-{
-    const QVariantMap m = fieldMap(r);
-    QStringList out;
-    for (const QString &name : QString(expected).remove(QRegularExpression("=[^;]*")).split(';'))
-        out << name + '=' + m.value(name, QStringLiteral("<none>")).toString();
-    return out.join(';');
-}
-
 // "Device_A: Settings DisplayColors ..." for each device element, in order.
 QStringList structure(const QString &path)
 {
@@ -108,9 +56,6 @@ QStringList structure(const QString &path)
 }
 
 } // namespace
-
-// Compares the fields named in `expected` ("model1=1;key=A") with record's.
-#define CHECK_FIELDS(record, expected) QCOMPARE(fieldsNamedIn(expected, record), QString(expected))
 
 void TestSetupFile::init()
 {
@@ -403,19 +348,16 @@ void TestSetupFile::setupCommand_data()
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<QByteArray>("file"); // written as the default file; null: none
     QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QString>("output"); // <file> stands for the default file
+    QTest::addColumn<QString>("output"); // <file> stands for the default file; "...": the rest is not judged
 
     const auto row = [](const char *tag, bool readOnly = false) -> QTestData & { return QTest::newRow(tag) << readOnly; };
-    row("help") << QStringList{"--help"} << QByteArray() << 0 << "Usage: beamstab-cli setup [FILE]\n";
+    row("help") << QStringList{"--help"} << QByteArray() << 0 << "Usage: beamstab-cli setup [FILE]\n...";
     row("missing default file") << QStringList{} << QByteArray() << 3 << "";
     row("unparsable file") << QStringList{} << QByteArray("<ORX_Beam_Stab") << 3 << "";
     row("two files") << QStringList{"a.xml", "b.xml"} << QByteArray() << 2 << "";
     row("unknown option") << QStringList{"--frobnicate"} << QByteArray() << 2 << "";
     row("read-only file", true) << QStringList{} << setupXml(R"(<Device_K><Settings id="ORX-K" name="ttyUSB1"/></Device_K>)") << 0
-                                << "file: <file>\ndevices: 1\n\ndevice: ORX-K\n  type: serial\n  name: ttyUSB1\n  baudrate: 0\n  label: \n"
-                                   "  id: ORX-K\n  autoConnect: 0\n  colorX: none\n  colorY: none\n  colorI: none\n"
-                                   "  stage1: model=0 beamDiameter=50 calculation=0\n  stage2: model=0 beamDiameter=50 calculation=0\n"
-                                   "  pulsedLaser: 0\n";
+                                << "file: <file>\ndevices: 1\n\ndevice: ORX-K\n  type: serial\n  name: ttyUSB1\n...";
     row("empty setup") << QStringList{} << setupXml("") << 0 << "file: <file>\ndevices: 0\n";
     row("two devices") << QStringList{} << setupXml(R"(
 <Device_56789ABCDEF><Settings name="/dev/ttyUSB0" type="0" baudrate="921600" port="1" label="Lab_1" id="ORX-KV-0123456789ABCDEF" autoConnect="1"/>
@@ -450,7 +392,9 @@ void TestSetupFile::setupCommand()
     QCOMPARE(runSetupCommand(args, outStream, errStream), exitCode);
     QCOMPARE(err.isEmpty(), exitCode == 0); // failures explain themselves on stderr only
     output.replace(QLatin1String("<file>"), Settings::defaultFilePath());
-    QCOMPARE(args == QStringList{"--help"} ? out.left(output.size()) : out, output); // help: first line only
+    if (output.endsWith("..."))
+        output.chop(3), out.truncate(output.size());
+    QCOMPARE(out, output);
 }
 
 QTEST_GUILESS_MAIN(TestSetupFile)
