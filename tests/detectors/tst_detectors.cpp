@@ -33,34 +33,22 @@ class TestDetectors : public QObject
     Q_OBJECT
 
 private slots:
-    void displaySettings_data()
-    {
-        // The type numbers are stored in setup files; the unit is what the user reads.
-        QTest::addColumn<int>("type");
-        QTest::addColumn<QString>("model");  // type, beam diameter used, Set & Hold offered
-        QTest::addColumn<QString>("length"); // decimals (recorded/shown), axis and unit in length mode
-        const QString qd = QString::fromUtf8("decimals=2/1 range=-40..40 unit=1 µm"), psd("decimals=4/3 range=-4.5..4.5 unit=2 mm");
-        QTest::newRow("0 none") << 0 << "type=0 beam=0 target=0" << "decimals=3/2 range=-5..5 unit=0 V";
-        QTest::newRow("1 QD") << 1 << "type=1 beam=1 target=0" << qd;
-        QTest::newRow("2 PSD") << 2 << "type=2 beam=0 target=1" << psd;
-        QTest::newRow("3 WID") << 3 << "type=3 beam=1 target=0" << qd;
-        QTest::newRow("4 PSD UV4") << 4 << "type=4 beam=0 target=1" << psd;
-        QTest::newRow("5 PSD UV10") << 5 << "type=5 beam=0 target=1" << psd;
-        QTest::newRow("6 unknown") << 6 << "type=0 beam=0 target=0" << "decimals=3/2 range=-5..5 unit=0 V";
-    }
-
-    // Volts look the same on every model; any non-zero mode is length, and the
-    // quadrant family's axis spans the beam (80 µm here).
+    // Per type (stored in setup files): beam diameter used, Set & Hold offered,
+    // and length mode, which any non-zero mode is; volts look the same on
+    // every model; an unknown type is none. A quadrant family's axis spans the beam.
     void displaySettings()
     {
-        QFETCH(int, type);
-        QFETCH(QString, model);
-        QFETCH(QString, length);
-        QCOMPARE(summary(*::model(type, 0, 80)), model + " decimals=3/2 range=-5..5 unit=0 V");
-        QCOMPARE(summary(*::model(type, 1, 80)), model + ' ' + length);
-        QCOMPARE(summary(*::model(type, -1, 80)), model + ' ' + length);
-        if (::model(type, 1, 80)->usesBeamDiameter())
-            QCOMPARE(::model(type, 1, 13)->rangeMaximum(), 6.5);
+        const QString volts("decimals=3/2 range=-5..5 unit=0 V"), psd("decimals=4/3 range=-4.5..4.5 unit=2 mm");
+        const QString qd = QString::fromUtf8("decimals=2/1 range=-40..40 unit=1 µm"); // an 80 µm beam
+        const QStringList model{"0 beam=0 target=0", "1 beam=1 target=0", "2 beam=0 target=1", "3 beam=1 target=0",
+                                "4 beam=0 target=1", "5 beam=0 target=1", "0 beam=0 target=0"};
+        const QStringList length{volts, qd, psd, qd, psd, psd, volts};
+        for (int type = 0; type <= 6; ++type)
+            for (int calculation : {0, 1, -1})
+                QCOMPARE(summary(*::model(type, calculation, 80)),
+                         "type=" + model[type] + ' ' + (calculation ? length[type] : volts));
+        QCOMPARE(::model(1, 1, 13)->rangeMaximum(), 6.5);
+        QCOMPARE(::model(3, 1, 13)->rangeMaximum(), 6.5);
     }
 
     void positions_data()

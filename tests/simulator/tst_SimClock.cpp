@@ -68,39 +68,33 @@ class SimClockTest : public QObject
     Q_OBJECT
 
 private slots:
-    void streamKeepsItsRate_data()
-    {
-        QTest::addColumn<int>("rate");
-        for (int rate : {1, 7, 100, 333, 500})
-            QTest::addRow("%d Hz", rate) << rate;
-    }
-
     // The start reply is message 0; message k follows k / rate seconds later,
     // neither earlier nor later, with consecutive sequence numbers.
     void streamKeepsItsRate()
     {
-        QFETCH(int, rate);
-        Bench b(config(31));
-        const qint64 start = b.now;
-        QByteArray data = b.send(startCmd("SLS", rate));
-        QCOMPARE(data.size(), 25);
-        int received = 1;
-        for (qint64 end = start + 2100; b.now < end;) {
-            b.runTo(b.now + 1);
-            data += b.take();
-            const qint64 due = 1 + (b.now - start) * rate / 1000;
-            received = data.size() / 25;
-            if (received != due)
-                QFAIL(qPrintable(QString("%1 messages after %2 ms, %3 due").arg(received).arg(b.now - start).arg(due)));
+        for (int rate : {1, 7, 100, 333, 500}) {
+            Bench b(config(31));
+            const qint64 start = b.now;
+            QByteArray data = b.send(startCmd("SLS", rate));
+            QCOMPARE(data.size(), 25);
+            int received = 1;
+            for (qint64 end = start + 2100; b.now < end;) {
+                b.runTo(b.now + 1);
+                data += b.take();
+                const qint64 due = 1 + (b.now - start) * rate / 1000;
+                received = data.size() / 25;
+                if (received != due)
+                    QFAIL(qPrintable(QString("%1 Hz: %2 messages after %3 ms, %4 due").arg(rate).arg(received).arg(b.now - start).arg(due)));
+            }
+            QCOMPARE(data.size() % 25, 0);
+            const QList<QByteArray> all = b.messages(data);
+            for (int i = 0; i < all.size(); ++i) {
+                QVERIFY(isMessage(all[i]));
+                QCOMPARE(sequence(all[i]), quint32(i));
+                QCOMPARE(all[i][2] & 0x80, 0); // no end mark while running
+            }
+            QCOMPARE(b.c.counters().streamMessagesSent, qint64(received));
         }
-        QCOMPARE(data.size() % 25, 0);
-        const QList<QByteArray> all = b.messages(data);
-        for (int i = 0; i < all.size(); ++i) {
-            QVERIFY(isMessage(all[i]));
-            QCOMPARE(sequence(all[i]), quint32(i));
-            QCOMPARE(all[i][2] & 0x80, 0); // no end mark while running
-        }
-        QCOMPARE(b.c.counters().streamMessagesSent, qint64(received));
     }
 
     // The beam values of message k are those of simulated time k / rate: a
@@ -125,59 +119,48 @@ private slots:
         QVERIFY(positions.size() > 10);
     }
 
-    void stopAndEndOfStream_data()
-    {
-        QTest::addColumn<int>("firmware");
-        QTest::addColumn<bool>("variantM");
-        QTest::addColumn<int>("ignorePercent");
-        QTest::newRow("firmware 10") << 10 << false << 100;
-        QTest::newRow("firmware 10, variant M, all ignored") << 10 << true << 100;
-        QTest::newRow("firmware 11") << 11 << false << 100;
-        QTest::newRow("firmware 31, variant M, none ignored") << 31 << true << 0;
-        QTest::newRow("firmware 31, variant M, all ignored") << 31 << true << 100;
-    }
-
     // Firmware 11 and later end a stream with a marked message and then the
     // acknowledge; firmware 10 only acknowledges. The ignore mark is carried by
     // stream messages of variant M only, never by a single-sample reply.
     void stopAndEndOfStream()
     {
-        QFETCH(int, firmware);
-        QFETCH(bool, variantM);
-        QFETCH(int, ignorePercent);
-        Bench b(config(firmware, variantM, ignorePercent));
-        const bool flags = firmware >= 11;
-        const bool ignored = variantM && ignorePercent == 100;
+        // Firmware, variant M, per cent of stream messages marked as ignored.
+        for (auto [firmware, variantM, ignorePercent] : std::initializer_list<std::tuple<int, bool, int>>{
+                   {10, false, 100}, {10, true, 100}, {11, false, 100}, {31, true, 0}, {31, true, 100}}) {
+            Bench b(config(firmware, variantM, ignorePercent));
+            const bool flags = firmware >= 11;
+            const bool ignored = variantM && ignorePercent == 100;
 
-        const QByteArray sample = b.send("S1S;");
-        QVERIFY(isMessage(sample));
-        QCOMPARE(sample[3] & 0x04, 0);
+            const QByteArray sample = b.send("S1S;");
+            QVERIFY(isMessage(sample));
+            QCOMPARE(sample[3] & 0x04, 0);
 
-        QCOMPARE(b.send(startCmd(variantM ? "SGS" : "SLS", 100)).size(), 25);
-        b.runTo(b.now + 105);
-        const QList<QByteArray> stream = b.messages(b.take());
-        QCOMPARE(stream.size(), 10);
-        for (const QByteArray &m : stream)
-            QCOMPARE(bool(m[3] & 0x04), ignored);
+            QCOMPARE(b.send(startCmd(variantM ? "SGS" : "SLS", 100)).size(), 25);
+            b.runTo(b.now + 105);
+            const QList<QByteArray> stream = b.messages(b.take());
+            QCOMPARE(stream.size(), 10);
+            for (const QByteArray &m : stream)
+                QCOMPARE(bool(m[3] & 0x04), ignored);
 
-        const QByteArray stop = b.send("CLS;");
-        if (flags) {
-            QCOMPARE(stop.size(), 27);
-            const QByteArray last = stop.left(25);
-            QVERIFY(isMessage(last));
-            QCOMPARE(last[2] & 0x80, 0x80);
-            QCOMPARE(bool(last[3] & 0x04), ignored);
-            QCOMPARE(sequence(last), sequence(stream.last()) + 1);
-            QCOMPARE(stop.mid(25), ok);
-        } else {
-            QCOMPARE(stop, ok);
+            const QByteArray stop = b.send("CLS;");
+            if (flags) {
+                QCOMPARE(stop.size(), 27);
+                const QByteArray last = stop.left(25);
+                QVERIFY(isMessage(last));
+                QCOMPARE(last[2] & 0x80, 0x80);
+                QCOMPARE(bool(last[3] & 0x04), ignored);
+                QCOMPARE(sequence(last), sequence(stream.last()) + 1);
+                QCOMPARE(stop.mid(25), ok);
+            } else {
+                QCOMPARE(stop, ok);
+            }
+            QVERIFY(!b.c.isStreaming());
+            b.runTo(b.now + 500);
+            QCOMPARE(b.take(), QByteArray());
+            // A second stop is only acknowledged.
+            QCOMPARE(b.send("CLS;"), ok);
+            QCOMPARE(b.send("S1S;")[3] & 0x04, 0);
         }
-        QVERIFY(!b.c.isStreaming());
-        b.runTo(b.now + 500);
-        QCOMPARE(b.take(), QByteArray());
-        // A second stop is only acknowledged.
-        QCOMPARE(b.send("CLS;"), ok);
-        QCOMPARE(b.send("S1S;")[3] & 0x04, 0);
     }
 
     // While streaming, anything but exactly "CLS;" is swallowed without a reply
