@@ -121,10 +121,8 @@ private slots:
         const QList<QByteArray> lines = recorded.readAll().split('\n');
         // Three header lines and the empty piece after the last newline.
         QCOMPARE(lines.size(), samples + 4);
-        QVERIFY(lines.first().startsWith("Start: "));
-        QVERIFY(lines.at(1).startsWith("ms\tX1(V)\tY1(V)\tI1(V)"));
-        QCOMPARE(lines.at(3).split('\t').size(), 11);
-        QCOMPARE(lines.at(3).split('\t').first(), QByteArray("0"));
+        // The line format is the recorder's; the tool chooses volts and starts the clock.
+        QVERIFY(lines.at(1).startsWith("ms\tX1(V)\tY1(V)\tI1(V)") && lines.at(3).startsWith("0\t"));
         QCOMPARE(valueOf(run.out, "lines").toInt(), samples);
         QVERIFY(QFile::exists(file + ".json"));
     }

@@ -2,6 +2,7 @@
 // when, is checked message by message and bit by bit, with no real time
 // involved, so the checks are exact and hold on any machine.
 
+#include "SimClient.h"
 #include "SimController.h"
 
 #include <QtTest>
@@ -10,12 +11,7 @@
 
 namespace {
 
-template<size_t N> QByteArray raw(const char (&s)[N]) { return QByteArray(s, int(N - 1)); }
-const QByteArray ok = raw("\x00;");
-
-quint32 u16(const QByteArray &b, int i) { return quint32(quint8(b[i])) << 8 | quint8(b[i + 1]); }
 quint32 sequence(const QByteArray &m) { return u16(m, 20) << 16 | u16(m, 22); }
-QByteArray startCmd(const char *code, int rate) { return code + raw("\x00\x00") + char(rate >> 8) + char(rate) + ';'; }
 bool isMessage(const QByteArray &m) { return m.size() == 25 && m[0] == 0 && m[1] == ';' && m[24] == ';'; }
 
 // One controller whose output is collected; the test owns the clock.

@@ -6,14 +6,9 @@
 #include <QtTest>
 
 namespace {
-// A string literal with its 0x00 bytes.
-template<size_t N> QByteArray raw(const char (&s)[N]) { return QByteArray(s, int(N - 1)); }
-const QByteArray ok = raw("\x00;");
 const QByteArray refused = raw("\x01;");
 
-quint32 u16(const QByteArray &b, int i) { return quint32(quint8(b[i])) << 8 | quint8(b[i + 1]); }
 quint32 u32(const QByteArray &b, int i) { return u16(b, i) << 16 | u16(b, i + 2); }
-QByteArray startCmd(const char *code, int rate) { return code + raw("\x00\x00") + char(rate >> 8) + char(rate) + ';'; }
 
 // Splits data into 25-byte messages up to the first misframed one.
 QList<QByteArray> frames(const QByteArray &data, QByteArray *rest)
