@@ -85,45 +85,29 @@ private slots:
         QCOMPARE(stats.stageStatistics(0).samples, 0);
     }
 
-    void propertiesBecomeOptionsOrAreRefused_data()
-    {
-        QTest::addColumn<QStringList>("properties");
-        QTest::addColumn<bool>("accepted");
-        QTest::addColumn<QString>("summary"); // tcp|address|portOrBaud|rate|autoStart|eventRate|reconnectMs
-        QTest::newRow("tcp defaults") << QStringList{"Address=10.0.0.5"} << true
-                                      << "1|10.0.0.5|2000|100|0|10|3000";
-        QTest::newRow("serial") << QStringList{"Transport=Serial", "Address=ttyUSB0", "BaudRate=115200", "Port=9"}
-                                << true << "0|ttyUSB0|115200|100|0|10|3000";
-        QTest::newRow("all set") << QStringList{"Address=127.0.0.1", "Port=30001", "SamplingRate=500",
-                                                "AutoStart=true", "EventRate=2.5", "ReconnectInterval=5"}
-                                 << true << "1|127.0.0.1|30001|500|1|2.5|5000";
-        QTest::newRow("no address") << QStringList{"Port=30001"} << false << "";
-        QTest::newRow("bad transport") << QStringList{"Address=a", "Transport=usb"} << false << "";
-        QTest::newRow("rate 0") << QStringList{"Address=a", "SamplingRate=0"} << false << "";
-        QTest::newRow("rate 501") << QStringList{"Address=a", "SamplingRate=501"} << false << "";
-        QTest::newRow("port text") << QStringList{"Address=a", "Port=http"} << false << "";
-        QTest::newRow("event rate 0") << QStringList{"Address=a", "EventRate=0"} << false << "";
-        QTest::newRow("auto start maybe") << QStringList{"Address=a", "AutoStart=maybe"} << false << "";
-    }
-
     void propertiesBecomeOptionsOrAreRefused()
     {
-        QFETCH(QStringList, properties);
-        QFETCH(bool, accepted);
-        QFETCH(QString, summary);
-        std::map<std::string, std::string> values;
-        for (const QString &p : properties)
-            values[p.section('=', 0, 0).toStdString()] = p.section('=', 1).toStdString();
-        ControllerOptions o;
-        std::string error;
-        QCOMPARE(DeviceProperties::toOptions(values, o, error), accepted);
-        if (!accepted) {
-            QVERIFY(!error.empty());
-            return;
+        // Properties, and the options they give (empty: refused) as
+        // tcp|address|portOrBaud|rate|autoStart|eventRate|reconnectMs.
+        for (auto [properties, summary] : std::initializer_list<std::pair<QStringList, QString>>{
+                 {{"Address=10.0.0.5"}, "1|10.0.0.5|2000|100|0|10|3000"},
+                 {{"Transport=Serial", "Address=ttyUSB0", "BaudRate=115200", "Port=9"}, "0|ttyUSB0|115200|100|0|10|3000"},
+                 {{"Address=127.0.0.1", "Port=30001", "SamplingRate=500", "AutoStart=true", "EventRate=2.5",
+                   "ReconnectInterval=5"}, "1|127.0.0.1|30001|500|1|2.5|5000"},
+                 {{"Port=30001"}, ""}, {{"Address=a", "Transport=usb"}, ""}, {{"Address=a", "SamplingRate=0"}, ""},
+                 {{"Address=a", "SamplingRate=501"}, ""}, {{"Address=a", "Port=http"}, ""},
+                 {{"Address=a", "EventRate=0"}, ""}, {{"Address=a", "AutoStart=maybe"}, ""}}) {
+            std::map<std::string, std::string> values;
+            for (const QString &p : properties)
+                values[p.section('=', 0, 0).toStdString()] = p.section('=', 1).toStdString();
+            ControllerOptions o;
+            std::string error;
+            const bool accepted = DeviceProperties::toOptions(values, o, error);
+            const QString got = QString("%1|%2|%3|%4|%5|%6|%7").arg(int(o.tcp)).arg(o.address).arg(o.portOrBaud)
+                                    .arg(o.samplingRate).arg(int(o.autoStart)).arg(o.eventRate).arg(o.reconnectIntervalMs);
+            QCOMPARE(accepted ? got : QString(), summary);
+            QVERIFY2(accepted || !error.empty(), qPrintable(properties.join(' ')));
         }
-        const QString got = QString("%1|%2|%3|%4|%5|%6|%7").arg(int(o.tcp)).arg(o.address).arg(o.portOrBaud)
-                                .arg(o.samplingRate).arg(int(o.autoStart)).arg(o.eventRate).arg(o.reconnectIntervalMs);
-        QCOMPARE(got, summary);
     }
 
     // Command-line properties leave the Tango arguments alone, match device
