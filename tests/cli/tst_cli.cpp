@@ -150,44 +150,30 @@ private slots:
         }
     }
 
-    void failuresHaveTheirOwnExitCodes_data()
+    void failuresHaveTheirOwnExitCodes()
     {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<int>("exitCode");
-        QTest::addColumn<QString>("message");
         QTcpServer probe;
         probe.listen(QHostAddress::LocalHost);
         const QString nobody = QStringLiteral("127.0.0.1:%1").arg(probe.serverPort());
         probe.close();
-        const QStringList stream{"stream", "--tcp", "127.0.0.1", "--seconds", "1", "--rate"};
-        QTest::newRow("no command") << QStringList{} << 2 << "usage";
-        QTest::newRow("unknown command") << QStringList{"dance"} << 2 << "unknown command";
-        QTest::newRow("no link") << QStringList{"identify"} << 2 << "--tcp";
-        QTest::newRow("bad port") << QStringList{"identify", "--tcp", "127.0.0.1:99999"} << 2 << "port";
-        QTest::newRow("rate 501") << stream + QStringList{"501"} << 2 << "--rate";
-        QTest::newRow("speed rate 501") << QStringList{"speed", "--tcp", "127.0.0.1:1", "--rate", "501"} << 2 << "--rate";
-        QTest::newRow("send without ;") << QStringList{"send", "--tcp", "127.0.0.1", "GSF"} << 2 << "COMMAND";
-        QTest::newRow("both links") << QStringList{"status", "--serial", "ttyUSB0", "--tcp", "127.0.0.1"} << 2
-                                    << "either";
-        QTest::newRow("bad baud") << QStringList{"status", "--serial", "ttyUSB0", "--baud", "fast"} << 2 << "--baud";
-        QTest::newRow("host name") << QStringList{"identify", "--tcp", "localhost"} << 3 << "not a usable address";
-        QTest::newRow("nobody listening") << QStringList{"identify", "--tcp", nobody} << 3 << "could not connect";
-        QTest::newRow("pseudo-terminal name") << QStringList{"status", "--serial", "pts/3"} << 3
-                                              << "Serial port is not suitable for communication";
-        QTest::newRow("missing device") << QStringList{"status", "--serial", "ttyUSB_none", "--device-dir", "/tmp"}
-                                        << 3 << "could not open serial port";
-        QTest::newRow("refused command") << QStringList{"send", "--tcp", "%TARGET%", "XYZ;"} << 5 << "refused";
-        QTest::newRow("good command") << QStringList{"send", "--tcp", "%TARGET%", "GIN\\x01;"} << 0 << "";
-    }
-    void failuresHaveTheirOwnExitCodes()
-    {
-        QFETCH(QStringList, arguments);
-        QFETCH(int, exitCode);
-        QFETCH(QString, message);
-        arguments.replaceInStrings("%TARGET%", target);
-        const CliRun run = runCli(arguments);
-        QCOMPARE(run.exitCode, exitCode);
-        QVERIFY2(run.err.contains(message), qPrintable(run.err));
+        // Arguments, exit code, what the error output says.
+        for (auto [arguments, exitCode, message] : std::initializer_list<std::tuple<QStringList, int, QString>>{
+                 {{}, 2, "usage"}, {{"dance"}, 2, "unknown command"}, {{"identify"}, 2, "--tcp"},
+                 {{"identify", "--tcp", "127.0.0.1:99999"}, 2, "port"},
+                 {{"stream", "--tcp", "127.0.0.1", "--seconds", "1", "--rate", "501"}, 2, "--rate"},
+                 {{"speed", "--tcp", "127.0.0.1:1", "--rate", "501"}, 2, "--rate"},
+                 {{"send", "--tcp", "127.0.0.1", "GSF"}, 2, "COMMAND"},
+                 {{"status", "--serial", "ttyUSB0", "--tcp", "127.0.0.1"}, 2, "either"},
+                 {{"status", "--serial", "ttyUSB0", "--baud", "fast"}, 2, "--baud"},
+                 {{"identify", "--tcp", "localhost"}, 3, "not a usable address"},
+                 {{"identify", "--tcp", nobody}, 3, "could not connect"},
+                 {{"status", "--serial", "pts/3"}, 3, "Serial port is not suitable for communication"},
+                 {{"status", "--serial", "ttyUSB_none", "--device-dir", "/tmp"}, 3, "could not open serial port"},
+                 {{"send", "--tcp", target, "XYZ;"}, 5, "refused"}, {{"send", "--tcp", target, "GIN\\x01;"}, 0, ""}}) {
+            const CliRun run = runCli(arguments);
+            QVERIFY2(run.exitCode == exitCode && run.err.contains(message),
+                     qPrintable(arguments.join(' ') + ": " + QString::number(run.exitCode) + ' ' + run.err));
+        }
     }
 
     void controllerThatWillNotIdentifyIsReported()

@@ -186,55 +186,43 @@ private slots:
         QVERIFY(!b.c.isStreaming());
     }
 
-    void statusBits_data()
-    {
-        QTest::addColumn<QList<QByteArray>>("commands");
-        QTest::addColumn<int>("status");     // GSF flags byte
-        QTest::addColumn<int>("streamMode"); // byte 3 of a stream message
-        const QList<QByteArray> none;
-        QTest::newRow("fresh: both stages active") << none << 0x60 << 0;
-        QTest::newRow("P-factor from software") << QList<QByteArray>{raw("SPF\x01\x01\x2C;")} << 0x61 << 0;
-        QTest::newRow("external P-factor again") << QList<QByteArray>{raw("SPF\x01\x01\x2C;"), raw("SPF\x01\x00\x00;")} << 0x60 << 0;
-        QTest::newRow("adjust-in stage 1") << QList<QByteArray>{raw("SAI\x01x\x00\x10;")} << 0x62 << 0;
-        QTest::newRow("adjust-in stage 2") << QList<QByteArray>{raw("SAI\x02y\x00\x10;")} << 0x64 << 0;
-        QTest::newRow("stabilisation stage 1") << QList<QByteArray>{raw("SEA\x01;")} << 0x68 << 0;
-        QTest::newRow("stabilisation stage 2") << QList<QByteArray>{raw("SEA\x02;")} << 0x70 << 0;
-        QTest::newRow("stabilisation on and off") << QList<QByteArray>{raw("SEA\x01;"), raw("SEA\x02;"), raw("CEA\x01;")} << 0x70 << 0;
-        QTest::newRow("stage 1 inactive") << QList<QByteArray>{raw("SDS\x01\x27\x10;")} << 0x40 << 0;
-        QTest::newRow("stage 2 inactive") << QList<QByteArray>{raw("SDS\x02\x27\x10;")} << 0x20 << 0;
-        QTest::newRow("multiplex stage 1") << QList<QByteArray>{raw("SMD\x01;")} << 0x60 << 0x01;
-        QTest::newRow("multiplex stage 2") << QList<QByteArray>{raw("SMD\x02;")} << 0x60 << 0x02;
-        QTest::newRow("multiplex both, then not 1") << QList<QByteArray>{raw("SMD\x01;"), raw("SMD\x02;"), raw("CMD\x01;")} << 0x60 << 0x02;
-    }
-
     // Every bit of the status byte, and the bits a stream message carries of it:
     // stabilisation and active bits in byte 2 (firmware 11 and later, nothing
     // before), multiplex bits in byte 3.
     void statusBits()
     {
-        QFETCH(QList<QByteArray>, commands);
-        QFETCH(int, status);
-        QFETCH(int, streamMode);
-        for (int firmware : {31, 10}) {
-            Bench b(config(firmware));
-            // The detector sensitivity is set from firmware 31 on; before, it is
-            // refused and the row has nothing more to show.
-            bool refused = false;
-            for (const QByteArray &cmd : commands) {
-                const bool sensitivity = cmd.startsWith("SDS");
-                QCOMPARE(b.send(cmd), firmware < 31 && sensitivity ? QByteArray("\x01;", 2) : ok);
-                refused = refused || (firmware < 31 && sensitivity);
-            }
-            if (refused)
-                continue;
-            const QByteArray gsf = b.send("GSF;");
-            QCOMPARE(gsf.size(), 4);
-            QCOMPARE(int(quint8(gsf[2])), status);
-            QCOMPARE(b.send(startCmd("SLS", 500)).size(), 25);
-            b.runTo(b.now + 10);
-            for (const QByteArray &m : b.messages(b.take())) {
-                QCOMPARE(int(quint8(m[2])), firmware >= 11 ? (status & 0x78) : 0);
-                QCOMPARE(int(quint8(m[3])), firmware >= 11 ? streamMode : 0);
+        // Commands sent, then the GSF flags byte and byte 3 of a stream message.
+        for (auto [commands, status, streamMode] : std::initializer_list<std::tuple<QList<QByteArray>, int, int>>{
+                 {{}, 0x60, 0}, // fresh: both stages active
+                 {{raw("SPF\x01\x01\x2C;")}, 0x61, 0}, // P-factor from software
+                 {{raw("SPF\x01\x01\x2C;"), raw("SPF\x01\x00\x00;")}, 0x60, 0}, // external P-factor again
+                 {{raw("SAI\x01x\x00\x10;")}, 0x62, 0}, {{raw("SAI\x02y\x00\x10;")}, 0x64, 0}, // adjust-in
+                 {{raw("SEA\x01;")}, 0x68, 0}, {{raw("SEA\x02;")}, 0x70, 0}, // stabilisation
+                 {{raw("SEA\x01;"), raw("SEA\x02;"), raw("CEA\x01;")}, 0x70, 0},
+                 {{raw("SDS\x01\x27\x10;")}, 0x40, 0}, {{raw("SDS\x02\x27\x10;")}, 0x20, 0}, // a stage inactive
+                 {{raw("SMD\x01;")}, 0x60, 0x01}, {{raw("SMD\x02;")}, 0x60, 0x02}, // multiplex
+                 {{raw("SMD\x01;"), raw("SMD\x02;"), raw("CMD\x01;")}, 0x60, 0x02}}) {
+            for (int firmware : {31, 10}) {
+                Bench b(config(firmware));
+                // The detector sensitivity is set from firmware 31 on; before, it is
+                // refused and the row has nothing more to show.
+                bool refused = false;
+                for (const QByteArray &cmd : commands) {
+                    const bool sensitivity = cmd.startsWith("SDS");
+                    QCOMPARE(b.send(cmd), firmware < 31 && sensitivity ? QByteArray("\x01;", 2) : ok);
+                    refused = refused || (firmware < 31 && sensitivity);
+                }
+                if (refused)
+                    continue;
+                const QByteArray gsf = b.send("GSF;");
+                QCOMPARE(gsf.size(), 4);
+                QCOMPARE(int(quint8(gsf[2])), status);
+                QCOMPARE(b.send(startCmd("SLS", 500)).size(), 25);
+                b.runTo(b.now + 10);
+                for (const QByteArray &m : b.messages(b.take())) {
+                    QCOMPARE(int(quint8(m[2])), firmware >= 11 ? (status & 0x78) : 0);
+                    QCOMPARE(int(quint8(m[3])), firmware >= 11 ? streamMode : 0);
+                }
             }
         }
     }

@@ -48,11 +48,9 @@ class SimProtocolTest : public QObject
     Q_OBJECT
 
 private slots:
-    void commandReplies_data()
+    void commandReplies()
     {
-        QTest::addColumn<QByteArray>("cmd");
-        QTest::addColumn<int>("length");
-        QTest::addColumn<int>("errorCode");   // 0 = accepted
+        // Command, reply length, error code (0: accepted).
         const struct { QByteArray cmd; int length; int error; } rows[] = {
             {"GID;", 50, 0}, {"GSF;", 4, 0}, {"GAS;", 5, 0}, {"GIN\x02;", 5, 0}, {"GAI\x01y;", 5, 0},
             {"SAI\x01x\xFF\x38;", 2, 0}, {"GPF\x01;", 5, 0}, {raw("SPF\x02\x01\x00;"), 2, 0},
@@ -64,25 +62,17 @@ private slots:
             {"XYZ;", 2, 1}, {"GIN\x01X", 2, 2}, {"SEA\x05;", 2, 3}, {"SEA\x03;", 2, 3}, {"GAI\x01z;", 2, 3},
             {startCmd("SLS", 501), 2, 3}, {startCmd("SLS", 0), 2, 3}, {"SBR\x05;", 2, 3}, {startCmd("SGS", 100), 2, 4},
         };
-        for (const auto &r : rows)
-            QTest::addRow("%d %s", int(&r - rows), r.cmd.left(3).constData()) << r.cmd << r.length << r.error;
-    }
-
-    void commandReplies()
-    {
-        QFETCH(QByteArray, cmd);
-        QFETCH(int, length);
-        QFETCH(int, errorCode);
-        Rig rig;
-        QVERIFY(rig.start());
-        const QByteArray r = rig.c.exchange(cmd, length);
-        QCOMPARE(r.size(), length);
-        QCOMPARE(r.left(2), errorCode == 0 ? ok : refused);
-        QVERIFY(r.endsWith(';'));
-        QVERIFY(rig.c.exchange({}, 1, 50).isEmpty());   // nothing beyond the reply
-        QCOMPARE(rig.sim.commandLog(0), QList<QByteArray>{cmd});
-        if (errorCode != 0)
-            QCOMPARE(rig.c.exchange("GER;", 7).mid(2, 4), cmd.left(3) + char(errorCode));
+        for (const auto &[cmd, length, errorCode] : rows) {
+            Rig rig;
+            QVERIFY(rig.start());
+            const QByteArray r = rig.c.exchange(cmd, length);
+            const bool nothingMore = rig.c.exchange({}, 1, 50).isEmpty(); // nothing beyond the reply
+            QVERIFY2(r.size() == length && r.left(2) == (errorCode ? refused : ok) && r.endsWith(';') && nothingMore
+                         && rig.sim.commandLog(0) == QList<QByteArray>{cmd},
+                     qPrintable(cmd.toHex(' ') + " -> " + r.toHex(' ')));
+            if (errorCode != 0)
+                QCOMPARE(rig.c.exchange("GER;", 7).mid(2, 4), cmd.left(3) + char(errorCode));
+        }
     }
 
     void sessionInputAndReplacement()
