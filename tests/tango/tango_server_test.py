@@ -6,6 +6,7 @@ identification and the stream. Exits 77 (skipped) only when Tango is missing."""
 import argparse
 import math
 import os
+import random
 import signal
 import socket
 import subprocess
@@ -39,10 +40,19 @@ def check(condition, what):
     return condition
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("0.0.0.0", 0))
-        return s.getsockname()[1]
+# A port from a range below the ones the system hands out to outgoing
+# connections, free on the loopback and on all interfaces.
+def free_port(low, high):
+    for _ in range(200):
+        port = random.randint(low, high)
+        try:
+            for host in ("127.0.0.1", "0.0.0.0"):
+                with socket.socket() as s:
+                    s.bind((host, port))
+            return port
+        except OSError:
+            continue
+    raise RuntimeError("no free port in %d-%d" % (low, high))
 
 
 def raises(call):
@@ -67,7 +77,7 @@ def wait_for(predicate, seconds, step=0.05):
 
 work = tempfile.mkdtemp(prefix="beamstab-tango-test-")
 log_path = os.path.join(work, "commands.txt")
-sim_port, server_port = free_port(), free_port()
+sim_port, server_port = free_port(29000, 29499), free_port(29500, 29999)
 device_name = "beamstab/ctest/1"
 
 # Detector settings of the simulated controller (ID ...SIM000...): stage 1 a
