@@ -210,6 +210,7 @@ try:
     dev.PFactor1 = 250
     check(dev.PFactor1 == 250, "PFactor1 reads back the written 250")
     check(wait_for_command(mark, "SPF", "0100fa3b"), "SPF stage 1, 250 reached the controller")
+    wait_for_command(mark, "SLS", "000000fa3b")  # the log may lag behind the restart
     seq = [c[0] for c in commands_since(mark)]
     check(seq[:3] == ["CLS", "SPF", "SLS"], "stream paused around the P-factor: %s" % seq[:3])
     check(dev.state() == tango.DevState.RUNNING, "stream runs again after the write")
