@@ -17,6 +17,15 @@ inline bool waitUntilConnected(Connection &link)
         && link.linkState() == Connection::Connected;
 }
 
+// The addresses the link reports as gone, collected in this thread's event loop.
+inline std::shared_ptr<QStringList> watchDisconnects(Connection &link, QObject *receiver)
+{
+    auto reported = std::make_shared<QStringList>();
+    QObject::connect(&link, &Connection::hostDisconnected, receiver,
+                     [reported](const QString &address) { *reported << address; }, Qt::QueuedConnection);
+    return reported;
+}
+
 // Stream start arguments for a sampling rate: two option bytes, the rate.
 inline QByteArray rateArguments(int rate)
 {

@@ -19,31 +19,23 @@ public:
 
     QStringList lines() const
     {
-        std::lock_guard<std::mutex> lock(state().mutex);
-        return state().lines;
+        std::lock_guard<std::mutex> lock(mutex);
+        return captured;
     }
     bool contains(const QString &text) const { return !lines().filter(text).isEmpty(); }
     void clear()
     {
-        std::lock_guard<std::mutex> lock(state().mutex);
-        state().lines.clear();
+        std::lock_guard<std::mutex> lock(mutex);
+        captured.clear();
     }
 
 private:
-    struct State
-    {
-        std::mutex mutex;
-        QStringList lines;
-    };
-    static State &state()
-    {
-        static State s;
-        return s;
-    }
     static void handler(QtMsgType, const QMessageLogContext &, const QString &message)
     {
-        std::lock_guard<std::mutex> lock(state().mutex);
-        state().lines.append(message);
+        std::lock_guard<std::mutex> lock(mutex);
+        captured.append(message);
     }
+    static inline std::mutex mutex;
+    static inline QStringList captured;
     QtMessageHandler previous = nullptr;
 };

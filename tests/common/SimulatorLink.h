@@ -5,6 +5,7 @@
 #include "LinkTestUtil.h"
 
 #include "Simulator.h"
+#include "link/Identification.h"
 #include "link/TcpClient.h"
 
 // A link connected to controller 0, started with these settings if need be.
@@ -22,6 +23,16 @@ inline std::unique_ptr<TcpClient> connectToSimulator(Simulator &sim, const SimCo
         return nullptr;
     link->start();
     return waitUntilConnected(*link) ? std::move(link) : nullptr;
+}
+
+// A link to a controller in bench mode (sequence numbers in the stream),
+// identified by "GID;" only.
+inline std::unique_ptr<TcpClient> benchLink(Simulator &sim, const SimFaults &faults = SimFaults(),
+                                            SimConfig config = SimConfig())
+{
+    config.bench = true;
+    auto link = connectToSimulator(sim, config, faults);
+    return link && identifyController(*link, 0).valid ? std::move(link) : nullptr;
 }
 
 // A controller per name, as devices/<name> (with the pid: lock files are global).

@@ -33,80 +33,49 @@ class TestDetectors : public QObject
     Q_OBJECT
 
 private slots:
-    void displaySettings_data()
-    {
-        // The type numbers are stored in setup files; the unit is what the user reads.
-        QTest::addColumn<int>("type");
-        QTest::addColumn<QString>("model");  // type, beam diameter used, Set & Hold offered
-        QTest::addColumn<QString>("length"); // decimals (recorded/shown), axis and unit in length mode
-        const QString qd = QString::fromUtf8("decimals=2/1 range=-40..40 unit=1 µm"), psd("decimals=4/3 range=-4.5..4.5 unit=2 mm");
-        QTest::newRow("0 none") << 0 << "type=0 beam=0 target=0" << "decimals=3/2 range=-5..5 unit=0 V";
-        QTest::newRow("1 QD") << 1 << "type=1 beam=1 target=0" << qd;
-        QTest::newRow("2 PSD") << 2 << "type=2 beam=0 target=1" << psd;
-        QTest::newRow("3 WID") << 3 << "type=3 beam=1 target=0" << qd;
-        QTest::newRow("4 PSD UV4") << 4 << "type=4 beam=0 target=1" << psd;
-        QTest::newRow("5 PSD UV10") << 5 << "type=5 beam=0 target=1" << psd;
-        QTest::newRow("6 unknown") << 6 << "type=0 beam=0 target=0" << "decimals=3/2 range=-5..5 unit=0 V";
-    }
-
-    // Volts look the same on every model; any non-zero mode is length, and the
-    // quadrant family's axis spans the beam (80 µm here).
+    // Per type (stored in setup files): beam diameter used, Set & Hold offered,
+    // and length mode, which any non-zero mode is; volts look the same on
+    // every model; an unknown type is none. A quadrant family's axis spans the beam.
     void displaySettings()
     {
-        QFETCH(int, type);
-        QFETCH(QString, model);
-        QFETCH(QString, length);
-        QCOMPARE(summary(*::model(type, 0, 80)), model + " decimals=3/2 range=-5..5 unit=0 V");
-        QCOMPARE(summary(*::model(type, 1, 80)), model + ' ' + length);
-        QCOMPARE(summary(*::model(type, -1, 80)), model + ' ' + length);
-        if (::model(type, 1, 80)->usesBeamDiameter())
-            QCOMPARE(::model(type, 1, 13)->rangeMaximum(), 6.5);
-    }
-
-    void positions_data()
-    {
-        QTest::addColumn<int>("type");
-        QTest::addColumn<double>("beamDiameter");
-        QTest::addColumn<double>("signal");
-        QTest::addColumn<double>("intensity");
-        QTest::addColumn<double>("expected"); // NaN: no finite position
-
-        QTest::newRow("QD half ratio") << 1 << 50.0 << 0.5 << 1.0 << 8.4322;
-        QTest::newRow("QD half ratio scaled") << 1 << 50.0 << 2.0 << 4.0 << 8.4322;
-        QTest::newRow("QD negative ratio") << 1 << 50.0 << -0.5 << 1.0 << -8.4322;
-        QTest::newRow("QD near the edge") << 1 << 50.0 << 0.99 << 1.0 << 32.1558;
-        QTest::newRow("PSD 1.2 V") << 2 << 50.0 << -1.2 << 7.0 << -1.0;
-        QTest::newRow("WID 65 um 1 V") << 3 << 65.0 << 1.0 << 0.0 << 10.0;
-        QTest::newRow("WID ignores intensity") << 3 << 13.0 << -1.0 << 0.2 << -2.0;
-        QTest::newRow("UV4 2.9 V") << 4 << 50.0 << 2.9 << 1.0 << 1.0;
-        QTest::newRow("UV10 -3.3 V") << 5 << 50.0 << -3.3 << 1.0 << -3.0;
-        QTest::newRow("QD signal = intensity") << 1 << 50.0 << 1.0 << 1.0 << NaN; // would be +Inf
-        QTest::newRow("QD signal = -intensity") << 1 << 50.0 << -2.0 << 2.0 << NaN;
-        QTest::newRow("QD intensity 0") << 1 << 50.0 << 0.3 << 0.0 << NaN;
-        // No model lets a non-finite input through, whatever it does with the intensity.
-        for (int type : {1, 2, 3, 4, 5}) {
-            for (double bad : {NaN, Inf, -Inf}) {
-                QTest::addRow("type %d signal %g", type, bad) << type << 50.0 << bad << 1.0 << NaN;
-                if (type == 1)
-                    QTest::addRow("type %d intensity %g", type, bad) << type << 50.0 << 0.1 << bad << (bad == bad ? 0.0 : NaN);
-            }
-        }
+        const QString volts("decimals=3/2 range=-5..5 unit=0 V"), psd("decimals=4/3 range=-4.5..4.5 unit=2 mm");
+        const QString qd = QString::fromUtf8("decimals=2/1 range=-40..40 unit=1 µm"); // an 80 µm beam
+        const QStringList model{"0 beam=0 target=0", "1 beam=1 target=0", "2 beam=0 target=1", "3 beam=1 target=0",
+                                "4 beam=0 target=1", "5 beam=0 target=1", "0 beam=0 target=0"};
+        const QStringList length{volts, qd, psd, qd, psd, psd, volts};
+        for (int type = 0; type <= 6; ++type)
+            for (int calculation : {0, 1, -1})
+                QCOMPARE(summary(*::model(type, calculation, 80)),
+                         "type=" + model[type] + ' ' + (calculation ? length[type] : volts));
+        QCOMPARE(::model(1, 1, 13)->rangeMaximum(), 6.5);
+        QCOMPARE(::model(3, 1, 13)->rangeMaximum(), 6.5);
     }
 
     void positions()
     {
-        QFETCH(int, type);
-        QFETCH(double, signal);
-        QFETCH(double, intensity);
-        QFETCH(double, expected);
-        QFETCH(double, beamDiameter);
-        const double position = StageDetectors(type, beamDiameter, 1, 0, 50.0, 0, false).stage1()->calculatePosition(signal, intensity);
-        const QByteArray text = QByteArray::number(position, 'g', 12);
-        QCOMPARE(Detector::isValidPosition(position), !std::isnan(expected));
-        if (std::isnan(expected))
-            QVERIFY2(std::isnan(position), text.constData()); // never an infinity
-        else
-            QVERIFY2(std::abs(position - expected) < 5e-5, text.constData());
+        struct Row { int type; double beamDiameter, signal, intensity, expected; }; // NaN: no finite position
+        std::vector<Row> rows{
+            {1, 50, 0.5, 1, 8.4322}, {1, 50, 2, 4, 8.4322}, {1, 50, -0.5, 1, -8.4322}, {1, 50, 0.99, 1, 32.1558}, // QD
+            {2, 50, -1.2, 7, -1}, {3, 65, 1, 0, 10}, {3, 13, -1, 0.2, -2}, {4, 50, 2.9, 1, 1}, {5, 50, -3.3, 1, -3},
+            // A QD signal equal to the intensity would be an infinite position; no intensity, none at all.
+            {1, 50, 1, 1, NaN}, {1, 50, -2, 2, NaN}, {1, 50, 0.3, 0, NaN}};
+        // No model lets a non-finite input through, whatever it does with the intensity.
+        for (int type : {1, 2, 3, 4, 5}) {
+            for (double bad : {NaN, Inf, -Inf}) {
+                rows.push_back({type, 50, bad, 1, NaN});
+                if (type == 1)
+                    rows.push_back({type, 50, 0.1, bad, bad == bad ? 0.0 : NaN});
+            }
+        }
+        for (const Row &r : rows) {
+            const double position =
+                StageDetectors(r.type, r.beamDiameter, 1, 0, 50.0, 0, false).stage1()->calculatePosition(r.signal, r.intensity);
+            const QByteArray text = QString("type %1, %2 V of %3 V: %4").arg(r.type).arg(r.signal).arg(r.intensity)
+                                        .arg(position, 0, 'g', 12).toLatin1();
+            QVERIFY2(Detector::isValidPosition(position) == !std::isnan(r.expected), text);
+            // No position is NaN, never an infinity.
+            QVERIFY2(std::isnan(r.expected) ? std::isnan(position) : std::abs(position - r.expected) < 5e-5, text);
+        }
     }
 
     void stagePair()

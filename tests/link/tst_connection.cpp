@@ -31,7 +31,6 @@ static QList<int> takeX1(Connection &link)
 }
 
 using Sender = std::function<void(Connection &)>;
-Q_DECLARE_METATYPE(Sender)
 
 class ConnectionTest : public QObject
 {
@@ -84,17 +83,18 @@ private slots:
     }
     void cleanup() { link.reset(); }
 
-    void sendersWriteExactBytesAndAwaitTheirAnswerLength_data()
+    // The answer lengths themselves are checked against the simulator's
+    // replies (tst_tcpclient).
+    void sendersWriteExactBytesAndAwaitTheirAnswerLength()
     {
-        QTest::addColumn<Sender>("send");
-        QTest::addColumn<QByteArray>("bytes");
+        QList<QPair<Sender, QByteArray>> rows; // what is called, the bytes it must write
         const QByteArray a("\x01;", 2), ax("\x02x;", 3), ayv("\x01y\x01\x2C;", 5), rate = rateArguments(500);
         using Plain = void (Connection::*)();
         for (auto [cmd, f] : std::initializer_list<std::tuple<const char *, Plain>>{
                  {"S1S", &Connection::getStreamSample}, {"GSF", &Connection::getStatusFlags},
                  {"GID", &Connection::getControllerId}, {"GAS", &Connection::getActiveSignal},
                  {"GCA", &Connection::getCommonDetector}, {"GER", &Connection::getError}})
-            QTest::newRow(cmd) << Sender([f = f](Connection &c) { (c.*f)(); }) << cmd + QByteArray(";");
+            rows.append({[f = f](Connection &c) { (c.*f)(); }, cmd + QByteArray(";")});
         using WithArguments = std::tuple<const char *, void (Connection::*)(const QByteArray &), QByteArray>;
         for (auto [cmd, f, args] : std::initializer_list<WithArguments>{
                  {"GIN", &Connection::getIntensity, a}, {"GAI", &Connection::getAdjustIn, ax},
@@ -107,32 +107,25 @@ private slots:
                  {"SMD", &Connection::setMultiplex, a}, {"CMD", &Connection::clearMultiplex, a},
                  {"SSE", &Connection::sendSSE, a}, {"SBR", &Connection::setBaudRate, QByteArray("\x09;", 2)},
                  {"SLS", &Connection::startStream, rate}})
-            QTest::newRow(cmd) << Sender([f = f, args = args](Connection &c) { (c.*f)(args); }) << cmd + args;
-        QTest::newRow("RFR") << Sender([](Connection &c) { c.readFram(); }) << QByteArray("RFR\x00\x00\xFF;", 7);
-        QTest::newRow("SLA long") << Sender([](Connection &c) { c.sendLabel(QString(30, 'a')); })
-                                  << "SLA" + QByteArray(25, 'a') + ";";
-        QTest::newRow("SLA short") << Sender([](Connection &c) { c.sendLabel("Lab"); })
-                                   << "SLALab" + QByteArray(22, ' ') + ";";
-        QTest::newRow("SGS variant M") << Sender([=](Connection &c) { c.setVariantM(true); c.startStream(rate); })
-                                       << "SGS" + rate;
-        QTest::newRow("SPS, no rate") << Sender([=](Connection &c) { c.setTriggerMode(true); c.startStream(rate); })
-                                      << QByteArray("SPS\x00\x00;", 6);
-    }
-    // The answer lengths themselves are checked against the simulator's
-    // replies (tst_tcpclient).
-    void sendersWriteExactBytesAndAwaitTheirAnswerLength()
-    {
-        QFETCH(Sender, send);
-        QFETCH(QByteArray, bytes);
-        const int answerLength = CommandSet::answerLength(bytes);
-        send(*link);
-        QCOMPARE(controllerRead(bytes.size()), bytes);
-        // Only a reply of exactly the expected length comes back whole.
-        const QByteArray expected = goodReply + QByteArray(answerLength - 2, 'r');
-        QCOMPARE(answer(expected), expected);
-        controller->waitForReadyRead(0);
-        QCOMPARE(controller->readAll(), QByteArray()); // nothing written beyond the command
-        QCOMPARE(link->isStreaming(), (QList<QByteArray>{"SLS", "SGS", "SPS"}.contains(bytes.left(3))));
+            rows.append({[f = f, args = args](Connection &c) { (c.*f)(args); }, cmd + args});
+        rows.append({[](Connection &c) { c.readFram(); }, QByteArray("RFR\x00\x00\xFF;", 7)});
+        rows.append({[](Connection &c) { c.sendLabel(QString(30, 'a')); }, "SLA" + QByteArray(25, 'a') + ";"});
+        rows.append({[](Connection &c) { c.sendLabel("Lab"); }, "SLALab" + QByteArray(22, ' ') + ";"});
+        rows.append({[=](Connection &c) { c.setVariantM(true); c.startStream(rate); }, "SGS" + rate});
+        rows.append({[=](Connection &c) { c.setTriggerMode(true); c.startStream(rate); }, QByteArray("SPS\x00\x00;", 6)});
+        for (const auto &[send, bytes] : rows) {
+            cleanup();
+            init();
+            const int answerLength = CommandSet::answerLength(bytes);
+            send(*link);
+            QCOMPARE(controllerRead(bytes.size()), bytes);
+            // Only a reply of exactly the expected length comes back whole.
+            const QByteArray expected = goodReply + QByteArray(answerLength - 2, 'r');
+            QCOMPARE(answer(expected), expected);
+            controller->waitForReadyRead(0);
+            QCOMPARE(controller->readAll(), QByteArray()); // nothing written beyond the command
+            QVERIFY2(link->isStreaming() == QList<QByteArray>({"SLS", "SGS", "SPS"}).contains(bytes.left(3)), bytes);
+        }
     }
 
     // Each dropped command is followed by one that does go out: the bytes
@@ -275,32 +268,29 @@ private slots:
         QCOMPARE(stop(streamMessage(0x80, 0, {}) + goodReply), goodReply); // the stop is the next thing written
     }
 
-    void messageSplitAcrossBatchesAndTheStopIsStoredWhole_data()
-    {
-        QTest::addColumn<int>("batchMs");
-        QTest::newRow("every message") << 0;
-        QTest::newRow("default batch") << Connection::defaultStreamBatchInterval;
-    }
     // The batch reader keeps the start of a message for the next batch and
     // hands it back to the device when a command ends the batching: the
     // stop reader then completes that message first.
     void messageSplitAcrossBatchesAndTheStopIsStoredWhole()
     {
-        QFETCH(int, batchMs);
-        link->setFirmwareVersion(11);
-        link->setStreamBatchInterval(batchMs);
-        QVERIFY(startStream());
-        controllerWrite(numbered(1));
-        QTRY_COMPARE(link->storedSamples(), 1);
-        controllerWrite(numbered(2) + numbered(3).left(10));
-        QTRY_COMPARE(link->storedSamples(), 2);
-        QTest::qWait(30); // several batches go by with the part held
-        controllerWrite(numbered(3).mid(10, 10));
-        QTest::qWait(30);
-        QCOMPARE(stop(numbered(3).mid(20) + streamMessage(0x80, 0, {4}) + goodReply), goodReply);
-        QVERIFY(!link->isStreaming());
-        QCOMPARE(takeX1(*link), (QList<int>{1, 2, 3, 4}));
-        QCOMPARE(link->resynchronisations(), 0);
+        for (int batchMs : {0, Connection::defaultStreamBatchInterval}) {
+            cleanup();
+            init();
+            link->setFirmwareVersion(11);
+            link->setStreamBatchInterval(batchMs);
+            QVERIFY(startStream());
+            controllerWrite(numbered(1));
+            QTRY_COMPARE(link->storedSamples(), 1);
+            controllerWrite(numbered(2) + numbered(3).left(10));
+            QTRY_COMPARE(link->storedSamples(), 2);
+            QTest::qWait(30); // several batches go by with the part held
+            controllerWrite(numbered(3).mid(10, 10));
+            QTest::qWait(30);
+            QCOMPARE(stop(numbered(3).mid(20) + streamMessage(0x80, 0, {4}) + goodReply), goodReply);
+            QVERIFY(!link->isStreaming());
+            QCOMPARE(takeX1(*link), (QList<int>{1, 2, 3, 4}));
+            QCOMPARE(link->resynchronisations(), 0);
+        }
     }
 };
 

@@ -4,8 +4,6 @@
 
 #include "LogCapture.h"
 
-#include "link/Identification.h"
-
 #include <QSemaphore>
 
 #include <unistd.h>
@@ -83,67 +81,53 @@ class FaultsTest : public QObject
         return link.waitForReply(reply) ? reply : QByteArray("none");
     }
 
-    // Identified by "GID;" only: the full identification's stops wait here.
-    std::unique_ptr<TcpClient> connectAndIdentify(const SimFaults &faults = SimFaults())
-    {
-        SimConfig config;
-        config.bench = true;
-        auto link = connectToSimulator(*sim, config, faults);
-        return link && identifyController(*link, 0).valid ? std::move(link) : nullptr;
-    }
 
 private slots:
     void initTestCase() { log = std::make_unique<LogCapture>(); }
     void init() { sim = std::make_unique<Simulator>(); }
     void cleanup() { sim.reset(); }
 
-    void stalledControllerNeverHangsTheLink_data()
-    {
-        QTest::addColumn<bool>("stopAnswered");
-        QTest::newRow("stop answered") << true;
-        QTest::newRow("nothing answered") << false;
-    }
     // The stop is written, its wait ends; only a confirmed one ends the stream.
     void stalledControllerNeverHangsTheLink()
     {
-        QFETCH(bool, stopAnswered);
-        auto link = connectAndIdentify();
-        QVERIFY(link && startStream(*link));
-        QVector<StreamSample> samples = takeFor(*link, 300);
-        SimFaults stall;
-        stall.stallStream = true;
-        stall.dropEvery = stopAnswered ? 0 : 1;
-        sim->setFaults(0, stall);
-        samples += takeFor(*link, 300);
-        QVERIFY(samples.size() > 50 && isComplete(samples) && link->isStreaming());
-        sim->clearCommandLog(0);
-        QElapsedTimer timer;
-        timer.start();
-        link->clearLiveStream();
-        QByteArray reply;
-        QCOMPARE(link->waitForReply(reply), stopAnswered);
-        QVERIFY2(timer.elapsed() < 2 * link->baseTimeout() + 3000, "stop and reply wait hang");
-        QVERIFY(sim->commandLog(0).contains("CLS;"));
-        QCOMPARE(reply, stopAnswered ? goodReply : QByteArray());
-        QCOMPARE(link->isStreaming(), !stopAnswered);
-        QCOMPARE(takeAll(*link).size(), stopAnswered ? 1 : 0); // the last message
-        QVERIFY(link->disconnectLink());
+        for (bool stopAnswered : {true, false}) {
+            sim = std::make_unique<Simulator>();
+            auto link = benchLink(*sim);
+            QVERIFY(link && startStream(*link));
+            QVector<StreamSample> samples = takeFor(*link, 300);
+            SimFaults stall;
+            stall.stallStream = true;
+            stall.dropEvery = stopAnswered ? 0 : 1;
+            sim->setFaults(0, stall);
+            samples += takeFor(*link, 300);
+            QVERIFY(samples.size() > 50 && isComplete(samples) && link->isStreaming());
+            sim->clearCommandLog(0);
+            QElapsedTimer timer;
+            timer.start();
+            link->clearLiveStream();
+            QByteArray reply;
+            QCOMPARE(link->waitForReply(reply), stopAnswered);
+            QVERIFY2(timer.elapsed() < 2 * link->baseTimeout() + 3000, "stop and reply wait hang");
+            QVERIFY(sim->commandLog(0).contains("CLS;"));
+            QCOMPARE(reply, stopAnswered ? goodReply : QByteArray());
+            QCOMPARE(link->isStreaming(), !stopAnswered);
+            QCOMPARE(takeAll(*link).size(), stopAnswered ? 1 : 0); // the last message
+            QVERIFY(link->disconnectLink());
+        }
     }
 
     void controllerClosingMidStreamKeepsReceivedSamples()
     {
         SimFaults faults;
         faults.closeAfterMs = 800;
-        auto link = connectAndIdentify(faults);
+        auto link = benchLink(*sim, faults);
         QVERIFY(link);
-        QStringList reported;
-        connect(link.get(), &Connection::hostDisconnected, this,
-                [&reported](const QString &address) { reported << address; }, Qt::QueuedConnection);
+        const auto reported = watchDisconnects(*link, this);
         QVERIFY(startStream(*link));
         // Nobody takes samples until the link has ended: 800 ms fit the store.
         QTRY_VERIFY_WITH_TIMEOUT(link->isFinished(), 10000);
         QTest::qWait(200); // room for a second notice, which must not come
-        QCOMPARE(reported, QStringList{"127.0.0.1"});
+        QCOMPARE(*reported, QStringList{"127.0.0.1"});
         const QVector<StreamSample> samples = takeAll(*link);
         QVERIFY(samples.size() > 100 && isComplete(samples));
         QCOMPARE(samples.size(), int(sim->counters(0).streamMessagesSent) - 1);
@@ -180,119 +164,102 @@ private slots:
         QVERIFY(link.disconnectLink());
     }
 
-    void unansweredStreamStartIsGivenUp_data()
-    {
-        QTest::addColumn<QByteArray>("code");
-        QTest::newRow("SLS") << QByteArray("SLS");
-        QTest::newRow("SGS variant M") << QByteArray("SGS");
-        QTest::newRow("SPS trigger mode") << QByteArray("SPS");
-    }
-    // The stop after an unanswered start reaches the controller, is
-    // confirmed, and the link takes commands again.
+    // The stop after an unanswered start (plain, variant M, trigger mode)
+    // reaches the controller, is confirmed, and the link takes commands again.
     void unansweredStreamStartIsGivenUp()
     {
-        QFETCH(QByteArray, code);
-        SimConfig config;
-        config.variantM = code == "SGS";
-        SimFaults faults;
-        faults.silentCodes = {code};
-        auto link = connectToSimulator(*sim, config, faults);
-        QVERIFY(link && identifyController(*link, 0).valid);
-        link->setTriggerMode(code == "SPS");
-        QVERIFY(!startStream(*link));
-        QVERIFY(!link->isStreaming());
-        sim->clearCommandLog(0);
-        link->clearLiveStream();
-        QByteArray reply;
-        QVERIFY(link->waitForReply(reply));
-        QCOMPARE(reply, goodReply);
-        QCOMPARE(sim->commandLog(0), QList<QByteArray>{"CLS;"});
-        QCOMPARE(ask(*link, [](Connection &c) { c.getStatusFlags(); }).left(2), goodReply);
-    }
-
-    void lateReplyNeverAnswersTheNextCommand_data()
-    {
-        QTest::addColumn<bool>("waitForTheLateReply");
-        QTest::newRow("next command at once") << false;
-        QTest::newRow("next command after the late reply") << true;
-    }
-    // Intensity of stage 1 answered 1.7 s late: an error for it, and every
-    // later command gets its own reply, byte for byte.
-    void lateReplyNeverAnswersTheNextCommand()
-    {
-        QFETCH(bool, waitForTheLateReply);
-        auto link = connectAndIdentify();
-        QVERIFY(link);
-        const QByteArray one("\x01;", 2), two("\x02;", 2);
-        auto pFactor = [&](Connection &c) { c.getPFactor(one); };
-        auto sensitivity = [&](Connection &c) { c.getDetectorSensitivity(two); };
-        auto active = [](Connection &c) { c.getActiveSignal(); };
-        const QByteArray expected = ask(*link, pFactor) + ask(*link, sensitivity) + ask(*link, active);
-        QCOMPARE(expected.size(), 15);
-        SimFaults late;
-        late.replyDelayByPrefix = {{QByteArray("GIN\x01", 4), 1700}};
-        sim->setFaults(0, late);
-        const qint64 sentBefore = sim->counters(0).messagesSent;
-        QCOMPARE(ask(*link, [&](Connection &c) { c.getIntensity(one); }), QByteArray("none"));
-        if (waitForTheLateReply) {
-            QTRY_VERIFY_WITH_TIMEOUT(sim->counters(0).messagesSent > sentBefore, 10000);
-            QTest::qWait(100);
-            QByteArray reply;
-            QVERIFY(!link->waitForReply(reply)); // nothing was asked since
-            QVERIFY(reply.isEmpty());
-        }
-        QCOMPARE(ask(*link, pFactor) + ask(*link, sensitivity) + ask(*link, active), expected);
-    }
-
-    void repliesCountFromTheWrite_data()
-    {
-        QTest::addColumn<int>("delay");
-        QTest::newRow("400 ms") << 400;
-        QTest::newRow("600 ms") << 600;
-    }
-    // Every reply late, but within the base time-out: the whole
-    // identification, with its two stops, still works.
-    void repliesCountFromTheWrite()
-    {
-        QFETCH(int, delay);
-        SimFaults slow;
-        slow.delayMs = delay;
-        auto link = connectToSimulator(*sim, SimConfig(), slow);
-        QVERIFY(link);
-        const ControllerIdentity identity = identifyController(*link);
-        QVERIFY(identity.valid);
-        QCOMPARE(identity.controllerId.toLatin1(), sim->identification(0));
-        QCOMPARE(sim->commandLog(0), (QList<QByteArray>{"CLS;", "CLS;", "GID;"}));
-    }
-
-    void bytesNobodyAskedForLeaveTheReplyAlone_data()
-    {
-        QTest::addColumn<int>("collectAfterMs");
-        QTest::newRow("collected at once") << 0;
-        QTest::newRow("collected after the junk") << 100;
-    }
-    // Junk follows every reply a few ms later, while the caller may be
-    // copying the reply (ThreadSanitizer watches that copy). The next
-    // command goes out after the junk: nothing could tell junk that comes
-    // after a write from a reply.
-    void bytesNobodyAskedForLeaveTheReplyAlone()
-    {
-        QFETCH(int, collectAfterMs);
-        auto link = connectAndIdentify();
-        QVERIFY(link);
-        const QByteArray one("\x01;", 2);
-        const QByteArray expected = ask(*link, [&](Connection &c) { c.getPFactor(one); });
-        QCOMPARE(expected.size(), 5);
-        SimFaults junk;
-        junk.trailingJunk = 5;
-        sim->setFaults(0, junk);
-        for (int i = 0; i < 4 && !QTest::currentTestFailed(); ++i) {
-            link->getPFactor(one);
-            QThread::msleep(collectAfterMs);
+        for (const QByteArray code : {"SLS", "SGS", "SPS"}) {
+            SimConfig config;
+            config.variantM = code == "SGS";
+            SimFaults faults;
+            faults.silentCodes = {code};
+            sim = std::make_unique<Simulator>();
+            auto link = benchLink(*sim, faults, config);
+            QVERIFY2(link, code);
+            link->setTriggerMode(code == "SPS");
+            QVERIFY(!startStream(*link));
+            QVERIFY(!link->isStreaming());
+            sim->clearCommandLog(0);
+            link->clearLiveStream();
             QByteArray reply;
             QVERIFY(link->waitForReply(reply));
-            QCOMPARE(reply, expected);
-            QTest::qWait(100);
+            QCOMPARE(reply, goodReply);
+            QCOMPARE(sim->commandLog(0), QList<QByteArray>{"CLS;"});
+            QCOMPARE(ask(*link, [](Connection &c) { c.getStatusFlags(); }).left(2), goodReply);
+        }
+    }
+
+    // Intensity of stage 1 answered 1.7 s late: an error for it, and every
+    // later command (sent at once, or after the late reply) gets its own reply, byte for byte.
+    void lateReplyNeverAnswersTheNextCommand()
+    {
+        for (bool waitForTheLateReply : {false, true}) {
+            sim = std::make_unique<Simulator>();
+            auto link = benchLink(*sim);
+            QVERIFY(link);
+            const QByteArray one("\x01;", 2), two("\x02;", 2);
+            auto pFactor = [&](Connection &c) { c.getPFactor(one); };
+            auto sensitivity = [&](Connection &c) { c.getDetectorSensitivity(two); };
+            auto active = [](Connection &c) { c.getActiveSignal(); };
+            const QByteArray expected = ask(*link, pFactor) + ask(*link, sensitivity) + ask(*link, active);
+            QCOMPARE(expected.size(), 15);
+            SimFaults late;
+            late.replyDelayByPrefix = {{QByteArray("GIN\x01", 4), 1700}};
+            sim->setFaults(0, late);
+            const qint64 sentBefore = sim->counters(0).messagesSent;
+            QCOMPARE(ask(*link, [&](Connection &c) { c.getIntensity(one); }), QByteArray("none"));
+            if (waitForTheLateReply) {
+                QTRY_VERIFY_WITH_TIMEOUT(sim->counters(0).messagesSent > sentBefore, 10000);
+                QTest::qWait(100);
+                QByteArray reply;
+                QVERIFY(!link->waitForReply(reply)); // nothing was asked since
+                QVERIFY(reply.isEmpty());
+            }
+            QCOMPARE(ask(*link, pFactor) + ask(*link, sensitivity) + ask(*link, active), expected);
+        }
+    }
+
+    // Every reply 400 or 600 ms late, but within the base time-out: the
+    // whole identification, with its two stops, still works.
+    void repliesCountFromTheWrite()
+    {
+        for (int delay : {400, 600}) {
+            SimFaults slow;
+            slow.delayMs = delay;
+            sim = std::make_unique<Simulator>();
+            auto link = connectToSimulator(*sim, SimConfig(), slow);
+            QVERIFY(link);
+            const ControllerIdentity identity = identifyController(*link);
+            QVERIFY(identity.valid);
+            QCOMPARE(identity.controllerId.toLatin1(), sim->identification(0));
+            QCOMPARE(sim->commandLog(0), (QList<QByteArray>{"CLS;", "CLS;", "GID;"}));
+        }
+    }
+
+    // Junk follows every reply a few ms later, while the caller may be
+    // copying the reply (ThreadSanitizer watches that copy), collected at
+    // once or after the junk. The next command goes out after the junk:
+    // nothing could tell junk that comes after a write from a reply.
+    void bytesNobodyAskedForLeaveTheReplyAlone()
+    {
+        for (int collectAfterMs : {0, 100}) {
+            sim = std::make_unique<Simulator>();
+            auto link = benchLink(*sim);
+            QVERIFY(link);
+            const QByteArray one("\x01;", 2);
+            const QByteArray expected = ask(*link, [&](Connection &c) { c.getPFactor(one); });
+            QCOMPARE(expected.size(), 5);
+            SimFaults junk;
+            junk.trailingJunk = 5;
+            sim->setFaults(0, junk);
+            for (int i = 0; i < 4 && !QTest::currentTestFailed(); ++i) {
+                link->getPFactor(one);
+                QThread::msleep(collectAfterMs);
+                QByteArray reply;
+                QVERIFY(link->waitForReply(reply));
+                QCOMPARE(reply, expected);
+                QTest::qWait(100);
+            }
         }
     }
 
@@ -302,10 +269,8 @@ private slots:
     {
         SimFaults faults;
         faults.loseLastMessage = true;
-        SimConfig config;
-        config.bench = true;
-        auto link = connectToSimulator(*sim, config, faults);
-        QVERIFY(link && identifyController(*link, 0).valid && link->firmwareVersion() >= 11);
+        auto link = benchLink(*sim, faults);
+        QVERIFY(link && link->firmwareVersion() >= 11);
         QVERIFY(startStream(*link));
         QByteArray reply;
         const QVector<StreamSample> samples = takeAndStop(*link, 300, reply);
@@ -320,7 +285,7 @@ private slots:
     // its keep-alive timer running.
     void labelAndKeepAliveOfATcpLink()
     {
-        auto link = connectAndIdentify();
+        auto link = benchLink(*sim);
         QVERIFY(link);
         link->setLabel("Bench_7");
         QTRY_VERIFY(!keepAliveTimer(sim->port(0)).isEmpty());
@@ -335,7 +300,7 @@ private slots:
     void repeatedSessionsLeakNothing()
     {
         auto session = [this] {
-            auto link = connectAndIdentify();
+            auto link = benchLink(*sim);
             QVERIFY(link && startStream(*link));
             QByteArray reply;
             const QVector<StreamSample> samples = takeAndStop(*link, 50, reply);

@@ -22,53 +22,41 @@ private slots:
         QVERIFY(!link.initialize("192.168.0.10", 70000));
     }
 
-    void identifiesStreamsAndStops_data()
-    {
-        QTest::addColumn<int>("firmware");
-        QTest::addColumn<int>("garbageEvery"); // 20 garbage bytes after every n-th message
-        QTest::addColumn<int>("batchMs");
-        QTest::newRow("fw 31, garbage, every message") << 31 << 7 << 0;
-        QTest::newRow("fw 31, default batch") << 31 << 0 << Connection::defaultStreamBatchInterval;
-        QTest::newRow("fw 31, batch beyond the reply wait") << 31 << 0 << 5000;
-        QTest::newRow("fw 10, batch beyond the reply wait") << 10 << 0 << 5000;
-    }
     // While a stream runs the link reads in batches; the stop (and any
     // command) must return it to reading every byte, or its reply would wait
     // for the next batch: a batch longer than the reply wait shows that.
     void identifiesStreamsAndStops()
     {
-        QFETCH(int, firmware);
-        QFETCH(int, garbageEvery);
-        QFETCH(int, batchMs);
-        SimConfig config;
-        config.firmware = firmware;
-        config.bench = true; // sequence numbers in the stream
-        SimFaults faults;
-        faults.garbageEvery = garbageEvery;
-        faults.garbageBytes = 20;
-        Simulator sim;
-        auto link = connectToSimulator(sim, config, faults);
-        QVERIFY(link);
-        QCOMPARE(identifyController(*link, 0).controllerId.toLatin1(), sim.identification(0)); // GID only (the stops: tst_faults)
-        QCOMPARE(link->firmwareVersion(), firmware);
-        link->setStreamBatchInterval(batchMs);
-        QVERIFY(startStream(*link));
-        QVector<StreamSample> samples;
-        QTRY_VERIFY_WITH_TIMEOUT((samples += takeAll(*link)).size() > 100 || batchMs == 5000, 10000);
-        if (batchMs == 5000) // held off: what came since the first read waits in the socket
-            QTRY_VERIFY_WITH_TIMEOUT(sim.counters(0).streamMessagesSent - 1 - samples.size() - link->storedSamples() > 150, 4000);
-        QByteArray reply;
-        samples += takeAndStop(*link, 0, reply);
-        QCOMPARE(reply, goodReply); // only within the reply wait
-        QVERIFY(!link->isStreaming());
-        // All in order despite garbage; firmware 10 drops what follows the stop.
-        QVERIFY(samples.size() > 100 && isComplete(samples));
-        if (firmware >= 11)
-            QCOMPARE(samples.size(), int(sim.counters(0).streamMessagesSent) - 1);
-        QCOMPARE(link->resynchronisations() > 0, garbageEvery > 0);
-        link->getStatusFlags(); // the link takes commands again
-        QVERIFY(link->waitForReply(reply));
-        QCOMPARE(reply.left(2) + char(reply.size()), goodReply + char(4));
+        // Firmware, 20 garbage bytes after every n-th message, batch interval.
+        for (auto [firmware, garbageEvery, batchMs] : std::initializer_list<std::tuple<int, int, int>>{
+                 {31, 7, 0}, {31, 0, Connection::defaultStreamBatchInterval}, {31, 0, 5000}, {10, 0, 5000}}) {
+            SimConfig config;
+            config.firmware = firmware;
+            SimFaults faults;
+            faults.garbageEvery = garbageEvery;
+            faults.garbageBytes = 20;
+            Simulator sim;
+            auto link = benchLink(sim, faults, config);
+            QVERIFY(link && link->firmwareVersion() == firmware);
+            link->setStreamBatchInterval(batchMs);
+            QVERIFY(startStream(*link));
+            QVector<StreamSample> samples;
+            QTRY_VERIFY_WITH_TIMEOUT((samples += takeAll(*link)).size() > 100 || batchMs == 5000, 10000);
+            if (batchMs == 5000) // held off: what came since the first read waits in the socket
+                QTRY_VERIFY_WITH_TIMEOUT(sim.counters(0).streamMessagesSent - 1 - samples.size() - link->storedSamples() > 150, 4000);
+            QByteArray reply;
+            samples += takeAndStop(*link, 0, reply);
+            QCOMPARE(reply, goodReply); // only within the reply wait
+            QVERIFY(!link->isStreaming());
+            // All in order despite garbage; firmware 10 drops what follows the stop.
+            QVERIFY(samples.size() > 100 && isComplete(samples));
+            if (firmware >= 11)
+                QCOMPARE(samples.size(), int(sim.counters(0).streamMessagesSent) - 1);
+            QCOMPARE(link->resynchronisations() > 0, garbageEvery > 0);
+            link->getStatusFlags(); // the link takes commands again
+            QVERIFY(link->waitForReply(reply));
+            QCOMPARE(reply.left(2) + char(reply.size()), goodReply + char(4));
+        }
     }
 
     // The link's one answer-length table against what the controller
@@ -120,11 +108,8 @@ private slots:
     void droppedSamplesAreCountedExactly()
     {
         Simulator sim;
-        SimConfig config;
-        config.bench = true;
-        auto link = connectToSimulator(sim, config);
+        auto link = benchLink(sim); // firmware 31: the end-of-stream message is a sample
         QVERIFY(link);
-        QVERIFY(identifyController(*link, 0).valid); // firmware 31: the end-of-stream message is a sample
         QVERIFY(startStream(*link, 500));
         QCOMPARE(link->droppedSamples(), 0);
         QTRY_VERIFY_WITH_TIMEOUT(link->droppedSamples() > 0, 30000); // more than the store holds

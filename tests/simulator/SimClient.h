@@ -6,6 +6,13 @@
 
 #include <climits>
 
+// A string literal with its 0x00 bytes.
+template<size_t N> QByteArray raw(const char (&s)[N]) { return QByteArray(s, int(N - 1)); }
+inline const QByteArray ok = raw("\x00;");
+inline quint32 u16(const QByteArray &b, int i) { return quint32(quint8(b[i])) << 8 | quint8(b[i + 1]); }
+// A stream start command with no options at this rate.
+inline QByteArray startCmd(const char *code, int rate) { return code + raw("\x00\x00") + char(rate >> 8) + char(rate) + ';'; }
+
 // Blocking client for a simulator in another thread or process, over TCP or a given device.
 class SimClient
 {

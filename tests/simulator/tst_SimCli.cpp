@@ -29,30 +29,21 @@ private slots:
         QCOMPARE(sim.exitCode(), 0);
     }
 
-    void arguments_data()
-    {
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<int>("exitCode");
-        QTest::newRow("help") << QStringList{"--help"} << 0;
-        QTest::newRow("unknown option") << QStringList{"--frobnicate"} << 2;
-        QTest::newRow("flow 2") << QStringList{"--serial-flow", "2"} << 2;
-        QTest::newRow("garbage without K") << QStringList{"--garbage", "5"} << 2;
-    }
-
     // --help lists every option; a bad option prints nothing on stdout and exits with 2.
     void arguments()
     {
-        QFETCH(QStringList, args);
-        QFETCH(int, exitCode);
-        QProcess sim;
-        sim.start(SIM_EXECUTABLE, args);
-        QVERIFY(sim.waitForFinished(5000));
-        QCOMPARE(sim.exitCode(), exitCode);
-        const QByteArray out = sim.readAllStandardOutput();
-        QCOMPARE(out.isEmpty(), exitCode != 0);
-        if (exitCode == 0) // the options the tests and the README use
-            for (const char *o : {"--port", "--count", "--firmware", "--bench", "--garbage", "--serial", "--duration"})
-                QVERIFY2(out.contains(o), o);
+        for (auto [args, exitCode] : std::initializer_list<std::pair<QStringList, int>>{
+                 {{"--help"}, 0}, {{"--frobnicate"}, 2}, {{"--serial-flow", "2"}, 2}, {{"--garbage", "5"}, 2}}) {
+            QProcess sim;
+            sim.start(SIM_EXECUTABLE, args);
+            QVERIFY(sim.waitForFinished(5000));
+            QVERIFY2(sim.exitCode() == exitCode, qPrintable(args.join(' ')));
+            const QByteArray out = sim.readAllStandardOutput();
+            QCOMPARE(out.isEmpty(), exitCode != 0);
+            if (exitCode == 0) // the options the tests and the README use
+                for (const char *o : {"--port", "--count", "--firmware", "--bench", "--garbage", "--serial", "--duration"})
+                    QVERIFY2(out.contains(o), o);
+        }
     }
 };
 

@@ -2,6 +2,7 @@
 // when, is checked message by message and bit by bit, with no real time
 // involved, so the checks are exact and hold on any machine.
 
+#include "SimClient.h"
 #include "SimController.h"
 
 #include <QtTest>
@@ -10,12 +11,7 @@
 
 namespace {
 
-template<size_t N> QByteArray raw(const char (&s)[N]) { return QByteArray(s, int(N - 1)); }
-const QByteArray ok = raw("\x00;");
-
-quint32 u16(const QByteArray &b, int i) { return quint32(quint8(b[i])) << 8 | quint8(b[i + 1]); }
 quint32 sequence(const QByteArray &m) { return u16(m, 20) << 16 | u16(m, 22); }
-QByteArray startCmd(const char *code, int rate) { return code + raw("\x00\x00") + char(rate >> 8) + char(rate) + ';'; }
 bool isMessage(const QByteArray &m) { return m.size() == 25 && m[0] == 0 && m[1] == ';' && m[24] == ';'; }
 
 // One controller whose output is collected; the test owns the clock.
@@ -68,39 +64,33 @@ class SimClockTest : public QObject
     Q_OBJECT
 
 private slots:
-    void streamKeepsItsRate_data()
-    {
-        QTest::addColumn<int>("rate");
-        for (int rate : {1, 7, 100, 333, 500})
-            QTest::addRow("%d Hz", rate) << rate;
-    }
-
     // The start reply is message 0; message k follows k / rate seconds later,
     // neither earlier nor later, with consecutive sequence numbers.
     void streamKeepsItsRate()
     {
-        QFETCH(int, rate);
-        Bench b(config(31));
-        const qint64 start = b.now;
-        QByteArray data = b.send(startCmd("SLS", rate));
-        QCOMPARE(data.size(), 25);
-        int received = 1;
-        for (qint64 end = start + 2100; b.now < end;) {
-            b.runTo(b.now + 1);
-            data += b.take();
-            const qint64 due = 1 + (b.now - start) * rate / 1000;
-            received = data.size() / 25;
-            if (received != due)
-                QFAIL(qPrintable(QString("%1 messages after %2 ms, %3 due").arg(received).arg(b.now - start).arg(due)));
+        for (int rate : {1, 7, 100, 333, 500}) {
+            Bench b(config(31));
+            const qint64 start = b.now;
+            QByteArray data = b.send(startCmd("SLS", rate));
+            QCOMPARE(data.size(), 25);
+            int received = 1;
+            for (qint64 end = start + 2100; b.now < end;) {
+                b.runTo(b.now + 1);
+                data += b.take();
+                const qint64 due = 1 + (b.now - start) * rate / 1000;
+                received = data.size() / 25;
+                if (received != due)
+                    QFAIL(qPrintable(QString("%1 Hz: %2 messages after %3 ms, %4 due").arg(rate).arg(received).arg(b.now - start).arg(due)));
+            }
+            QCOMPARE(data.size() % 25, 0);
+            const QList<QByteArray> all = b.messages(data);
+            for (int i = 0; i < all.size(); ++i) {
+                QVERIFY(isMessage(all[i]));
+                QCOMPARE(sequence(all[i]), quint32(i));
+                QCOMPARE(all[i][2] & 0x80, 0); // no end mark while running
+            }
+            QCOMPARE(b.c.counters().streamMessagesSent, qint64(received));
         }
-        QCOMPARE(data.size() % 25, 0);
-        const QList<QByteArray> all = b.messages(data);
-        for (int i = 0; i < all.size(); ++i) {
-            QVERIFY(isMessage(all[i]));
-            QCOMPARE(sequence(all[i]), quint32(i));
-            QCOMPARE(all[i][2] & 0x80, 0); // no end mark while running
-        }
-        QCOMPARE(b.c.counters().streamMessagesSent, qint64(received));
     }
 
     // The beam values of message k are those of simulated time k / rate: a
@@ -125,59 +115,48 @@ private slots:
         QVERIFY(positions.size() > 10);
     }
 
-    void stopAndEndOfStream_data()
-    {
-        QTest::addColumn<int>("firmware");
-        QTest::addColumn<bool>("variantM");
-        QTest::addColumn<int>("ignorePercent");
-        QTest::newRow("firmware 10") << 10 << false << 100;
-        QTest::newRow("firmware 10, variant M, all ignored") << 10 << true << 100;
-        QTest::newRow("firmware 11") << 11 << false << 100;
-        QTest::newRow("firmware 31, variant M, none ignored") << 31 << true << 0;
-        QTest::newRow("firmware 31, variant M, all ignored") << 31 << true << 100;
-    }
-
     // Firmware 11 and later end a stream with a marked message and then the
     // acknowledge; firmware 10 only acknowledges. The ignore mark is carried by
     // stream messages of variant M only, never by a single-sample reply.
     void stopAndEndOfStream()
     {
-        QFETCH(int, firmware);
-        QFETCH(bool, variantM);
-        QFETCH(int, ignorePercent);
-        Bench b(config(firmware, variantM, ignorePercent));
-        const bool flags = firmware >= 11;
-        const bool ignored = variantM && ignorePercent == 100;
+        // Firmware, variant M, per cent of stream messages marked as ignored.
+        for (auto [firmware, variantM, ignorePercent] : std::initializer_list<std::tuple<int, bool, int>>{
+                   {10, false, 100}, {10, true, 100}, {11, false, 100}, {31, true, 0}, {31, true, 100}}) {
+            Bench b(config(firmware, variantM, ignorePercent));
+            const bool flags = firmware >= 11;
+            const bool ignored = variantM && ignorePercent == 100;
 
-        const QByteArray sample = b.send("S1S;");
-        QVERIFY(isMessage(sample));
-        QCOMPARE(sample[3] & 0x04, 0);
+            const QByteArray sample = b.send("S1S;");
+            QVERIFY(isMessage(sample));
+            QCOMPARE(sample[3] & 0x04, 0);
 
-        QCOMPARE(b.send(startCmd(variantM ? "SGS" : "SLS", 100)).size(), 25);
-        b.runTo(b.now + 105);
-        const QList<QByteArray> stream = b.messages(b.take());
-        QCOMPARE(stream.size(), 10);
-        for (const QByteArray &m : stream)
-            QCOMPARE(bool(m[3] & 0x04), ignored);
+            QCOMPARE(b.send(startCmd(variantM ? "SGS" : "SLS", 100)).size(), 25);
+            b.runTo(b.now + 105);
+            const QList<QByteArray> stream = b.messages(b.take());
+            QCOMPARE(stream.size(), 10);
+            for (const QByteArray &m : stream)
+                QCOMPARE(bool(m[3] & 0x04), ignored);
 
-        const QByteArray stop = b.send("CLS;");
-        if (flags) {
-            QCOMPARE(stop.size(), 27);
-            const QByteArray last = stop.left(25);
-            QVERIFY(isMessage(last));
-            QCOMPARE(last[2] & 0x80, 0x80);
-            QCOMPARE(bool(last[3] & 0x04), ignored);
-            QCOMPARE(sequence(last), sequence(stream.last()) + 1);
-            QCOMPARE(stop.mid(25), ok);
-        } else {
-            QCOMPARE(stop, ok);
+            const QByteArray stop = b.send("CLS;");
+            if (flags) {
+                QCOMPARE(stop.size(), 27);
+                const QByteArray last = stop.left(25);
+                QVERIFY(isMessage(last));
+                QCOMPARE(last[2] & 0x80, 0x80);
+                QCOMPARE(bool(last[3] & 0x04), ignored);
+                QCOMPARE(sequence(last), sequence(stream.last()) + 1);
+                QCOMPARE(stop.mid(25), ok);
+            } else {
+                QCOMPARE(stop, ok);
+            }
+            QVERIFY(!b.c.isStreaming());
+            b.runTo(b.now + 500);
+            QCOMPARE(b.take(), QByteArray());
+            // A second stop is only acknowledged.
+            QCOMPARE(b.send("CLS;"), ok);
+            QCOMPARE(b.send("S1S;")[3] & 0x04, 0);
         }
-        QVERIFY(!b.c.isStreaming());
-        b.runTo(b.now + 500);
-        QCOMPARE(b.take(), QByteArray());
-        // A second stop is only acknowledged.
-        QCOMPARE(b.send("CLS;"), ok);
-        QCOMPARE(b.send("S1S;")[3] & 0x04, 0);
     }
 
     // While streaming, anything but exactly "CLS;" is swallowed without a reply
@@ -207,55 +186,43 @@ private slots:
         QVERIFY(!b.c.isStreaming());
     }
 
-    void statusBits_data()
-    {
-        QTest::addColumn<QList<QByteArray>>("commands");
-        QTest::addColumn<int>("status");     // GSF flags byte
-        QTest::addColumn<int>("streamMode"); // byte 3 of a stream message
-        const QList<QByteArray> none;
-        QTest::newRow("fresh: both stages active") << none << 0x60 << 0;
-        QTest::newRow("P-factor from software") << QList<QByteArray>{raw("SPF\x01\x01\x2C;")} << 0x61 << 0;
-        QTest::newRow("external P-factor again") << QList<QByteArray>{raw("SPF\x01\x01\x2C;"), raw("SPF\x01\x00\x00;")} << 0x60 << 0;
-        QTest::newRow("adjust-in stage 1") << QList<QByteArray>{raw("SAI\x01x\x00\x10;")} << 0x62 << 0;
-        QTest::newRow("adjust-in stage 2") << QList<QByteArray>{raw("SAI\x02y\x00\x10;")} << 0x64 << 0;
-        QTest::newRow("stabilisation stage 1") << QList<QByteArray>{raw("SEA\x01;")} << 0x68 << 0;
-        QTest::newRow("stabilisation stage 2") << QList<QByteArray>{raw("SEA\x02;")} << 0x70 << 0;
-        QTest::newRow("stabilisation on and off") << QList<QByteArray>{raw("SEA\x01;"), raw("SEA\x02;"), raw("CEA\x01;")} << 0x70 << 0;
-        QTest::newRow("stage 1 inactive") << QList<QByteArray>{raw("SDS\x01\x27\x10;")} << 0x40 << 0;
-        QTest::newRow("stage 2 inactive") << QList<QByteArray>{raw("SDS\x02\x27\x10;")} << 0x20 << 0;
-        QTest::newRow("multiplex stage 1") << QList<QByteArray>{raw("SMD\x01;")} << 0x60 << 0x01;
-        QTest::newRow("multiplex stage 2") << QList<QByteArray>{raw("SMD\x02;")} << 0x60 << 0x02;
-        QTest::newRow("multiplex both, then not 1") << QList<QByteArray>{raw("SMD\x01;"), raw("SMD\x02;"), raw("CMD\x01;")} << 0x60 << 0x02;
-    }
-
     // Every bit of the status byte, and the bits a stream message carries of it:
     // stabilisation and active bits in byte 2 (firmware 11 and later, nothing
     // before), multiplex bits in byte 3.
     void statusBits()
     {
-        QFETCH(QList<QByteArray>, commands);
-        QFETCH(int, status);
-        QFETCH(int, streamMode);
-        for (int firmware : {31, 10}) {
-            Bench b(config(firmware));
-            // The detector sensitivity is set from firmware 31 on; before, it is
-            // refused and the row has nothing more to show.
-            bool refused = false;
-            for (const QByteArray &cmd : commands) {
-                const bool sensitivity = cmd.startsWith("SDS");
-                QCOMPARE(b.send(cmd), firmware < 31 && sensitivity ? QByteArray("\x01;", 2) : ok);
-                refused = refused || (firmware < 31 && sensitivity);
-            }
-            if (refused)
-                continue;
-            const QByteArray gsf = b.send("GSF;");
-            QCOMPARE(gsf.size(), 4);
-            QCOMPARE(int(quint8(gsf[2])), status);
-            QCOMPARE(b.send(startCmd("SLS", 500)).size(), 25);
-            b.runTo(b.now + 10);
-            for (const QByteArray &m : b.messages(b.take())) {
-                QCOMPARE(int(quint8(m[2])), firmware >= 11 ? (status & 0x78) : 0);
-                QCOMPARE(int(quint8(m[3])), firmware >= 11 ? streamMode : 0);
+        // Commands sent, then the GSF flags byte and byte 3 of a stream message.
+        for (auto [commands, status, streamMode] : std::initializer_list<std::tuple<QList<QByteArray>, int, int>>{
+                 {{}, 0x60, 0}, // fresh: both stages active
+                 {{raw("SPF\x01\x01\x2C;")}, 0x61, 0}, // P-factor from software
+                 {{raw("SPF\x01\x01\x2C;"), raw("SPF\x01\x00\x00;")}, 0x60, 0}, // external P-factor again
+                 {{raw("SAI\x01x\x00\x10;")}, 0x62, 0}, {{raw("SAI\x02y\x00\x10;")}, 0x64, 0}, // adjust-in
+                 {{raw("SEA\x01;")}, 0x68, 0}, {{raw("SEA\x02;")}, 0x70, 0}, // stabilisation
+                 {{raw("SEA\x01;"), raw("SEA\x02;"), raw("CEA\x01;")}, 0x70, 0},
+                 {{raw("SDS\x01\x27\x10;")}, 0x40, 0}, {{raw("SDS\x02\x27\x10;")}, 0x20, 0}, // a stage inactive
+                 {{raw("SMD\x01;")}, 0x60, 0x01}, {{raw("SMD\x02;")}, 0x60, 0x02}, // multiplex
+                 {{raw("SMD\x01;"), raw("SMD\x02;"), raw("CMD\x01;")}, 0x60, 0x02}}) {
+            for (int firmware : {31, 10}) {
+                Bench b(config(firmware));
+                // The detector sensitivity is set from firmware 31 on; before, it is
+                // refused and the row has nothing more to show.
+                bool refused = false;
+                for (const QByteArray &cmd : commands) {
+                    const bool sensitivity = cmd.startsWith("SDS");
+                    QCOMPARE(b.send(cmd), firmware < 31 && sensitivity ? QByteArray("\x01;", 2) : ok);
+                    refused = refused || (firmware < 31 && sensitivity);
+                }
+                if (refused)
+                    continue;
+                const QByteArray gsf = b.send("GSF;");
+                QCOMPARE(gsf.size(), 4);
+                QCOMPARE(int(quint8(gsf[2])), status);
+                QCOMPARE(b.send(startCmd("SLS", 500)).size(), 25);
+                b.runTo(b.now + 10);
+                for (const QByteArray &m : b.messages(b.take())) {
+                    QCOMPARE(int(quint8(m[2])), firmware >= 11 ? (status & 0x78) : 0);
+                    QCOMPARE(int(quint8(m[3])), firmware >= 11 ? streamMode : 0);
+                }
             }
         }
     }

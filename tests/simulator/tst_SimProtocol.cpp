@@ -6,14 +6,9 @@
 #include <QtTest>
 
 namespace {
-// A string literal with its 0x00 bytes.
-template<size_t N> QByteArray raw(const char (&s)[N]) { return QByteArray(s, int(N - 1)); }
-const QByteArray ok = raw("\x00;");
 const QByteArray refused = raw("\x01;");
 
-quint32 u16(const QByteArray &b, int i) { return quint32(quint8(b[i])) << 8 | quint8(b[i + 1]); }
 quint32 u32(const QByteArray &b, int i) { return u16(b, i) << 16 | u16(b, i + 2); }
-QByteArray startCmd(const char *code, int rate) { return code + raw("\x00\x00") + char(rate >> 8) + char(rate) + ';'; }
 
 // Splits data into 25-byte messages up to the first misframed one.
 QList<QByteArray> frames(const QByteArray &data, QByteArray *rest)
@@ -53,11 +48,9 @@ class SimProtocolTest : public QObject
     Q_OBJECT
 
 private slots:
-    void commandReplies_data()
+    void commandReplies()
     {
-        QTest::addColumn<QByteArray>("cmd");
-        QTest::addColumn<int>("length");
-        QTest::addColumn<int>("errorCode");   // 0 = accepted
+        // Command, reply length, error code (0: accepted).
         const struct { QByteArray cmd; int length; int error; } rows[] = {
             {"GID;", 50, 0}, {"GSF;", 4, 0}, {"GAS;", 5, 0}, {"GIN\x02;", 5, 0}, {"GAI\x01y;", 5, 0},
             {"SAI\x01x\xFF\x38;", 2, 0}, {"GPF\x01;", 5, 0}, {raw("SPF\x02\x01\x00;"), 2, 0},
@@ -69,25 +62,17 @@ private slots:
             {"XYZ;", 2, 1}, {"GIN\x01X", 2, 2}, {"SEA\x05;", 2, 3}, {"SEA\x03;", 2, 3}, {"GAI\x01z;", 2, 3},
             {startCmd("SLS", 501), 2, 3}, {startCmd("SLS", 0), 2, 3}, {"SBR\x05;", 2, 3}, {startCmd("SGS", 100), 2, 4},
         };
-        for (const auto &r : rows)
-            QTest::addRow("%d %s", int(&r - rows), r.cmd.left(3).constData()) << r.cmd << r.length << r.error;
-    }
-
-    void commandReplies()
-    {
-        QFETCH(QByteArray, cmd);
-        QFETCH(int, length);
-        QFETCH(int, errorCode);
-        Rig rig;
-        QVERIFY(rig.start());
-        const QByteArray r = rig.c.exchange(cmd, length);
-        QCOMPARE(r.size(), length);
-        QCOMPARE(r.left(2), errorCode == 0 ? ok : refused);
-        QVERIFY(r.endsWith(';'));
-        QVERIFY(rig.c.exchange({}, 1, 50).isEmpty());   // nothing beyond the reply
-        QCOMPARE(rig.sim.commandLog(0), QList<QByteArray>{cmd});
-        if (errorCode != 0)
-            QCOMPARE(rig.c.exchange("GER;", 7).mid(2, 4), cmd.left(3) + char(errorCode));
+        for (const auto &[cmd, length, errorCode] : rows) {
+            Rig rig;
+            QVERIFY(rig.start());
+            const QByteArray r = rig.c.exchange(cmd, length);
+            const bool nothingMore = rig.c.exchange({}, 1, 50).isEmpty(); // nothing beyond the reply
+            QVERIFY2(r.size() == length && r.left(2) == (errorCode ? refused : ok) && r.endsWith(';') && nothingMore
+                         && rig.sim.commandLog(0) == QList<QByteArray>{cmd},
+                     qPrintable(cmd.toHex(' ') + " -> " + r.toHex(' ')));
+            if (errorCode != 0)
+                QCOMPARE(rig.c.exchange("GER;", 7).mid(2, 4), cmd.left(3) + char(errorCode));
+        }
     }
 
     void sessionInputAndReplacement()
@@ -127,56 +112,50 @@ private slots:
         QCOMPARE(second.exchange("GSF;", 4).size(), 4);
     }
 
-    void streamAndStop_data()
-    {
-        QTest::addColumn<int>("firmware");
-        QTest::newRow("firmware 31") << 31;
-        QTest::newRow("firmware 10") << 10;
-    }
-
     // A 500 Hz bench-mode stream with 7 garbage bytes after every third message.
     void streamAndStop()
     {
-        QFETCH(int, firmware);
-        Rig rig;
-        SimConfig cfg;
-        cfg.firmware = firmware;
-        cfg.bench = true;
-        SimFaults f;
-        f.garbageEvery = 3;
-        f.garbageBytes = 7;
-        QVERIFY(rig.start(cfg, f));
-        QElapsedTimer outer;
-        outer.start();
-        // Commands other than the stop are ignored while streaming.
-        QByteArray rest = rig.stream(startCmd("SLS", 500), 1000, "GID;");
-        const qint64 outerMs = outer.elapsed();
-        const auto nowUs = quint32(QDateTime::currentMSecsSinceEpoch() * 1000);
-        // Garbage never holds 0x00, so framing stops at each run of it.
-        QList<QByteArray> messages, part;
-        while ((part = frames(rest, &rest)).size() == 3 && rest.size() > 2) {
+        for (int firmware : {31, 10}) {
+            Rig rig;
+            SimConfig cfg;
+            cfg.firmware = firmware;
+            cfg.bench = true;
+            SimFaults f;
+            f.garbageEvery = 3;
+            f.garbageBytes = 7;
+            QVERIFY(rig.start(cfg, f));
+            QElapsedTimer outer;
+            outer.start();
+            // Commands other than the stop are ignored while streaming.
+            QByteArray rest = rig.stream(startCmd("SLS", 500), 1000, "GID;");
+            const qint64 outerMs = outer.elapsed();
+            const auto nowUs = quint32(QDateTime::currentMSecsSinceEpoch() * 1000);
+            // Garbage never holds 0x00, so framing stops at each run of it.
+            QList<QByteArray> messages, part;
+            while ((part = frames(rest, &rest)).size() == 3 && rest.size() > 2) {
+                messages += part;
+                QVERIFY(!rest.left(7).contains('\0'));
+                rest.remove(0, 7);
+            }
             messages += part;
-            QVERIFY(!rest.left(7).contains('\0'));
-            rest.remove(0, 7);
+            QVERIFY(part.size() <= 3);
+            QCOMPARE(rest, ok);
+            const int n = messages.size();
+            QCOMPARE(rig.sim.counters(0).streamMessagesSent, qint64(n));
+            // Garbage follows no reply: neither the start reply nor the marked last message.
+            QCOMPARE(rig.sim.counters(0).garbageBytesSent, qint64((firmware >= 11 ? n - 1 : n) / 3 * 7));
+            // The stream ran through the 1 s read window; its timing and flag bits
+            // are checked exactly in tst_sim_clock.
+            QVERIFY2(n >= 500 - 3 && n <= outerMs / 2 + 3, qPrintable(QString("%1 in %2 ms").arg(n).arg(outerMs)));
+            for (int i = 0; i < n; ++i) {
+                const QByteArray &m = messages[i];
+                QCOMPARE(u32(m, 20), quint32(i));                    // bench sequence number
+                QCOMPARE(u16(m, 12) << 16 | u16(m, 10), quint32(i)); // and in the stage-2 positions
+                QVERIFY(nowUs - u32(m, 16) < 10000000u);            // send time in microseconds, a little before now
+                QCOMPARE(bool(m[2] & 0x80), firmware >= 11 && i == n - 1); // the last message is marked
+            }
+            QCOMPARE(rig.sim.commandLog(0).value(1), QByteArray("GID;"));
         }
-        messages += part;
-        QVERIFY(part.size() <= 3);
-        QCOMPARE(rest, ok);
-        const int n = messages.size();
-        QCOMPARE(rig.sim.counters(0).streamMessagesSent, qint64(n));
-        // Garbage follows no reply: neither the start reply nor the marked last message.
-        QCOMPARE(rig.sim.counters(0).garbageBytesSent, qint64((firmware >= 11 ? n - 1 : n) / 3 * 7));
-        // The stream ran through the 1 s read window; its timing and flag bits
-        // are checked exactly in tst_sim_clock.
-        QVERIFY2(n >= 500 - 3 && n <= outerMs / 2 + 3, qPrintable(QString("%1 in %2 ms").arg(n).arg(outerMs)));
-        for (int i = 0; i < n; ++i) {
-            const QByteArray &m = messages[i];
-            QCOMPARE(u32(m, 20), quint32(i));                    // bench sequence number
-            QCOMPARE(u16(m, 12) << 16 | u16(m, 10), quint32(i)); // and in the stage-2 positions
-            QVERIFY(nowUs - u32(m, 16) < 10000000u);            // send time in microseconds, a little before now
-            QCOMPARE(bool(m[2] & 0x80), firmware >= 11 && i == n - 1); // the last message is marked
-        }
-        QCOMPARE(rig.sim.commandLog(0).value(1), QByteArray("GID;"));
     }
 
     void variantMAndTriggerMode()

@@ -24,10 +24,8 @@ ControllerOptions optionsFor(quint16 port)
 
 bool sent(const Simulator &sim, const QByteArray &code)
 {
-    for (const QByteArray &c : sim.commandLog(0))
-        if (c.startsWith(code))
-            return true;
-    return false;
+    const QList<QByteArray> log = sim.commandLog(0);
+    return std::any_of(log.begin(), log.end(), [&code](const QByteArray &c) { return c.startsWith(code); });
 }
 
 } // namespace
