@@ -118,14 +118,20 @@ struct WindowFixture
             window->showConnection(window->connections().at(i)->address(), false);
     }
 
-    bool start(int controllers, const SimConfig &config = SimConfig())
+    // The simulated controllers, then (when asked) a new window shown.
+    bool start(int controllers, const SimConfig &config = SimConfig(), bool withWindow = true)
     {
         sim.setDefaultConfig(config);
         if (!sim.start(0, controllers, QHostAddress(QHostAddress::AnyIPv4)))
             return false;
+        if (withWindow)
+            openWindow();
+        return true;
+    }
+    void openWindow()
+    {
         window = std::make_unique<MainWindow>();
         window->show();
-        return true;
     }
 
     // A started, connected and (unless told otherwise) identified link to
