@@ -202,38 +202,6 @@ private slots:
         }
     }
 
-    void renderedPointsAppearOnlyWherePlotted()
-    {
-        GenericPlot plot;
-        PlotConfigurator::configurePositionPlot(&plot);
-        plot.addCurve(0);
-        const QColor colour(255, 0, 255); // nowhere else on a plot
-        plot.setCurveColor(colour, 0);
-        const QList<QPointF> points{{-3, -3}, {2.5, 1}, {0.5, 4}};
-        for (const QPointF& p : points)
-            plot.appendData(0, p);
-        const QImage image = renderCanvas(plot, QSize(400, 400));
-
-        // Every point shows the colour within 2 pixels; no pixel further than 3 from all has it.
-        QVector<int> nearest(points.size(), INT_MAX);
-        int stray = 0;
-        for (int y = 0; y < image.height(); ++y)
-            for (int x = 0; x < image.width(); ++x) {
-                if (image.pixelColor(x, y) != colour)
-                    continue;
-                int closest = INT_MAX;
-                for (int c = 0; c < points.size(); ++c) {
-                    const int distance = qMax(qAbs(qRound(plot.transform(QwtPlot::xBottom, points[c].x())) - x),
-                                              qAbs(qRound(plot.transform(QwtPlot::yLeft, points[c].y())) - y));
-                    closest = qMin(closest, distance);
-                    nearest[c] = qMin(nearest[c], distance);
-                }
-                stray += closest > 3 ? 1 : 0;
-            }
-        QVERIFY(*std::max_element(nearest.begin(), nearest.end()) <= 2);
-        QCOMPARE(stray, 0);
-    }
-
     void stampedSymbolsMatchQwtDrawing()
     {
         // The same points once through IncrementalPlot (stamped symbols, dots
