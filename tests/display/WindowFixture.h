@@ -134,28 +134,17 @@ struct WindowFixture
         window->show();
     }
 
-    // A started, connected and (unless told otherwise) identified link to
-    // controller i, owned by the caller.
-    TcpClient *link(int i, bool identify = true)
+    // Hands controller i to the window over a started, connected and
+    // (unless told otherwise) identified link; false when it could not connect.
+    bool add(int i, ConnectionSettings settings, bool identify = true)
     {
-        auto *client = new TcpClient;
+        auto client = std::make_unique<TcpClient>();
         client->initialize(simAddress(i), sim.port(i));
         client->setLabel(QStringLiteral("SIM%1").arg(i));
         client->start();
-        if (!waitUntilConnected(*client) || (identify && !identifyController(*client).valid)) {
-            delete client;
-            return nullptr;
-        }
-        return client;
-    }
-
-    // Hands controller i to the window; false when it could not connect.
-    bool add(int i, ConnectionSettings settings, bool identify = true)
-    {
-        TcpClient *client = link(i, identify);
-        if (!client)
+        if (!waitUntilConnected(*client) || (identify && !identifyController(*client).valid))
             return false;
-        window->newConnection(client, &settings);
+        window->newConnection(client.release(), &settings);
         return true;
     }
     bool add(int i) { return add(i, simSettings(i)); }
