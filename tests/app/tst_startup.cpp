@@ -21,25 +21,16 @@ class StartupTest : public QObject
     }
 
 private slots:
-    void logLinesHaveTheFixedFormat_data()
-    {
-        QTest::addColumn<int>("type");
-        QTest::addColumn<QString>("line");
-        QTest::newRow("debug") << int(QtDebugMsg) << "05.12.26,07:08:09.012:[Debug]:text";
-        QTest::newRow("critical") << int(QtCriticalMsg) << "05.12.26,07:08:09.012:[Critical]:text";
-    }
     void logLinesHaveTheFixedFormat()
     {
-        QFETCH(int, type);
-        QFETCH(QString, line);
         const QDateTime time(QDate(2026, 12, 5), QTime(7, 8, 9, 12));
-        QCOMPARE(formatLogLine(time, QtMsgType(type), "text"), line);
+        QCOMPARE(formatLogLine(time, QtDebugMsg, "text"), QStringLiteral("05.12.26,07:08:09.012:[Debug]:text"));
+        QCOMPARE(formatLogLine(time, QtCriticalMsg, "text"), QStringLiteral("05.12.26,07:08:09.012:[Critical]:text"));
     }
 
     void switchesAreLoggedOnlyOnceLoggingIsOn()
     {
         QTemporaryDir dir;
-        QVERIFY(dir.isValid());
         dataDirectory.setPath(dir.path());
         loggingEnabled = false;
         serviceMode = false;
@@ -48,11 +39,8 @@ private slots:
         applyCommandLineSwitches({"-s", "-l", "-x", "-sl", "-a", "-a", "-e", "-d"});
         qInstallMessageHandler(previous);
 
-        QVERIFY(serviceMode);
-        QVERIFY(loggingEnabled);
-        QVERIFY(!autoSearch);
-        QVERIFY(otherSerialDevices);
-        QVERIFY(detectorTuning);
+        QCOMPARE((QList<bool>{serviceMode, loggingEnabled, autoSearch, otherSerialDevices, detectorTuning}),
+                 (QList<bool>{true, true, false, true, true}));
         const QString log = readLog(dir.path());
         QVERIFY(!log.contains("Activated service mode"));
         const QRegularExpression line("^\\d\\d\\.\\d\\d\\.\\d\\d,\\d\\d:\\d\\d:\\d\\d\\.\\d{3}:\\[Info\\]:(.*)$");
@@ -71,36 +59,17 @@ private slots:
         loggingEnabled = false;
     }
 
-    void openMpLeavesOneThreadFreeFromEight_data()
+    void openMpThreadsAndWindowPlacement()
     {
-        QTest::addColumn<int>("available");
-        QTest::addColumn<int>("used");
-        QTest::newRow("1") << 1 << 1;
-        QTest::newRow("7") << 7 << 7;
-        QTest::newRow("8") << 8 << 7;
-        QTest::newRow("64") << 64 << 63;
-    }
-    void openMpLeavesOneThreadFreeFromEight()
-    {
-        QFETCH(int, available);
-        QFETCH(int, used);
-        QCOMPARE(openMpThreadCount(available), used);
-    }
-
-    void windowIsShrunkAndCentred_data()
-    {
-        QTest::addColumn<QSize>("screen");
-        QTest::addColumn<QRect>("window");
-        QTest::newRow("small screen") << QSize(1024, 768) << QRect(0, 0, 1024, 768);
-        QTest::newRow("full hd") << QSize(1920, 1080) << QRect(320, 60, 1280, 960);
-        QTest::newRow("only height short") << QSize(1600, 900) << QRect(0, 0, 1600, 900);
-        QTest::newRow("odd margin") << QSize(1281, 961) << QRect(0, 0, 1280, 960);
-    }
-    void windowIsShrunkAndCentred()
-    {
-        QFETCH(QSize, screen);
-        QFETCH(QRect, window);
-        QCOMPARE(mainWindowGeometry(screen), window);
+        // One thread is left free from eight up.
+        for (auto [available, used] : {std::pair{1, 1}, {7, 7}, {8, 7}, {64, 63}})
+            QCOMPARE(openMpThreadCount(available), used);
+        // Shrunk to 1280 x 960 and centred where the screen has room for it.
+        const QList<QPair<QSize, QRect>> screens{{{1024, 768}, {0, 0, 1024, 768}}, {{1920, 1080}, {320, 60, 1280, 960}},
+                                                 {{1600, 900}, {0, 0, 1600, 900}} /* only the height short */,
+                                                 {{1281, 961}, {0, 0, 1280, 960}} /* odd margin */};
+        for (const auto &[screen, window] : screens)
+            QCOMPARE(mainWindowGeometry(screen), window);
     }
 
     void programWritesItsLogIntoTheDocumentsDirectory()

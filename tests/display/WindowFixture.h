@@ -46,6 +46,23 @@ inline int curveSize(GenericPlot *plot, int curve)
     return plot->curveCount() > curve ? int(plot->curveData(curve)->size()) : -1;
 }
 
+// The child of a widget with this object name.
+template<typename T = QPushButton>
+T *child(const QObject *parent, const char *name)
+{
+    return parent ? parent->findChild<T *>(QLatin1String(name)) : nullptr;
+}
+
+// A table of named rows as the data rows of a test function, by index:
+// QFETCH(int, row) then picks rows[row].
+template<typename Row, std::size_t N>
+void addRows(const Row (&rows)[N])
+{
+    QTest::addColumn<int>("row");
+    for (std::size_t i = 0; i < N; ++i)
+        QTest::newRow(rows[i].name) << int(i);
+}
+
 // A fixture kept for the rows of one test function whose rows set up all
 // they judge: connecting controllers takes seconds. Call drop() from
 // init() and dropIfFailed() from cleanup(): another function, or the row
@@ -101,38 +118,33 @@ struct WindowFixture
             window->showConnection(window->connections().at(i)->address(), false);
     }
 
-    bool start(int controllers, const SimConfig &config = SimConfig())
+    // The simulated controllers, then (when asked) a new window shown.
+    bool start(int controllers, const SimConfig &config = SimConfig(), bool withWindow = true)
     {
         sim.setDefaultConfig(config);
         if (!sim.start(0, controllers, QHostAddress(QHostAddress::AnyIPv4)))
             return false;
-        window = std::make_unique<MainWindow>();
-        window->show();
+        if (withWindow)
+            openWindow();
         return true;
     }
-
-    // A started, connected and (unless told otherwise) identified link to
-    // controller i, owned by the caller.
-    TcpClient *link(int i, bool identify = true)
+    void openWindow()
     {
-        auto *client = new TcpClient;
+        window = std::make_unique<MainWindow>();
+        window->show();
+    }
+
+    // Hands controller i to the window over a started, connected and
+    // (unless told otherwise) identified link; false when it could not connect.
+    bool add(int i, ConnectionSettings settings, bool identify = true)
+    {
+        auto client = std::make_unique<TcpClient>();
         client->initialize(simAddress(i), sim.port(i));
         client->setLabel(QStringLiteral("SIM%1").arg(i));
         client->start();
-        if (!waitUntilConnected(*client) || (identify && !identifyController(*client).valid)) {
-            delete client;
-            return nullptr;
-        }
-        return client;
-    }
-
-    // Hands controller i to the window; false when it could not connect.
-    bool add(int i, ConnectionSettings settings, bool identify = true)
-    {
-        TcpClient *client = link(i, identify);
-        if (!client)
+        if (!waitUntilConnected(*client) || (identify && !identifyController(*client).valid))
             return false;
-        window->newConnection(client, &settings);
+        window->newConnection(client.release(), &settings);
         return true;
     }
     bool add(int i) { return add(i, simSettings(i)); }
@@ -161,15 +173,34 @@ struct WindowFixture
     {
         if (!connect(n))
             return false;
+        return acquire(n);
+    }
+    // Start from the tool bar (at this sampling rate when one is given);
+    // false unless controllers 0 to n - 1 stream within 5 s.
+    bool acquire(int n = 1, int rate = 0)
+    {
+        if (rate > 0)
+            counter("counterSamplingRate")->setValue(rate);
         startAction()->trigger();
+        return streaming(n, true);
+    }
+    // Stop from the tool bar; false unless every controller stopped streaming.
+    bool stop()
+    {
+        startAction()->trigger();
+        return !startAction()->isChecked() && streaming(sim.count(), false);
+    }
+    // Whether controllers 0 to n - 1 all reach the streaming state within 5 s.
+    bool streaming(int n, bool on)
+    {
         for (int i = 0; i < n; ++i)
-            if (!QTest::qWaitFor([&] { return sim.isStreaming(i); }, 5000))
+            if (!QTest::qWaitFor([&] { return sim.isStreaming(i) == on; }, 5000))
                 return false;
         return true;
     }
     Counter *counter(const char *name) const { return window->findChild<Counter *>(QLatin1String(name)); }
-    template<typename T>
-    T *widget(const char *name) const { return window->findChild<T *>(QLatin1String(name)); }
+    template<typename T = QPushButton>
+    T *widget(const char *name) const { return child<T>(window.get(), name); }
 
     // The three-letter codes the controller received, in order.
     QStringList codes(int i) const

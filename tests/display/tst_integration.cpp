@@ -53,8 +53,7 @@ ConnectionWidget *rowOf(SettingsDialog *dialog, const QString &address)
 
 QString rowButtonText(SettingsDialog *dialog, const QString &address)
 {
-    ConnectionWidget *row = rowOf(dialog, address);
-    QPushButton *button = row ? row->findChild<QPushButton *>(QStringLiteral("Button")) : nullptr;
+    QPushButton *button = child(rowOf(dialog, address), "Button");
     return button ? button->text() : QString();
 }
 
@@ -112,43 +111,34 @@ private slots:
     {
         QFETCH(QString, autoPattern);
         WindowFixture f;
-        f.sim.setDefaultConfig(SimConfig());
-        QVERIFY(f.sim.start(0, autoPattern.size(), QHostAddress(QHostAddress::AnyIPv4)));
-        QVERIFY(writeDefaultSetup(f.sim, autoPattern));
-        f.window = std::make_unique<MainWindow>();
-        f.window->show();
+        QVERIFY(f.start(autoPattern.size(), SimConfig(), false) && writeDefaultSetup(f.sim, autoPattern));
+        f.openWindow();
 
         QList<int> shown;
         for (int i = 0; i < autoPattern.size(); ++i)
             if (autoPattern.at(i) == QLatin1Char('1'))
                 shown << i;
-        QCOMPARE(f.window->connections().size(), autoPattern.size());
         QCOMPARE(f.window->displayed(), shown);
-        QCOMPARE(f.window->activeIndex(), shown.isEmpty() ? -1 : shown.first());
-        QCOMPARE(f.startAction()->isEnabled(), !shown.isEmpty());
+        QCOMPARE((QList<int>{f.window->connections().size(), f.window->activeIndex(), f.startAction()->isEnabled()}),
+                 (QList<int>{autoPattern.size(), shown.value(0, -1), !shown.isEmpty()}));
         for (int i = 0; i < autoPattern.size(); ++i) {
-            const bool on = shown.contains(i);
+            const ControllerStatus &status = f.window->controllerStatus().at(i);
             QCOMPARE(f.window->connections().at(i)->address(), simAddress(i));
-            QCOMPARE(f.window->controllerStatus().at(i).colorX.rgb(), simSettings(i).colorX.rgb());
-            QCOMPARE(f.window->controllerStatus().at(i).controllerId, QString::fromLatin1(f.sim.identification(i)));
-            QCOMPARE(rowButtonText(f.window->settingsDialog(), simAddress(i)),
-                     on ? QStringLiteral("Disconnect") : QStringLiteral("Reconnect"));
+            QCOMPARE(status.colorX.rgb(), simSettings(i).colorX.rgb());
+            QCOMPARE(status.controllerId, QString::fromLatin1(f.sim.identification(i)));
+            QCOMPARE(rowButtonText(f.window->settingsDialog(), simAddress(i)), shown.contains(i) ? "Disconnect" : "Reconnect");
         }
         if (shown.isEmpty())
             return;
 
         f.startAction()->trigger();
-        for (int i = 0; i < autoPattern.size(); ++i) {
-            if (shown.contains(i)) {
-                QTRY_VERIFY_WITH_TIMEOUT(f.sim.isStreaming(i), 5000);
-                QTRY_VERIFY_WITH_TIMEOUT(curveSize(f.window->timePlot(1), 2 * i) > 0, 5000);
-            } else {
-                QVERIFY(!f.sim.isStreaming(i));
-            }
+        for (int i : shown) {
+            QTRY_VERIFY_WITH_TIMEOUT(f.sim.isStreaming(i), 5000);
+            QTRY_VERIFY_WITH_TIMEOUT(curveSize(f.window->timePlot(1), 2 * i) > 0, 5000);
         }
-        f.startAction()->trigger();
-        for (int i : shown)
-            QTRY_VERIFY_WITH_TIMEOUT(!f.sim.isStreaming(i), 5000);
+        for (int i = 0; i < autoPattern.size(); ++i)
+            QVERIFY(shown.contains(i) || !f.sim.isStreaming(i));
+        QVERIFY(f.stop());
     }
 
     // A recording started from the dialog, at save rate = sampling rate,
@@ -183,40 +173,32 @@ private slots:
             seen[c].insert(sequenceOf(sample), sample);
         });
 
-        QAction *open = f.window->findChild<QAction *>(QStringLiteral("actionRecordingOpen"));
+        QAction *open = f.widget<QAction>("actionRecordingOpen");
         QVERIFY(open && open->isEnabled());
         open->trigger();
         DataLoggerDialog *dialog = f.window->dataLoggerDialog();
-        QVERIFY(dialog->isVisible());
-        QCOMPARE(dialog->saveRate(), 500);
+        QVERIFY(dialog->isVisible() && dialog->saveRate() == 500);
 
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("run.txt"));
-        dialog->findChild<QLineEdit *>(QStringLiteral("lineEdit_FileName"))->setText(path);
-        dialog->findChild<QCheckBox *>(QStringLiteral("checkBox"))->setChecked(multi);
-        QPushButton *start = dialog->findChild<QPushButton *>(QStringLiteral("pushButton_Start"));
+        child<QLineEdit>(dialog, "lineEdit_FileName")->setText(path);
+        child<QCheckBox>(dialog, "checkBox")->setChecked(multi);
+        QPushButton *start = child(dialog, "pushButton_Start");
         QVERIFY(start->isEnabled());
         start->click();
 
         // The acquisition was started for the recording.
-        QVERIFY(f.startAction()->isChecked());
-        QVERIFY(f.window->recorder().isRecording());
+        QVERIFY(f.startAction()->isChecked() && f.window->recorder().isRecording());
         QCOMPARE(f.widget<QLabel>("labelRecording")->text(), QStringLiteral("Data recording enabled"));
         const QStringList files = f.window->recorder().filePaths();
         QCOMPARE(files.size(), multi ? 2 : 1);
-        for (int i = 0; i < 2; ++i)
-            QTRY_VERIFY_WITH_TIMEOUT(f.sim.isStreaming(i), 5000);
+        QVERIFY(f.streaming(2, true));
         QTRY_VERIFY_WITH_TIMEOUT(f.window->recorder().linesWritten() > (multi ? 2000 : 1000), 20000);
 
-        if (stopAcquisition)
-            f.startAction()->trigger();
-        else
-            dialog->findChild<QPushButton *>(QStringLiteral("pushButton_Stop"))->click();
-        QVERIFY(!f.window->recorder().isRecording());
-        QVERIFY(!dialog->isRecording());
+        stopAcquisition ? f.startAction()->trigger() : child(dialog, "pushButton_Stop")->click();
+        QVERIFY(!f.window->recorder().isRecording() && !dialog->isRecording() && start->isEnabled());
         QCOMPARE(f.widget<QLabel>("labelRecording")->text(), QStringLiteral("Data recording disabled"));
         QCOMPARE(f.startAction()->isChecked(), !stopAcquisition);
-        QVERIFY(start->isEnabled());
 
         for (int k = 0; k < files.size(); ++k) {
             const RecordingText text = readRecording(files[k]);
@@ -230,23 +212,16 @@ private slots:
                 QCOMPARE(sequenceOf(row), first + quint32(i));
                 const auto shown = seen[k].constFind(first + quint32(i));
                 QVERIFY2(shown != seen[k].constEnd(), "a recorded sample the display never processed");
-                QCOMPARE(qRound(row[1].toDouble() * 1000), shown->x1);
-                QCOMPARE(qRound(row[2].toDouble() * 1000), shown->y1);
-                QCOMPARE(row[3], QByteArray::number(shown->intensity1 * 0.001, 'f', 2));
-                QCOMPARE(row[6], QByteArray::number(shown->intensity2 * 0.001, 'f', 2));
+                // The columns themselves are the recording tests'; here, the display's sample.
+                QCOMPARE(qMakePair(qRound(row[1].toDouble() * 1000), row[6]),
+                         qMakePair(int(shown->x1), QByteArray::number(shown->intensity2 * 0.001, 'f', 2)));
             }
             // The description beside it names the controller of its lines.
             const QJsonObject meta = readJson(files[k]);
-            QVERIFY(!meta["recording"].toBool());
-            QCOMPARE(meta["linesWritten"].toInt(), text.rows.size());
+            QVERIFY(!meta["recording"].toBool() && meta["linesWritten"].toInt() == text.rows.size());
             QCOMPARE(meta["controller"].toObject()["id"].toString(), QString::fromLatin1(f.sim.identification(k)));
         }
-        if (multi) {
-            QVERIFY(files[0].endsWith(QStringLiteral("run_SIM0.txt")));
-            QVERIFY(files[1].endsWith(QStringLiteral("run_SIM1.txt")));
-        } else {
-            QCOMPARE(files[0], path);
-        }
+        QCOMPARE(files, (multi ? QStringList{dir.filePath("run_SIM0.txt"), dir.filePath("run_SIM1.txt")} : QStringList{path}));
     }
 
     // A recording whose file cannot be written ends with a message naming the
@@ -263,11 +238,7 @@ private slots:
     {
         QFETCH(bool, atStart);
         WindowFixture f;
-        QVERIFY(f.start(1));
-        QVERIFY(f.add(0));
-        f.counter("counterSamplingRate")->setValue(500);
-        f.startAction()->trigger();
-        QTRY_VERIFY_WITH_TIMEOUT(f.sim.isStreaming(0), 5000);
+        QVERIFY(f.connect(1) && f.acquire(1, 500));
 
         QTemporaryDir dir;
         const QString path = atStart ? QStringLiteral("/dev/full") : dir.filePath(QStringLiteral("limited.txt"));
@@ -278,28 +249,25 @@ private slots:
         limited.rlim_cur = 20000;
         if (!atStart)
             QVERIFY(setrlimit(RLIMIT_FSIZE, &limited) == 0);
-        f.window->findChild<QAction *>(QStringLiteral("actionRecordingOpen"))->trigger();
+        f.widget<QAction>("actionRecordingOpen")->trigger();
         DataLoggerDialog *dialog = f.window->dataLoggerDialog();
-        dialog->findChild<QLineEdit *>(QStringLiteral("lineEdit_FileName"))->setText(path);
+        child<QLineEdit>(dialog, "lineEdit_FileName")->setText(path);
         // /dev/full exists: the dialog's overwrite question is passed by
         // starting the way the dialog does after a yes.
         if (atStart)
             QMetaObject::invokeMethod(f.window.get(), "startDataRecordingFromDlg", Q_ARG(QString, path), Q_ARG(bool, false));
         else
-            dialog->findChild<QPushButton *>(QStringLiteral("pushButton_Start"))->click();
+            child(dialog, "pushButton_Start")->click();
         const char *boxName = atStart ? "recordingStartFailedBox" : "recordingFailedBox";
-        QTRY_VERIFY_WITH_TIMEOUT(f.window->findChild<QMessageBox *>(QLatin1String(boxName)), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(f.widget<QMessageBox>(boxName), 20000);
         setrlimit(RLIMIT_FSIZE, &old);
         std::signal(SIGXFSZ, oldHandler);
 
-        const QMessageBox *box = f.window->findChild<QMessageBox *>(QLatin1String(boxName));
-        QCOMPARE(box->icon(), QMessageBox::Critical);
-        QVERIFY2(box->text().contains(path), qPrintable(box->text()));
-        QVERIFY(!f.window->recorder().isRecording());
-        QVERIFY(!dialog->isRecording());
+        const QMessageBox *box = f.widget<QMessageBox>(boxName);
+        QVERIFY2(box->icon() == QMessageBox::Critical && box->text().contains(path), qPrintable(box->text()));
+        QVERIFY(!f.window->recorder().isRecording() && !dialog->isRecording());
         QCOMPARE(f.widget<QLabel>("labelRecording")->text(), QStringLiteral("Data recording disabled"));
-        QVERIFY(f.startAction()->isChecked());
-        QVERIFY(f.sim.isStreaming(0));
+        QVERIFY(f.startAction()->isChecked() && f.sim.isStreaming(0));
         if (!atStart) {
             const RecordingText text = readRecording(path);
             QVERIFY(text.ok && text.endsWithFeed && text.rows.size() > 100);
@@ -314,41 +282,33 @@ private slots:
     {
         LogCapture log;
         WindowFixture f;
-        QVERIFY(f.sim.start(0, 3, QHostAddress(QHostAddress::AnyIPv4)));
-        QVERIFY(writeDefaultSetup(f.sim, QStringLiteral("111")));
-        f.window = std::make_unique<MainWindow>();
-        f.window->show();
+        QVERIFY(f.start(3, SimConfig(), false) && writeDefaultSetup(f.sim, QStringLiteral("111")));
+        f.openWindow();
         QCOMPARE(f.window->displayed(), (QList<int>{0, 1, 2}));
         SettingsDialog *dialog = f.window->settingsDialog();
-        f.startAction()->trigger();
-        for (int i = 0; i < 3; ++i)
-            QTRY_VERIFY_WITH_TIMEOUT(f.sim.isStreaming(i), 5000);
+        QVERIFY(f.acquire(3));
 
         SimFaults close;
         close.closeAfterMs = 1;
         f.sim.setFaults(1, close);
         QTRY_COMPARE_WITH_TIMEOUT(rowButtonText(dialog, simAddress(1)), QStringLiteral("Reconnect"), 5000);
         QCOMPARE(f.window->displayed(), (QList<int>{0, 2}));
-        QVERIFY(!f.window->controllerStatus().at(1).connected);
-        QCOMPARE(rowButtonText(dialog, simAddress(0)), QStringLiteral("Disconnect"));
-        QCOMPARE(rowButtonText(dialog, simAddress(2)), QStringLiteral("Disconnect"));
-        QVERIFY(f.startAction()->isChecked());
+        QVERIFY(!f.window->controllerStatus().at(1).connected && f.startAction()->isChecked());
+        QCOMPARE(rowButtonText(dialog, simAddress(0)) + rowButtonText(dialog, simAddress(2)), QStringLiteral("DisconnectDisconnect"));
         f.window->timePlot(1)->clearAllCurves();
-        QTRY_VERIFY_WITH_TIMEOUT(curveSize(f.window->timePlot(1), 0) > 0, 5000);
-        QTRY_VERIFY_WITH_TIMEOUT(curveSize(f.window->timePlot(1), 4) > 0, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(curveSize(f.window->timePlot(1), 0) > 0 && curveSize(f.window->timePlot(1), 4) > 0, 5000);
         QCOMPARE(curveSize(f.window->timePlot(1), 2), 0);
         QCOMPARE(log.lines().filter(QStringLiteral("went away")).size(), 1);
 
         f.sim.setFaults(1, SimFaults());
-        rowOf(dialog, simAddress(1))->findChild<QPushButton *>(QStringLiteral("Button"))->click();
+        child(rowOf(dialog, simAddress(1)), "Button")->click();
         QTRY_COMPARE_WITH_TIMEOUT(rowButtonText(dialog, simAddress(1)), QStringLiteral("Disconnect"), 5000);
-        QVERIFY(f.window->displayed().contains(1));
-        QCOMPARE(f.window->controllerStatus().at(1).colorX.rgb(), simSettings(1).colorX.rgb());
-        QCOMPARE(f.window->controllerStatus().at(1).label, QStringLiteral("SIM1"));
+        const ControllerStatus &back = f.window->controllerStatus().at(1);
+        QVERIFY(f.window->displayed().contains(1) && back.colorX.rgb() == simSettings(1).colorX.rgb() && back.label == "SIM1");
         QTRY_VERIFY_WITH_TIMEOUT(f.sim.isStreaming(1), 5000);
 
         // Deleting the row takes the controller out of the window.
-        rowOf(dialog, simAddress(2))->findChild<QPushButton *>(QStringLiteral("deleteButton"))->click();
+        child(rowOf(dialog, simAddress(2)), "deleteButton")->click();
         QCOMPARE(f.window->connections().size(), 2);
         QTRY_VERIFY_WITH_TIMEOUT(!rowOf(dialog, simAddress(2)), 5000);
         QTRY_VERIFY_WITH_TIMEOUT(!f.sim.hasClient(2), 5000);
@@ -360,7 +320,7 @@ private slots:
     {
         WindowFixture f;
         QVERIFY(f.start(2));
-        QAction *tests = f.window->findChild<QAction *>(QStringLiteral("actionOperationTests"));
+        QAction *tests = f.widget<QAction>("actionOperationTests");
         QVERIFY(tests && tests->isEnabled());
         ServiceDialog *service = f.window->serviceDialog();
         // Controllers added one by one, then the first taken out of the display.

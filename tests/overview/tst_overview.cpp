@@ -26,7 +26,7 @@ ConnectionOverviewDialog *overviewOf(const WindowFixture &f)
 // Opens the dialog the way the user does, from the "Connection" menu.
 ConnectionOverviewDialog *openOverview(const WindowFixture &f)
 {
-    QAction *action = f.window->findChild<QAction *>(QStringLiteral("actionSystemConfiguration"));
+    QAction *action = f.widget<QAction>("actionSystemConfiguration");
     if (!action || !action->isEnabled())
         return nullptr;
     action->trigger();
@@ -73,10 +73,13 @@ void dropAt(ListWidget *list, const QPoint &pos)
     (list->*handler)(&drop);
 }
 
-template<typename T>
-T *control(OverviewWidget *row, const char *name)
+// Whether the row's stage switches and parameter button can be used.
+bool controlsEnabled(OverviewWidget *row)
 {
-    return row ? row->findChild<T *>(QLatin1String(name)) : nullptr;
+    for (const char *name : {"enable1", "enable2", "parameterPushButton"})
+        if (!child(row, name)->isEnabled())
+            return false;
+    return true;
 }
 } // namespace
 
@@ -96,19 +99,15 @@ private slots:
         WindowFixture f;
         QVERIFY(f.start(4));
         ConnectionOverviewDialog *dialog = openOverview(f);
-        QVERIFY(dialog);
-        QVERIFY(dialog->isVisible());
-        QCOMPARE(dialog->list()->count(), 1);
-        QVERIFY(rowAt(dialog->list(), 0)->isHeader());
+        QVERIFY(dialog && dialog->isVisible());
+        QVERIFY(dialog->list()->count() == 1 && rowAt(dialog->list(), 0)->isHeader());
 
         for (int i = 0; i < 3; ++i)
             QVERIFY(f.add(i));
         QCOMPARE(screenLabels(dialog), QStringList({"SIM0", "SIM1", "SIM2"}));
         OverviewWidget *row = dialog->row(1);
         QCOMPARE(row->name(), simAddress(1));
-        for (const char *name : {"enable1", "enable2", "parameterPushButton"})
-            QVERIFY2(control<QPushButton>(row, name)->isEnabled(), name);
-        QVERIFY(control<QCheckBox>(row, "showCheckBox")->isChecked());
+        QVERIFY(controlsEnabled(row) && child<QCheckBox>(row, "showCheckBox")->isChecked());
 
         // A link handed over without a connection gets a row whose controls
         // cannot be used.
@@ -119,15 +118,12 @@ private slots:
         f.window->newConnection(idle, &settings);
         OverviewWidget *idleRow = dialog->row(3);
         QCOMPARE(idleRow->label(), QStringLiteral("IDLE"));
-        for (const char *name : {"enable1", "enable2", "parameterPushButton"})
-            QVERIFY2(!control<QPushButton>(idleRow, name)->isEnabled(), name);
-        QVERIFY(!control<QCheckBox>(idleRow, "showCheckBox")->isEnabled());
-        QVERIFY(!control<QLabel>(idleRow, "active1")->isEnabled());
+        for (const char *name : {"enable1", "enable2", "parameterPushButton", "showCheckBox", "active1"})
+            QVERIFY2(!child<QWidget>(idleRow, name)->isEnabled(), name);
 
         QSignalSpy params(dialog, &ConnectionOverviewDialog::openParamDialog);
-        QTest::mouseClick(control<QPushButton>(dialog->row(2), "parameterPushButton"), Qt::LeftButton);
-        QCOMPARE(params.count(), 1);
-        QCOMPARE(params.first().at(0).toString(), simAddress(2));
+        QTest::mouseClick(child(dialog->row(2), "parameterPushButton"), Qt::LeftButton);
+        QCOMPARE(params, QList<QList<QVariant>>{{simAddress(2)}});
 
         QVERIFY(f.window->closedConnection(simAddress(1)));
         QTRY_COMPARE_WITH_TIMEOUT(screenLabels(dialog), QStringList({"SIM0", "SIM2", "IDLE"}), 5000);
@@ -160,7 +156,7 @@ private slots:
         f.refuse(controller, refused ? QSet<QByteArray>{"SEA"} : QSet<QByteArray>());
         f.sim.clearCommandLog(0);
         f.sim.clearCommandLog(1);
-        QPushButton *button = control<QPushButton>(dialog->row(controller), stage == 1 ? "enable1" : "enable2");
+        QPushButton *button = child(dialog->row(controller), stage == 1 ? "enable1" : "enable2");
         QCOMPARE(button->text(), QStringLiteral("OFF"));
         QTest::mouseClick(button, Qt::LeftButton);
 
@@ -172,21 +168,18 @@ private slots:
             // status polls.
             const int polls = f.commands(controller, "GSF").size();
             QTRY_VERIFY_WITH_TIMEOUT(f.commands(controller, "GSF").size() >= polls + 3, 5000);
-            QCOMPARE(button->text(), QStringLiteral("OFF"));
-            QVERIFY(!button->isChecked());
+            QVERIFY(button->text() == QStringLiteral("OFF") && !button->isChecked());
             return;
         }
         QTRY_COMPARE_WITH_TIMEOUT(button->text(), QStringLiteral("ON"), 5000);
-        QVERIFY(button->isChecked());
-        QCOMPARE(button->palette().color(QPalette::Button), QColor("lightgreen"));
-        QCOMPARE(control<QPushButton>(dialog->row(1 - controller), stage == 1 ? "enable1" : "enable2")->text(),
+        QVERIFY(button->isChecked() && button->palette().color(QPalette::Button) == QColor("lightgreen"));
+        QCOMPARE(child(dialog->row(1 - controller), stage == 1 ? "enable1" : "enable2")->text(),
                  QStringLiteral("OFF"));
 
         QTest::mouseClick(button, Qt::LeftButton);
         QCOMPARE(f.commands(controller, "CEA"), QList<QByteArray>{QByteArray("CEA") + arguments});
         QTRY_COMPARE_WITH_TIMEOUT(button->text(), QStringLiteral("OFF"), 5000);
-        QVERIFY(!button->isChecked());
-        QCOMPARE(button->palette().color(QPalette::Button), QColor("lightcoral"));
+        QVERIFY(!button->isChecked() && button->palette().color(QPalette::Button) == QColor("lightcoral"));
     }
 
     void showBoxHidesAndShowsTheCurves()
@@ -194,78 +187,67 @@ private slots:
         WindowFixture f;
         QVERIFY(f.connect(2));
         ConnectionOverviewDialog *dialog = openOverview(f);
-        f.startAction()->trigger();
+        QVERIFY(f.acquire(2));
         QTRY_VERIFY_WITH_TIMEOUT(curveSize(f.window->timePlot(1), 2) > 0, 5000);
 
-        QCheckBox *show = control<QCheckBox>(dialog->row(1), "showCheckBox");
+        QCheckBox *show = child<QCheckBox>(dialog->row(1), "showCheckBox");
         QTest::mouseClick(show, Qt::LeftButton);
         QCOMPARE(f.window->displayed(), QList<int>{0});
-        QVERIFY(!f.window->controllerStatus().at(1).shown);
+        QVERIFY(!f.window->controllerStatus().at(1).shown && !show->isChecked());
         QTRY_VERIFY_WITH_TIMEOUT(!f.sim.isStreaming(1), 5000);
-        for (GenericPlot *plot : {f.window->timePlot(1), f.window->timePlot(2)})
-            QCOMPARE(curveSize(plot, 2), 0);
-        QCOMPARE(curveSize(f.window->positionPlot(1), 1), 0);
+        QCOMPARE((QList<int>{curveSize(f.window->timePlot(1), 2), curveSize(f.window->timePlot(2), 2), curveSize(f.window->positionPlot(1), 1)}),
+                 (QList<int>{0, 0, 0}));
         // Controller 1 goes on being drawn, controller 2 does not.
         const int before = int(f.sim.counters(0).streamMessagesSent);
         QTRY_VERIFY_WITH_TIMEOUT(f.sim.counters(0).streamMessagesSent > before + 50, 5000);
         QCOMPARE(curveSize(f.window->positionPlot(1), 1), 0);
-        QVERIFY(!show->isChecked());
 
         QTest::mouseClick(show, Qt::LeftButton);
-        QCOMPARE(f.window->displayed(), QList<int>({0, 1}));
-        QTRY_VERIFY_WITH_TIMEOUT(f.sim.isStreaming(1), 5000);
+        QVERIFY(show->isChecked() && f.window->displayed() == QList<int>({0, 1}));
+        QVERIFY(f.streaming(2, true));
         QTRY_VERIFY_WITH_TIMEOUT(curveSize(f.window->positionPlot(1), 1) > 0, 5000);
-        QVERIFY(show->isChecked());
     }
 
     void coloursReachCurvesCaptionsAndSetup_data()
     {
         QTest::addColumn<int>("graph");
-        QTest::addColumn<QString>("button");
-        QTest::addColumn<QString>("caption");
-        QTest::newRow("x") << 0 << "xColor" << "label_timeX_2";
-        QTest::newRow("y") << 1 << "yColor" << "label_timeY";
-        QTest::newRow("intensity") << 2 << "iColor" << "label_intensity_2";
+        QTest::newRow("x") << 0;
+        QTest::newRow("y") << 1;
+        QTest::newRow("intensity") << 2;
     }
     void coloursReachCurvesCaptionsAndSetup()
     {
         QFETCH(int, graph);
-        QFETCH(QString, button);
-        QFETCH(QString, caption);
+        // The row's colour button and a caption of the window in that colour.
+        const char *const buttons[] = {"xColor", "yColor", "iColor"};
+        const char *const captions[] = {"label_timeX_2", "label_timeY", "label_intensity_2"};
         WindowFixture *fixture = shared.get([](WindowFixture &f) { return f.connect(1) && openOverview(f); });
         QVERIFY(fixture);
         WindowFixture &f = *fixture;
         OverviewWidget *row = overviewOf(f)->row(0);
-        QPushButton *colorButton = control<QPushButton>(row, qPrintable(button));
+        QPushButton *colorButton = child(row, buttons[graph]);
         const QColor before = row->color(graph);
         QCOMPARE(colorButton->styleSheet(), QStringLiteral("background-color: ") + before.name());
 
         QTest::mouseClick(colorButton, Qt::LeftButton);
         auto *chooser = row->findChild<QColorDialog *>();
-        QVERIFY(chooser && chooser->isVisible());
-        QCOMPARE(chooser->currentColor().rgb(), before.rgb());
+        QVERIFY(chooser && chooser->isVisible() && chooser->currentColor().rgb() == before.rgb());
 
         // A colour that is no colour changes nothing.
         emit chooser->colorSelected(QColor());
-        QCOMPARE(row->color(graph), before);
-        QCOMPARE(colorButton->styleSheet(), QStringLiteral("background-color: ") + before.name());
+        QVERIFY(row->color(graph) == before && colorButton->styleSheet() == QStringLiteral("background-color: ") + before.name());
 
         const QColor chosen(18, 52, 86);
         chooser->setCurrentColor(chosen);
         chooser->accept();
-        QCOMPARE(row->color(graph), chosen);
-        QCOMPARE(colorButton->styleSheet(), QStringLiteral("background-color: #123456"));
+        QVERIFY(row->color(graph) == chosen && colorButton->styleSheet() == QStringLiteral("background-color: #123456"));
         const ControllerStatus &status = f.window->controllerStatus().at(0);
         QCOMPARE(graph == 0 ? status.colorX : graph == 1 ? status.colorY : status.colorI, chosen);
-        for (int s = 1; s <= 2; ++s) {
-            if (graph < 2) {
-                QCOMPARE(f.window->timePlot(s)->curveColor(graph), chosen);
-            } else {
-                QCOMPARE(f.window->intensityPlot(s)->curveColor(0), chosen);
-                QCOMPARE(f.window->positionPlot(s)->curveColor(0), chosen);
-            }
-        }
-        QCOMPARE(f.widget<QLabel>(qPrintable(caption))->styleSheet(), QStringLiteral("color: #123456"));
+        for (int s = 1; s <= 2; ++s)
+            for (QColor colour : graph < 2 ? QList<QColor>{f.window->timePlot(s)->curveColor(graph)}
+                                           : QList<QColor>{f.window->intensityPlot(s)->curveColor(0), f.window->positionPlot(s)->curveColor(0)})
+                QCOMPARE(colour, chosen);
+        QCOMPARE(f.widget<QLabel>(captions[graph])->styleSheet(), QStringLiteral("color: #123456"));
         QList<ConnectionSettings> records{simSettings(0)};
         QVERIFY(f.window->updateSettingsAndParameters(records));
         QCOMPARE(graph == 0 ? records[0].colorX : graph == 1 ? records[0].colorY : records[0].colorI, chosen);
@@ -294,8 +276,7 @@ private slots:
         QVERIFY(f.connect(3));
         ConnectionOverviewDialog *dialog = openOverview(f);
         ListWidget *list = dialog->list();
-        QVERIFY(!(list->item(0)->flags() & Qt::ItemIsDragEnabled));
-        QVERIFY(list->item(1)->flags() & Qt::ItemIsDragEnabled);
+        QVERIFY(!(list->item(0)->flags() & Qt::ItemIsDragEnabled) && (list->item(1)->flags() & Qt::ItemIsDragEnabled));
         for (const Drop &drop : drops) {
             list->setCurrentRow(drop.from);
             QCOMPARE(list->currentRow(), drop.from);
@@ -347,23 +328,17 @@ private slots:
         QCOMPARE(screenLabels(dialog), QStringList({"SIM1", "SIM2", "SIM0"}));
 
         QVERIFY(f.window->updateSettingsAndParameters(records));
-        QCOMPARE(records.at(0).position, 2);
-        QCOMPARE(records.at(1).position, 0);
-        QCOMPARE(records.at(2).position, 1);
+        QCOMPARE((QList<int>{records.at(0).position, records.at(1).position, records.at(2).position}), (QList<int>{2, 0, 1}));
         Settings saving;
-        QVERIFY(saving.setConnections(inSystemOrder(records)));
-        QVERIFY(saving.saveConnectionFile(path));
-        QVERIFY(saving.saveDetectorFile(path));
+        QVERIFY(saving.setConnections(inSystemOrder(records)) && saving.saveConnectionFile(path) && saving.saveDetectorFile(path));
 
         // A new window gets the controllers in the order of the file, as
         // loading a setup hands them over.
         f.window.reset();
         Settings loading;
-        QVERIFY(loading.loadFile(path));
         QList<ConnectionSettings> loaded;
-        QVERIFY(loading.connections(loaded));
-        f.window = std::make_unique<MainWindow>();
-        f.window->show();
+        QVERIFY(loading.loadFile(path) && loading.connections(loaded));
+        f.openWindow();
         for (const ConnectionSettings &record : loaded) {
             const int i = fixedText(record.name).section(QLatin1Char('.'), 3).toInt() - 1;
             QVERIFY(f.add(i, record, false));
