@@ -273,6 +273,7 @@ private:
     std::atomic<int> batchInterval{defaultStreamBatchInterval};
     bool pumped = false;     // link thread: the pump reads the stream
     unsigned pumpTicket = 0; // link thread: counts hand-overs, so a stale hand-back is ignored
+    int pumpedInterval = 0;  // the batch interval the stream was handed over with
     const unsigned batchSlot; // which millisecond of the interval this link's batches fall on
 
 protected:

@@ -5,8 +5,9 @@
 #include "link/Connection.h"
 
 #include "link/LinkEventDispatcher.h"
-#include "link/StreamPump.h"
 #include "link/StreamMessage.h"
+#include "link/StreamPump.h"
+#include "link/ThreadAnnotations.h"
 #include "link/measureStore.h"
 
 #include <QCoreApplication>
@@ -382,16 +383,18 @@ void Connection::handToPump()
     // Called with the stream held and everything read so far decoded: the
     // device's buffer is empty, and the link thread will not touch the
     // device again before it has taken the stream back.
+    const int interval = std::max(1, streamBatchInterval());
     if (!StreamPump::enabled() || readerRunning || !heldNotifier || directFd < 0) {
-        if (!batchTimer->isActive())
-            startBatchTimer(std::max(1, streamBatchInterval()));
+        if (!batchTimer->isActive() || batchTimer->interval() != interval)
+            startBatchTimer(interval);
         return;
     }
     if (heldNotifier->isEnabled())
         heldNotifier->setEnabled(false); // a read of the device may have enabled it again
     batchTimer->stop();
     pumped = true;
-    StreamPump::instance().attach(this, streamBatchInterval(), ++pumpTicket);
+    pumpedInterval = streamBatchInterval();
+    StreamPump::instance().attach(this, pumpedInterval, ++pumpTicket);
 }
 
 void Connection::takeBackFromPump()
@@ -408,7 +411,10 @@ void Connection::takeBackFromPump()
 bool Connection::pumpStream()
 {
     // Pump thread: read what waits and decode the plain messages in front.
-    // The start of a message still coming stays held for the next pass.
+    // The start of a message still coming stays held for the next pass. A
+    // changed batch interval is for the link thread to apply.
+    if (streamBatchInterval() != pumpedInterval)
+        return false;
     size_t size = heldStreamBytes;
     const bool ended = readHeldDescriptor(size);
     const bool withFlags = firmwareVersion() >= 11;
@@ -424,8 +430,12 @@ bool Connection::pumpStream()
 void Connection::handBackFromPump(unsigned ticket)
 {
     // Pump thread, under its lock: the batch timer lives until the link
-    // has taken the stream back, and posting is safe from any thread.
+    // has taken the stream back, and posting is safe from any thread. The
+    // link thread's dispatcher takes the posting tag before it runs posted
+    // events (for ThreadSanitizer, which cannot see the toolkit's lock).
+    annotateAcquire(&triggerLock);
     QMetaObject::invokeMethod(batchTimer, [this, ticket] { pumpHandedBack(ticket); }, Qt::QueuedConnection);
+    annotateRelease(&triggerLock);
 }
 
 void Connection::pumpHandedBack(unsigned ticket)

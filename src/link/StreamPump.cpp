@@ -4,27 +4,12 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
-
-#include <time.h>
+#include <chrono>
+#include <thread>
 
 namespace {
 
 std::atomic<bool> pumpEnabled{true};
-
-qint64 monotonicNs()
-{
-    timespec t{};
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
-}
-
-void sleepUntilNs(qint64 due)
-{
-    const timespec t{time_t(due / 1000000000), long(due % 1000000000)};
-    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &t, nullptr) == EINTR) {
-    }
-}
 
 } // namespace
 
@@ -50,6 +35,7 @@ void StreamPump::attach(Connection *link, int intervalMs, unsigned ticket)
 {
     std::lock_guard<std::mutex> guard(lock);
     entries.push_back({link, std::max(1, intervalMs), ticket});
+    ++attaches;
     if (!running) {
         running = true;
         std::thread([this] { run(); }).detach();
@@ -69,15 +55,19 @@ void StreamPump::run()
     std::unique_lock<std::mutex> guard(lock);
     for (;;) {
         linksWaiting.wait(guard, [this] { return !entries.empty(); });
+        // Whole multiples of the shortest interval of the links on the
+        // monotonic clock, the grid the link threads' own batch timers use.
+        // A link attaching meanwhile wakes the wait: its interval may be
+        // shorter.
+        const unsigned seen = attaches;
         int interval = entries.front().interval;
         for (const Entry &e : entries)
             interval = std::min(interval, e.interval);
-        guard.unlock();
-        // Whole multiples of the interval on the monotonic clock, the grid
-        // the link threads' own batch timers use.
-        const qint64 period = qint64(interval) * 1000000;
-        sleepUntilNs((monotonicNs() / period + 1) * period);
-        guard.lock();
+        const auto period = std::chrono::milliseconds(interval);
+        const auto since = std::chrono::steady_clock::now().time_since_epoch();
+        const std::chrono::steady_clock::time_point due((since / period + 1) * period);
+        if (linksWaiting.wait_until(guard, due, [&] { return attaches != seen; }))
+            continue;
         for (size_t i = 0; i < entries.size();) {
             if (entries[i].link->pumpStream()) {
                 ++i;

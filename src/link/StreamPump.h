@@ -2,7 +2,6 @@
 
 #include <condition_variable>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 class Connection;
@@ -46,5 +45,6 @@ private:
     std::mutex lock; // held for a whole pass: a detaching link waits for it
     std::condition_variable linksWaiting;
     std::vector<Entry> entries;
+    unsigned attaches = 0; // wakes the pump's wait for the next pass
     bool running = false; // the thread is started with the first link
 };
