@@ -531,6 +531,10 @@ void Connection::connectReader()
 
 void Connection::disconnectReader()
 {
+    // The thread bodies call this first once the loop has ended, before
+    // they close the device: its descriptor must be out of the pump's hands
+    // (closed, its number could be another link's next).
+    takeBackFromPump();
     if (QIODevice *dev = currentDevice())
         disconnect(dev, &QIODevice::readyRead, this, &Connection::saveReply);
 }
