@@ -76,10 +76,12 @@ public:
     int baseTimeout() const { return timeout; }
 
     // While a stream runs, the link thread does not wake for every message:
-    // it stops watching the device and, once every this many ms, reads
-    // everything that came in at once straight from the descriptor. Any
-    // command written returns the link to reading every byte as it comes.
-    // 0 reads every message as it comes. Takes effect at the next read.
+    // it stops watching the device and, once every this many ms, everything
+    // that came in is read at once straight from the descriptor, by the
+    // process's one stream pump (StreamPump) while the stream is plain, by
+    // the link thread otherwise. Any command written returns the link to
+    // reading every byte as it comes. 0 reads every message as it comes.
+    // Takes effect at the next read.
     static constexpr int defaultStreamBatchInterval = 3;
     int streamBatchInterval() const { return batchInterval.load(std::memory_order_relaxed); }
     void setStreamBatchInterval(int ms) { batchInterval.store(ms < 0 ? 0 : ms, std::memory_order_relaxed); }
