@@ -57,17 +57,20 @@ void StreamPump::run()
         linksWaiting.wait(guard, [this] { return !entries.empty(); });
         // Whole multiples of the shortest interval of the links on the
         // monotonic clock, the grid the link threads' own batch timers use.
-        // A link attaching meanwhile wakes the wait: its interval may be
-        // shorter.
-        const unsigned seen = attaches;
-        int interval = entries.front().interval;
-        for (const Entry &e : entries)
-            interval = std::min(interval, e.interval);
-        const auto period = std::chrono::milliseconds(interval);
-        const auto since = std::chrono::steady_clock::now().time_since_epoch();
-        const std::chrono::steady_clock::time_point due((since / period + 1) * period);
-        if (linksWaiting.wait_until(guard, due, [&] { return attaches != seen; }))
-            continue;
+        // A link attaching meanwhile may bring a shorter interval, and so an
+        // earlier pass, never a later one.
+        using Clock = std::chrono::steady_clock;
+        Clock::time_point due = Clock::time_point::max();
+        for (;;) {
+            const unsigned seen = attaches;
+            int interval = entries.empty() ? 1000 : entries.front().interval;
+            for (const Entry &e : entries)
+                interval = std::min(interval, e.interval);
+            const auto period = std::chrono::milliseconds(interval);
+            due = std::min(due, Clock::time_point((Clock::now().time_since_epoch() / period + 1) * period));
+            if (!linksWaiting.wait_until(guard, due, [&] { return attaches != seen; }))
+                break;
+        }
         for (size_t i = 0; i < entries.size();) {
             if (entries[i].link->pumpStream()) {
                 ++i;
