@@ -11,11 +11,13 @@
 // same decoding) and the link's cost is printed as a multiple of it.
 //
 //   bench_load [--counts 1,10,50] [--seconds 30] [--rate 500] [--tick 20]
-//              [--starve 3000] [--batch MS] [--serial] [--no-reference] [--sim PATH]
+//              [--starve 3000] [--batch MS] [--no-pump] [--serial] [--no-reference] [--sim PATH]
 //
 // --batch sets the links' stream batch interval (0 = wake for every
-// message); --serial serves the controllers over pseudo-terminals and
-// connects SerialPort links instead of TcpClient.
+// message); --no-pump leaves each link thread to read its own stream on
+// its batch timer instead of the process's one stream pump; --serial
+// serves the controllers over pseudo-terminals and connects SerialPort
+// links instead of TcpClient.
 //
 // Columns: sent (highest sequence number per controller, summed), received,
 // lost (sequence numbers that never arrived), drop (samples the stores
@@ -33,6 +35,8 @@
 
 #include "LoadRun.h"
 #include "ReferenceReader.h"
+
+#include "link/StreamPump.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -56,7 +60,7 @@ bool takeValue(QStringList &args, const QString &name, QString &value)
 int usage()
 {
     std::fprintf(stderr, "usage: bench_load [--counts 1,10,50] [--seconds S] [--rate HZ] [--tick MS] [--starve MS] "
-                         "[--batch MS] [--serial] [--no-reference] [--sim PATH]\n");
+                         "[--batch MS] [--no-pump] [--serial] [--no-reference] [--sim PATH]\n");
     return 2;
 }
 
@@ -109,6 +113,7 @@ int main(int argc, char *argv[])
     if (!ok || options.batchMs < -1)
         return usage();
     options.serial = args.removeAll("--serial") > 0;
+    StreamPump::setEnabled(args.removeAll("--no-pump") == 0);
     const bool reference = args.removeAll("--no-reference") == 0;
     takeValue(args, "--sim", options.simulatorPath);
     if (!args.isEmpty() || counts.isEmpty())
@@ -119,10 +124,11 @@ int main(int argc, char *argv[])
     }
 
     std::printf("link load over %s: %g s per run, %d Hz, drain every %d ms (up to %d samples per controller), "
-                "batch interval %s\n",
+                "batch interval %s, %s\n",
                 options.serial ? "pseudo-terminals" : "TCP", options.seconds, options.rate, options.tickMs,
                 options.samplesPerTick,
-                options.batchMs < 0 ? "default" : qPrintable(QString("%1 ms").arg(options.batchMs)));
+                options.batchMs < 0 ? "default" : qPrintable(QString("%1 ms").arg(options.batchMs)),
+                StreamPump::enabled() ? "stream pump" : "link threads read");
     std::printf("%4s %8s %8s %5s %5s %4s %4s %5s %7s %7s %6s %6s %6s %7s %7s\n", "K", "sent", "received", "lost", "drop", "dup",
                 "ooo", "fill", "cpu/1k", "ref/1k", "ratio", "s.med", "s.p99", "s.max", "t.p99");
     std::fflush(stdout);

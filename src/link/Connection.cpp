@@ -3,6 +3,7 @@
 #include "link/CommandSet.h"
 #include "link/LinkEventDispatcher.h"
 #include "link/StreamMessage.h"
+#include "link/StreamPump.h"
 #include "link/ThreadAnnotations.h"
 #include "link/TriggerObject.h"
 #include "link/measureStore.h"
@@ -47,6 +48,9 @@ Connection::Connection(QObject *parent)
 Connection::~Connection()
 {
     stopLinkThread();
+    // Only a link thread ended by force can have left its stream with the pump.
+    if (pumped)
+        StreamPump::instance().detach(this);
     // A thread that never ran still holds the dispatcher given above.
     delete eventDispatcher();
 }
@@ -527,6 +531,10 @@ void Connection::connectReader()
 
 void Connection::disconnectReader()
 {
+    // The thread bodies call this first once the loop has ended, before
+    // they close the device: its descriptor must be out of the pump's hands
+    // (closed, its number could be another link's next).
+    takeBackFromPump();
     if (QIODevice *dev = currentDevice())
         disconnect(dev, &QIODevice::readyRead, this, &Connection::saveReply);
 }

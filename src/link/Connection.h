@@ -15,6 +15,7 @@
 
 class QIODevice;
 class QTimer;
+class StreamPump;
 class TriggerObject;
 class measureStore;
 
@@ -75,10 +76,12 @@ public:
     int baseTimeout() const { return timeout; }
 
     // While a stream runs, the link thread does not wake for every message:
-    // it stops watching the device and, once every this many ms, reads
-    // everything that came in at once straight from the descriptor. Any
-    // command written returns the link to reading every byte as it comes.
-    // 0 reads every message as it comes. Takes effect at the next read.
+    // it stops watching the device and, once every this many ms, everything
+    // that came in is read at once straight from the descriptor, by the
+    // process's one stream pump (StreamPump) while the stream is plain, by
+    // the link thread otherwise. Any command written returns the link to
+    // reading every byte as it comes. 0 reads every message as it comes.
+    // Takes effect at the next read.
     static constexpr int defaultStreamBatchInterval = 3;
     int streamBatchInterval() const { return batchInterval.load(std::memory_order_relaxed); }
     void setStreamBatchInterval(int ms) { batchInterval.store(ms < 0 ? 0 : ms, std::memory_order_relaxed); }
@@ -182,16 +185,28 @@ protected:
     const int timeout = 750; // base time-out in ms; every other one derives from it
 
 private:
+    friend class StreamPump;
     bool post(const QByteArray &message, int answerLength);
     void sendCommand(const QByteArray &command); // posts with the command's answer length
     void waitUntilHandled();
     void readReply(QIODevice *dev);
     void readStopReply(QIODevice *dev);
     void readStream(QIODevice *dev);
-    enum class ChunkEnd { Drained, OutOfFrame, LastMessage };
+    // NotPlain: plainOnly decoding stopped in front of a message start it
+    // leaves to the link thread (garbage, a last or an ignored message).
+    enum class ChunkEnd { Drained, OutOfFrame, LastMessage, NotPlain };
     ChunkEnd decodeAvailable(QIODevice *dev, bool withFlags, bool skipIgnored);
-    ChunkEnd decodeBytes(const char *bytes, qint64 size, bool withFlags, bool skipIgnored, qint64 &consumed);
+    ChunkEnd decodeBytes(const char *bytes, qint64 size, bool withFlags, bool skipIgnored, qint64 &consumed,
+                         bool plainOnly = false);
+    bool readHeldDescriptor(size_t &size);
     bool collectHeldBytes();
+    // Stream pump hand-over (see StreamPump). pumpStream and
+    // handBackFromPump run in the pump's thread under its lock.
+    void handToPump();
+    void takeBackFromPump();
+    bool pumpStream();
+    void handBackFromPump(unsigned ticket);
+    void pumpHandedBack(unsigned ticket);
     void startBatchTimer(int interval);
     void giveBackHeldBytes();
     void collectStreamLater(QIODevice *dev);
@@ -258,6 +273,9 @@ private:
     QIODevice *notifierDevice = nullptr;
     QPointer<QSocketNotifier> deviceNotifier;
     std::atomic<int> batchInterval{defaultStreamBatchInterval};
+    bool pumped = false;     // link thread: the pump reads the stream
+    unsigned pumpTicket = 0; // link thread: counts hand-overs, so a stale hand-back is ignored
+    int pumpedInterval = 0;  // the batch interval the stream was handed over with
     const unsigned batchSlot; // which millisecond of the interval this link's batches fall on
 
 protected:

@@ -6,6 +6,8 @@
 
 #include "link/LinkEventDispatcher.h"
 #include "link/StreamMessage.h"
+#include "link/StreamPump.h"
+#include "link/ThreadAnnotations.h"
 #include "link/measureStore.h"
 
 #include <QCoreApplication>
@@ -15,6 +17,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstring>
 
 #include <fcntl.h>
@@ -74,6 +77,14 @@ void Connection::saveReply()
     // runs for every stream message.)
     if (!dev || readerRunning)
         return;
+    // The device only reads while the pump is off its descriptor; should it
+    // do so anyway (its notifier was enabled again), the pump gives the
+    // link back and the batch timer brings it to the pump again later.
+    if (pumped) {
+        takeBackFromPump();
+        if (batchTimer && heldNotifier)
+            startBatchTimer(std::max(1, streamBatchInterval()));
+    }
     // Should the device have read on its own while bytes were held for the
     // next batch, those older bytes go in front of what it read.
     if (heldStreamBytes > 0)
@@ -207,6 +218,7 @@ void Connection::readStream(QIODevice *dev)
             }
             switch (decodeAvailable(dev, withFlags, skipIgnored)) {
             case ChunkEnd::Drained:
+            case ChunkEnd::NotPlain: // not returned here: this reader takes every message
                 break;
             case ChunkEnd::OutOfFrame:
                 return;
@@ -242,8 +254,11 @@ Connection::ChunkEnd Connection::decodeAvailable(QIODevice *dev, bool withFlags,
 }
 
 Connection::ChunkEnd Connection::decodeBytes(const char *bytes, qint64 size, bool withFlags, bool skipIgnored,
-                                             qint64 &consumed)
+                                             qint64 &consumed, bool plainOnly)
 {
+    // plainOnly (the pump): only valid messages that are neither ignored
+    // nor the last one are taken; decoding stops in front of anything else
+    // and leaves it, unread, to the link thread.
     const size_t maxSamples = size_t(size / StreamMessage::size) + 1;
     if (streamBatch.size() < maxSamples)
         streamBatch.resize(maxSamples);
@@ -254,6 +269,17 @@ Connection::ChunkEnd Connection::decodeBytes(const char *bytes, qint64 size, boo
     int count = 0;
     ChunkEnd end = ChunkEnd::Drained;
     while (size - pos >= StreamMessage::size) {
+        if (plainOnly) {
+            const char *message = bytes + pos;
+            if (!StreamMessage::isValid(message) || (skipIgnored && StreamMessage::isIgnoredSample(message))
+                || (withFlags && StreamMessage::isLastMessage(message))) {
+                end = ChunkEnd::NotPlain;
+                break;
+            }
+            StreamMessage::decode(message, withFlags, arrival, streamBatch[size_t(count++)]);
+            pos += StreamMessage::size;
+            continue;
+        }
         // Resynchronise byte by byte while more bytes follow the window.
         int skipped = 0;
         while (size - pos > StreamMessage::size && !StreamMessage::isValid(bytes + pos)) {
@@ -339,13 +365,88 @@ void Connection::advanceBatch()
         heldNotifier = holdPending;
         holdPending = nullptr;
         heldNotifier->setEnabled(false);
-        // Repeats: while the stream runs, the link thread wakes once per
-        // interval, reads everything that came and sleeps again.
-        startBatchTimer(streamBatchInterval());
-        return;
+        if (!StreamPump::enabled() || directFd < 0) {
+            // Repeats: while the stream runs, the link thread wakes once per
+            // interval, reads everything that came and sleeps again.
+            startBatchTimer(streamBatchInterval());
+            return;
+        }
     }
     if (!collectHeldBytes())
         readEveryByte();
+    else
+        handToPump();
+}
+
+void Connection::handToPump()
+{
+    // Called with the stream held and everything read so far decoded: the
+    // device's buffer is empty, and the link thread will not touch the
+    // device again before it has taken the stream back.
+    const int interval = std::max(1, streamBatchInterval());
+    if (!StreamPump::enabled() || readerRunning || !heldNotifier || directFd < 0) {
+        if (!batchTimer->isActive() || batchTimer->interval() != interval)
+            startBatchTimer(interval);
+        return;
+    }
+    if (heldNotifier->isEnabled())
+        heldNotifier->setEnabled(false); // a read of the device may have enabled it again
+    batchTimer->stop();
+    pumped = true;
+    pumpedInterval = streamBatchInterval();
+    StreamPump::instance().attach(this, pumpedInterval, ++pumpTicket);
+}
+
+void Connection::takeBackFromPump()
+{
+    if (!pumped)
+        return;
+    // Waits for a pass of the pump in progress; afterwards the pump no
+    // longer touches this link, and its lock orders what it wrote before
+    // what this thread reads.
+    StreamPump::instance().detach(this);
+    pumped = false;
+}
+
+bool Connection::pumpStream()
+{
+    // Pump thread: read what waits and decode the plain messages in front.
+    // The start of a message still coming stays held for the next pass. A
+    // changed batch interval is for the link thread to apply.
+    if (streamBatchInterval() != pumpedInterval)
+        return false;
+    size_t size = heldStreamBytes;
+    const bool ended = readHeldDescriptor(size);
+    const bool withFlags = firmwareVersion() >= 11;
+    qint64 consumed = 0;
+    const ChunkEnd end =
+        decodeBytes(streamBytes.data(), qint64(size), withFlags, withFlags && isVariantM(), consumed, true);
+    heldStreamBytes = size - size_t(consumed);
+    if (heldStreamBytes > 0 && consumed > 0)
+        std::memmove(streamBytes.data(), streamBytes.data() + consumed, heldStreamBytes);
+    return !ended && end == ChunkEnd::Drained;
+}
+
+void Connection::handBackFromPump(unsigned ticket)
+{
+    // Pump thread, under its lock: the batch timer lives until the link
+    // has taken the stream back, and posting is safe from any thread. The
+    // link thread's dispatcher takes the posting tag before it runs posted
+    // events (for ThreadSanitizer, which cannot see the toolkit's lock).
+    annotateAcquire(&triggerLock);
+    QMetaObject::invokeMethod(batchTimer, [this, ticket] { pumpHandedBack(ticket); }, Qt::QueuedConnection);
+    annotateRelease(&triggerLock);
+}
+
+void Connection::pumpHandedBack(unsigned ticket)
+{
+    // The link thread goes on from the first byte the pump left: the same
+    // batch read as without the pump (resynchronisation, end of the stream,
+    // the descriptor's end), then back to the pump if all is plain again.
+    if (!pumped || ticket != pumpTicket)
+        return; // taken back meanwhile
+    takeBackFromPump();
+    advanceBatch();
 }
 
 void Connection::startBatchTimer(int interval)
@@ -359,6 +460,35 @@ void Connection::startBatchTimer(int interval)
         dispatcher->alignTimer(batchTimer->timerId(), int(batchSlot % unsigned(interval)));
 }
 
+bool Connection::readHeldDescriptor(size_t &size)
+{
+    // Appends everything waiting at the descriptor to streamBytes (size
+    // bytes in use) with plain non-blocking reads. Returns true when the
+    // descriptor reported its end or an error.
+    constexpr size_t readSize = 8192;
+    for (;;) {
+        if (streamBytes.size() < size + readSize)
+            streamBytes.resize(size + readSize);
+        const ssize_t got = ::read(directFd, streamBytes.data() + size, readSize);
+        if (got > 0) {
+            size += size_t(got);
+            if (size_t(got) < readSize)
+                return false;
+            continue;
+        }
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return errno != EAGAIN && errno != EWOULDBLOCK;
+        if (isTcp())
+            return true; // a socket reads 0 bytes at its end
+        // A serial port reads 0 bytes both when nothing is waiting and
+        // when it has been hung up; only the latter reports a hang-up.
+        pollfd state{directFd, POLLIN, 0};
+        return ::poll(&state, 1, 0) > 0 && (state.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+    }
+}
+
 bool Connection::collectHeldBytes()
 {
     // One batch: the bytes held back from the last one, what the device
@@ -370,6 +500,7 @@ bool Connection::collectHeldBytes()
     // byte through the device: the stream or the batching ended, a command
     // is in flight, or the descriptor reported the end or an error, which
     // the device then finds out and reports as it always does.
+    takeBackFromPump();
     QIODevice *dev = currentDevice();
     const int interval = streamBatchInterval();
     if (!dev || dev != notifierDevice || !heldNotifier || directFd < 0 || interval <= 0
@@ -380,11 +511,10 @@ bool Connection::collectHeldBytes()
         return true; // a reader further up the stack takes the bytes; next time
     if (heldNotifier->isEnabled())
         heldNotifier->setEnabled(false); // the device may have enabled it again
-    if (batchTimer->interval() != interval)
+    if (batchTimer->isActive() && batchTimer->interval() != interval)
         startBatchTimer(interval);
     readerRunning = true;
 
-    constexpr size_t readSize = 8192;
     size_t size = heldStreamBytes;
     const qint64 buffered = dev->bytesAvailable();
     if (buffered > 0) {
@@ -395,31 +525,7 @@ bool Connection::collectHeldBytes()
         const qint64 got = dev->read(streamBytes.data() + size, buffered);
         size += size_t(got > 0 ? got : 0);
     }
-    bool ended = false;
-    for (;;) {
-        if (streamBytes.size() < size + readSize)
-            streamBytes.resize(size + readSize);
-        const ssize_t got = ::read(directFd, streamBytes.data() + size, readSize);
-        if (got > 0) {
-            size += size_t(got);
-            if (size_t(got) < readSize)
-                break;
-            continue;
-        }
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0) {
-            ended = errno != EAGAIN && errno != EWOULDBLOCK;
-        } else if (isTcp()) {
-            ended = true; // a socket reads 0 bytes at its end
-        } else {
-            // A serial port reads 0 bytes both when nothing is waiting and
-            // when it has been hung up; only the latter reports a hang-up.
-            pollfd state{directFd, POLLIN, 0};
-            ended = ::poll(&state, 1, 0) > 0 && (state.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
-        }
-        break;
-    }
+    const bool ended = readHeldDescriptor(size);
 
     const bool withFlags = firmwareVersion() >= 11;
     qint64 consumed = 0;
@@ -439,6 +545,7 @@ bool Connection::collectHeldBytes()
 
 void Connection::giveBackHeldBytes()
 {
+    takeBackFromPump();
     // Bytes held back by the batch reader go in front of the device's
     // buffer, so the readers of the device see them first, in order.
     QIODevice *dev = notifierDevice;
@@ -473,6 +580,7 @@ void Connection::readEveryByte()
 {
     // Bytes that came meanwhile make the notifier fire at once, and the
     // reader takes them all.
+    takeBackFromPump();
     if (batchTimer)
         batchTimer->stop();
     holdPending = nullptr;
