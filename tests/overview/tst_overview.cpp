@@ -205,7 +205,7 @@ private slots:
         QTest::mouseClick(show, Qt::LeftButton);
         QVERIFY(show->isChecked() && f.window->displayed() == QList<int>({0, 1}));
         QVERIFY(f.streaming(2, true));
-        QTRY_VERIFY_WITH_TIMEOUT(curveSize(f.window->positionPlot(1), 1) > 0, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(curveSize(f.window->positionPlot(1), 1) > 0 && curveSize(f.window->intensityPlot(2), 1) > 0, 5000);
     }
 
     void coloursReachCurvesCaptionsAndSetup_data()

@@ -279,29 +279,12 @@ private slots:
         QCOMPARE(lines.size(), 256);
     }
 
-    void speedTestCountsOneSecondAt500Hz_data()
-    {
-        QTest::addColumn<bool>("serial");
-        QTest::newRow("tcp") << false;
-        QTest::newRow("pty 921600") << true;
-    }
-
     void speedTestCountsOneSecondAt500Hz()
     {
-        QFETCH(bool, serial);
-        std::unique_ptr<SerialRig> rig;
-        Connection *link = tcpLink.get();
-        Simulator *sim = &tcpSim;
         resetTcp();
-        if (serial) {
-            rig = serialRig(SimFaults(), 921600);
-            QVERIFY(rig);
-            link = &rig->link;
-            sim = &rig->sim;
-        }
         ServiceDialog dialog;
-        dialog.setConnection(link);
-        sim->clearCommandLog(0);
+        dialog.setConnection(tcpLink.get());
+        tcpSim.clearCommandLog(0);
         QVERIFY(click(dialog, "speed_pushButton"));
         const QRegularExpressionMatch m =
             QRegularExpression("^Speed Test: (\\d+) of 500 received\n$").match(paneText(dialog));
@@ -310,18 +293,18 @@ private slots:
         // count of a different second, of nothing or of double is wrong.
         const int count = m.captured(1).toInt();
         QVERIFY2(count >= 400 && count <= 600, qPrintable(m.captured(0)));
-        QCOMPARE(sim->commandLog(0), (QList<QByteArray>{QByteArray("SLS\x00\x00\x01\xf4;", 8), "CLS;"}));
-        QVERIFY(!link->isStreaming());
-        QVERIFY(!sim->isStreaming(0));
+        QCOMPARE(tcpSim.commandLog(0), (QList<QByteArray>{QByteArray("SLS\x00\x00\x01\xf4;", 8), "CLS;"}));
+        QVERIFY(!tcpLink->isStreaming());
+        QVERIFY(!tcpSim.isStreaming(0));
 
         // A stream that does not start is reported, not measured.
         SimFaults faults;
         faults.refuseCodes = {"SLS"};
-        sim->setFaults(0, faults);
+        tcpSim.setFaults(0, faults);
         QVERIFY(click(dialog, "clear_pushButton"));
         QVERIFY(click(dialog, "speed_pushButton"));
         QCOMPARE(paneText(dialog), QString("Speed Test: Failed - stream couldn't start\n"));
-        sim->setFaults(0, SimFaults());
+        tcpSim.setFaults(0, SimFaults());
     }
 
     void testsLeaveTheStreamAsFound_data()
