@@ -40,6 +40,13 @@ private slots:
         run = runCli({"identify", "--serial", port, "--baud", "921600", "--device-dir", devices.path()});
         QCOMPARE(run.exitCode, 0);
         QCOMPARE(valueOf(run.out, "id").toLatin1(), serialSim.identification(0));
+        // A controller that will not identify is reported.
+        SimFaults faults;
+        faults.refuseCodes = {"GID"};
+        tcpSim.setFaults(0, faults);
+        run = runCli({"identify", "--tcp", target});
+        tcpSim.setFaults(0, SimFaults());
+        QVERIFY2(run.exitCode == 4 && run.err.contains("System identification failed"), qPrintable(run.err));
     }
 
     // One reply (intensity of stage 1) 1.7 s late: that line is an error,
@@ -174,17 +181,6 @@ private slots:
             QVERIFY2(run.exitCode == exitCode && run.err.contains(message),
                      qPrintable(arguments.join(' ') + ": " + QString::number(run.exitCode) + ' ' + run.err));
         }
-    }
-
-    void controllerThatWillNotIdentifyIsReported()
-    {
-        SimFaults faults;
-        faults.refuseCodes = {"GID"};
-        tcpSim.setFaults(0, faults);
-        const CliRun run = runCli({"identify", "--tcp", target});
-        tcpSim.setFaults(0, SimFaults());
-        QCOMPARE(run.exitCode, 4);
-        QVERIFY(run.err.contains("System identification failed"));
     }
 
     // "speed" counts the samples of one second over a pseudo-terminal and over

@@ -87,7 +87,6 @@ private slots:
     {
         QTest::addColumn<DecimationRow>("r");
         QTest::newRow("every sample") << DecimationRow{500, 500, false, 500, 1};
-        QTest::newRow("500 / 100") << DecimationRow{500, 100, false, 100, 5};
         QTest::newRow("integer division") << DecimationRow{500, 7, false, 7, 71};
         QTest::newRow("save rate above sampling rate") << DecimationRow{100, 300, false, 100, 1};
         QTest::newRow("trigger display writes all") << DecimationRow{500, 100, true, 100, 1};

@@ -174,12 +174,10 @@ private slots:
     void tcpConnect_data()
     {
         QTest::addColumn<TcpRow>("r");
-        QTest::newRow("connected") << TcpRow{"", "Bench_A", false, "Connected", ""};
         QTest::newRow("label of 30 cut to 25") << TcpRow{"", "ABCDEFGHIJKLMNOPQRSTUVWXYZ1234", false, "Connected", ""};
         QTest::newRow("identification refused") << TcpRow{"", "Lab", true, "System identification failed", ""};
         QTest::newRow("nobody listening") << TcpRow{"closed", "Lab", false, "Connection couldn't be established", ""};
         QTest::newRow("port 0") << TcpRow{"0", "Lab", false, "Port needs to be a positive natural number", "portLineEdit"};
-        QTest::newRow("port abc") << TcpRow{"abc", "Lab", false, "Port needs to be a positive natural number", "portLineEdit"};
         QTest::newRow("port 70000") << TcpRow{"70000", "Lab", false, "Please check the connection parameters", "addressTcpEdit"};
         QTest::newRow("no label") << TcpRow{"", "", false, "", "labelTcpEdit"};
     }

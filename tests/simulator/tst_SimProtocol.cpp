@@ -2,7 +2,6 @@
 #include "Simulator.h"
 
 #include <QDateTime>
-#include <QElapsedTimer>
 #include <QtTest>
 
 namespace {
@@ -33,11 +32,11 @@ struct Rig
         sim.setDefaultFaults(faults);
         return sim.start() && c.connectTo(sim.port(0));
     }
-    // Everything received from a stream started, sent `meanwhile`, stopped after ms.
-    QByteArray stream(const QByteArray &start, int ms, const QByteArray &meanwhile = {})
+    // Everything received from a stream started, then stopped after ms.
+    QByteArray stream(const QByteArray &start, int ms)
     {
         const QByteArray first = c.exchange(start, 25);
-        const QByteArray middle = c.exchange(meanwhile, INT_MAX, ms);
+        const QByteArray middle = c.exchange({}, INT_MAX, ms);
         return first + middle + c.exchange("CLS;", INT_MAX, 300);
     }
 };
@@ -95,9 +94,15 @@ private slots:
         // The driven actuator shows up in the reported actuator range.
         QCOMPARE(u16(rig.c.exchange("S1S;", 25), 16), 2000u);
 
-        // One command split over two writes, then several in one write.
-        QVERIFY(rig.c.exchange("GI", 1, 50).isEmpty());
-        const QByteArray r = rig.c.exchange("D;GSF;GIN\x01;XX;GER;", 50 + 4 + 5 + 2 + 7);
+        // One command split over two writes, then several in one write. A
+        // machine that stalls past the 200 ms partial-command time-out between
+        // the writes gets the first part refused: that attempt is repeated.
+        QByteArray r;
+        for (int attempt = 0; attempt < 3 && !r.startsWith(QByteArray("\x00;ORX", 5)); ++attempt) {
+            rig.c.exchange({}, INT_MAX, attempt ? 500 : 0); // what a failed attempt left
+            rig.c.exchange("GI", INT_MAX, 50);
+            r = rig.c.exchange("D;GSF;GIN\x01;XX;GER;", 50 + 4 + 5 + 2 + 7);
+        }
         QVERIFY(r.startsWith(QByteArray("\x00;ORX", 5)));
         QCOMPARE(r.mid(50, 2) + r.mid(54, 2) + r.mid(59), ok + ok + QByteArray("\x01;\x00;XX;\x01;", 9));
         // A command that never completes is refused after a while.
@@ -112,7 +117,9 @@ private slots:
         QCOMPARE(second.exchange("GSF;", 4).size(), 4);
     }
 
-    // A 500 Hz bench-mode stream with 7 garbage bytes after every third message.
+    // A 500 Hz bench-mode stream with 7 garbage bytes after every third
+    // message; its rate, sequence numbers, end mark and deafness to commands
+    // are checked exactly in tst_sim_clock.
     void streamAndStop()
     {
         for (int firmware : {31, 10}) {
@@ -124,11 +131,7 @@ private slots:
             f.garbageEvery = 3;
             f.garbageBytes = 7;
             QVERIFY(rig.start(cfg, f));
-            QElapsedTimer outer;
-            outer.start();
-            // Commands other than the stop are ignored while streaming.
-            QByteArray rest = rig.stream(startCmd("SLS", 500), 1000, "GID;");
-            const qint64 outerMs = outer.elapsed();
+            QByteArray rest = rig.stream(startCmd("SLS", 500), 1000);
             const auto nowUs = quint32(QDateTime::currentMSecsSinceEpoch() * 1000);
             // Garbage never holds 0x00, so framing stops at each run of it.
             QList<QByteArray> messages, part;
@@ -144,17 +147,11 @@ private slots:
             QCOMPARE(rig.sim.counters(0).streamMessagesSent, qint64(n));
             // Garbage follows no reply: neither the start reply nor the marked last message.
             QCOMPARE(rig.sim.counters(0).garbageBytesSent, qint64((firmware >= 11 ? n - 1 : n) / 3 * 7));
-            // The stream ran through the 1 s read window; its timing and flag bits
-            // are checked exactly in tst_sim_clock.
-            QVERIFY2(n >= 500 - 3 && n <= outerMs / 2 + 3, qPrintable(QString("%1 in %2 ms").arg(n).arg(outerMs)));
             for (int i = 0; i < n; ++i) {
                 const QByteArray &m = messages[i];
-                QCOMPARE(u32(m, 20), quint32(i));                    // bench sequence number
-                QCOMPARE(u16(m, 12) << 16 | u16(m, 10), quint32(i)); // and in the stage-2 positions
+                QCOMPARE(u16(m, 12) << 16 | u16(m, 10), quint32(i)); // bench sequence number in the stage-2 positions
                 QVERIFY(nowUs - u32(m, 16) < 10000000u);            // send time in microseconds, a little before now
-                QCOMPARE(bool(m[2] & 0x80), firmware >= 11 && i == n - 1); // the last message is marked
             }
-            QCOMPARE(rig.sim.commandLog(0).value(1), QByteArray("GID;"));
         }
     }
 
