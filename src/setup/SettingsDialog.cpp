@@ -77,6 +77,17 @@ SettingsDialog::SettingsDialog(ConnectionHost *host_, QWidget *parent)
     qDebug().noquote() << "Finished constructing SettingsDialog";
 }
 
+SettingsDialog::ConnectWaits &SettingsDialog::defaultWaits()
+{
+    static ConnectWaits waits;
+    return waits;
+}
+
+void SettingsDialog::setDefaultConnectWaits(const ConnectWaits &waits)
+{
+    defaultWaits() = waits;
+}
+
 SettingsDialog::~SettingsDialog()
 {
     // Rows and items belong to the list widgets and go with them; the

@@ -52,6 +52,10 @@ public:
         int loadMs = 300;
     };
     void setConnectWaits(const ConnectWaits &waits) { m_waits = waits; }
+    // The waits every dialog made afterwards starts with. Tests on a busy
+    // machine raise them: a wait ends as soon as the link is connected, so
+    // only a slow start waits longer.
+    static void setDefaultConnectWaits(const ConnectWaits &waits);
 
     const QList<ConnectionSettings> &records() const { return m_records; }
     const QList<QStringList> &discoveredControllers() const { return m_discovered; }
@@ -117,5 +121,6 @@ private:
     int tcpPort = 2000;
     QFileDialog *fileDialog = nullptr;
     bool m_busy = false;
-    ConnectWaits m_waits;
+    static ConnectWaits &defaultWaits();
+    ConnectWaits m_waits = defaultWaits();
 };

@@ -11,6 +11,7 @@
 #include "display/MainWindow.h"
 #include "link/Identification.h"
 #include "setup/ConnectionSettings.h"
+#include "setup/SettingsDialog.h"
 
 #include "display/CurveData.h"
 
@@ -105,6 +106,10 @@ struct WindowFixture
 {
     Simulator sim;
     std::unique_ptr<MainWindow> window;
+
+    // The window loads its default setup while it is made: on a busy
+    // machine a link may need longer than the production waits to connect.
+    WindowFixture() { SettingsDialog::setDefaultConnectWaits({5000, 5000, 5000}); }
 
     // A window going away stops every displayed controller, streaming or
     // not, a second each. Nothing is judged there: without acquisition the
