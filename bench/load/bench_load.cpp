@@ -11,11 +11,13 @@
 // same decoding) and the link's cost is printed as a multiple of it.
 //
 //   bench_load [--counts 1,10,50] [--seconds 30] [--rate 500] [--tick 20]
-//              [--starve 3000] [--batch MS] [--no-pump] [--serial] [--no-reference] [--sim PATH]
+//              [--starve 3000] [--batch MS] [--no-pump] [--no-ring] [--serial] [--no-reference] [--sim PATH]
 //
 // --batch sets the links' stream batch interval (0 = wake for every
 // message); --no-pump leaves each link thread to read its own stream on
-// its batch timer instead of the process's one stream pump; --serial
+// its batch timer instead of the process's one stream pump; --no-ring
+// makes the pump read the sockets one by one instead of with one call per
+// pass; --serial
 // serves the controllers over pseudo-terminals and connects SerialPort
 // links instead of TcpClient.
 //
@@ -60,7 +62,7 @@ bool takeValue(QStringList &args, const QString &name, QString &value)
 int usage()
 {
     std::fprintf(stderr, "usage: bench_load [--counts 1,10,50] [--seconds S] [--rate HZ] [--tick MS] [--starve MS] "
-                         "[--batch MS] [--no-pump] [--serial] [--no-reference] [--sim PATH]\n");
+                         "[--batch MS] [--no-pump] [--no-ring] [--serial] [--no-reference] [--sim PATH]\n");
     return 2;
 }
 
@@ -114,6 +116,7 @@ int main(int argc, char *argv[])
         return usage();
     options.serial = args.removeAll("--serial") > 0;
     StreamPump::setEnabled(args.removeAll("--no-pump") == 0);
+    StreamPump::setRingReads(args.removeAll("--no-ring") == 0);
     const bool reference = args.removeAll("--no-reference") == 0;
     takeValue(args, "--sim", options.simulatorPath);
     if (!args.isEmpty() || counts.isEmpty())
@@ -128,7 +131,9 @@ int main(int argc, char *argv[])
                 options.serial ? "pseudo-terminals" : "TCP", options.seconds, options.rate, options.tickMs,
                 options.samplesPerTick,
                 options.batchMs < 0 ? "default" : qPrintable(QString("%1 ms").arg(options.batchMs)),
-                StreamPump::enabled() ? "stream pump" : "link threads read");
+                !StreamPump::enabled()   ? "link threads read"
+                : StreamPump::ringReads() ? "stream pump, one receive call per pass"
+                                          : "stream pump, one read per socket");
     std::printf("%4s %8s %8s %5s %5s %4s %4s %5s %7s %7s %6s %6s %6s %7s %7s\n", "K", "sent", "received", "lost", "drop", "dup",
                 "ooo", "fill", "cpu/1k", "ref/1k", "ratio", "s.med", "s.p99", "s.max", "t.p99");
     std::fflush(stdout);

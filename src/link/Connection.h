@@ -198,13 +198,20 @@ private:
     ChunkEnd decodeAvailable(QIODevice *dev, bool withFlags, bool skipIgnored);
     ChunkEnd decodeBytes(const char *bytes, qint64 size, bool withFlags, bool skipIgnored, qint64 &consumed,
                          bool plainOnly = false);
+    static constexpr size_t batchReadSize = 8192; // bytes per read of the descriptor
     bool readHeldDescriptor(size_t &size);
     bool collectHeldBytes();
     // Stream pump hand-over (see StreamPump). pumpStream and
     // handBackFromPump run in the pump's thread under its lock.
     void handToPump();
     void takeBackFromPump();
-    bool pumpStream();
+    // The socket the pump may receive from for this link (-1: pumpStream
+    // reads the descriptor itself), and where to put up to batchReadSize
+    // bytes received for pumpStream(received) to decode.
+    int pumpSocket() const;
+    char *pumpReadArea();
+    static constexpr long notRead = -(1L << 40); // received: the pump did not read
+    bool pumpStream(long received = notRead);
     void handBackFromPump(unsigned ticket);
     void pumpHandedBack(unsigned ticket);
     void startBatchTimer(int interval);

@@ -7,7 +7,6 @@
 #include "link/LinkEventDispatcher.h"
 #include "link/StreamMessage.h"
 #include "link/StreamPump.h"
-#include "link/ThreadAnnotations.h"
 #include "link/measureStore.h"
 
 #include <QCoreApplication>
@@ -378,77 +377,6 @@ void Connection::advanceBatch()
         handToPump();
 }
 
-void Connection::handToPump()
-{
-    // Called with the stream held and everything read so far decoded: the
-    // device's buffer is empty, and the link thread will not touch the
-    // device again before it has taken the stream back.
-    const int interval = std::max(1, streamBatchInterval());
-    if (!StreamPump::enabled() || readerRunning || !heldNotifier || directFd < 0) {
-        if (!batchTimer->isActive() || batchTimer->interval() != interval)
-            startBatchTimer(interval);
-        return;
-    }
-    if (heldNotifier->isEnabled())
-        heldNotifier->setEnabled(false); // a read of the device may have enabled it again
-    batchTimer->stop();
-    pumped = true;
-    pumpedInterval = streamBatchInterval();
-    StreamPump::instance().attach(this, pumpedInterval, ++pumpTicket);
-}
-
-void Connection::takeBackFromPump()
-{
-    if (!pumped)
-        return;
-    // Waits for a pass of the pump in progress; afterwards the pump no
-    // longer touches this link, and its lock orders what it wrote before
-    // what this thread reads.
-    StreamPump::instance().detach(this);
-    pumped = false;
-}
-
-bool Connection::pumpStream()
-{
-    // Pump thread: read what waits and decode the plain messages in front.
-    // The start of a message still coming stays held for the next pass. A
-    // changed batch interval is for the link thread to apply.
-    if (streamBatchInterval() != pumpedInterval)
-        return false;
-    size_t size = heldStreamBytes;
-    const bool ended = readHeldDescriptor(size);
-    const bool withFlags = firmwareVersion() >= 11;
-    qint64 consumed = 0;
-    const ChunkEnd end =
-        decodeBytes(streamBytes.data(), qint64(size), withFlags, withFlags && isVariantM(), consumed, true);
-    heldStreamBytes = size - size_t(consumed);
-    if (heldStreamBytes > 0 && consumed > 0)
-        std::memmove(streamBytes.data(), streamBytes.data() + consumed, heldStreamBytes);
-    return !ended && end == ChunkEnd::Drained;
-}
-
-void Connection::handBackFromPump(unsigned ticket)
-{
-    // Pump thread, under its lock: the batch timer lives until the link
-    // has taken the stream back, and posting is safe from any thread. The
-    // link thread's dispatcher takes the posting tag before it runs posted
-    // events (for ThreadSanitizer, which cannot see the toolkit's lock).
-    annotateAcquire(&triggerLock);
-    QMetaObject::invokeMethod(batchTimer, [this, ticket] { pumpHandedBack(ticket); }, Qt::QueuedConnection);
-    annotateRelease(&triggerLock);
-}
-
-void Connection::pumpHandedBack(unsigned ticket)
-{
-    // The link thread goes on from the first byte the pump left: the same
-    // batch read as without the pump (resynchronisation, end of the stream,
-    // the descriptor's end), then back to the pump if all is plain again.
-    if (!pumped || ticket != pumpTicket)
-        return; // taken back meanwhile
-    takeBackFromPump();
-    advanceBatch();
-}
-
 void Connection::startBatchTimer(int interval)
 {
     batchTimer->start(interval);
@@ -465,14 +393,13 @@ bool Connection::readHeldDescriptor(size_t &size)
     // Appends everything waiting at the descriptor to streamBytes (size
     // bytes in use) with plain non-blocking reads. Returns true when the
     // descriptor reported its end or an error.
-    constexpr size_t readSize = 8192;
     for (;;) {
-        if (streamBytes.size() < size + readSize)
-            streamBytes.resize(size + readSize);
-        const ssize_t got = ::read(directFd, streamBytes.data() + size, readSize);
+        if (streamBytes.size() < size + batchReadSize)
+            streamBytes.resize(size + batchReadSize);
+        const ssize_t got = ::read(directFd, streamBytes.data() + size, batchReadSize);
         if (got > 0) {
             size += size_t(got);
-            if (size_t(got) < readSize)
+            if (size_t(got) < batchReadSize)
                 return false;
             continue;
         }

@@ -10,6 +10,7 @@
 namespace {
 
 std::atomic<bool> pumpEnabled{true};
+std::atomic<bool> ringEnabled{true};
 
 } // namespace
 
@@ -29,6 +30,16 @@ bool StreamPump::enabled()
 void StreamPump::setEnabled(bool on)
 {
     pumpEnabled.store(on, std::memory_order_relaxed);
+}
+
+bool StreamPump::ringReads()
+{
+    return ringEnabled.load(std::memory_order_relaxed);
+}
+
+void StreamPump::setRingReads(bool on)
+{
+    ringEnabled.store(on, std::memory_order_relaxed);
 }
 
 void StreamPump::attach(Connection *link, int intervalMs, unsigned ticket)
@@ -71,13 +82,48 @@ void StreamPump::run()
             if (!linksWaiting.wait_until(guard, due, [&] { return attaches != seen; }))
                 break;
         }
-        for (size_t i = 0; i < entries.size();) {
-            if (entries[i].link->pumpStream()) {
-                ++i;
-                continue;
-            }
+        pass();
+    }
+}
+
+void StreamPump::pass()
+{
+    received.assign(entries.size(), Connection::notRead);
+    if (ringReads())
+        receiveFromSockets();
+    size_t kept = 0;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        if (entries[i].link->pumpStream(received[i]))
+            entries[kept++] = entries[i];
+        else
             entries[i].link->handBackFromPump(entries[i].ticket);
-            entries.erase(entries.begin() + std::ptrdiff_t(i));
+    }
+    entries.resize(kept);
+}
+
+void StreamPump::receiveFromSockets()
+{
+    if (!ringTried) {
+        ringTried = true;
+        ring.open(256);
+    }
+    if (!ring.isOpen())
+        return;
+    auto submit = [this] {
+        if (ring.submit(results)) {
+            for (const RingReader::Result &r : results)
+                received[r.tag] = r.value;
+        }
+    };
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const int fd = entries[i].link->pumpSocket();
+        if (fd < 0)
+            continue;
+        char *area = entries[i].link->pumpReadArea();
+        if (!ring.queue(fd, area, Connection::batchReadSize, i)) {
+            submit();
+            ring.queue(fd, area, Connection::batchReadSize, i);
         }
     }
+    submit();
 }

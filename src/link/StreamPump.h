@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/RingReader.h"
+
 #include <condition_variable>
 #include <mutex>
 #include <vector>
@@ -11,6 +13,9 @@ class Connection;
 // milliseconds cost far more than the reading itself; the pump wakes once
 // per interval, reads every attached link's descriptor without blocking
 // and decodes whole, plain stream messages into that link's store.
+//
+// The sockets of a pass are received from with one system call where the
+// kernel offers it (RingReader); serial ports are read one by one.
 //
 // A link attaches itself from its own thread only while it streams with no
 // command in flight, its device idle and its read notifier held off. The
@@ -28,6 +33,10 @@ public:
     // each link thread reads its own stream on its batch timer.
     static bool enabled();
     static void setEnabled(bool on);
+    // Whether sockets are received from with one call per pass; on by
+    // default. Off (or where refused), each is read on its own.
+    static bool ringReads();
+    static void setRingReads(bool on);
 
     void attach(Connection *link, int intervalMs, unsigned ticket);
     void detach(Connection *link);
@@ -35,6 +44,8 @@ public:
 private:
     StreamPump() = default;
     void run();
+    void pass();
+    void receiveFromSockets();
 
     struct Entry
     {
@@ -47,4 +58,9 @@ private:
     std::vector<Entry> entries;
     unsigned attaches = 0; // wakes the pump's wait for the next pass
     bool running = false; // the thread is started with the first link
+    // The pump thread's own, used during a pass:
+    RingReader ring;
+    bool ringTried = false;
+    std::vector<long> received; // per entry: what the ring received, or Connection::notRead
+    std::vector<RingReader::Result> results;
 };

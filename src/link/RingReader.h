@@ -1,0 +1,66 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+struct io_uring_sqe;
+struct io_uring_cqe;
+
+// Receives from many sockets with one system call. Each pass queues one
+// non-blocking receive per socket on an io_uring submission queue and
+// enters the kernel once; at fifty sockets that saves the forty-nine
+// other entries into the kernel, which cost more than the receiving.
+// Every receive completes within that one call: with the bytes, 0 at the
+// socket's end, or -errno (-EAGAIN when nothing waits), exactly what
+// recv() with MSG_DONTWAIT would have returned.
+//
+// open() refuses (and the caller reads socket by socket) where the kernel
+// or a sandbox does not offer io_uring, or where a receive on an empty
+// socket would not complete at once: a receive left waiting in the kernel
+// could write into a buffer after the pass.
+class RingReader
+{
+public:
+    RingReader() = default;
+    ~RingReader();
+    RingReader(const RingReader &) = delete;
+    RingReader &operator=(const RingReader &) = delete;
+
+    bool open(unsigned entries);
+    bool isOpen() const { return ringFd >= 0; }
+    // Receives queued per submit(); more wait for the next submit().
+    unsigned capacity() const { return sqEntries; }
+
+    // Queues a receive of up to size bytes into buffer; false when the
+    // queue is full.
+    bool queue(int fd, char *buffer, size_t size, uint64_t tag);
+
+    struct Result
+    {
+        uint64_t tag;
+        long value; // bytes received, 0 at the end, or -errno
+    };
+    // Submits what is queued and returns once every receive has completed;
+    // results are in no particular order. False when the kernel refused the
+    // submission: nothing was received, the caller reads the sockets itself.
+    bool submit(std::vector<Result> &results);
+
+private:
+    void close();
+
+    int ringFd = -1;
+    unsigned sqEntries = 0;
+    unsigned queued = 0;
+    void *ringMemory = nullptr;
+    size_t ringSize = 0;
+    io_uring_sqe *sqes = nullptr;
+    size_t sqesSize = 0;
+    unsigned *sqTail = nullptr;
+    unsigned *sqMask = nullptr;
+    unsigned *sqArray = nullptr;
+    unsigned *cqHead = nullptr;
+    unsigned *cqTail = nullptr;
+    unsigned *cqMask = nullptr;
+    io_uring_cqe *cqes = nullptr;
+};
