@@ -176,6 +176,8 @@ private slots:
         QCOMPARE(stop(goodReply), goodReply);
         QVERIFY(timer.elapsed() >= link->baseTimeout() * 3 / 2 - 25);
         QCOMPARE(stop("xy\x01;"), QByteArray("")); // only a trailing 0x00 ';' confirms
+        QVERIFY(startStream()); // and only a confirmed stop ends a stream
+        QCOMPARE(stop(numbered(1) + "xy\x01;"), QByteArray("still streaming"));
     }
 
     void streamValuesDecodeSignedAndUnsigned()
