@@ -27,10 +27,7 @@ inline std::shared_ptr<QStringList> watchDisconnects(Connection &link, QObject *
 }
 
 // Stream start arguments for a sampling rate: two option bytes, the rate.
-inline QByteArray rateArguments(int rate)
-{
-    return QByteArray("\x00\x00", 2) + char(rate >> 8) + char(rate & 0xFF) + ';';
-}
+inline QByteArray rateArguments(int rate) { return QByteArray("\x00\x00", 2) + char(rate >> 8) + char(rate & 0xFF) + ';'; }
 
 inline bool startStream(Connection &link, int rate = 500)
 {
@@ -67,11 +64,14 @@ inline QVector<StreamSample> takeAndStop(Connection &link, int milliseconds, QBy
     return samples + takeAll(link);
 }
 
-// True for exactly the sequence numbers 1..n of a simulator in benchmark mode.
+// The sequence number a simulator in bench mode puts into a sample.
+inline quint32 sequenceOf(const StreamSample &s) { return quint32(quint16(s.rangeX2)) << 16 | quint16(s.rangeY2); }
+
+// True for exactly the sequence numbers 1..n of a simulator in bench mode.
 inline bool isComplete(const QVector<StreamSample> &samples)
 {
     for (int i = 0; i < samples.size(); ++i)
-        if (((quint32(quint16(samples[i].rangeX2)) << 16) | quint16(samples[i].rangeY2)) != quint32(i + 1))
+        if (sequenceOf(samples[i]) != quint32(i + 1))
             return false;
     return true;
 }

@@ -17,23 +17,15 @@ public:
     LogCapture(const LogCapture &) = delete;
     LogCapture &operator=(const LogCapture &) = delete;
 
-    QStringList lines() const
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        return captured;
-    }
+    QStringList lines() const { std::lock_guard<std::mutex> lock(mutex); return captured; }
     bool contains(const QString &text) const { return !lines().filter(text).isEmpty(); }
-    void clear()
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        captured.clear();
-    }
+    void clear() { std::lock_guard<std::mutex> lock(mutex); captured.clear(); }
 
 private:
-    static void handler(QtMsgType, const QMessageLogContext &, const QString &message)
+    static void handler(QtMsgType, const QMessageLogContext &, const QString &line)
     {
         std::lock_guard<std::mutex> lock(mutex);
-        captured.append(message);
+        captured.append(line);
     }
     static inline std::mutex mutex;
     static inline QStringList captured;

@@ -15,11 +15,9 @@ inline std::unique_ptr<TcpClient> connectToSimulator(Simulator &sim, const SimCo
     if (sim.count() == 0) {
         sim.setDefaultConfig(config);
         sim.setDefaultFaults(faults);
-        if (!sim.start(0, 1))
-            return nullptr;
     }
     auto link = std::make_unique<TcpClient>();
-    if (!link->initialize("127.0.0.1", sim.port(0)))
+    if ((sim.count() == 0 && !sim.start(0, 1)) || !link->initialize("127.0.0.1", sim.port(0)))
         return nullptr;
     link->start();
     return waitUntilConnected(*link) ? std::move(link) : nullptr;

@@ -2,6 +2,7 @@
 
 #include "LogCapture.h"
 #include "SimulatorLink.h"
+#include "With.h"
 
 #include "link/SerialDiscovery.h"
 
@@ -14,10 +15,7 @@ struct FakePorts : SerialPortProvider {
     QList<SerialInterfaceInfo> availablePorts() const override { return ports; }
 };
 
-static QString portName(int index)
-{
-    return QStringLiteral("ttyUSB%1x%2").arg(QCoreApplication::applicationPid()).arg(index);
-}
+static QString portName(int index) { return QStringLiteral("ttyUSB%1x%2").arg(QCoreApplication::applicationPid()).arg(index); }
 
 class SerialDiscoveryTest : public QObject
 {
@@ -28,24 +26,11 @@ class SerialDiscoveryTest : public QObject
     std::unique_ptr<QTemporaryDir> devices;
     std::shared_ptr<FakePorts> fake;
 
-private slots:
-    void initTestCase() { log = std::make_unique<LogCapture>(); }
-    void init()
-    {
-        log->clear();
-        sim = std::make_unique<Simulator>();
-        devices = std::make_unique<QTemporaryDir>();
-        fake = std::make_shared<FakePorts>();
-    }
-    void cleanup() { sim.reset(); }
-
-private:
     // The line settings in the order they are tried.
     const QList<QStringList> settingsOrder{{"115200", "1"}, {"115200", "0"}, {"921600", "1"}, {"921600", "0"}};
 
-    // Runs a search; one that found nothing is run again (at most three
-    // times): each setting gets a fixed 100 ms to answer, which a machine
-    // under heavy load can miss.
+    // Runs a search, up to three times while it finds nothing: each setting gets
+    // a fixed 100 ms to answer, which a machine under heavy load can miss.
     QList<QStringList> search(bool pseudoTerminals, bool otherDevices, bool retry)
     {
         QList<QStringList> found;
@@ -56,21 +41,24 @@ private:
         return found;
     }
 
-    // The command log of a probed controller: per line setting two stops and,
-    // when the second was answered, one or two identification requests (the
-    // second only when the first came too late). How many settings reached
-    // it is not counted: on a busy machine a reopened port can miss one.
-    static bool probedInPairs(const QList<QByteArray> &commands, int *identified)
+    // Per line setting two stops, then one or two identification requests when the second stop was
+    // answered (at least once). Settings are not counted: on a busy machine a reopened port can miss one.
+    static bool probedInPairs(const QList<QByteArray> &commands)
     {
-        QByteArray joined;
-        for (const QByteArray &c : commands)
-            joined += c;
-        const QRegularExpression pattern(QStringLiteral("^(CLS;CLS;(GID;){0,2})+$"));
-        *identified = int(joined.count("GID;"));
-        return pattern.match(QString::fromLatin1(joined)).hasMatch();
+        const QString joined = QString::fromLatin1(commands.join());
+        return joined.contains("GID;") && QRegularExpression("^(CLS;CLS;(GID;){0,2})+$").match(joined).hasMatch();
     }
 
 private slots:
+    void initTestCase() { log = std::make_unique<LogCapture>(); }
+    void init()
+    {
+        sim = std::make_unique<Simulator>();
+        devices = std::make_unique<QTemporaryDir>();
+        fake = std::make_shared<FakePorts>();
+    }
+    void cleanup() { sim.reset(); }
+
     // Tried: 115200/hardware, 115200/none, 921600/hardware, 921600/none, each
     // closed again. Adapters not made by FTDI are not opened unless allowed.
     void findsTheControllerAtTheFirstWorkingLineSetting()
@@ -82,19 +70,14 @@ private slots:
                  {921600, 0, "FTDI", false, {3}}, {0, -1, "Prolific", false, {}},
                  {0, -1, "Prolific", true, {0, 1, 2, 3}}}) {
             init();
-            SerialOptions options;
-            options.baud = baud;
-            options.flow = flow;
-            QVERIFY(serveSerial(*sim, *devices, {portName(0)}, options));
+            QVERIFY(serveSerial(*sim, *devices, {portName(0)}, with<SerialOptions>([&](auto &o) { o.baud = baud, o.flow = flow; })));
             fake->ports = {{portName(0), "USB Serial", maker}};
             const QList<QStringList> found = search(false, otherDevices, !answersAt.isEmpty());
+            QCOMPARE(found.size(), answersAt.isEmpty() ? 0 : 1);
             if (answersAt.isEmpty()) {
-                QVERIFY(found.isEmpty());
-                QVERIFY(sim->commandLog(0).isEmpty()); // never opened
-                QCOMPARE(log->lines().count("Interface closed"), 0);
+                QVERIFY(sim->commandLog(0).isEmpty() && !log->contains("Interface closed")); // never opened
                 continue;
             }
-            QCOMPARE(found.size(), 1);
             QCOMPARE(found[0].mid(0, 2), (QStringList{QString::fromLatin1(sim->identification(0)), portName(0)}));
             // The first setting it answers at, unless that one was too slow this time.
             const int at = settingsOrder.indexOf(found[0].mid(2));
@@ -111,12 +94,8 @@ private slots:
         const QString pts = "pts/" + QString::number(QCoreApplication::applicationPid());
         QVERIFY(QDir(devices->path()).mkdir("pts"));
         QVERIFY(serveSerial(*sim, *devices, {portName(0), portName(1), pts, portName(3)}));
-        SimFaults shortId;
-        shortId.shortIdentification = true;
-        sim->setFaults(0, shortId);
-        SimFaults foreign;
-        foreign.foreignIdentification = true;
-        sim->setFaults(3, foreign);
+        sim->setFaults(0, with<SimFaults>([](auto &f) { f.shortIdentification = true; }));
+        sim->setFaults(3, with<SimFaults>([](auto &f) { f.foreignIdentification = true; }));
         fake->ports = {{portName(2), "", "FTDI"}, {"ttyS/../../nowhere", "", "FTDI"},
                        {portName(0), "", "FTDI"}, {portName(3), "", "FTDI"}, {portName(1), "", "FTDI"}};
         for (bool pseudoTerminals : {false, true}) {
@@ -126,21 +105,15 @@ private slots:
             QCOMPARE(ports, pseudoTerminals ? (QStringList{pts, portName(1)}) : QStringList{portName(1)});
         }
         // Each refused one is asked twice at each line setting where it answered the stop.
-        for (int refused : {0, 3}) {
-            int identified = 0;
-            QVERIFY2(probedInPairs(sim->commandLog(refused), &identified),
-                     sim->commandLog(refused).join(' ').constData());
-            QVERIFY(identified > 0);
-        }
+        for (int refused : {0, 3})
+            QVERIFY2(probedInPairs(sim->commandLog(refused)), sim->commandLog(refused).join(' ').constData());
     }
 
     // A controller left streaming by a crashed program: the first stop meets
     // the stream, the second gets the plain acknowledge, then it identifies.
     void streamingControllerIsStoppedTwiceThenFound()
     {
-        SerialOptions options;
-        options.keepStreamOnHangUp = true;
-        QVERIFY(serveSerial(*sim, *devices, {portName(0)}, options));
+        QVERIFY(serveSerial(*sim, *devices, {portName(0)}, with<SerialOptions>([](auto &o) { o.keepStreamOnHangUp = true; })));
         fake->ports = {{portName(0), "", "FTDI"}};
         {
             QSerialPort port(devices->filePath(portName(0)));
@@ -156,8 +129,7 @@ private slots:
         QCOMPARE(found.size(), 1);
         QCOMPARE(found[0].first().toLatin1(), sim->identification(0));
         QVERIFY(!sim->isStreaming(0));
-        const QList<QByteArray> commands = sim->commandLog(0);
-        QCOMPARE(commands.mid(0, 3), (QList<QByteArray>{"CLS;", "CLS;", "GID;"}));
+        QCOMPARE(sim->commandLog(0).mid(0, 3), (QList<QByteArray>{"CLS;", "CLS;", "GID;"}));
     }
 };
 

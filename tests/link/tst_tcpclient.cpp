@@ -1,6 +1,7 @@
 // TcpClient end to end against the embedded simulator (its closing: tst_faults).
 
 #include "SimulatorLink.h"
+#include "With.h"
 
 #include "link/CommandSet.h"
 #include "link/Identification.h"
@@ -16,34 +17,20 @@ class TcpClientTest : public QObject
     Q_OBJECT
 
 private slots:
-    void initializeAcceptsOnlyIpAddressesAndPorts()
-    {
-        TcpClient link;
-        QVERIFY(link.initialize("192.168.0.10", 65535) && link.initialize("::1", 2000));
-        QVERIFY(!link.initialize("localhost", 2000));
-        QVERIFY(!link.initialize("192.168.0.10", 70000));
-    }
-
-    // While a stream runs the link reads in batches; the stop (and any
-    // command) must return it to reading every byte, or its reply would wait
-    // for the next batch: a batch longer than the reply wait shows that.
+    // While streaming the link reads in batches; a command must return it to reading every
+    // byte, or its reply would wait for the next batch (5000: longer than the reply wait).
     void identifiesStreamsAndStops()
     {
-        // Firmware, 20 garbage bytes after every n-th message, batch interval,
-        // whether the stream pump reads while nothing else happens.
+        // Firmware, 20 garbage bytes after every n-th message, batch interval, stream pump on.
         const int batch = Connection::defaultStreamBatchInterval;
         for (auto [firmware, garbageEvery, batchMs, pump] : std::initializer_list<std::tuple<int, int, int, bool>>{
                  {31, 7, 0, true}, {31, 7, batch, false}, {31, 7, batch, true}, {31, 0, batch, true},
                  {31, 0, 5000, true}, {10, 0, 5000, true}}) {
             StreamPump::setEnabled(pump);
             auto pumpBack = qScopeGuard([] { StreamPump::setEnabled(true); });
-            SimConfig config;
-            config.firmware = firmware;
-            SimFaults faults;
-            faults.garbageEvery = garbageEvery;
-            faults.garbageBytes = 20;
+            const auto faults = with<SimFaults>([&](auto &f) { f.garbageEvery = garbageEvery, f.garbageBytes = 20; });
             Simulator sim;
-            auto link = benchLink(sim, faults, config);
+            auto link = benchLink(sim, faults, with<SimConfig>([&](auto &c) { c.firmware = firmware; }));
             QVERIFY(link && link->firmwareVersion() == firmware);
             link->setStreamBatchInterval(batchMs);
             QVERIFY(startStream(*link));
@@ -53,8 +40,7 @@ private slots:
                 QTRY_VERIFY_WITH_TIMEOUT(sim.counters(0).streamMessagesSent - 1 - samples.size() - link->storedSamples() > 150, 4000);
             QByteArray reply;
             samples += takeAndStop(*link, 0, reply);
-            QCOMPARE(reply, goodReply); // only within the reply wait
-            QVERIFY(!link->isStreaming());
+            QVERIFY(reply == goodReply && !link->isStreaming()); // only within the reply wait
             // All in order despite garbage; firmware 10 drops what follows the stop.
             QVERIFY(samples.size() > 100 && isComplete(samples));
             if (firmware >= 11)
@@ -71,10 +57,8 @@ private slots:
     // really sends: every good reply has exactly its table length.
     void everyReplyHasTheLengthOfTheAnswerTable()
     {
-        SimConfig config;
-        config.variantM = true; // accepts SGS as well as SLS
-        Simulator sim;
-        auto link = connectToSimulator(sim, config);
+        Simulator sim; // variant M accepts SGS as well as SLS
+        auto link = connectToSimulator(sim, with<SimConfig>([](auto &c) { c.variantM = true; }));
         QVERIFY(link);
         const QHash<QByteArray, QByteArray> special = {
             {"SLS", rateArguments(10)}, {"SGS", rateArguments(10)}, {"SPS", QByteArray("\x00\x00;", 3)},
@@ -110,16 +94,13 @@ private slots:
         QCOMPARE(link.linkState(), int(Connection::Opening));
     }
 
-    // A reader that stops taking samples loses samples: the link's count of
-    // them is exactly the number of sequence numbers missing from what it
-    // took (which came in order), and a new stream starts counting from zero.
+    // A reader that stops taking samples loses samples: the link counts exactly the sequence
+    // numbers missing from what it took, and a new stream starts counting from zero.
     void droppedSamplesAreCountedExactly()
     {
         Simulator sim;
         auto link = benchLink(sim); // firmware 31: the end-of-stream message is a sample
-        QVERIFY(link);
-        QVERIFY(startStream(*link, 500));
-        QCOMPARE(link->droppedSamples(), 0);
+        QVERIFY(link && startStream(*link, 500) && link->droppedSamples() == 0);
         QTRY_VERIFY_WITH_TIMEOUT(link->droppedSamples() > 0, 30000); // more than the store holds
         QCOMPARE(link->storedSamples(), 1039);
         QByteArray reply;
@@ -128,14 +109,12 @@ private slots:
         const qint64 sent = sim.counters(0).streamMessagesSent - 1; // all but the start reply are stored
         quint32 previous = 0;
         for (const StreamSample &s : samples) {
-            const quint32 sequence = (quint32(quint16(s.rangeX2)) << 16) | quint16(s.rangeY2);
-            QVERIFY2(sequence > previous, qPrintable(QString("%1 after %2").arg(sequence).arg(previous)));
-            previous = sequence;
+            QVERIFY2(sequenceOf(s) > previous, qPrintable(QString("%1 after %2").arg(sequenceOf(s)).arg(previous)));
+            previous = sequenceOf(s);
         }
         QCOMPARE(qint64(previous), sent);                           // the last one arrived,
         QCOMPARE(sent - samples.size(), qint64(link->droppedSamples())); // and every gap was counted
-        QVERIFY(startStream(*link, 500));
-        QCOMPARE(link->droppedSamples(), 0);
+        QVERIFY(startStream(*link, 500) && link->droppedSamples() == 0);
         takeAndStop(*link, 0, reply);
     }
 };

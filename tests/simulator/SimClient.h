@@ -19,12 +19,7 @@ class SimClient
 public:
     explicit SimClient(QIODevice *device = nullptr) : device(device ? device : &socket) {}
 
-    bool connectTo(quint16 port)
-    {
-        socket.connectToHost(QHostAddress::LocalHost, port);
-        return socket.waitForConnected(3000);
-    }
-
+    bool connectTo(quint16 port) { socket.connectToHost(QHostAddress::LocalHost, port); return socket.waitForConnected(3000); }
     // Sends cmd; returns the first `expected` bytes or, if fewer, what came within ms.
     QByteArray exchange(const QByteArray &cmd, int expected = INT_MAX, int ms = 3000)
     {

