@@ -1,11 +1,18 @@
-// The measurement store and the identification parser; no thread started.
+// The measurement store, the identification parser and the ring reader; no thread started.
 
 #include "link/Identification.h"
+#include "link/RingReader.h"
 #include "link/StreamMessage.h"
 #include "link/TcpClient.h"
 #include "link/measureStore.h"
 
 #include <QtTest>
+
+#include <algorithm>
+#include <cerrno>
+
+#include <sys/socket.h>
+#include <unistd.h>
 
 class LinkDataTest : public QObject
 {
@@ -88,6 +95,41 @@ private slots:
     }
 
     // Reply, identity (empty: invalid) and what applying it sets on a link.
+    void ringReceivesWhatRecvWould()
+    {
+        // Bytes, nothing waiting, and the peer gone, over more rounds than the ring has
+        // entries; a full queue refuses the next receive.
+        RingReader ring;
+        if (!ring.open(4))
+            QSKIP("io_uring is not offered here; the stream pump reads socket by socket");
+        int pairs[3][2];
+        for (auto &pair : pairs)
+            QCOMPARE(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+        ::close(pairs[2][1]);
+        char buffers[3][16];
+        std::vector<RingReader::Result> results;
+        for (int round = 0; round < 6; ++round) {
+            const QByteArray sent = QByteArray::number(round * 1000 + 7);
+            QCOMPARE(::write(pairs[0][1], sent.data(), size_t(sent.size())), ssize_t(sent.size()));
+            for (uint64_t tag : {2, 0, 1})
+                QVERIFY(ring.queue(pairs[tag][0], buffers[tag], sizeof buffers[tag], tag));
+            QVERIFY(ring.submit(results));
+            std::sort(results.begin(), results.end(), [](auto a, auto b) { return a.tag < b.tag; });
+            QCOMPARE(results.size(), size_t(3));
+            QCOMPARE(results[0].value, long(sent.size()));
+            QCOMPARE(QByteArray(buffers[0], sent.size()), sent);
+            QCOMPARE(results[1].value, long(-EAGAIN));
+            QCOMPARE(results[2].value, 0L);
+        }
+        for (unsigned i = 0; i < ring.capacity(); ++i)
+            QVERIFY(ring.queue(pairs[1][0], buffers[1], sizeof buffers[1], i));
+        QVERIFY(!ring.queue(pairs[1][0], buffers[1], sizeof buffers[1], 99));
+        QVERIFY(ring.submit(results));
+        QCOMPARE(results.size(), size_t(ring.capacity()));
+        for (int fd : {pairs[0][0], pairs[0][1], pairs[1][0], pairs[1][1], pairs[2][0]})
+            ::close(fd);
+    }
+
     void identificationIsParsed()
     {
         const QByteArray head("\x00;", 2);

@@ -21,13 +21,16 @@ private slots:
     // byte, or its reply would wait for the next batch (5000: longer than the reply wait).
     void identifiesStreamsAndStops()
     {
-        // Firmware, 20 garbage bytes after every n-th message, batch interval, stream pump on.
+        // Firmware, 20 garbage bytes after every n-th message, batch interval, who reads the
+        // stream: 0 the link thread, 1 the stream pump socket by socket, 2 the pump with one
+        // receive call per pass.
         const int batch = Connection::defaultStreamBatchInterval;
-        for (auto [firmware, garbageEvery, batchMs, pump] : std::initializer_list<std::tuple<int, int, int, bool>>{
-                 {31, 7, 0, true}, {31, 7, batch, false}, {31, 7, batch, true}, {31, 0, batch, true},
-                 {31, 0, 5000, true}, {10, 0, 5000, true}}) {
-            StreamPump::setEnabled(pump);
-            auto pumpBack = qScopeGuard([] { StreamPump::setEnabled(true); });
+        for (auto [firmware, garbageEvery, batchMs, pump] : std::initializer_list<std::tuple<int, int, int, int>>{
+                 {31, 7, 0, 2}, {31, 7, batch, 0}, {31, 7, batch, 1}, {31, 7, batch, 2}, {31, 0, batch, 2},
+                 {31, 0, 5000, 2}, {10, 0, 5000, 2}}) {
+            StreamPump::setEnabled(pump > 0);
+            StreamPump::setRingReads(pump == 2);
+            auto pumpBack = qScopeGuard([] { StreamPump::setEnabled(true), StreamPump::setRingReads(true); });
             const auto faults = with<SimFaults>([&](auto &f) { f.garbageEvery = garbageEvery, f.garbageBytes = 20; });
             Simulator sim;
             auto link = benchLink(sim, faults, with<SimConfig>([&](auto &c) { c.firmware = firmware; }));
