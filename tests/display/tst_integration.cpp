@@ -29,13 +29,8 @@
 
 namespace {
 
-// The benchmark sequence number a sample carries in its stage-2 positions.
-quint32 sequenceOf(const StreamSample &sample)
-{
-    return quint32(quint16(sample.y2)) << 16 | quint16(sample.x2);
-}
-
-// The same number read back from a recorded line (X2 and Y2 in volts).
+// The benchmark sequence number (see sequenceOf(StreamSample)) read back
+// from a recorded line (X2 and Y2 in volts).
 quint32 sequenceOf(const QList<QByteArray> &row)
 {
     const auto low = quint16(qint16(qRound(row[4].toDouble() * 1000)));
