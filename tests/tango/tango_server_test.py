@@ -164,8 +164,7 @@ try:
     v = {a.name: a.value for a in dev.read_attributes(names)}
     raw = {k: list(v[k]) for k in names if k.startswith("Raw")}
     check(all(len(r) == WINDOW for r in raw.values()), "raw spectra hold the last %d samples" % WINDOW)
-    mean = lambda xs: sum(xs) / len(xs)
-    close = lambda a, b: abs(a - b) <= 1e-9 * max(1.0, abs(b))
+    mean, close = (lambda xs: sum(xs) / len(xs)), (lambda a, b: abs(a - b) <= 1e-9 * max(1.0, abs(b)))
     # Stage 1 is a PSD in millimetres (volts / 1.2), stage 2 in volts.
     x1, y1, x2, y2 = ([r * 0.001 / scale for r in raw[k]] for k, scale in
                       (("RawX1", 1.2), ("RawY1", 1.2), ("RawX2", 1.0), ("RawY2", 1.0)))
@@ -250,8 +249,8 @@ try:
     state_id = watch_state()
     sim.send_signal(signal.SIGKILL)
     sim.wait()
-    check(wait_for(lambda: dev.state() == tango.DevState.FAULT, 5) and wait_for(lambda: tango.DevState.FAULT in states, 5),
-          "FAULT after the controller went away, carried by a State change event")
+    check(wait_for(lambda: dev.state() == tango.DevState.FAULT, 5), "FAULT after the controller went away")
+    check(wait_for(lambda: tango.DevState.FAULT in states, 10), "a State change event carried FAULT: %s" % states)
     dev.unsubscribe_event(state_id)
     check(len(dev.status()) > 0 and dev.status() != "Connected", "status says why: " + dev.status())
     dev.Stop()  # forget the running stream so that the reconnection ends in ON
