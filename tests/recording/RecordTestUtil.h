@@ -24,8 +24,7 @@ inline RecordingText readRecording(const QString &path)
     text.endsWithFeed = all.endsWith('\n');
     const QList<QByteArray> lines = all.split('\n').mid(0, all.count('\n') + (text.endsWithFeed ? 0 : 1));
     if ((text.ok = lines.size() >= 3)) {
-        text.columns = lines[1];
-        text.emptyLine = lines[2];
+        text.columns = lines[1], text.emptyLine = lines[2];
         for (int i = 3; i < lines.size(); ++i)
             text.rows << lines[i].split('\t');
     }

@@ -6,7 +6,6 @@
 #include "recording/LargeTimer.h"
 
 #include <QCheckBox>
-#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -25,7 +24,7 @@ class DataLoggerDialogTest : public QObject
     T *w(const char *name) { return m_dialog->findChild<T *>(name); }
     QPushButton *button(const char *name) { return w<QPushButton>(name); }
     // Clicks a button and answers the first modal window that opens with
-    // answer; returns "title|text" of a message box, or what describe gives.
+    // answer; returns what answer returns ("title|text" of a message box).
     QString clickAnswering(QPushButton *target, const std::function<QString(QWidget *)> &answer)
     {
         QString seen;
@@ -63,37 +62,28 @@ private slots:
         m_dialog->show();
     }
 
-    void estimate_data()
-    {
-        QTest::addColumn<int>("samplingRate");
-        QTest::addColumn<QStringList>("texts"); // record time, data blocks, megabytes
-        QTest::addColumn<bool>("warning");
-        QTest::addColumn<bool>("rateEditable");
-        QTest::newRow("a minute at 100 Hz") << 100 << QStringList{"000:01:00", "6000", "0.4"} << false << true;
-        QTest::newRow("longest, trigger mode") << 1000 << QStringList{"999:99:99", "3602439000", "223311.0"} << true << false;
-        QTest::newRow("just below 2 GiB") << 500 << QStringList{"018:21:00", "33030000", "2047.5"} << false << true;
-        QTest::newRow("just above 2 GiB") << 500 << QStringList{"018:21:30", "33045000", "2048.4"} << true << true;
-    }
-
     void estimate()
     {
-        QFETCH(int, samplingRate);
-        QFETCH(QStringList, texts);
-        QFETCH(bool, warning);
-        QFETCH(bool, rateEditable);
+        // Sampling rate; record time, data blocks, megabytes; large-file warning; save rate editable.
+        const struct { int rate; QStringList texts; bool warning, editable; } rows[] = {
+            {100, {"000:01:00", "6000", "0.4"}, false, true}, // a minute at 100 Hz
+            {1000, {"999:99:99", "3602439000", "223311.0"}, true, false}, // longest, trigger mode
+            {500, {"018:21:00", "33030000", "2047.5"}, false, true}, {500, {"018:21:30", "33045000", "2048.4"}, true, true}};
         auto *rate = w<QSpinBox>("spinBox_SaveRate");
-        m_dialog->applySamplingRate(5); // the bound follows the sampling rate up again
-        m_dialog->applySamplingRate(samplingRate);
-        w<QLineEdit>("lineEdit_RecordTime")->setText(texts[0]);
-        QCOMPARE(m_dialog->saveRate(), samplingRate);
-        QCOMPARE(rate->isEnabled(), rateEditable);
-        QCOMPARE(rate->text().isEmpty(), !rateEditable); // trigger mode: emptied, every sample saved
-        QCOMPARE(QStringList({texts[0], w<QLineEdit>("lineEdit_DataBlocks")->text(), w<QLineEdit>("lineEdit_FileSize")->text()}), texts);
-        QCOMPARE(w<QLabel>("lblWarningLargeFile")->isVisible(), warning);
-        if (rateEditable) {
-            QCOMPARE(rate->maximum(), samplingRate);
-            rate->setValue(1);
-            QCOMPARE(m_dialog->saveRate(), 1);
+        for (const auto &r : rows) {
+            m_dialog->applySamplingRate(5); // the bound follows the sampling rate up again
+            m_dialog->applySamplingRate(r.rate);
+            w<QLineEdit>("lineEdit_RecordTime")->setText(r.texts[0]);
+            QCOMPARE(m_dialog->saveRate(), r.rate);
+            // Trigger mode: emptied, every sample saved.
+            QCOMPARE(QVector<bool>({rate->isEnabled(), rate->text().isEmpty()}), QVector<bool>({r.editable, !r.editable}));
+            QCOMPARE(QStringList({r.texts[0], w<QLineEdit>("lineEdit_DataBlocks")->text(), w<QLineEdit>("lineEdit_FileSize")->text()}), r.texts);
+            QCOMPARE(w<QLabel>("lblWarningLargeFile")->isVisible(), r.warning);
+            if (r.editable) {
+                QCOMPARE(rate->maximum(), r.rate);
+                rate->setValue(1);
+                QCOMPARE(m_dialog->saveRate(), 1);
+            }
         }
     }
 
@@ -103,45 +93,31 @@ private slots:
         QSignalSpy stopped(m_dialog.get(), &DataLoggerDialog::dataRecordingStopped);
         auto *name = w<QLineEdit>("lineEdit_FileName");
         QPushButton *start = button("pushButton_Start"), *stop = button("pushButton_Stop");
-        // Stop, progress bar, Save as enabled; name, time, save rate read-only; recording.
+        // Start, Stop enabled; name, time, save rate read-only; recording; signals started and stopped.
         auto state = [&] {
-            return QVector<bool>{stop->isEnabled(), w("progressBar")->isEnabled(), button("pushButton_SaveAs")->isEnabled(),
-                                 name->isReadOnly(), w<QLineEdit>("lineEdit_RecordTime")->isReadOnly(),
-                                 w<QSpinBox>("spinBox_SaveRate")->isReadOnly(), m_dialog->isRecording()};
+            return QVector<int>{start->isEnabled(), stop->isEnabled(), name->isReadOnly(), w<QLineEdit>("lineEdit_RecordTime")->isReadOnly(),
+                                w<QSpinBox>("spinBox_SaveRate")->isReadOnly(), m_dialog->isRecording(), started.size(), stopped.size()};
         };
-        const QVector<bool> idle{false, false, true, false, false, false, false}, recording{true, true, false, true, true, true, true};
-        QCOMPARE(state(), idle);
-
+        QCOMPARE(state(), QVector<int>({1, 0, 0, 0, 0, 0, 0, 0}));
         name->setText("run1");
         w<QCheckBox>("checkBox")->setChecked(true);
         QTest::mouseClick(start, Qt::LeftButton);
         const QString path = m_dir.path() + "/Data/run1.csv";
-        QCOMPARE(started.size(), 1);
+        QCOMPARE(state(), QVector<int>({0, 1, 1, 1, 1, 1, 1, 0}));
         QCOMPARE(started[0], (QVariantList{path, true}));
         QCOMPARE(name->text(), path);
-        QCOMPARE(state(), recording);
-        QVERIFY(!start->isEnabled());
         // The window has opened its files: the automatic stop runs a minute.
         m_dialog->startTimerSaving();
-        QCOMPARE(m_dialog->stopTimer()->interval, 60000u);
-        QVERIFY(m_dialog->stopTimer()->isActive());
+        QVERIFY(m_dialog->stopTimer()->interval == 60000u && m_dialog->stopTimer()->isActive());
         // Hiding the last controller stops the recording and keeps Start off.
         m_dialog->enableStart(false);
-        QCOMPARE(stopped.size(), 1);
-        QCOMPARE(state(), idle);
-        QVERIFY(!start->isEnabled());
+        QCOMPARE(state(), QVector<int>({0, 0, 0, 0, 0, 0, 1, 1}));
         m_dialog->enableStart(true);
-        QVERIFY(start->isEnabled());
-
         QTest::mouseClick(start, Qt::LeftButton);
-        QCOMPARE(started.size(), 2);
         m_dialog->enableStart(true); // another controller shown: Start stays off while recording
-        QCOMPARE(state(), recording);
-        QVERIFY(!start->isEnabled());
+        QCOMPARE(state(), QVector<int>({0, 1, 1, 1, 1, 1, 2, 1}));
         QTest::mouseClick(stop, Qt::LeftButton);
-        QCOMPARE(stopped.size(), 2);
-        QCOMPARE(state(), idle);
-        QVERIFY(start->isEnabled());
+        QCOMPARE(state(), QVector<int>({1, 0, 0, 0, 0, 0, 2, 2}));
     }
 
     void refusedStarts()
@@ -155,8 +131,7 @@ private slots:
         w<QLineEdit>("lineEdit_FileName")->setText("old");
         QCOMPARE(clickAnswering(start, boxAnswer(QMessageBox::Cancel)),
                  "File exists!|File\n" + existing.fileName() + "\n already exists!\n\nOverwrite the file?");
-        QCOMPARE(started.size(), 0);
-        QVERIFY(start->isEnabled());
+        QVERIFY(started.isEmpty() && start->isEnabled());
         clickAnswering(start, boxAnswer(QMessageBox::Ok));
         QCOMPARE(started.size(), 1);
     }
@@ -174,51 +149,26 @@ private slots:
         QVERIFY(!m_dialog->isRecording() && button("pushButton_Start")->isEnabled());
     }
 
-    void fileChooser()
-    {
-        auto *name = w<QLineEdit>("lineEdit_FileName");
-        name->setText("something");
-        auto choose = [](bool accept) {
-            return [accept](QWidget *modal) {
-                auto *chooser = qobject_cast<QFileDialog *>(modal);
-                QMetaObject::invokeMethod(chooser, accept ? "accept" : "reject");
-                return chooser->directory().path();
-            };
-        };
-        QCOMPARE(clickAnswering(button("pushButton_SaveAs"), choose(false)), m_dir.path() + "/Data"); // opens in the data folder
-        QCOMPARE(name->text(), QString()); // cancelled: emptied
-        clickAnswering(button("pushButton_SaveAs"), choose(true));
-        QVERIFY2(QRegularExpression("/Data/Talvix_[-0-9T]+\\.csv$").match(name->text()).hasMatch(), qPrintable(name->text()));
-    }
-
     // Small pieces stand in for the 24.8-day limit of one timer.
     void largeTimerChains()
     {
-        LargeTimer once(nullptr, 40);
+        LargeTimer once(nullptr, 40), repeating(nullptr, 25), longest(nullptr, DataLoggerDialog::maxTimerChunk);
         once.setSingleShot(true);
-        QSignalSpy fired(&once, &LargeTimer::timeout);
+        QSignalSpy fired(&once, &LargeTimer::timeout), cycles(&repeating, &LargeTimer::timeout);
         QElapsedTimer clock;
         clock.start();
         once.start(130);
-        QCOMPARE(once.chunk, 40u);
-        QCOMPARE(once.rest, 90u);
-        QVERIFY(once.remainingTime() > 90u && once.remainingTime() <= 130u);
+        QVERIFY(once.chunk == 40u && once.rest == 90u && once.remainingTime() > 90u && once.remainingTime() <= 130u);
         QTRY_COMPARE_WITH_TIMEOUT(fired.size(), 1, 5000);
         QVERIFY(clock.elapsed() >= 125 && !once.isActive());
         QTest::qWait(200);
         QCOMPARE(fired.size(), 1);
-
-        LargeTimer repeating(nullptr, 25); // each cycle runs the whole interval again
-        QSignalSpy cycles(&repeating, &LargeTimer::timeout);
         clock.restart();
-        repeating.start(60);
+        repeating.start(60); // each cycle runs the whole interval again
         QTRY_VERIFY_WITH_TIMEOUT(cycles.size() >= 3, 5000);
         QVERIFY(clock.elapsed() >= 175);
-
-        LargeTimer longest(nullptr, DataLoggerDialog::maxTimerChunk); // 999:99:99 fits 32 bits, not one timer
-        longest.start(3602439000u);
-        QCOMPARE(longest.rest, 3602439000u - 2147483647u);
-        QVERIFY(longest.remainingTime() > 3602430000u);
+        longest.start(3602439000u); // 999:99:99 fits 32 bits, not one timer
+        QVERIFY(longest.rest == 3602439000u - 2147483647u && longest.remainingTime() > 3602430000u);
     }
 };
 

@@ -20,12 +20,8 @@ namespace {
 RecordSource source(int connection, const QString &label, const StageDetectors &detectors = StageDetectors())
 {
     RecordSource s;
-    s.connection = connection;
-    s.info.label = label;
-    s.info.controllerId = "ID-" + label;
-    s.info.address = "127.0.0.1:" + QString::number(2000 + connection);
-    s.info.firmware = 31;
-    s.info.detectors = detectors;
+    s.connection = connection, s.info.label = label, s.info.controllerId = "ID-" + label, s.info.firmware = 31;
+    s.info.address = "127.0.0.1:" + QString::number(2000 + connection), s.info.detectors = detectors;
     return s;
 }
 
@@ -33,9 +29,7 @@ RecordSource source(int connection, const QString &label, const StageDetectors &
 StreamSample numbered(int n, int tag = 0)
 {
     StreamSample s;
-    s.time = 1000 + 2 * n;
-    s.x1 = qint16(n);
-    s.y1 = qint16(tag);
+    s.time = 1000 + 2 * n, s.x1 = qint16(n), s.y1 = qint16(tag), s.intensity1 = 12345;
     return s;
 }
 
@@ -67,62 +61,45 @@ QStringList meta(const QString &recording, const QStringList &paths)
     return values;
 }
 
-struct DecimationRow
-{
-    int samplingRate, saveRate;
-    bool triggerDisplay;
-    int effectiveSaveRate;
-    int step; // every step-th sample is written
-};
-
 } // namespace
-
-Q_DECLARE_METATYPE(DecimationRow)
 
 class RecorderTest : public QObject
 {
     Q_OBJECT
 private slots:
-    void decimation_data()
-    {
-        QTest::addColumn<DecimationRow>("r");
-        QTest::newRow("every sample") << DecimationRow{500, 500, false, 500, 1};
-        QTest::newRow("integer division") << DecimationRow{500, 7, false, 7, 71};
-        QTest::newRow("save rate above sampling rate") << DecimationRow{100, 300, false, 100, 1};
-        QTest::newRow("trigger display writes all") << DecimationRow{500, 100, true, 100, 1};
-        QTest::newRow("trigger mode") << DecimationRow{1000, 1000, false, 1000, 1};
-    }
-
     void decimation()
     {
-        QFETCH(DecimationRow, r);
-        QTemporaryDir dir;
-        const QString path = dir.filePath("run.csv");
-        StageDetectors detectors;
-        detectors.triggerDisplay = r.triggerDisplay;
-        Recorder recorder;
-        QVERIFY2(recorder.start(path, false, {source(2, "A"), source(0, "B")}, r.samplingRate, r.saveRate),
-                 qPrintable(recorder.errorString()));
-        QCOMPARE(recorder.saveRate(), r.effectiveSaveRate);
-        QCOMPARE(recorder.filePaths(), QStringList{path});
-        const int total = 400;
-        for (int n = 7; n < 7 + total; ++n) {
-            recorder.offer(2, numbered(n), detectors);
-            recorder.offer(0, numbered(n + 5000), detectors); // not the first source: not recorded
-            recorder.offer(5, numbered(n + 9000), detectors); // not displayed
+        // Sampling and save rate, trigger display, the save rate in effect, every step-th sample written.
+        const struct { const char *name; int samplingRate, saveRate; bool trigger; int saveRateUsed, step; } rows[] = {
+            {"every sample", 500, 500, false, 500, 1}, {"integer division", 500, 7, false, 7, 71},
+            {"save rate above sampling rate", 100, 300, false, 100, 1},
+            {"trigger display writes all", 500, 100, true, 100, 1}, {"trigger mode", 1000, 1000, false, 1000, 1}};
+        for (const auto &r : rows) {
+            QTemporaryDir dir;
+            const QString path = dir.filePath("run.csv");
+            StageDetectors detectors;
+            detectors.triggerDisplay = r.trigger;
+            Recorder recorder;
+            QVERIFY2(recorder.start(path, false, {source(2, "A"), source(0, "B")}, r.samplingRate, r.saveRate), r.name);
+            QVERIFY(recorder.saveRate() == r.saveRateUsed && recorder.filePaths() == QStringList{path});
+            QList<int> expected;
+            for (int n = 7; n < 407; ++n) {
+                recorder.offer(2, numbered(n), detectors);
+                recorder.offer(0, numbered(n + 5000), detectors); // not the first source: not recorded
+                recorder.offer(5, numbered(n + 9000), detectors); // not displayed
+                if ((n - 7) % r.step == 0)
+                    expected << n;
+            }
+            // The lines reach the file within about a second while recording goes on.
+            QVERIFY(readJson(path)["recording"].toBool());
+            if (r.step == 1 && !r.trigger)
+                QTRY_COMPARE_WITH_TIMEOUT(readRecording(path).rows.size(), expected.size(), 5000);
+            recorder.stop();
+            QCOMPARE(recordedNumbers(readRecording(path)), expected);
+            QCOMPARE(meta(path, {"saveRateHz", "samplingRateHz", "linesWritten", "controller.label", "recording"}),
+                     QStringList({QString::number(r.saveRateUsed), QString::number(r.samplingRate),
+                                  QString::number(expected.size()), "A", "false"}));
         }
-        QList<int> expected;
-        for (int n = 7; n < 7 + total; n += r.step)
-            expected << n;
-        // The lines reach the file within about a second while recording goes on.
-        QVERIFY(readJson(path)["recording"].toBool());
-        if (r.step == 1 && !r.triggerDisplay)
-            QTRY_COMPARE_WITH_TIMEOUT(readRecording(path).rows.size(), expected.size(), 5000);
-        recorder.stop();
-        QCOMPARE(recordedNumbers(readRecording(path)), expected);
-        QCOMPARE(meta(path, {"saveRateHz", "samplingRateHz", "linesWritten", "controller.label", "recording"}),
-                 QStringList({QString::number(r.effectiveSaveRate), QString::number(r.samplingRate),
-                              QString::number(expected.size()), "A", "false"}));
     }
 
     // "Save all displayed systems": one file per controller named after its
@@ -132,41 +109,37 @@ private slots:
     void filesPerController()
     {
         QTemporaryDir dir;
-        const QString path = dir.filePath("run1.csv");
-        const StageDetectors mm(DetectorPSD, 50, 1, DetectorNone, 50, 0, false);
+        const QString path = dir.filePath("run1.csv"), fileA = dir.filePath("run1_A.csv"), fileB = dir.filePath("run1_B.csv");
+        const StageDetectors mm(DetectorPSD, 50, 1, DetectorNone, 50, 0, false), volts;
         const StageDetectors um(DetectorQD, 80, 1, DetectorWID, 65, 1, false);
         Recorder recorder;
         QVector<RecordSource> sources{source(3, "A", mm), source(1, "B", um)};
         sources[0].storeDroppedAtStart = 10;
         QVERIFY(recorder.start(path, true, sources, 500, 500));
-        QCOMPARE(recorder.filePaths(), (QStringList{dir.filePath("run1_A.csv"), dir.filePath("run1_B.csv")}));
-        const StageDetectors volts;
+        QCOMPARE(recorder.filePaths(), (QStringList{fileA, fileB}));
         for (int n = 0; n < 50; ++n) {
             recorder.offer(1, numbered(n + 100, 1), volts);
             recorder.offer(3, numbered(n, 3), volts);
         }
         recorder.removeConnection(1);
-        QCOMPARE(recorder.filePaths(), QStringList{dir.filePath("run1_A.csv")});
+        QCOMPARE(recorder.filePaths(), QStringList{fileA});
         recorder.offer(2, numbered(50, 3), volts); // A is connection 2 now
         recorder.offer(1, numbered(50, 9), volts); // the one that moved into index 1 is not recorded
         recorder.stop([](int c) { return c == 2 ? qint64(17) : qint64(0); });
 
-        const RecordingText a = readRecording(dir.filePath("run1_A.csv"));
-        const RecordingText b = readRecording(dir.filePath("run1_B.csv"));
+        const RecordingText a = readRecording(fileA), b = readRecording(fileB);
         QVERIFY(a.columns.startsWith("ms\tX1(mm)\tY1(mm)\tI1(V)\tX2(V)") && a.emptyLine.isEmpty());
         QVERIFY(b.columns.startsWith("ms\tX1(" + QString::fromUtf8("µm").toLocal8Bit() + ")"));
         const QList<int> numbersA = recordedNumbers(a), numbersB = recordedNumbers(b);
         QVERIFY(numbersA.size() == 51 && !numbersA.contains(-1) && !numbersB.contains(-1));
         QCOMPARE(numbersB.first(), 100);
-        for (const auto &row : a.rows)
-            QCOMPARE(row.value(2), QByteArray("0.003")); // tag 3 in y1, written in volts
-        for (const auto &row : b.rows)
-            QCOMPARE(row.value(2), QByteArray("0.001"));
-
-        QCOMPARE(meta(dir.filePath("run1_A.csv"), {"samplesSkipped", "stages.0.unit", "error"}), QStringList({"7", "mm", ""}));
-        QCOMPARE(meta(dir.filePath("run1_B.csv"), {"controller.id", "stages.0.beamDiameterUm", "stages.1.detector", "linesWritten"}),
+        for (const auto *text : {&a, &b}) // tag 3 (A) or 1 (B) in y1, written in volts
+            for (const auto &row : text->rows)
+                QCOMPARE(row.value(2), QByteArray(text == &a ? "0.003" : "0.001"));
+        QCOMPARE(meta(fileA, {"samplesSkipped", "stages.0.unit", "error"}), QStringList({"7", "mm", ""}));
+        QCOMPARE(meta(fileB, {"controller.id", "stages.0.beamDiameterUm", "stages.1.detector", "linesWritten"}),
                  QStringList({"ID-B", "80", "WID", "50"}));
-        QVERIFY(meta(dir.filePath("run1_B.csv"), {"error"})[0].contains("removed"));
+        QVERIFY(meta(fileB, {"error"})[0].contains("removed"));
     }
 
     void refusedStarts()
@@ -174,10 +147,8 @@ private slots:
         QTemporaryDir dir;
         Recorder recorder;
         const QString path = dir.filePath("run.csv"), missing = dir.filePath("missing/run.csv");
-        QVERIFY(!recorder.start(path, false, {source(0, "A")}, 500, 0));
-        QVERIFY(!recorder.start(path, false, {}, 500, 100));
-        QVERIFY(!recorder.start(missing, false, {source(0, "A")}, 500, 100));
-        QVERIFY(recorder.errorString().contains(missing));
+        QVERIFY(!recorder.start(path, false, {source(0, "A")}, 500, 0) && !recorder.start(path, false, {}, 500, 100));
+        QVERIFY(!recorder.start(missing, false, {source(0, "A")}, 500, 100) && recorder.errorString().contains(missing));
         // An existing per-controller file that may not be overwritten.
         QFile existing(dir.filePath("run_B.csv"));
         QVERIFY(existing.open(QIODevice::WriteOnly) && existing.write("keep me") == 7);
@@ -190,8 +161,7 @@ private slots:
         recorder.setOverwriteQuestion({});
         QVERIFY(recorder.start(path, true, {source(0, "A"), source(1, "A")}, 500, 100));
         QCOMPARE(recorder.filePaths(), (QStringList{dir.filePath("run_A.csv"), dir.filePath("run_A_2.csv")}));
-        QVERIFY(!recorder.start(path, false, {source(0, "A")}, 500, 100)); // already recording
-        QVERIFY(recorder.isRecording());
+        QVERIFY(!recorder.start(path, false, {source(0, "A")}, 500, 100) && recorder.isRecording()); // already recording
     }
 
     // A file-size limit stands in for a full disk: the recording reports the
@@ -201,24 +171,18 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath("full.csv");
         constexpr rlim_t limit = 20000;
-        rlimit old{};
-        QVERIFY(getrlimit(RLIMIT_FSIZE, &old) == 0);
+        rlimit old{}, limited{};
+        QVERIFY(getrlimit(RLIMIT_FSIZE, &old) == 0 && getrlimit(RLIMIT_FSIZE, &limited) == 0);
         const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limited = old;
         limited.rlim_cur = limit;
         QVERIFY(setrlimit(RLIMIT_FSIZE, &limited) == 0);
-
         Recorder recorder;
         QSignalSpy failed(&recorder, &Recorder::writeFailed);
-        bool started = recorder.start(path, false, {source(0, "A")}, 500, 500);
-        const StageDetectors volts;
-        int offered = 0;
+        const bool started = recorder.start(path, false, {source(0, "A")}, 500, 500);
         // About 60 bytes a line: the limit is reached after some 330 lines.
-        for (; started && offered < 2000 && failed.isEmpty(); ++offered) {
-            StreamSample s = numbered(offered);
-            s.intensity1 = 12345;
-            recorder.offer(0, s, volts);
-            if (offered % 100 == 99)
+        for (int n = 0; started && n < 2000 && failed.isEmpty(); ++n) {
+            recorder.offer(0, numbered(n), StageDetectors());
+            if (n % 100 == 99)
                 QTest::qWait(300); // let the flush timer write
         }
         recorder.stop();
@@ -230,10 +194,8 @@ private slots:
         QVERIFY2(message.contains(path) && message.contains("too large", Qt::CaseInsensitive), qPrintable(message));
         const RecordingText text = readRecording(path);
         QVERIFY(QFileInfo(path).size() <= qint64(limit) && text.endsWithFeed && text.rows.size() > 200);
-        for (int i = 0; i < text.rows.size(); ++i) {
-            QCOMPARE(text.rows[i].size(), 11);
-            QCOMPARE(qRound(text.rows[i][1].toDouble() * 1000), i);
-        }
+        for (int i = 0; i < text.rows.size(); ++i)
+            QCOMPARE(qMakePair(text.rows[i].size(), qRound(text.rows[i][1].toDouble() * 1000)), qMakePair(11, i));
         const QStringList written = meta(path, {"linesWritten", "linesLost", "error"});
         QCOMPARE(written[0].toInt(), text.rows.size());
         QVERIFY(written[1].toInt() > 0 && written[2].contains("too large", Qt::CaseInsensitive));

@@ -14,11 +14,8 @@ using Link = ControllerSnapshot::Link;
 ControllerOptions optionsFor(quint16 port)
 {
     ControllerOptions o;
-    o.address = "127.0.0.1";
-    o.portOrBaud = port;
+    o.address = "127.0.0.1", o.portOrBaud = port, o.samplingRate = 200, o.reconnectIntervalMs = 1000;
     o.setupFile = "/nonexistent/ConnectionSetup.xml"; // defaults: volts
-    o.samplingRate = 200;
-    o.reconnectIntervalMs = 1000;
     return o;
 }
 
@@ -47,8 +44,7 @@ private slots:
         worker.setPeriodHandler([&](const ControllerSnapshot &, bool had) { stateChanges += had ? 0 : 1; });
         worker.start();
         QTRY_COMPARE_WITH_TIMEOUT(int(worker.snapshot().link), int(Link::Idle), 15000);
-        QVERIFY(worker.request(ControllerWorker::Action::Start).ok);
-        QCOMPARE(int(worker.snapshot().link), int(Link::Streaming));
+        QVERIFY(worker.request(ControllerWorker::Action::Start).ok && worker.snapshot().link == Link::Streaming);
         QTRY_VERIFY_WITH_TIMEOUT(worker.snapshot().received > 100, 10000);
 
         SimFaults stall;
@@ -67,8 +63,8 @@ private slots:
         QVERIFY(!worker.request(ControllerWorker::Action::StabilizationOn, 1).ok);
         QVERIFY(sim.start(port, 1));
         QTRY_COMPARE_WITH_TIMEOUT(int(worker.snapshot().link), int(Link::Streaming), 20000);
-        QVERIFY(stateChanges >= 5); // each change was handed to the event side
-        QCOMPARE(worker.snapshot().lost, qint64(0));
+        // Each change was handed to the event side.
+        QVERIFY(stateChanges >= 5 && worker.snapshot().lost == 0);
         worker.shutdown();
     }
 
@@ -84,18 +80,14 @@ private slots:
         sim.clearCommandLog(0);
         using A = ControllerWorker::Action;
         const struct { A action; int stage; int value; const char *code; } cases[] = {
-            {A::StabilizationOn, 0, 0, "SEA"}, {A::StabilizationOff, 3, 0, "CEA"},
-            {A::SetPFactor, 1, 70000, "SPF"},  {A::SetPFactor, 2, -1, "SPF"},
-            {A::SetSamplingRate, 0, 0, "SLS"}, {A::SetSamplingRate, 0, 501, "SLS"},
-        };
+            {A::StabilizationOn, 0, 0, "SEA"}, {A::StabilizationOff, 3, 0, "CEA"}, {A::SetPFactor, 1, 70000, "SPF"},
+            {A::SetPFactor, 2, -1, "SPF"}, {A::SetSamplingRate, 0, 0, "SLS"}, {A::SetSamplingRate, 0, 501, "SLS"}};
         for (const auto &c : cases) {
             const RequestResult r = worker.request(c.action, c.stage, c.value);
-            QVERIFY2(!r.ok && !r.message.isEmpty(), c.code);
-            QVERIFY2(!sent(sim, c.code), c.code);
+            QVERIFY2(!r.ok && !r.message.isEmpty() && !sent(sim, c.code), c.code);
         }
         // A valid one does reach it, and its value is shown.
-        QVERIFY(worker.request(A::SetPFactor, 2, 321).ok);
-        QVERIFY(sent(sim, QByteArray("SPF\x02\x01\x41;", 7)));
+        QVERIFY(worker.request(A::SetPFactor, 2, 321).ok && sent(sim, QByteArray("SPF\x02\x01\x41;", 7)));
         QCOMPARE(worker.snapshot().pFactor[1], 321);
         worker.shutdown();
     }

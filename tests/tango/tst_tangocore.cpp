@@ -15,13 +15,8 @@ namespace {
 StreamSample sample(int x1, int y1, int x2, int y2, int intensity = 4000)
 {
     StreamSample s;
-    s.x1 = int16_t(x1);
-    s.y1 = int16_t(y1);
-    s.x2 = int16_t(x2);
-    s.y2 = int16_t(y2);
-    s.intensity1 = uint16_t(intensity);
-    s.intensity2 = uint16_t(intensity);
-    s.rangeX1 = 5000;
+    s.x1 = int16_t(x1), s.y1 = int16_t(y1), s.x2 = int16_t(x2), s.y2 = int16_t(y2), s.rangeX1 = 5000;
+    s.intensity1 = s.intensity2 = uint16_t(intensity);
     return s;
 }
 
@@ -46,8 +41,7 @@ private slots:
         QCOMPARE((std::vector<double>{double(m.samples), m.x[0], m.y[0], m.x[1], m.y[1], m.intensity[0], m.rangeX[0]}),
                  (std::vector<double>{2, 2.0, -1.0, 0.2, 0.4, 4.0, 5.0}));
         const PeriodMeans empty = stats.takePeriod();
-        QCOMPARE(empty.samples, 0);
-        QVERIFY(std::isnan(empty.x[0]) && std::isnan(empty.intensity[1]));
+        QVERIFY(empty.samples == 0 && std::isnan(empty.x[0]) && std::isnan(empty.intensity[1]));
     }
 
     // A quadrant detector without light has no position: it is left out of
@@ -70,10 +64,9 @@ private slots:
     void windowAndRawRingKeepTheLastSamples()
     {
         StreamStatistics stats(4, 3);
-        const int xs[] = {1000, 9000, 0, 2000, 0, 2000};
-        const int ys[] = {0, 0, 1000, 1000, -1000, -1000};
+        const int xy[][2] = {{1000, 0}, {9000, 0}, {0, 1000}, {2000, 1000}, {0, -1000}, {2000, -1000}};
         for (int i = 0; i < 6; ++i)
-            stats.add(sample(xs[i], ys[i], i, 0));
+            stats.add(sample(xy[i][0], xy[i][1], i, 0));
         // The last four x are 0, 2, 0, 2 V: every point 1 V off in x and in y.
         const StageStatistics st = stats.stageStatistics(0);
         QCOMPARE((std::vector<double>{double(st.samples), st.meanX, st.meanY, st.rmsRadius}),
@@ -81,8 +74,7 @@ private slots:
         const std::vector<StreamSample> raw = stats.rawSamples();
         QVERIFY(raw.size() == 3 && raw[0].x2 == 3 && raw[1].x2 == 4 && raw[2].x2 == 5);
         stats.clear();
-        QVERIFY(stats.rawSamples().empty());
-        QCOMPARE(stats.stageStatistics(0).samples, 0);
+        QVERIFY(stats.rawSamples().empty() && stats.stageStatistics(0).samples == 0);
     }
 
     void propertiesBecomeOptionsOrAreRefused()
@@ -108,25 +100,6 @@ private slots:
             QCOMPARE(accepted ? got : QString(), summary);
             QVERIFY2(accepted || !error.empty(), qPrintable(properties.join(' ')));
         }
-    }
-
-    // Command-line properties leave the Tango arguments alone, match device
-    // and property names without regard to case, and refuse malformed ones.
-    void commandLinePropertiesAreTakenOut()
-    {
-        QByteArray a0("server"), a1("inst"), a2("-prop"), a3("Beam/T/1:port=30002"), a4("-nodb"),
-            a5("-prop"), a6("beam/t/1:Address=127.0.0.1");
-        char *argv[] = {a0.data(), a1.data(), a2.data(), a3.data(), a4.data(), a5.data(), a6.data(), nullptr};
-        int argc = 7;
-        std::string error;
-        QVERIFY(DeviceProperties::takeFromCommandLine(argc, argv, error));
-        QCOMPARE(argc, 3);
-        QCOMPARE(QByteArray(argv[2]), QByteArray("-nodb"));
-        const auto values = DeviceProperties::overridesFor("BEAM/t/1");
-        QCOMPARE(values.at("Port"), std::string("30002"));
-        QCOMPARE(values.at("Address"), std::string("127.0.0.1"));
-        for (const char *bad : {"beam/t/1", "beam/t/1:Colour=red", ":Port=1", "beam/t/1:=3"})
-            QVERIFY2(!DeviceProperties::addOverride(bad, error), bad);
     }
 };
 
