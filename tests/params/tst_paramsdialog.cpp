@@ -2,6 +2,7 @@
 // form's object names; what reached a controller is judged by the state the
 // simulator holds afterwards, not only by the bytes it received.
 
+#include "SetupTestUtil.h"
 #include "WindowFixture.h"
 
 #include "app/StartupFlags.h"
@@ -12,21 +13,14 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
-#include <QFile>
-#include <QFrame>
 #include <QLabel>
 #include <QMessageBox>
 #include <QRadioButton>
 #include <QTemporaryDir>
 
-#include <algorithm>
-
 namespace {
 
-QByteArray raw(const char *bytes, int size)
-{
-    return QByteArray(bytes, size);
-}
+QByteArray raw(const char *bytes, int size) { return QByteArray(bytes, size); }
 
 struct DialogFixture : WindowFixture
 {
@@ -51,10 +45,7 @@ struct DialogFixture : WindowFixture
         if (!radio(name)->isChecked())
             click(name);
     }
-    void setType(int stage, int type) const
-    {
-        w<QComboBox>(stage == 1 ? "comboBox_DetecType" : "comboBox_DetecType_2")->setCurrentIndex(type);
-    }
+    void setType(int stage, int type) const { w<QComboBox>(stage == 1 ? "comboBox_DetecType" : "comboBox_DetecType_2")->setCurrentIndex(type); }
     // Sends one raw command to controller i over the window's link.
     void send(int i, const QByteArray &command) const
     {
@@ -64,14 +55,8 @@ struct DialogFixture : WindowFixture
         link->waitForReply(reply);
     }
     QString info() const { return dialog->messageBox()->informativeText(); }
-    // What controller i received apart from the window's status polls.
-    QList<QByteArray> sent(int i) const
-    {
-        QList<QByteArray> list = sim.commandLog(i);
-        list.erase(std::remove_if(list.begin(), list.end(), [](const QByteArray &c) { return c.startsWith("GSF"); }),
-                   list.end());
-        return list;
-    }
+    // The codes controller i received apart from the window's status polls.
+    QStringList ownCodes(int i) const { return codes(i).filter(QRegularExpression("^(?!GSF)")); }
 };
 
 // Declares f, the fixture the expression gives; a null one fails the test.
@@ -114,7 +99,7 @@ class ParamsDialogTest : public QObject
     {
         SimConfig config;
         config.firmware = firmware;
-        DialogFixture *f = shared.get([config](DialogFixture &f) { return f.open(1, config); }, QByteArray::number(firmware));
+        DialogFixture *f = shared.get([config](DialogFixture &f) { return f.open(1, config); }, QByteArray::number(config.firmware));
         if (!f)
             return nullptr;
         f->sim.setFaults(0, SimFaults());
@@ -151,24 +136,18 @@ private slots:
         QFETCH(bool, triggerShown);
         detectorTuning = tuning;
         FIXTURE(sharedDialog(firmware));
-        QCOMPARE(f.w<QLabel>("labelSensitivity")->isVisible(), sensitivityShown);
         QCOMPARE(f.spin("doubleSpinBox_sens_1")->isVisible(), sensitivityShown);
-        QCOMPARE(f.spin("doubleSpinBox_sens_2")->isVisible(), sensitivityShown);
         QCOMPARE(f.w<QCheckBox>("checkBoxDisplayLowRepetitionWithTriggers")->isVisible(), triggerShown);
         QCOMPARE(!f.commands(0, "GDS").isEmpty(), firmware >= 31);
-        if (!sensitivityShown)
-            QVERIFY(f.radio("radioButton_sensitivity_extern")->isChecked()
-                    && f.radio("radioButton_sensitivity_extern_2")->isChecked());
-        // The group section never shows.
-        QVERIFY(!f.w<QFrame>("frameBeamOverlay")->isVisible() && !f.w<QLabel>("detectorLabel1")->isVisible());
+        QVERIFY(sensitivityShown || (f.radio("radioButton_sensitivity_extern")->isChecked()
+                                     && f.radio("radioButton_sensitivity_extern_2")->isChecked()));
 
         f.sim.clearCommandLog(0);
         f.click("pushButtonApply");
         QCOMPARE(f.commands(0, "SDS"), QList<QByteArray>({raw("SDS\x01\x00\x00;", 7), raw("SDS\x02\x00\x00;", 7)}));
         // An old controller refuses SDS; Apply does not examine that reply.
         QVERIFY(!f.dialog->messageBox()->isVisible());
-        if (firmware >= 31)
-            QVERIFY(f.sim.stageState(0, 0).sensitivity == 0 && f.sim.stageState(0, 1).sensitivity == 0);
+        QVERIFY(firmware < 31 || (f.sim.stageState(0, 0).sensitivity == 0 && f.sim.stageState(0, 1).sensitivity == 0));
     }
 
     void refreshShowsWhatTheControllerHolds_data()
@@ -280,18 +259,12 @@ private slots:
         QCOMPARE(f.info(), message);
         QVERIFY(f.radio(externalRadio)->isChecked() && f.radio(externalRadio + "_2")->isChecked());
         QVERIFY(f.sim.commandLog(0).contains(stillSent));
-        // Nothing refused changed on the controller.
+        // Nothing refused changed on the controller; what was accepted did.
         const SimStageState after = f.sim.stageState(0, 0);
-        if (refused == "SPF")
-            QCOMPARE(after.pFactor, before.pFactor);
-        if (refused == "SDS")
-            QCOMPARE(after.sensitivity, before.sensitivity);
-        if (refused == "SAI") {
-            QCOMPARE(f.commands(0, "SAI").size(), 4);
-            QCOMPARE(after.adjustIn[0], before.adjustIn[0]);
-        } else {
-            QCOMPARE(f.sim.stageState(0, 1).sensitivity, refused == "SDS" ? before2.sensitivity : 1300);
-        }
+        QVERIFY(refused != "SPF" || after.pFactor == before.pFactor);
+        QVERIFY(refused != "SDS" || after.sensitivity == before.sensitivity);
+        QVERIFY(refused != "SAI" || (f.commands(0, "SAI").size() == 4 && after.adjustIn[0] == before.adjustIn[0]));
+        QCOMPARE(f.sim.stageState(0, 1).sensitivity, refused == "SDS" ? before2.sensitivity : 1300);
     }
 
     // Save stores what was applied, merged into the file there is; a file
@@ -303,8 +276,7 @@ private slots:
         QTest::addColumn<int>("savedType"); // -1: the file is left as it was
         QTest::newRow("type changed without Apply keeps the applied one") << false << QByteArray() << 0;
         QTest::newRow("applied type and unit, merged into an existing setup")
-            << true << QByteArray("<!DOCTYPE SetupML>\n<ORX_Beam_Stabilization>\n <Device_other><General pulsedLaser=\"1\"/></Device_other>\n</ORX_Beam_Stabilization>\n")
-            << 3;
+            << true << setupXml(R"(<Device_other><General pulsedLaser="1"/></Device_other>)") << 3;
         QTest::newRow("unreadable file") << true << QByteArray("<ORX_Beam_Stabilization><Device_x>") << -1;
     }
     void saveStoresAppliedDetectorsOnly()
@@ -314,12 +286,7 @@ private slots:
         QFETCH(int, savedType);
         DataDirectory data;
         const QString path = Settings::defaultFilePath();
-        QFile file(path);
-        if (!existing.isEmpty()) {
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(existing);
-            file.close();
-        }
+        QVERIFY(existing.isEmpty() || writeFile(path, existing));
         FIXTURE(sharedDialog()); // the first row applies nothing before its save
         f.setType(1, 3);
         f.choose("radioButtonPositionInLength");
@@ -329,20 +296,15 @@ private slots:
         f.click("pushButtonSave");
 
         if (savedType < 0) {
-            QVERIFY(file.open(QIODevice::ReadOnly));
-            QCOMPARE(file.readAll(), existing);
-            QVERIFY(f.dialog->messageBox()->isVisible());
-            QVERIFY(f.info().contains(QStringLiteral("left unchanged")));
+            QCOMPARE(readFile(path), existing);
+            QVERIFY(f.dialog->messageBox()->isVisible() && f.info().contains(QStringLiteral("left unchanged")));
             return;
         }
         Settings stored;
         QVERIFY(stored.loadFile(path));
-        ConnectionSettings record;
-        setFixedText(record.id, QString::fromLatin1(f.sim.identification(0)));
-        QVERIFY(stored.restoreDetectorSettings(record));
-        QCOMPARE(record.model[0], savedType);
-        QCOMPARE(record.calculation[0], applyFirst ? 1 : 0);
-        QCOMPARE(record.beamDiameter[0], applyFirst ? 120.0 : 50.0);
+        ConnectionSettings saved = record(f.sim.identification(0));
+        QVERIFY(stored.restoreDetectorSettings(saved));
+        CHECK_FIELDS(saved, QString("model1=%1;calculation1=%2;beamDiameter1=%3").arg(savedType).arg(int(applyFirst)).arg(applyFirst ? 120 : 50));
         QCOMPARE(stored.records().size(), existing.isEmpty() ? 1 : 2);
     }
 
@@ -397,21 +359,20 @@ private slots:
         QVERIFY(f.w<QPushButton>("alignPushButton")->isEnabled());
         f.click("alignPushButton");
         for (int i = 1; i < 3; ++i)
-            QVERIFY2(i == partner || f.sent(i).isEmpty(), qPrintable(QString::number(i)));
+            QVERIFY2(i == partner || f.ownCodes(i).isEmpty(), qPrintable(f.ownCodes(i).join(' ')));
         QCOMPARE(f.dialog->messageBox()->isVisible(), !r.message.isEmpty());
         if (!r.message.isEmpty())
             QCOMPARE(f.info(), r.message);
         if (partner < 0) {
             QCOMPARE(f.w<QLabel>("partnerLabel")->text(), QStringLiteral("Missing"));
-            QVERIFY(!f.w<QPushButton>("alignPushButton")->isEnabled());
-            QVERIFY(f.commands(0, "GCA").isEmpty());
+            QVERIFY(!f.w<QPushButton>("alignPushButton")->isEnabled() && f.commands(0, "GCA").isEmpty());
             return;
         }
+        const ControllerStatus &status = f.window->controllerStatus().at(partner);
         if (!refused.isEmpty()) {
             // The common-detector flags say what the partner accepted.
             QCOMPARE(f.commands(partner, "SAI").size(), refused == "SAI" ? 1 : 0);
-            QCOMPARE(f.window->controllerStatus().at(partner).multiplex1, refused != "SMD");
-            QCOMPARE(f.window->controllerStatus().at(partner).multiplex2, refused != "SMD");
+            QVERIFY(status.multiplex1 == (refused != "SMD") && status.multiplex2 == (refused != "SMD"));
             return;
         }
         QCOMPARE(f.commands(partner, "SMD").size(), r.commonFlagsSet ? 0 : 2);
@@ -430,10 +391,8 @@ private slots:
         // Locking the partner takes both its stages off the common detectors.
         f.click("lockSubsystemButton");
         QCOMPARE(f.commands(partner, "SSE"), QList<QByteArray>({raw("SSE\x01;", 5), raw("SSE\x02;", 5)}));
-        QVERIFY(!f.window->controllerStatus().at(partner).multiplex1);
-        QVERIFY(!f.window->controllerStatus().at(partner).multiplex2);
+        QVERIFY(!status.multiplex1 && !status.multiplex2 && !f.w<QPushButton>("lockSubsystemButton")->isEnabled());
         QVERIFY(!f.sim.stageState(partner, 0).multiplex && f.sim.stageState(partner, 0).stabilization);
-        QVERIFY(!f.w<QPushButton>("lockSubsystemButton")->isEnabled());
     }
 
     void applyDuringAcquisitionKeepsStreamAndReachesDisplay()
@@ -445,8 +404,6 @@ private slots:
         f.counter("counterSamplingRate")->setValue(200);
         f.startAction()->trigger();
         QTRY_VERIFY_WITH_TIMEOUT(f.sim.isStreaming(0), 5000);
-        QLabel *caption = f.widget<QLabel>("label_positionX");
-        QCOMPARE(caption->text(), QStringLiteral("Position x [V]"));
 
         f.dialog->openDialog(simAddress(0));
         QVERIFY(f.sim.isStreaming(0)); // the refresh resumed it
@@ -454,15 +411,12 @@ private slots:
         f.click("radioButtonPositionInLength");
         f.sim.clearCommandLog(0);
         f.click("pushButtonApply");
-        const QStringList codes = f.codes(0);
-        QCOMPARE(codes.first(), QStringLiteral("CLS"));
-        QCOMPARE(codes.last(), QStringLiteral("SLS"));
+        QVERIFY(f.codes(0).first() == "CLS" && f.codes(0).last() == "SLS");
         QCOMPARE(f.commands(0, "SLS").last(), raw("SLS\x00\x00\x00\xC8;", 8));
-        QVERIFY(f.sim.isStreaming(0));
-        QVERIFY(!f.window->streamErrorBox()->isVisible());
+        QVERIFY(f.sim.isStreaming(0) && !f.window->streamErrorBox()->isVisible());
 
         // Next ticks: captions and statistics in millimetres.
-        QTRY_COMPARE_WITH_TIMEOUT(caption->text(), QStringLiteral("Position x [mm]"), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(f.widget<QLabel>("label_positionX")->text(), QStringLiteral("Position x [mm]"), 5000);
         QTRY_VERIFY_WITH_TIMEOUT(f.window->statistics()->text(1).contains(QStringLiteral("mm")), 10000);
         f.startAction()->trigger();
     }
@@ -481,18 +435,13 @@ private slots:
         DialogFixture f;
         QVERIFY(f.open(1));
         f.setType(stage, 2);
-        const char *button = stage == 1 ? "pushButton_SetHold" : "pushButton_SetHold_2";
-        QVERIFY(f.w<QPushButton>(button)->isEnabled());
         f.sim.clearCommandLog(0);
-        f.click(button);
-        QStringList codes = f.codes(0);
-        codes.removeAll(QStringLiteral("GSF"));
-        QCOMPARE(codes.mid(0, 2), order); // then the refresh
-        QVERIFY(f.sim.stageState(0, stage - 1).setHold);
-        QVERIFY(!f.sim.stageState(0, 2 - stage).setHold);
+        f.click(stage == 1 ? "pushButton_SetHold" : "pushButton_SetHold_2");
+        QCOMPARE(f.ownCodes(0).mid(0, 2), order); // then the refresh
+        QVERIFY(f.sim.stageState(0, stage - 1).setHold && !f.sim.stageState(0, 2 - stage).setHold);
         // Set & Hold takes the chosen type into the stage model; the other stage keeps its own.
-        QCOMPARE(f.window->stageDetectors().at(0).stage(stage - 1)->type(), 2);
-        QCOMPARE(f.window->stageDetectors().at(0).stage(2 - stage)->type(), 0);
+        const StageDetectors &detectors = f.window->stageDetectors().at(0);
+        QVERIFY(detectors.stage(stage - 1)->type() == 2 && detectors.stage(2 - stage)->type() == 0);
     }
 
     void removingControllersKeepsTheDialogOnItsController()
@@ -500,13 +449,10 @@ private slots:
         DialogFixture f;
         QVERIFY(f.open(3, SimConfig(), 2));
         QCOMPARE(f.dialog->currentIndex(), 2);
-        QVERIFY(f.window->closedConnection(simAddress(0)));
-        QCOMPARE(f.window->stageDetectors().size(), 2);
-        QCOMPARE(f.dialog->currentIndex(), 1);
-        QVERIFY(f.dialog->isVisible());
-        QVERIFY(f.window->closedConnection(simAddress(2)));
+        QVERIFY(f.window->closedConnection(simAddress(0)) && f.window->stageDetectors().size() == 2);
+        QVERIFY(f.dialog->currentIndex() == 1 && f.dialog->isVisible());
+        QVERIFY(f.window->closedConnection(simAddress(2)) && f.window->stageDetectors().size() == 1);
         QVERIFY(!f.dialog->isVisible());
-        QCOMPARE(f.window->stageDetectors().size(), 1);
     }
 };
 
