@@ -1,7 +1,7 @@
 // The system configuration overview inside the main window, against the
-// embedded simulator: rows per controller, the stage switches (judged by the
-// controllers' command logs), the display box, the colours, the dragged
-// order and its way through a saved and loaded setup.
+// embedded simulator: the stage switches (judged by the controllers' command
+// logs), the display box, the dragged order and its way through a saved and
+// loaded setup.
 
 #include "WindowFixture.h"
 
@@ -68,15 +68,6 @@ void dropAt(ListWidget *list, const QPoint &pos)
     (list->*handler)(&drop);
 }
 
-// The row's controls that can be used.
-QStringList enabledControls(OverviewWidget *row)
-{
-    QStringList names;
-    for (const char *name : {"enable1", "enable2", "parameterPushButton", "showCheckBox", "active1"})
-        if (child<QWidget>(row, name)->isEnabled())
-            names << name;
-    return names;
-}
 } // namespace
 
 class OverviewTest : public QObject
@@ -93,40 +84,6 @@ private slots:
     void init() { shared.drop(); }
     void cleanup() { shared.dropIfFailed(); }
     void cleanupTestCase() { shared.drop(); }
-
-    void rowsFollowTheControllers()
-    {
-        WindowFixture f;
-        QVERIFY(f.start(4));
-        ConnectionOverviewDialog *dialog = openOverview(f);
-        QVERIFY(dialog && dialog->isVisible() && dialog->list()->count() == 1 && rowAt(dialog->list(), 0)->isHeader());
-        for (int i = 0; i < 3; ++i)
-            QVERIFY(f.add(i));
-        QCOMPARE(screenLabels(dialog), QStringList({"SIM0", "SIM1", "SIM2"}));
-        QCOMPARE(dialog->row(1)->name(), simAddress(1));
-        QCOMPARE(enabledControls(dialog->row(1)), QStringList({"enable1", "enable2", "parameterPushButton", "showCheckBox", "active1"}));
-
-        // A link handed over without a connection gets a row whose controls cannot be used.
-        auto *idle = new TcpClient;
-        idle->initialize(simAddress(3), f.sim.port(3));
-        idle->setLabel(QStringLiteral("IDLE"));
-        ConnectionSettings settings = simSettings(3);
-        f.window->newConnection(idle, &settings);
-        QCOMPARE(dialog->row(3)->label(), QStringLiteral("IDLE"));
-        QCOMPARE(enabledControls(dialog->row(3)), QStringList());
-
-        QSignalSpy params(dialog, &ConnectionOverviewDialog::openParamDialog);
-        QTest::mouseClick(child(dialog->row(2), "parameterPushButton"), Qt::LeftButton);
-        QCOMPARE(params, QList<QList<QVariant>>{{simAddress(2)}});
-
-        QVERIFY(f.window->closedConnection(simAddress(1)));
-        QTRY_COMPARE_WITH_TIMEOUT(screenLabels(dialog), QStringList({"SIM0", "SIM2", "IDLE"}), 5000);
-        QCOMPARE(dialog->row(1)->name(), simAddress(2));
-        for (int i : {3, 2, 0})
-            QVERIFY(f.window->closedConnection(simAddress(i)));
-        QTRY_COMPARE_WITH_TIMEOUT(dialog->list()->count(), 1, 5000);
-        QCOMPARE(dialog->order(), QList<int>());
-    }
 
     void stageSwitchCommandsItsStage_data()
     {
@@ -169,6 +126,11 @@ private slots:
         QTest::mouseClick(button, Qt::LeftButton);
         QCOMPARE(f.commands(controller, "CEA"), QList<QByteArray>{"CEA" + arguments});
         QTRY_COMPARE_WITH_TIMEOUT(button->text(), QStringLiteral("OFF"), 5000);
+
+        // The row's parameter button opens the dialog of its controller.
+        QSignalSpy params(overviewOf(f), &ConnectionOverviewDialog::openParamDialog);
+        QTest::mouseClick(child(overviewOf(f)->row(controller), "parameterPushButton"), Qt::LeftButton);
+        QCOMPARE(params, QList<QList<QVariant>>{{simAddress(controller)}});
     }
 
     void showBoxHidesAndShowsTheCurves()
@@ -202,7 +164,6 @@ private slots:
         struct Drop { int from, onto; bool lowerHalf; QStringList screen; QList<int> order; }; // onto -1: the header area
         const QList<Drop> drops{
             {1, 3, true, {"SIM1", "SIM2", "SIM0"}, {2, 0, 1}},   // first to last
-            {2, 2, false, {"SIM1", "SIM2", "SIM0"}, {2, 0, 1}},  // onto itself
             {0, 2, true, {"SIM1", "SIM2", "SIM0"}, {2, 0, 1}},   // the header dragged
             {3, -1, false, {"SIM1", "SIM2", "SIM0"}, {2, 0, 1}}, // onto the header area
             {3, 1, false, {"SIM0", "SIM1", "SIM2"}, {0, 1, 2}},  // last to first

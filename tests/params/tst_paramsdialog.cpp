@@ -95,11 +95,9 @@ class ParamsDialogTest : public QObject
 
     RowShared<DialogFixture> shared;
     // The dialog opened afresh on the kept window with one controller.
-    DialogFixture *sharedDialog(int firmware = SimConfig().firmware)
+    DialogFixture *sharedDialog()
     {
-        SimConfig config;
-        config.firmware = firmware;
-        DialogFixture *f = shared.get([config](DialogFixture &f) { return f.open(1, config); }, QByteArray::number(config.firmware));
+        DialogFixture *f = shared.get([](DialogFixture &f) { return f.open(1); });
         if (!f)
             return nullptr;
         f->sim.setFaults(0, SimFaults());
@@ -118,51 +116,15 @@ private slots:
     void cleanup() { shared.dropIfFailed(); }
     void cleanupTestCase() { shared.drop(); }
 
-    void firmwareGenerationDecidesControls_data()
-    {
-        QTest::addColumn<int>("firmware");
-        QTest::addColumn<bool>("tuning");
-        QTest::addColumn<bool>("sensitivityShown");
-        QTest::addColumn<bool>("triggerShown");
-        QTest::newRow("firmware 30 with -d") << 30 << true << false << false;
-        QTest::newRow("firmware 31 without -d") << 31 << false << false << true;
-        QTest::newRow("firmware 31 with -d") << 31 << true << true << true;
-    }
-    void firmwareGenerationDecidesControls()
-    {
-        QFETCH(int, firmware);
-        QFETCH(bool, tuning);
-        QFETCH(bool, sensitivityShown);
-        QFETCH(bool, triggerShown);
-        detectorTuning = tuning;
-        FIXTURE(sharedDialog(firmware));
-        QCOMPARE(f.spin("doubleSpinBox_sens_1")->isVisible(), sensitivityShown);
-        QCOMPARE(f.w<QCheckBox>("checkBoxDisplayLowRepetitionWithTriggers")->isVisible(), triggerShown);
-        QCOMPARE(!f.commands(0, "GDS").isEmpty(), firmware >= 31);
-        QVERIFY(sensitivityShown || (f.radio("radioButton_sensitivity_extern")->isChecked()
-                                     && f.radio("radioButton_sensitivity_extern_2")->isChecked()));
-
-        f.sim.clearCommandLog(0);
-        f.click("pushButtonApply");
-        QCOMPARE(f.commands(0, "SDS"), QList<QByteArray>({raw("SDS\x01\x00\x00;", 7), raw("SDS\x02\x00\x00;", 7)}));
-        // An old controller refuses SDS; Apply does not examine that reply.
-        QVERIFY(!f.dialog->messageBox()->isVisible());
-        QVERIFY(firmware < 31 || (f.sim.stageState(0, 0).sensitivity == 0 && f.sim.stageState(0, 1).sensitivity == 0));
-    }
-
     void refreshShowsWhatTheControllerHolds_data()
     {
         QTest::addColumn<QByteArray>("command");
         QTest::addColumn<QStringList>("shown"); // spin box, its value and text, the radio button checked
-        QTest::newRow("sensitivity 0 is external, 0.001")
-            << raw("SDS\x01\x00\x00;", 7) << QStringList{"doubleSpinBox_sens_1", "0 0.00", "radioButton_sensitivity_extern"};
+        QTest::newRow("sensitivity 0 is external") << raw("SDS\x01\x00\x00;", 7) << QStringList{"doubleSpinBox_sens_1", "0 0.00", "radioButton_sensitivity_extern"};
         QTest::newRow("sensitivity 2.5 V") << raw("SDS\x02\x09\xC4;", 7) << QStringList{"doubleSpinBox_sens_2", "2.5 2.50", ""};
-        QTest::newRow("P-factor 0 shows the minimum")
-            << raw("SPF\x01\x00\x00;", 7) << QStringList{"doubleSpinBox_PFactor", "0.01 0.01", "radioButton_PFactor_extern"};
-        QTest::newRow("software P-factor 1.25")
-            << raw("SPF\x02\x04\xE2;", 7) << QStringList{"doubleSpinBox_PFactor_2", "1.25 1.25", "radioButton_PFactor_intern"};
-        QTest::newRow("negative adjust-in, stage 2 software")
-            << raw("SAI\x02y\xFE\x0C;", 8) << QStringList{"doubleSpinBox_AdjustY_2", "-0.5 -0.500", "radioButton_Adjust_intern_2"};
+        QTest::newRow("P-factor 0 shows the minimum") << raw("SPF\x01\x00\x00;", 7) << QStringList{"doubleSpinBox_PFactor", "0.01 0.01", "radioButton_PFactor_extern"};
+        QTest::newRow("software P-factor 1.25") << raw("SPF\x02\x04\xE2;", 7) << QStringList{"doubleSpinBox_PFactor_2", "1.25 1.25", "radioButton_PFactor_intern"};
+        QTest::newRow("negative adjust-in") << raw("SAI\x02y\xFE\x0C;", 8) << QStringList{"doubleSpinBox_AdjustY_2", "-0.5 -0.500", "radioButton_Adjust_intern_2"};
     }
     void refreshShowsWhatTheControllerHolds()
     {
@@ -204,7 +166,7 @@ private slots:
         f.choose(adjustSoftware ? "radioButton_Adjust_intern" : "radioButton_Adjust_extern");
         f.spin("doubleSpinBox_AdjustX")->setValue(1.234);
         f.spin("doubleSpinBox_AdjustY")->setValue(-0.5);
-        f.setType(1, type);
+        f.setType(1, type); // after the targets: a type without software targets overrides them
         f.choose("radioButton_PFactor_intern");
         QVERIFY(f.radio("radioButton_PFactor_intern_2")->isChecked()); // one source for both stages
         f.spin("doubleSpinBox_PFactor")->setValue(1.5);
@@ -226,10 +188,9 @@ private slots:
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("externalRadio"); // for stage 1; "_2" is added for stage 2
         QTest::addColumn<QByteArray>("stillSent");
-        QTest::newRow("software P-factor of stage 1") << QByteArray("SPF") << "P-Factor of stage 1 wasn't set!"
-                                                      << "radioButton_PFactor_extern" << raw("SPF\x02\x00\x00;", 7);
-        QTest::newRow("software sensitivity") << QByteArray("SDS") << "Sensitivity cable of detector 2 is not connected!"
-                                              << "radioButton_sensitivity_extern" << raw("SAI\x02y\x00\x00;", 8);
+        QTest::newRow("P-factor") << QByteArray("SPF") << "P-Factor of stage 1 wasn't set!" << "radioButton_PFactor_extern" << raw("SPF\x02\x00\x00;", 7);
+        QTest::newRow("sensitivity") << QByteArray("SDS") << "Sensitivity cable of detector 2 is not connected!" << "radioButton_sensitivity_extern"
+                                     << raw("SAI\x02y\x00\x00;", 8);
         QTest::newRow("adjust-in, both axes still sent") << QByteArray("SAI") << "y-adjust value of stage 2 has not been accepted "
                                                          << "radioButton_Adjust_extern" << raw("SAI\x02y\x00\x00;", 8);
     }
@@ -246,16 +207,14 @@ private slots:
         for (const char *name : {"radioButton_PFactor_intern", "radioButton_Adjust_intern", "radioButton_Adjust_intern_2",
                                  "radioButton_sensitivity_software", "radioButton_sensitivity_software_2"})
             f.choose(name);
-        f.spin("doubleSpinBox_PFactor")->setValue(0.8);
-        f.spin("doubleSpinBox_sens_1")->setValue(1.2);
-        f.spin("doubleSpinBox_sens_2")->setValue(1.3);
+        for (const auto &[name, value] : {std::make_pair("doubleSpinBox_PFactor", 0.8), {"doubleSpinBox_sens_1", 1.2}, {"doubleSpinBox_sens_2", 1.3}})
+            f.spin(name)->setValue(value);
         const SimStageState before = f.sim.stageState(0, 0), before2 = f.sim.stageState(0, 1);
         f.refuse(0, {refused});
         f.sim.clearCommandLog(0);
         f.click("pushButtonApply");
 
         QTRY_VERIFY(f.dialog->messageBox()->isVisible());
-        QCOMPARE(f.dialog->messageBox()->text(), QStringLiteral("An error has occurred."));
         QCOMPARE(f.info(), message);
         QVERIFY(f.radio(externalRadio)->isChecked() && f.radio(externalRadio + "_2")->isChecked());
         QVERIFY(f.sim.commandLog(0).contains(stillSent));
@@ -267,17 +226,15 @@ private slots:
         QCOMPARE(f.sim.stageState(0, 1).sensitivity, refused == "SDS" ? before2.sensitivity : 1300);
     }
 
-    // Save stores what was applied, merged into the file there is; a file
-    // that cannot be read is never overwritten.
+    // Save stores what was applied, merged into the file there is.
     void saveStoresAppliedDetectorsOnly_data()
     {
         QTest::addColumn<bool>("applyFirst");
         QTest::addColumn<QByteArray>("existing");
-        QTest::addColumn<int>("savedType"); // -1: the file is left as it was
+        QTest::addColumn<int>("savedType");
         QTest::newRow("type changed without Apply keeps the applied one") << false << QByteArray() << 0;
         QTest::newRow("applied type and unit, merged into an existing setup")
             << true << setupXml(R"(<Device_other><General pulsedLaser="1"/></Device_other>)") << 3;
-        QTest::newRow("unreadable file") << true << QByteArray("<ORX_Beam_Stabilization><Device_x>") << -1;
     }
     void saveStoresAppliedDetectorsOnly()
     {
@@ -295,11 +252,6 @@ private slots:
             f.click("pushButtonApply");
         f.click("pushButtonSave");
 
-        if (savedType < 0) {
-            QCOMPARE(readFile(path), existing);
-            QVERIFY(f.dialog->messageBox()->isVisible() && f.info().contains(QStringLiteral("left unchanged")));
-            return;
-        }
         Settings stored;
         QVERIFY(stored.loadFile(path));
         ConnectionSettings saved = record(f.sim.identification(0));
@@ -337,16 +289,11 @@ private slots:
         f.dialog->messageBox()->hide();
         for (int i = 0; i < 3; ++i) {
             f.sim.setFaults(i, SimFaults());
-            f.window->multiplexSystem(simAddress(i), false, 1);
-            f.window->multiplexSystem(simAddress(i), false, 2);
+            for (int stage : {1, 2})
+                f.window->multiplexSystem(simAddress(i), r.commonFlagsSet && i == 1, stage);
             f.window->changeGroupId(simAddress(i), r.groups.at(i));
         }
         f.dialog->openDialog(simAddress(0));
-        if (r.commonFlagsSet) {
-            f.window->multiplexSystem(simAddress(1), true, 1);
-            f.window->multiplexSystem(simAddress(1), true, 2);
-            QVERIFY(f.window->controllerStatus().at(1).multiplex1 && f.window->controllerStatus().at(1).multiplex2);
-        }
         if (r.partnerPollFailed) {
             f.window->disconnectConnection(simAddress(1));
             QTRY_VERIFY_WITH_TIMEOUT(!f.window->controllerStatus().at(1).connected, 10000);
@@ -360,9 +307,7 @@ private slots:
         f.click("alignPushButton");
         for (int i = 1; i < 3; ++i)
             QVERIFY2(i == partner || f.ownCodes(i).isEmpty(), qPrintable(f.ownCodes(i).join(' ')));
-        QCOMPARE(f.dialog->messageBox()->isVisible(), !r.message.isEmpty());
-        if (!r.message.isEmpty())
-            QCOMPARE(f.info(), r.message);
+        QCOMPARE(f.dialog->messageBox()->isVisible() ? f.info() : QString(), r.message);
         if (partner < 0) {
             QCOMPARE(f.w<QLabel>("partnerLabel")->text(), QStringLiteral("Missing"));
             QVERIFY(!f.w<QPushButton>("alignPushButton")->isEnabled() && f.commands(0, "GCA").isEmpty());
@@ -378,14 +323,13 @@ private slots:
         QCOMPARE(f.commands(partner, "SMD").size(), r.commonFlagsSet ? 0 : 2);
         QVERIFY(f.sim.stageState(partner, 0).multiplex && f.sim.stageState(partner, 1).multiplex);
         QCOMPARE(f.commands(0, "GCA").size(), 1);
-        const QList<QByteArray> sai = f.commands(partner, "SAI");
-        QCOMPARE(sai.size(), 4);
-        const char *order[4] = {"\x01x", "\x01y", "\x02x", "\x02y"};
-        for (int i = 0; i < 4; ++i) {
-            QCOMPARE(sai.at(i).mid(3, 2), QByteArray(order[i]));
-            const int target = qint16((quint8(sai.at(i).at(5)) << 8) | quint8(sai.at(i).at(6)));
-            QCOMPARE(f.sim.stageState(partner, i / 2).adjustIn[i % 2], target);
-        }
+        // Each axis in turn, and the partner holds the value sent.
+        QStringList sent, held;
+        for (const QByteArray &command : f.commands(partner, "SAI"))
+            sent << command.mid(3, 2).toHex() + ' ' + QString::number(qint16((quint8(command.at(5)) << 8) | quint8(command.at(6))));
+        for (int i = 0; i < 4; ++i)
+            held << QString("0%1%2 %3").arg(i / 2 + 1).arg(int("xy"[i % 2]), 0, 16).arg(f.sim.stageState(partner, i / 2).adjustIn[i % 2]);
+        QCOMPARE(sent, held);
         if (!r.lock)
             return;
         // Locking the partner takes both its stages off the common detectors.
@@ -411,8 +355,7 @@ private slots:
         f.click("radioButtonPositionInLength");
         f.sim.clearCommandLog(0);
         f.click("pushButtonApply");
-        QVERIFY(f.codes(0).first() == "CLS" && f.codes(0).last() == "SLS");
-        QCOMPARE(f.commands(0, "SLS").last(), raw("SLS\x00\x00\x00\xC8;", 8));
+        QVERIFY(f.codes(0).first() == "CLS" && f.sim.commandLog(0).last() == raw("SLS\x00\x00\x00\xC8;", 8));
         QVERIFY(f.sim.isStreaming(0) && !f.window->streamErrorBox()->isVisible());
 
         // Next ticks: captions and statistics in millimetres.
