@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <tuple>
 #include <vector>
 
 class SettingsTestHost : public ConnectionHost
@@ -24,10 +25,7 @@ public:
     QList<ConnectionSettings> handed;          // copies of the records given with newConnection
     QHash<QString, ConnectionSettings> current; // what the window would copy back before a save
 
-    auto find(const QString &address)
-    {
-        return std::find_if(links.begin(), links.end(), [&](const auto &l) { return l->address() == address; });
-    }
+    auto find(const QString &address) { return std::find_if(links.begin(), links.end(), [&](const auto &l) { return l->address() == address; }); }
     Connection *link(const QString &address) { return find(address) == links.end() ? nullptr : find(address)->get(); }
 
     void newConnection(Connection *connection, ConnectionSettings *settings) override
@@ -50,10 +48,9 @@ public:
     bool disconnectConnection(QString address) override
     {
         Connection *l = link(address);
-        if (!l)
-            return false;
-        l->disconnectLink();
-        return l->linkState() != Connection::Connected;
+        if (l)
+            l->disconnectLink();
+        return l && l->linkState() != Connection::Connected;
     }
 
     bool reconnectConnection(QString address, QString &boardID) override
@@ -67,12 +64,11 @@ public:
         if (!waitUntilConnected(*l))
             return false;
         const ControllerIdentity identity = identifyController(*l, 3);
-        if (!identity.valid) {
+        if (identity.valid)
+            boardID = identity.controllerId;
+        else
             l->disconnectLink();
-            return false;
-        }
-        boardID = identity.controllerId;
-        return true;
+        return identity.valid;
     }
 
     bool updateSettingsAndParameters(QList<ConnectionSettings> &settings) override
@@ -84,13 +80,11 @@ public:
             const auto it = current.constFind(links[i]->address());
             if (it == current.constEnd())
                 continue;
-            settings[i].colorX = it->colorX;
-            settings[i].colorY = it->colorY;
-            settings[i].colorI = it->colorI;
-            settings[i].pulsedLaser = it->pulsedLaser;
-            std::copy_n(it->model, 2, settings[i].model);
-            std::copy_n(it->beamDiameter, 2, settings[i].beamDiameter);
-            std::copy_n(it->calculation, 2, settings[i].calculation);
+            ConnectionSettings &s = settings[i]; // takes the display and detector fields the window holds
+            std::tie(s.colorX, s.colorY, s.colorI, s.pulsedLaser) = std::tie(it->colorX, it->colorY, it->colorI, it->pulsedLaser);
+            std::copy_n(it->model, 2, s.model);
+            std::copy_n(it->beamDiameter, 2, s.beamDiameter);
+            std::copy_n(it->calculation, 2, s.calculation);
         }
         return true;
     }
