@@ -328,6 +328,22 @@ private slots:
         QVERIFY(rig.countsAre(2));
     }
 
+    // Connect and Scan clicked again while a connect waits are ignored: one link, one identification.
+    void secondClickWhileBusy()
+    {
+        Rig rig;
+        QVERIFY(rig.sim.start(0, 1));
+        int clicks = 0;
+        QTimer clicker; // fires whenever the connect processes events
+        QObject::connect(&clicker, &QTimer::timeout, [&] { ++clicks, rig.w("connectTcpButton")->click(), rig.w("rescanButton")->click(); });
+        clicker.start(0);
+        rig.connectTcp("127.0.0.1", QString::number(rig.sim.port(0)), "Once");
+        clicker.stop();
+        QVERIFY(clicks > 0 && rig.countsAre(1) && !rig.dialog.isBusy());
+        QCOMPARE(rig.text("infoLabel2"), QStringLiteral("Connected"));
+        QCOMPARE(rig.commandCount("GID;"), 1);
+    }
+
     // Disconnect and reconnect through the row, a controller replaced by
     // another one, and delete.
     void rowActions()
