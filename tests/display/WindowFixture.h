@@ -115,7 +115,7 @@ struct WindowFixture
     {
         if (!window || !window->isVisible() || startAction()->isChecked())
             return;
-        const QList<int> shown = window->displayed();
+        const QList<int> shown = window->displayed(); // a copy: hiding changes the list
         for (int i : shown)
             window->showConnection(window->connections().at(i)->address(), false);
     }

@@ -54,10 +54,8 @@ ConnectionWidget *rowOf(SettingsDialog *dialog, int i)
 QString rowButtons(SettingsDialog *dialog, int n)
 {
     QString letters;
-    for (int i = 0; i < n; ++i) {
-        QPushButton *button = child(rowOf(dialog, i), "Button");
-        letters += button ? button->text().left(1) : QStringLiteral("-");
-    }
+    for (int i = 0; i < n; ++i)
+        letters += rowOf(dialog, i) ? child(rowOf(dialog, i), "Button")->text().left(1) : QStringLiteral("-");
     return letters;
 }
 

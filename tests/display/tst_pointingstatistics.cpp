@@ -1,7 +1,6 @@
 #include "display/GenericPlot.h"
 #include "display/PointingStatistics.h"
 
-#include <qwt_plot_shapeitem.h>
 #include <qwt_plot_textlabel.h>
 
 #include <QtTest>
