@@ -6,14 +6,13 @@
 #include "SimulatorLink.h"
 
 #include "display/Counter.h"
+#include "display/CurveData.h"
 #include "display/GenericPlot.h"
 #include "display/KV_ToolBar.h"
 #include "display/MainWindow.h"
 #include "link/Identification.h"
 #include "setup/ConnectionSettings.h"
 #include "setup/SettingsDialog.h"
-
-#include "display/CurveData.h"
 
 #include <QAction>
 #include <QTest>
@@ -22,8 +21,7 @@
 #include <memory>
 
 // Controller i of the simulator is reached as 127.0.0.<i + 1>: the window
-// tells controllers apart by address. The simulator listens on every
-// address for that reason.
+// tells controllers apart by address (the simulator listens on all).
 inline QString simAddress(int i)
 {
     return QStringLiteral("127.0.0.%1").arg(i + 1);
@@ -47,7 +45,6 @@ inline int curveSize(GenericPlot *plot, int curve)
     return plot->curveCount() > curve ? int(plot->curveData(curve)->size()) : -1;
 }
 
-// The child of a widget with this object name.
 template<typename T = QPushButton>
 T *child(const QObject *parent, const char *name)
 {
@@ -72,8 +69,8 @@ template<typename Fixture>
 class RowShared
 {
 public:
-    // The kept fixture, or a new one prepared by setUp; null when that
-    // failed. Rows of another kind (a different set-up) name it.
+    // The kept fixture, or a new one prepared by setUp (null when that
+    // failed). Rows of another kind (a different set-up) name it.
     template<typename SetUp>
     Fixture *get(SetUp setUp, const QByteArray &kind = QByteArray())
     {
@@ -118,7 +115,7 @@ struct WindowFixture
     {
         if (!window || !window->isVisible() || startAction()->isChecked())
             return;
-        const QList<int> shown = window->displayed();
+        const QList<int> shown = window->displayed(); // a copy: hiding changes the list
         for (int i : shown)
             window->showConnection(window->connections().at(i)->address(), false);
     }
@@ -127,17 +124,12 @@ struct WindowFixture
     bool start(int controllers, const SimConfig &config = SimConfig(), bool withWindow = true)
     {
         sim.setDefaultConfig(config);
-        if (!sim.start(0, controllers, QHostAddress(QHostAddress::AnyIPv4)))
-            return false;
-        if (withWindow)
+        const bool started = sim.start(0, controllers, QHostAddress(QHostAddress::AnyIPv4));
+        if (started && withWindow)
             openWindow();
-        return true;
+        return started;
     }
-    void openWindow()
-    {
-        window = std::make_unique<MainWindow>();
-        window->show();
-    }
+    void openWindow() { (window = std::make_unique<MainWindow>())->show(); }
 
     // Hands controller i to the window over a started, connected and
     // (unless told otherwise) identified link; false when it could not connect.
@@ -156,12 +148,10 @@ struct WindowFixture
     // n simulated controllers handed to the window.
     bool connect(int n, const SimConfig &config = SimConfig())
     {
-        if (!start(n, config))
-            return false;
-        for (int i = 0; i < n; ++i)
-            if (!add(i))
-                return false;
-        return true;
+        bool ok = start(n, config);
+        for (int i = 0; ok && i < n; ++i)
+            ok = add(i);
+        return ok;
     }
     // Controller i refuses the commands with these codes from now on.
     void refuse(int i, const QSet<QByteArray> &codes)
@@ -172,14 +162,6 @@ struct WindowFixture
     }
 
     QAction *startAction() const { return window->findChild<QAction *>(QStringLiteral("actionStart")); }
-
-    // n simulated controllers handed to the window and streaming after Start.
-    bool startStreaming(int n)
-    {
-        if (!connect(n))
-            return false;
-        return acquire(n);
-    }
     // Start from the tool bar (at this sampling rate when one is given);
     // false unless controllers 0 to n - 1 stream within 5 s.
     bool acquire(int n = 1, int rate = 0)
@@ -195,7 +177,7 @@ struct WindowFixture
         startAction()->trigger();
         return !startAction()->isChecked() && streaming(sim.count(), false);
     }
-    // Whether controllers 0 to n - 1 all reach the streaming state within 5 s.
+    // Whether controllers 0 to n - 1 all reach this streaming state within 5 s.
     bool streaming(int n, bool on)
     {
         for (int i = 0; i < n; ++i)
