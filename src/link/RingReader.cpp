@@ -70,10 +70,18 @@ bool RingReader::open(unsigned entries)
     }
     char probe[4];
     std::vector<Result> results;
-    const bool empty = queue(pair[0], probe, sizeof probe, 0) && submit(results) && results.size() == 1
+    // The first probe does not wait: a kernel that leaves the receive
+    // waiting for bytes is refused, and the receive released by shutting
+    // the pair down before the ring goes.
+    const bool empty = queue(pair[0], probe, sizeof probe, 0) && enter(results, false) && results.size() == 1
                        && results[0].value == -EAGAIN;
-    const bool filled = ::write(pair[1], "ok", 2) == 2 && queue(pair[0], probe, sizeof probe, 1) && submit(results)
-                        && results.size() == 1 && results[0].value == 2 && std::memcmp(probe, "ok", 2) == 0;
+    if (inFlight > 0) {
+        ::shutdown(pair[1], SHUT_RDWR);
+        submit(results);
+    }
+    const bool filled = empty && ::write(pair[1], "ok", 2) == 2 && queue(pair[0], probe, sizeof probe, 1)
+                        && submit(results) && results.size() == 1 && results[0].value == 2
+                        && std::memcmp(probe, "ok", 2) == 0;
     ::close(pair[0]);
     ::close(pair[1]);
     if (!empty || !filled) {
@@ -100,6 +108,7 @@ void RingReader::close()
     ringMemory = nullptr;
     sqEntries = 0;
     queued = 0;
+    inFlight = 0;
 }
 
 bool RingReader::queue(int fd, char *buffer, size_t size, uint64_t tag)
@@ -124,24 +133,29 @@ bool RingReader::queue(int fd, char *buffer, size_t size, uint64_t tag)
 
 bool RingReader::submit(std::vector<Result> &results)
 {
+    return enter(results, true);
+}
+
+bool RingReader::enter(std::vector<Result> &results, bool waitForAll)
+{
     results.clear();
-    if (queued == 0)
-        return true;
 #ifdef __NR_io_uring_enter
     const unsigned count = queued;
     queued = 0;
     __atomic_store_n(sqTail, *sqTail + count, __ATOMIC_RELEASE);
+    inFlight += count;
     unsigned unsubmitted = count;
     unsigned flags = 0;
-    while (results.size() < count) {
+    while (inFlight > 0) {
         // The first call submits and does not wait: every receive completes
         // within it. Later calls (a receive pushed to a worker, or entries
         // the kernel did not take yet) wait for the rest.
-        const unsigned waitFor = flags ? unsigned(count - results.size()) : 0u;
+        const unsigned waitFor = flags ? inFlight : 0u;
         const long entered = syscall(__NR_io_uring_enter, ringFd, unsubmitted, waitFor, flags, nullptr, 0);
-        if (entered < 0 && errno != EINTR && unsubmitted == count) {
+        if (entered < 0 && errno != EINTR && unsubmitted == count && inFlight == count) {
             // The kernel took none of them (no memory, a sandbox): withdraw.
             __atomic_store_n(sqTail, *sqTail - count, __ATOMIC_RELEASE);
+            inFlight = 0;
             return false;
         }
         // Once receives are taken they are waited for, whatever the call
@@ -153,13 +167,17 @@ bool RingReader::submit(std::vector<Result> &results)
         for (; head != tail; ++head) {
             const io_uring_cqe &done = cqes[head & *cqMask];
             results.push_back({done.user_data, long(done.res)});
+            --inFlight;
         }
         __atomic_store_n(cqHead, head, __ATOMIC_RELEASE);
+        if (!waitForAll)
+            break;
         flags = IORING_ENTER_GETEVENTS;
     }
     return true;
 #else
     (void)results;
+    (void)waitForAll;
     return false;
 #endif
 }

@@ -48,10 +48,14 @@ public:
 
 private:
     void close();
+    // Submits what is queued and collects completions; with waitForAll,
+    // until none is in flight.
+    bool enter(std::vector<Result> &results, bool waitForAll);
 
     int ringFd = -1;
     unsigned sqEntries = 0;
-    unsigned queued = 0;
+    unsigned queued = 0;   // queued since the last submit
+    unsigned inFlight = 0; // taken by the kernel, not completed yet
     void *ringMemory = nullptr;
     size_t ringSize = 0;
     io_uring_sqe *sqes = nullptr;
