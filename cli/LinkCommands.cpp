@@ -3,7 +3,7 @@
 #include "CliCommon.h"
 
 #include "link/Connection.h"
-#include "link/CommandSet.h"
+#include "link/Protocol.h"
 #include "link/Identification.h"
 
 #include <functional>
@@ -179,7 +179,7 @@ int runSendCommand(const QStringList &arguments, QTextStream &out, QTextStream &
         err << "error: COMMAND must be three letters, arguments and ';' (\\xHH for bytes)\n";
         return ExitUsage;
     }
-    int answer = CommandSet::answerLength(command);
+    int answer = Protocol::answerLength(command);
     if (answerGiven) {
         answer = answerText.toInt(&ok);
         if (!ok || answer < 0 || answer > 4096) {

@@ -16,6 +16,7 @@
 // the jitter analysis window once acquisition runs.
 
 #include "../load/SequenceTracker.h"
+#include "controller/Controller.h"
 
 #include "display/Counter.h"
 #include "link/Connection.h"
@@ -163,7 +164,7 @@ bool handOver(MainWindow &window, const QList<quint16> &ports, QString &error)
             return false;
         }
         ConnectionSettings settings = settingsFor(int(i), ports[int(i)]);
-        window.newConnection(links[i], &settings);
+        window.newConnection(new Controller(std::unique_ptr<Connection>(links[i])), &settings);
     }
     return true;
 }
@@ -360,12 +361,12 @@ int main(int argc, char *argv[])
             return 1;
         }
         const QString drive = parser.value("drive");
-        if (drive.size() >= 3 && !window.connections().isEmpty()) {
+        if (drive.size() >= 3 && !window.controllers().isEmpty()) {
             QByteArray arguments;
             const int mV = drive.mid(2).toInt();
             arguments.append(char(drive.at(0).digitValue())).append(drive.at(1).toLatin1());
             arguments.append(char(mV >> 8)).append(char(mV & 0xff)).append(';');
-            Connection *first = window.connections().first();
+            Connection *first = &window.controllers().first()->link();
             first->setDriveActuator(arguments);
             QByteArray reply;
             if (!first->waitForReply(reply) || !reply.startsWith(QByteArray("\0;", 2)))

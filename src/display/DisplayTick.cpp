@@ -1,7 +1,7 @@
 #include "display/DisplayTick.h"
 
-#include "display/ControllerRegistry.h"
-#include "display/DisplayUnits.h"
+#include "controller/ControllerRegistry.h"
+#include "controller/DisplayUnits.h"
 #include "display/GenericPlot.h"
 #include "link/Connection.h"
 
@@ -74,7 +74,7 @@ DisplayTick::Result DisplayTick::run(int samplingRate, const DisplayUnits &units
     samples.resize(0);
     perController.resize(0);
     for (int c : shown) {
-        Connection *link = registry.connections.at(c);
+        Connection *link = registry.link(c);
         const int stored = link->storedSamples();
         result.largestFill = qMax(result.largestFill, stored);
         // One lock per controller: the batch goes straight into the buffer.
@@ -97,7 +97,7 @@ DisplayTick::Result DisplayTick::run(int samplingRate, const DisplayUnits &units
     for (int d = 0; d < shown.size() && !result.runFinished; ++d) {
         const int c = shown.at(d);
         const bool triggered = registry.stageDetectors.at(c).triggerDisplay;
-        const bool newFlags = registry.connections.at(c)->firmwareVersion() > 10;
+        const bool newFlags = registry.link(c)->firmwareVersion() > 10;
         // The first sample of every controller in a tick is plotted.
         int countdown[2] = {decimate[0] - 1, decimate[1] - 1};
         const int end = next + perController.at(d);

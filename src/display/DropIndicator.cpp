@@ -1,6 +1,6 @@
 #include "display/DropIndicator.h"
 
-#include "display/ControllerRegistry.h"
+#include "controller/ControllerRegistry.h"
 #include "link/Connection.h"
 
 #include <QStringList>
@@ -18,7 +18,7 @@ void DropIndicator::refresh(const ControllerRegistry &registry)
 {
     current.resize(0);
     for (int c : registry.displayed) {
-        const qint64 dropped = registry.connections.at(c)->droppedSamples();
+        const qint64 dropped = registry.link(c)->droppedSamples();
         if (dropped > 0)
             current.append(Entry{c, dropped});
     }
@@ -31,7 +31,7 @@ void DropIndicator::refresh(const ControllerRegistry &registry)
     for (const Entry &e : qAsConst(shownEntries)) {
         shownTotal += e.dropped;
         const ControllerStatus &status = registry.controllerStatus.at(e.connection);
-        const QString address = registry.connections.at(e.connection)->address();
+        const QString address = registry.link(e.connection)->address();
         const QString name = status.label.trimmed().isEmpty() ? address : status.label.trimmed();
         parts << QStringLiteral("%1 %2").arg(name).arg(e.dropped);
         details << QStringLiteral("%1 (%2): %3 samples").arg(name, address).arg(e.dropped);

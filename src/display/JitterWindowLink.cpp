@@ -1,9 +1,9 @@
 #include "display/JitterWindowLink.h"
 
 #include "analysis_ui/JitterAnalysisWidget.h"
-#include "display/ControllerRegistry.h"
+#include "controller/ControllerRegistry.h"
 #include "display/DisplayTick.h"
-#include "display/DisplayUnits.h"
+#include "controller/DisplayUnits.h"
 #include "link/Connection.h"
 #include "link/StreamSample.h"
 
@@ -91,7 +91,7 @@ void JitterWindowLink::beforeTick(const ControllerRegistry &registry, const Disp
     }
     // A new sampling rate or unit, or a pause in the stream, makes the
     // record so far a different series.
-    const Connection *link = registry.connections.at(connection);
+    const Connection *link = registry.link(connection);
     const int linkRate = link->samplingRate();
     const QString unit1 = units.stage(1).unit();
     const QString unit2 = units.stage(2).unit();

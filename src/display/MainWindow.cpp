@@ -124,7 +124,7 @@ MainWindow::MainWindow(QWidget *parent)
     buildOverviewAndRescale();
     buildDialogs();
 
-    params->attachControllers(registry.connections, registry.controllerStatus);
+    params->attachControllers(registry.controllers, registry.controllerStatus);
     connect(params, &ParamsDialog::errorStream, this, &MainWindow::errorStreamStart);
     connect(ui->actionParametersOpen, &QAction::triggered, params, [this] { params->show(); params->raise(); });
     connect(ui->actionParametersClose, &QAction::triggered, params, &QDialog::close);
@@ -164,7 +164,7 @@ MainWindow::~MainWindow()
         displayTimer->stop();
     QList<Connection *> streaming;
     for (int i = registry.displayed.size() - 1; i >= 0; --i) {
-        Connection *link = registry.connections.at(registry.displayed.at(i));
+        Connection *link = registry.link(registry.displayed.at(i));
         if (link->linkState() == Connection::Connected && link->isStreaming())
             streaming.append(link);
     }
@@ -276,7 +276,7 @@ void MainWindow::showServiceDialog()
 {
     const int c = registry.activeIndex;
     if (c >= 0 && c < registry.count())
-        serviceDlg->setConnection(registry.connections.at(c));
+        serviceDlg->setConnection(registry.link(c));
     serviceDlg->show();
     serviceDlg->raise();
     serviceDlg->activateWindow();
@@ -428,7 +428,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
     settingsDlg->removeAllConnections();
     // Links the dialog has no row for (handed over directly) go as well.
     for (int c = registry.count() - 1; c >= 0; --c)
-        closedConnection(registry.connections.at(c)->address());
+        closeNow(registry.link(c)->address());
     closing = true;
     displayTimer->stop();
     stopDrawingPlots();

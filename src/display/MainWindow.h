@@ -1,9 +1,9 @@
 #pragma once
 
-#include "display/ControllerRegistry.h"
-#include "display/ControllerStatus.h"
+#include "controller/ControllerRegistry.h"
+#include "controller/ControllerStatus.h"
 #include "display/DisplayTick.h"
-#include "display/DisplayUnits.h"
+#include "controller/DisplayUnits.h"
 #include "display/HeadroomMonitor.h"
 #include "recording/Recorder.h"
 #include "setup/ConnectionHost.h"
@@ -20,6 +20,7 @@
 class AxisClickFilter;
 class Connection;
 class ConnectionOverviewDialog;
+class Controller;
 class DataLoggerDialog;
 class DropIndicator;
 class GenericPlot;
@@ -58,7 +59,7 @@ public:
     ~MainWindow() override;
 
     // Read access for dialogs and tests.
-    const QList<Connection *> &connections() const { return registry.connections; }
+    const QList<Controller *> &controllers() const { return registry.controllers; }
     const QList<ControllerStatus> &controllerStatus() const { return registry.controllerStatus; }
     QList<StageDetectors> &stageDetectors() { return registry.stageDetectors; }
     const QList<int> &displayed() const { return registry.displayed; }
@@ -98,10 +99,12 @@ signals:
 
 public slots:
     void resizeGraphs();
-    void newConnection(Connection *connection, ConnectionSettings *settings = nullptr) override;
-    bool closedConnection(QString address) override;
-    bool reconnectConnection(QString address, QString &boardID) override;
-    bool disconnectConnection(QString address) override;
+    void newConnection(Controller *controller, ConnectionSettings *settings = nullptr) override;
+    void connectionReady(QString address, QString controllerId) override;
+    Controller *controllerAt(QString address) const override;
+    void closedConnection(QString address, std::function<void(bool closed)> done) override;
+    void reconnectConnection(QString address, std::function<void(bool ok, QString boardID)> done) override;
+    void disconnectConnection(QString address, std::function<void(bool gone)> done) override;
     void showConnection(QString id, bool show);
     void updateColorGraph(QString id, QColor color, int graph);
     bool updateSettingsAndParameters(QList<ConnectionSettings> &settings) override;
@@ -184,6 +187,9 @@ private:
     void clearCurves(int c);
     void setRateLimit();
     void watchDisconnect(Connection *connection);
+    bool closeNow(const QString &address);
+    bool disconnectNow(const QString &address);
+    bool reconnectNow(const QString &address, QString &boardID);
     void openManual(const QString &fileName);
     bool isRunning() const;
     // Jitter analysis, headroom and drop indicator (MainWindowAnalysis.cpp).

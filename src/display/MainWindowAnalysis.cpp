@@ -48,7 +48,7 @@ void MainWindow::openJitterAnalysis()
         w->raise();
         return;
     }
-    Connection *link = registry.connections.at(c);
+    Connection *link = registry.link(c);
     units.update(registry); // the units of the controllers displayed now
     const int rate = link->isStreaming() && link->samplingRate() > 0 ? link->samplingRate()
                                                                        : tools->samplingRate()->value();
@@ -68,7 +68,7 @@ void MainWindow::analysisAfterTick(const DisplayTick::Result &result)
     // Headroom of the single displayed controller, from its range values at
     // one set a second.
     const int c = registry.singleDisplayed();
-    bool changed = headroom.follow(c >= 0 ? registry.connections.at(c)->address() : QString());
+    bool changed = headroom.follow(c >= 0 ? registry.link(c)->address() : QString());
     if (c >= 0 && result.numericsValid) {
         const double volts[4] = {tick.bar(0), tick.bar(1), tick.bar(2), tick.bar(3)};
         changed = headroom.offer(Connection::now(), volts) || changed;

@@ -11,6 +11,7 @@
 #include "display/KV_ToolBar.h"
 #include "display/PointingStatistics.h"
 #include "display/StreamControl.h"
+#include "controller/Controller.h"
 #include "link/Connection.h"
 #include "link/Identification.h"
 #include "overview/ConnectionOverviewDialog.h"
@@ -74,13 +75,14 @@ void MainWindow::setRateLimit()
     }
 }
 
-void MainWindow::newConnection(Connection *connection, ConnectionSettings *settings)
+void MainWindow::newConnection(Controller *controller, ConnectionSettings *settings)
 {
-    if (!connection)
+    if (!controller)
         return;
+    Connection *connection = &controller->link();
     const int c = registry.count();
     ControllerStatus preview;
-    registry.add(connection, settings);
+    registry.add(controller, settings);
     params->addStageDetectors(settings ? *settings : ConnectionSettings());
     preview = registry.controllerStatus.at(c);
     addCurves(c, preview);
@@ -104,7 +106,7 @@ void MainWindow::watchDisconnect(Connection *connection)
         [this](QString address) {
             const int index = registry.indexOf(address);
             if (index < 0 || (!registry.isDisplayed(index) && !registry.controllerStatus.at(index).connected
-                              && registry.connections.at(index)->linkState() != Connection::Connected))
+                              && registry.link(index)->linkState() != Connection::Connected))
                 return;
             qWarning().noquote() << "Controller" << address << "went away; it is no longer displayed";
             settingsDlg->on_WidgetDisconnect(address);
@@ -142,7 +144,7 @@ void MainWindow::showConnection(QString id, bool show)
     const int c = registry.indexOf(id);
     if (c < 0)
         return;
-    Connection *link = registry.connections.at(c);
+    Connection *link = registry.link(c);
     ControllerStatus &status = registry.controllerStatus[c];
     if (show) {
         if (link->linkState() != Connection::Connected || registry.isDisplayed(c))
@@ -207,12 +209,46 @@ void MainWindow::showConnection(QString id, bool show)
     clearCurves(c);
 }
 
-bool MainWindow::closedConnection(QString address)
+Controller *MainWindow::controllerAt(QString address) const
+{
+    const int c = registry.indexOf(address);
+    return c < 0 ? nullptr : registry.controllers.at(c);
+}
+
+void MainWindow::connectionReady(QString address, QString controllerId)
+{
+    const int c = registry.indexOf(address);
+    if (c < 0)
+        return;
+    registry.controllerStatus[c].connected = true;
+    registry.controllerStatus[c].controllerId = controllerId;
+    if (registry.displayed.size() < ControllerRegistry::maxDisplayed)
+        showConnection(address, true);
+}
+
+void MainWindow::closedConnection(QString address, std::function<void(bool closed)> done)
+{
+    done(closeNow(address));
+}
+
+void MainWindow::disconnectConnection(QString address, std::function<void(bool gone)> done)
+{
+    done(disconnectNow(address));
+}
+
+void MainWindow::reconnectConnection(QString address, std::function<void(bool ok, QString boardID)> done)
+{
+    QString boardID;
+    const bool ok = reconnectNow(address, boardID);
+    done(ok, boardID);
+}
+
+bool MainWindow::closeNow(const QString &address)
 {
     const int c = registry.indexOf(address);
     if (c < 0)
         return false;
-    Connection *link = registry.connections.at(c);
+    Connection *link = registry.link(c);
     displayTimer->stop();
     showConnection(address, false);
     if (link->linkState() == Connection::Connected && link->isStreaming())
@@ -226,22 +262,22 @@ bool MainWindow::closedConnection(QString address)
     // Its recording file is closed; the files of the controllers behind it
     // follow their new indices.
     records.removeConnection(c, link->droppedSamplesTotal());
-    registry.takeAt(c);
+    Controller *controller = registry.takeAt(c);
     params->removeStageDetectors(c);
     stats->removeConnection(c);
     removeCurves(c);
-    delete link;
+    delete controller;
     setRateLimit();
     restartDisplayTimer();
     return true;
 }
 
-bool MainWindow::disconnectConnection(QString address)
+bool MainWindow::disconnectNow(const QString &address)
 {
     const int c = registry.indexOf(address);
     if (c < 0)
         return false;
-    Connection *link = registry.connections.at(c);
+    Connection *link = registry.link(c);
     link->disconnectLink();
     QThread::msleep(2);
     showConnection(address, false);
@@ -255,11 +291,11 @@ bool MainWindow::disconnectConnection(QString address)
     return gone;
 }
 
-bool MainWindow::reconnectConnection(QString address, QString &boardID)
+bool MainWindow::reconnectNow(const QString &address, QString &boardID)
 {
     qInfo() << "Reconnecting";
     for (int c = 0; c < registry.count(); ++c) {
-        Connection *link = registry.connections.at(c);
+        Connection *link = registry.link(c);
         if (link->address() != address)
             continue;
         if (link->isRunning()) {
@@ -307,7 +343,7 @@ bool MainWindow::reconnectConnection(QString address, QString &boardID)
 void MainWindow::changeLabel(QString address, QString label)
 {
     for (int c = 0; c < registry.count(); ++c) {
-        Connection *link = registry.connections.at(c);
+        Connection *link = registry.link(c);
         if (link->address() != address)
             continue;
         link->setLabel(label);
@@ -402,7 +438,7 @@ bool MainWindow::stageButtonClicked(int stage)
     const int c = registry.activeIndex;
     if (c < 0 || c >= registry.count())
         return false;
-    Connection *link = registry.connections.at(c);
+    Connection *link = registry.link(c);
     button->setEnabled(false);
     StreamPause pause(link);
     const bool on = button->isChecked();
@@ -434,7 +470,7 @@ void MainWindow::activeStage(QString id, int stage, bool activate)
     const int c = registry.indexOf(id);
     if (c < 0)
         return;
-    Connection *link = registry.connections.at(c);
+    Connection *link = registry.link(c);
     if (link->linkState() != Connection::Connected)
         return;
     StreamPause pause(link);
@@ -459,7 +495,7 @@ void MainWindow::multiplexSystem(QString name, bool direction, int stage)
         bool &flag = stage == 2 ? status.multiplex2 : status.multiplex1;
         if (flag != direction) {
             multiplexBusy = true;
-            Connection *link = registry.connections.at(c);
+            Connection *link = registry.link(c);
             StreamPause pause(link);
             const QByteArray arguments = QByteArray(1, char(stage)) + ';';
             if (direction)
@@ -482,7 +518,7 @@ bool MainWindow::getStabilAndActiveStatus()
 {
     unsigned char flags = StreamControl::noStatus;
     if (registry.activeIndex >= 0) {
-        Connection *link = registry.connections.at(registry.activeIndex);
+        Connection *link = registry.link(registry.activeIndex);
         link->getStatusFlags();
         QByteArray reply;
         link->waitForReply(reply);
@@ -511,7 +547,7 @@ bool MainWindow::getActiveStatus(uchar flag)
     if (flag == StreamControl::noStatus) {
         if (registry.activeIndex < 0)
             return false;
-        Connection *link = registry.connections.at(registry.activeIndex);
+        Connection *link = registry.link(registry.activeIndex);
         link->getStatusFlags();
         QByteArray reply;
         link->waitForReply(reply);

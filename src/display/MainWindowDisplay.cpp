@@ -135,14 +135,14 @@ void MainWindow::pollIdleStatus()
     // Every request goes out before the first reply is awaited.
     QVector<bool> asked(registry.count(), false);
     for (int c = 0; c < registry.count(); ++c) {
-        Connection *link = registry.connections.at(c);
+        Connection *link = registry.link(c);
         if (link->linkState() == Connection::Connected && !link->isStreaming()) {
             link->getStatusFlags();
             asked[c] = true;
         }
     }
     for (int c = 0; c < registry.count(); ++c) {
-        Connection *link = registry.connections.at(c);
+        Connection *link = registry.link(c);
         ControllerStatus &status = registry.controllerStatus[c];
         status.label = link->label();
         status.address = link->address();
@@ -211,7 +211,7 @@ void MainWindow::startStopDataAcquisition()
     displayTimer->stop();
     const int rate = tools->samplingRate()->value();
     for (int c : registry.displayed)
-        if (!StreamControl::startStream(registry.connections.at(c), rate))
+        if (!StreamControl::startStream(registry.link(c), rate))
             errorStreamStart();
     errors = 0;
     resetPlotsAndDisplays();
@@ -246,8 +246,8 @@ void MainWindow::stopDrawingPlots()
         dataLoggerDlg->emitStopSignal();
     QList<Connection *> links;
     for (int c : registry.displayed)
-        if (registry.connections.at(c)->linkState() == Connection::Connected)
-            links.append(registry.connections.at(c));
+        if (registry.link(c)->linkState() == Connection::Connected)
+            links.append(registry.link(c));
     StreamControl::stopStreams(links);
     tools->startAction()->setChecked(false);
     showRunning(false);

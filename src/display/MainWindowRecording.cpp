@@ -53,7 +53,7 @@ void MainWindow::startDataRecordingFromDlg(QString path, bool multiSave)
     // file per controller the recorder keeps only the first (the active one).
     QVector<RecordSource> sources;
     for (int c : registry.displayed) {
-        const Connection *link = registry.connections.at(c);
+        const Connection *link = registry.link(c);
         const ControllerStatus &status = registry.controllerStatus.at(c);
         RecordSource source;
         source.connection = c;
@@ -89,7 +89,7 @@ void MainWindow::stopDataRecordingFromDlg()
     if (records.isRecording()) {
         qInfo().noquote() << "Recording stopped after" << records.linesWritten() << "lines";
         records.stop([this](int c) {
-            return c >= 0 && c < registry.connections.size() ? registry.connections.at(c)->droppedSamplesTotal() : 0;
+            return c >= 0 && c < registry.count() ? registry.link(c)->droppedSamplesTotal() : 0;
         });
     }
 }

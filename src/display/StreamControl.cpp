@@ -1,6 +1,6 @@
 #include "display/StreamControl.h"
 
-#include "display/ControllerStatus.h"
+#include "controller/ControllerStatus.h"
 #include "link/Connection.h"
 
 #include <QThread>

@@ -1,6 +1,6 @@
 #include "link/Connection.h"
 
-#include "link/CommandSet.h"
+#include "link/Protocol.h"
 #include "link/LinkEventDispatcher.h"
 #include "link/StreamMessage.h"
 #include "link/StreamPump.h"
@@ -155,7 +155,7 @@ void Connection::postMessage(const QByteArray &message, int answer)
 
 void Connection::sendCommand(const QByteArray &command)
 {
-    postMessage(command, CommandSet::answerLength(command));
+    postMessage(command, Protocol::answerLength(command));
 }
 
 void Connection::clearLiveStream()
@@ -163,7 +163,7 @@ void Connection::clearLiveStream()
     // The caller is held until the link thread has written the stop command
     // (or dropped it), but never longer than the reply wait: a link thread
     // that is just ending cannot hold the caller.
-    if (post(stopCommand, CommandSet::answerLength(stopCommand)))
+    if (post(stopCommand, Protocol::answerLength(stopCommand)))
         waitUntilHandled();
     QThread::msleep(1);
 }
@@ -206,14 +206,12 @@ void Connection::clearMultiplex(const QByteArray &a) { sendCommand("CMD" + a); }
 void Connection::sendSSE(const QByteArray &a) { sendCommand("SSE" + a); }
 void Connection::getCommonDetector() { sendCommand("GCA;"); }
 void Connection::getError() { sendCommand("GER;"); }
-void Connection::readFram() { sendCommand(QByteArray("RFR\x00\x00\xFF;", 7)); }
+void Connection::readFram() { sendCommand("RFR" + Protocol::framArguments()); }
 void Connection::setBaudRate(const QByteArray &a) { sendCommand("SBR" + a); }
 
 void Connection::sendLabel(const QString &text)
 {
-    QByteArray bytes = text.toLocal8Bit().left(25);
-    bytes.append(QByteArray(25 - bytes.size(), ' '));
-    sendCommand("SLA" + bytes + ';');
+    sendCommand("SLA" + Protocol::labelArguments(text));
 }
 
 // ------------------------------------------------------------ link thread
@@ -452,7 +450,7 @@ void Connection::resyncInLinkThread(bool queryStatus)
     if (queryStatus && streaming.load(std::memory_order_acquire) == 0) {
         outOfStep.store(false, std::memory_order_release); // the query is the way back into step
         const unsigned before = commandsWritten;
-        sendMessage(QByteArrayLiteral("GSF;"), CommandSet::answerLength("GSF"));
+        sendMessage(QByteArrayLiteral("GSF;"), Protocol::answerLength("GSF"));
         query = commandsWritten != before; // not when another command's reply is awaited
     }
     // Drop input byte by byte until a whole status reply (0x00 ';' flags

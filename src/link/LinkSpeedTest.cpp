@@ -1,6 +1,7 @@
 #include "link/LinkSpeedTest.h"
 
 #include "link/Connection.h"
+#include "link/Protocol.h"
 
 #include <QThread>
 
@@ -17,8 +18,7 @@ LinkSpeedTest::Result LinkSpeedTest::run(Connection &link, int rate, int duratio
     // command would ask for one message per trigger pulse instead.
     const bool triggerMode = link.isTriggerMode();
     link.setTriggerMode(false);
-    const QByteArray arguments = QByteArray("\x00\x00", 2) + char((rate >> 8) & 0xFF) + char(rate & 0xFF) + ';';
-    link.startStream(arguments);
+    link.startStream(Protocol::rateArguments(rate));
     link.setTriggerMode(triggerMode);
     QByteArray reply;
     // A refusal is two bytes long but starts no stream; only a running

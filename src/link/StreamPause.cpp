@@ -1,15 +1,7 @@
 #include "link/StreamPause.h"
 
 #include "link/Connection.h"
-
-namespace {
-
-bool isGood(const QByteArray &reply)
-{
-    return reply.size() >= 2 && reply.at(0) == '\0' && reply.at(1) == ';';
-}
-
-} // namespace
+#include "link/Protocol.h"
 
 bool StreamPause::pause()
 {
@@ -19,7 +11,7 @@ bool StreamPause::pause()
         return true;
     QByteArray reply;
     link.clearLiveStream();
-    if (!link.waitForReply(reply) || !isGood(reply)) {
+    if (!link.waitForReply(reply) || !Protocol::isGoodReply(reply)) {
         link.clearLiveStream();
         link.waitForReply(reply);
     }
@@ -33,9 +25,7 @@ bool StreamPause::resume()
     running = false;
     if (!link.setSamplingRate(runningRate))
         return false;
-    const QByteArray arguments = QByteArray("\x00\x00", 2) + char((runningRate >> 8) & 0xFF)
-                                 + char(runningRate & 0xFF) + ';';
-    link.startStream(arguments);
+    link.startStream(Protocol::rateArguments(runningRate));
     QByteArray reply;
     link.waitForReply(reply);
     return link.isStreaming();

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "display/ControllerStatus.h"
+#include "controller/ControllerStatus.h"
 
 #include <QColor>
 #include <QDialog>

@@ -2,7 +2,7 @@
 
 #include "ui_overviewwidget.h"
 
-#include "display/ControllerStatus.h"
+#include "controller/ControllerStatus.h"
 
 #include <QColorDialog>
 #include <QFontMetrics>

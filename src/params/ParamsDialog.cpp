@@ -1,5 +1,7 @@
 #include "params/ParamsDialog.h"
 
+#include "controller/Controller.h"
+
 #include "ui_paramsdialog.h"
 
 #include "app/StartupFlags.h"
@@ -110,7 +112,7 @@ ParamsDialog::ParamsDialog(QWidget *parent)
 
 ParamsDialog::~ParamsDialog() = default;
 
-void ParamsDialog::attachControllers(QList<Connection *> &connectionList, QList<ControllerStatus> &status)
+void ParamsDialog::attachControllers(QList<Controller *> &connectionList, QList<ControllerStatus> &status)
 {
     connections = &connectionList;
     statusList = &status;
@@ -151,7 +153,7 @@ bool ParamsDialog::currentConnected() const
 
 Connection *ParamsDialog::link() const
 {
-    return connections->at(current);
+    return &connections->at(current)->link();
 }
 
 ControllerStatus *ParamsDialog::status(int index) const

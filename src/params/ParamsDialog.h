@@ -1,7 +1,7 @@
 #pragma once
 
 #include "detectors/StageDetectors.h"
-#include "display/ControllerStatus.h"
+#include "controller/ControllerStatus.h"
 
 #include <QByteArray>
 #include <QDialog>
@@ -11,6 +11,7 @@
 #include <memory>
 
 class Connection;
+class Controller;
 class QAbstractButton;
 class QComboBox;
 class QDoubleSpinBox;
@@ -45,7 +46,7 @@ public:
 
     // The main window's controller lists (owned by it, one index). Must be
     // given before any controller is added.
-    void attachControllers(QList<Connection *> &connections, QList<ControllerStatus> &status);
+    void attachControllers(QList<Controller *> &controllers, QList<ControllerStatus> &status);
 
     // The detector models of every connection, read by the main window.
     QList<StageDetectors> &stageDetectors() { return detectors; }
@@ -167,7 +168,7 @@ private:
 
     std::unique_ptr<Ui::ParamsDialog> ui;
     StageWidgets stages[2];
-    QList<Connection *> *connections = nullptr;
+    QList<Controller *> *connections = nullptr;
     QList<ControllerStatus> *statusList = nullptr;
     QList<StageDetectors> detectors;
     int current = 0;

@@ -6,6 +6,8 @@
 
 #include "params/ParamsDialog.h"
 
+#include "controller/Controller.h"
+
 #include "ui_paramsdialog.h"
 
 #include "link/Connection.h"
@@ -60,7 +62,7 @@ void ParamsDialog::on_alignPushButton_clicked()
     ControllerStatus &partner = (*statusList)[p];
     ui->partnerLabel->setText(partner.label);
     Connection *own = link();
-    Connection *other = connections->at(p);
+    Connection *other = &connections->at(p)->link();
     // Resumed in reverse order of construction: own controller first.
     auto partnerPause = std::make_unique<ParamsPause>(other, this);
     auto ownPause = std::make_unique<ParamsPause>(own, this);
@@ -109,7 +111,7 @@ void ParamsDialog::on_lockSubsystemButton_clicked()
     }
     ControllerStatus &partner = (*statusList)[p];
     ui->partnerLabel->setText(partner.label);
-    Connection *other = connections->at(p);
+    Connection *other = &connections->at(p)->link();
     ParamsPause pause(other, this);
     const bool locked[2] = {succeeded(ask(other, &Connection::sendSSE, stageArgument(1))),
                             succeeded(ask(other, &Connection::sendSSE, stageArgument(2)))};

@@ -5,32 +5,44 @@
 #include <QList>
 #include <QString>
 
-class Connection;
+#include <functional>
+
+class Controller;
 
 // What the connection settings dialog needs of the window that owns the
-// controller links. The dialog creates and identifies a link, then hands it
-// over with newConnection; from then on the host owns it and the dialog asks
-// the host to close, disconnect or reconnect it, always naming the link by
-// its address() text.
+// controllers. The dialog creates a controller, hands it over with
+// newConnection and from then on the host owns it; the dialog names a
+// controller by its address() text. Nothing here waits: the host answers
+// through the callbacks, on the user-interface thread, once the controller
+// has carried the request out.
 class ConnectionHost
 {
 public:
     virtual ~ConnectionHost() = default;
 
-    // Takes over a link, connected or not, with its record. The host copies
-    // what it needs from the record during the call; the record stays with
-    // the dialog.
-    virtual void newConnection(Connection *connection, ConnectionSettings *settings) = 0;
+    // Takes over a controller, connected or not, with its record. The host
+    // copies what it needs from the record during the call; the record stays
+    // with the dialog.
+    virtual void newConnection(Controller *controller, ConnectionSettings *settings) = 0;
 
-    // Stops and removes the link with that address; false when it cannot.
-    virtual bool closedConnection(QString address) = 0;
+    // A controller handed over unconnected has connected and identified as
+    // controllerId since: the host marks it connected and shows it.
+    virtual void connectionReady(QString address, QString controllerId) = 0;
 
-    // Connects the link again; on success boardID holds the controller ID
+    // The controller with that address; null when there is none.
+    virtual Controller *controllerAt(QString address) const = 0;
+
+    // Stops and removes the controller with that address; done(false) when
+    // it cannot.
+    virtual void closedConnection(QString address, std::function<void(bool closed)> done) = 0;
+
+    // Connects the controller again; on success boardID is the controller ID
     // that the controller reported.
-    virtual bool reconnectConnection(QString address, QString &boardID) = 0;
+    virtual void reconnectConnection(QString address, std::function<void(bool ok, QString boardID)> done) = 0;
 
-    // Disconnects the link and keeps it; true when it is no longer connected.
-    virtual bool disconnectConnection(QString address) = 0;
+    // Disconnects the controller and keeps it; done(true) when it is no
+    // longer connected.
+    virtual void disconnectConnection(QString address, std::function<void(bool gone)> done) = 0;
 
     // Before a save: copies the current label, colours, detector settings,
     // trigger display flag and position of every system into the records.

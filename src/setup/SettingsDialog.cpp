@@ -1,5 +1,7 @@
 #include "setup/SettingsDialog.h"
 
+#include "controller/Controller.h"
+
 #include "app/StartupFlags.h"
 #include "link/SerialDiscovery.h"
 #include "link/SerialPort.h"
@@ -332,7 +334,7 @@ void SettingsDialog::handOver(Connection *link, int recordIndex)
     settings.loadFile(QString());
     settings.restoreDetectorSettings(record);
     link->setTriggerMode(record.pulsedLaser);
-    host->newConnection(link, &record);
+    host->newConnection(new Controller(std::unique_ptr<Connection>(link)), &record);
 }
 
 // ------------------------------------------------------------ rows
@@ -395,38 +397,42 @@ void SettingsDialog::on_WidgetReconnect(QString address)
 {
     if (m_busy)
         return;
-    BusyScope busy(m_busy);
-    QString boardID;
-    if (!host->reconnectConnection(address, boardID)) {
-        showBoth(QStringLiteral("Could not establish connection."), QStringLiteral("Could not establish connection."));
-        return;
-    }
-    showBoth(QString(), QString());
-    bool matched = false;
-    for (ConnectionWidget *row : serialRows + tcpRows) {
-        if (row->address() == address && row->controllerId() == boardID) {
-            row->setConnected(true);
-            matched = true;
+    m_busy = true;
+    host->reconnectConnection(address, [this, address](bool ok, QString boardID) {
+        m_busy = false;
+        if (!ok) {
+            showBoth(QStringLiteral("Could not establish connection."), QStringLiteral("Could not establish connection."));
+            return;
         }
-    }
-    if (!matched) {
-        host->disconnectConnection(address);
-        const QString text = QStringLiteral("Could not establish connection. Controller ID mismatch.");
-        showBoth(text, text);
-    }
+        showBoth(QString(), QString());
+        bool matched = false;
+        for (ConnectionWidget *row : serialRows + tcpRows) {
+            if (row->address() == address && row->controllerId() == boardID) {
+                row->setConnected(true);
+                matched = true;
+            }
+        }
+        if (!matched) {
+            host->disconnectConnection(address, [](bool) {});
+            const QString text = QStringLiteral("Could not establish connection. Controller ID mismatch.");
+            showBoth(text, text);
+        }
+    });
 }
 
 void SettingsDialog::on_WidgetDisconnect(QString address)
 {
-    if (!host->disconnectConnection(address)) {
-        showBoth(QStringLiteral("Could not disconnect."), QStringLiteral("Could not disconnect."));
-        return;
-    }
-    showBoth(QString(), QString());
-    for (ConnectionWidget *row : serialRows + tcpRows) {
-        if (row->address() == address)
-            row->setConnected(false);
-    }
+    host->disconnectConnection(address, [this, address](bool gone) {
+        if (!gone) {
+            showBoth(QStringLiteral("Could not disconnect."), QStringLiteral("Could not disconnect."));
+            return;
+        }
+        showBoth(QString(), QString());
+        for (ConnectionWidget *row : serialRows + tcpRows) {
+            if (row->address() == address)
+                row->setConnected(false);
+        }
+    });
 }
 
 void SettingsDialog::deleteConnectionSlot(QString address)
@@ -434,23 +440,25 @@ void SettingsDialog::deleteConnectionSlot(QString address)
     // A load or connect in progress holds on to its rows.
     if (m_busy)
         return;
-    if (!host->closedConnection(address))
-        return;
-    for (int i = 0; i < m_records.size(); ++i) {
-        if (fixedText(m_records.at(i).name) == address) {
-            m_records.removeAt(i);
-            break;
-        }
-    }
-    for (bool tcp : {false, true}) {
-        const QList<ConnectionWidget *> &rows = tcp ? tcpRows : serialRows;
-        for (int i = 0; i < rows.size(); ++i) {
-            if (rows.at(i)->address() == address) {
-                removeRow(tcp, i);
-                return;
+    host->closedConnection(address, [this, address](bool closed) {
+        if (!closed)
+            return;
+        for (int i = 0; i < m_records.size(); ++i) {
+            if (fixedText(m_records.at(i).name) == address) {
+                m_records.removeAt(i);
+                break;
             }
         }
-    }
+        for (bool tcp : {false, true}) {
+            const QList<ConnectionWidget *> &rows = tcp ? tcpRows : serialRows;
+            for (int i = 0; i < rows.size(); ++i) {
+                if (rows.at(i)->address() == address) {
+                    removeRow(tcp, i);
+                    return;
+                }
+            }
+        }
+    });
 }
 
 void SettingsDialog::removeAllConnections()
@@ -459,8 +467,7 @@ void SettingsDialog::removeAllConnections()
     for (bool tcp : {false, true}) {
         const QList<ConnectionWidget *> &rows = tcp ? tcpRows : serialRows;
         for (int i = rows.size() - 1; i >= 0; --i) {
-            if (!host->closedConnection(rows.at(i)->address()))
-                break;
+            host->closedConnection(rows.at(i)->address(), [](bool) {});
             removeRow(tcp, i);
         }
     }
@@ -511,26 +518,27 @@ void SettingsDialog::load(const QString &path)
         ConnectionSettings *stored = &m_records.last();
 
         const bool initialized = link->initialize(fixedText(record.name), record.portOrBaud);
+        auto *controller = new Controller(std::unique_ptr<Connection>(link));
         if (!record.autoConnect || !initialized) {
-            host->newConnection(link, stored);
+            host->newConnection(controller, stored);
             continue;
         }
         link->start(QThread::InheritPriority);
         if (!LinkOpening::waitForConnected(*link, m_waits.loadMs)) {
-            host->newConnection(link, stored);
+            host->newConnection(controller, stored);
             continue;
         }
         QString reportedId;
         if (!LinkOpening::identify(*link, LinkOpening::IdText::Load, reportedId) || reportedId != controllerId) {
             qWarning().noquote() << "Controller at" << link->address() << "did not identify as" << controllerId;
             link->disconnectLink();
-            host->newConnection(link, stored);
+            host->newConnection(controller, stored);
             continue;
         }
         LinkOpening::sendLabel(*link, label);
         if (link->linkState() == Connection::Connected)
             row->setConnected(true);
-        host->newConnection(link, stored);
+        host->newConnection(controller, stored);
         QCoreApplication::processEvents();
     }
 

@@ -4,6 +4,7 @@
 // way the connection dialog hands them over.
 
 #include "SimulatorLink.h"
+#include "controller/Controller.h"
 
 #include "display/Counter.h"
 #include "display/CurveData.h"
@@ -19,12 +20,42 @@
 #include <QPushButton>
 
 #include <memory>
+#include <optional>
 
 // Controller i of the simulator is reached as 127.0.0.<i + 1>: the window
 // tells controllers apart by address (the simulator listens on all).
 inline QString simAddress(int i)
 {
     return QStringLiteral("127.0.0.%1").arg(i + 1);
+}
+
+// The window's host requests answer later, through a callback; a test waits
+// for the answer (processing events) for at most 20 s.
+inline bool closeController(MainWindow *window, const QString &address)
+{
+    std::optional<bool> closed;
+    window->closedConnection(address, [&](bool ok) { closed = ok; });
+    QTest::qWaitFor([&] { return closed.has_value(); }, 20000);
+    return closed.value_or(false);
+}
+
+inline bool disconnectController(MainWindow *window, const QString &address)
+{
+    std::optional<bool> gone;
+    window->disconnectConnection(address, [&](bool ok) { gone = ok; });
+    QTest::qWaitFor([&] { return gone.has_value(); }, 20000);
+    return gone.value_or(false);
+}
+
+inline bool reconnectController(MainWindow *window, const QString &address, QString &boardID)
+{
+    std::optional<bool> connected;
+    window->reconnectConnection(address, [&](bool ok, QString id) {
+        connected = ok;
+        boardID = id;
+    });
+    QTest::qWaitFor([&] { return connected.has_value(); }, 20000);
+    return connected.value_or(false);
 }
 
 // A distinct, saturated colour triple per controller.
@@ -117,7 +148,7 @@ struct WindowFixture
             return;
         const QList<int> shown = window->displayed(); // a copy: hiding changes the list
         for (int i : shown)
-            window->showConnection(window->connections().at(i)->address(), false);
+            window->showConnection(window->controllers().at(i)->address(), false);
     }
 
     // The simulated controllers, then (when asked) a new window shown.
@@ -141,7 +172,7 @@ struct WindowFixture
         client->start();
         if (!waitUntilConnected(*client) || (identify && !identifyController(*client).valid))
             return false;
-        window->newConnection(client.release(), &settings);
+        window->newConnection(new Controller(std::move(client)), &settings);
         return true;
     }
     bool add(int i) { return add(i, simSettings(i)); }

@@ -4,6 +4,7 @@
 // had to overwrite.
 
 #include "WindowFixture.h"
+#include "controller/Controller.h"
 
 #include "analysis_ui/JitterAnalysisWidget.h"
 #include "display/DropIndicator.h"
@@ -118,7 +119,7 @@ private slots:
         QVERIFY(f.connect(1));
         DropIndicator *drops = f.window->dropIndicator();
         QVERIFY(drops && !drops->isVisible());
-        Connection *link = f.window->connections().first();
+        Connection *link = &f.window->controllers().first()->link();
         QVERIFY(f.acquire(1, rate));
         const auto ticks = countTicks(f.window.get());
         QTRY_VERIFY_WITH_TIMEOUT(ticks->taken > 50, 10000);

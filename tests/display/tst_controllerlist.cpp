@@ -3,6 +3,7 @@
 // controller (its command log).
 
 #include "WindowFixture.h"
+#include "controller/Controller.h"
 
 #include "display/PointingStatistics.h"
 #include "display/StreamControl.h"
@@ -49,10 +50,10 @@ private slots:
         serial->start();
         QVERIFY(waitUntilConnected(*serial));
         ConnectionSettings settings = simSettings(1);
-        f->window->newConnection(serial, &settings);
+        f->window->newConnection(new Controller(std::unique_ptr<Connection>(serial)), &settings);
         QCOMPARE((QList<int>{f->window->maxSamplingRate(), sampling->maximum(), update->maximum(), sampling->value(), update->value()}),
                  (QList<int>{limit, limit, limit, qMin(480, limit), qMin(480, limit)}));
-        QVERIFY(f->window->closedConnection(serial->address()));
+        QVERIFY(closeController(f->window.get(), serial->address()));
         QVERIFY(f->window->maxSamplingRate() == 500 && sampling->maximum() == 500);
     }
 
@@ -77,9 +78,9 @@ private slots:
     {
         WindowFixture f;
         QVERIFY(f.connect(3) && f.acquire(3));
-        QVERIFY(f.window->closedConnection(simAddress(1)));
+        QVERIFY(closeController(f.window.get(), simAddress(1)));
         QCOMPARE(f.window->displayed(), (QList<int>{0, 1}));
-        QCOMPARE((QList<int>{f.window->activeIndex(), f.window->connections().size(), f.window->statistics()->connectionCount()}),
+        QCOMPARE((QList<int>{f.window->activeIndex(), f.window->controllers().size(), f.window->statistics()->connectionCount()}),
                  (QList<int>{0, 2, 2}));
         QCOMPARE(f.window->controllerStatus().at(1).address, simAddress(2));
         const ConnectionSettings first = simSettings(0), third = simSettings(2);
@@ -104,19 +105,19 @@ private slots:
         auto *idle = new TcpClient; // initialized, thread not started
         QVERIFY(idle->initialize(simAddress(0), f.sim.port(0)));
         ConnectionSettings settings = simSettings(0);
-        f.window->newConnection(idle, &settings);
+        f.window->newConnection(new Controller(std::unique_ptr<Connection>(idle)), &settings);
         QVERIFY(f.window->displayed().isEmpty() && !f.window->controllerStatus().at(0).connected && !f.startAction()->isEnabled());
         QString boardID;
-        QVERIFY(f.window->reconnectConnection(simAddress(0), boardID));
+        QVERIFY(reconnectController(f.window.get(), simAddress(0), boardID));
         QCOMPARE(boardID, QString::fromLatin1(f.sim.identification(0)));
         QVERIFY(f.window->displayed() == QList<int>{0} && f.window->controllerStatus().at(0).connected && f.startAction()->isEnabled());
 
         // After the controller was replaced, the new ID is reported so the connection dialog can refuse it.
-        QVERIFY(f.window->disconnectConnection(simAddress(0)) && f.window->displayed().isEmpty());
+        QVERIFY(disconnectController(f.window.get(), simAddress(0)) && f.window->displayed().isEmpty());
         SimConfig other = f.sim.config(0);
         other.idText = QStringLiteral("OTHER77");
         f.sim.setConfig(0, other);
-        QVERIFY(f.window->reconnectConnection(simAddress(0), boardID));
+        QVERIFY(reconnectController(f.window.get(), simAddress(0), boardID));
         QVERIFY(boardID.contains(QStringLiteral("OTHER77")));
     }
 
@@ -147,7 +148,7 @@ private slots:
         QCOMPARE(f.codes(0).join(' '), QStringLiteral("CLS SEA %1%2SLS").arg(refuse ? "SEA " : "", firmware < 11 ? "GSF " : ""));
         QCOMPARE(f.commands(0, "SEA").first() + f.commands(0, "SLS").first(), QByteArray("SEA\x01;SLS") + rateArguments(250));
         QCOMPARE(button->text(), refuse ? QStringLiteral("OFF") : QStringLiteral("ON"));
-        QCOMPARE(f.window->connections().at(0)->samplingRate(), 250);
+        QCOMPARE(f.window->controllers().at(0)->link().samplingRate(), 250);
 
         if (!refuse) {
             f.sim.clearCommandLog(0);
@@ -194,7 +195,7 @@ private slots:
         QVERIFY(f.connect(2));
         f.window->changeLabel(simAddress(1), QStringLiteral("Beam_B"));
         QVERIFY(f.commands(1, "SLA").value(0).startsWith("SLABeam_B ")); // the bytes themselves: link tests
-        QCOMPARE(f.window->connections().at(1)->label(), QStringLiteral("Beam_B"));
+        QCOMPARE(f.window->controllers().at(1)->link().label(), QStringLiteral("Beam_B"));
 
         f.window->changeGroupId(QStringLiteral("192.0.2.1"), 5);
         f.window->changeGroupId(simAddress(0), 3);

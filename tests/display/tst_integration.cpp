@@ -4,6 +4,7 @@
 // receiving the active controller. All against the embedded simulator.
 
 #include "WindowFixture.h"
+#include "controller/Controller.h"
 
 #include "LogCapture.h"
 
@@ -208,7 +209,7 @@ private slots:
         QStringList places, wanted;
         for (int i = 0; i < 4; ++i) {
             const ControllerStatus &status = f.window->controllerStatus().at(i);
-            places << f.window->connections().at(i)->address() + ' ' + status.controllerId + ' ' + status.colorX.name();
+            places << f.window->controllers().at(i)->address() + ' ' + status.controllerId + ' ' + status.colorX.name();
             wanted << simAddress(i) + ' ' + f.sim.identification(i) + ' ' + simSettings(i).colorX.name();
         }
         QCOMPARE(places, wanted);
@@ -239,7 +240,7 @@ private slots:
 
         // Deleting the row takes the controller out of the window.
         child(rowOf(dialog, 3), "deleteButton")->click();
-        QCOMPARE(f.window->connections().size(), 3);
+        QCOMPARE(f.window->controllers().size(), 3);
         QTRY_VERIFY_WITH_TIMEOUT(!rowOf(dialog, 3) && !f.sim.hasClient(3), 5000);
     }
 
@@ -260,7 +261,7 @@ private slots:
             tests->trigger();
             const int active = step == 0 ? -1 : step == 3 ? 1 : 0;
             QVERIFY(service->isVisible() && f.window->activeIndex() == active);
-            QCOMPARE(service->connection(), active < 0 ? nullptr : f.window->connections().at(active));
+            QCOMPARE(service->connection(), active < 0 ? nullptr : &f.window->controllers().at(active)->link());
         }
     }
 };

@@ -2,10 +2,11 @@
 // reaches the controllers, what reaches the plots, the tool bar's rules.
 
 #include "WindowFixture.h"
+#include "controller/Controller.h"
 
-#include "display/ControllerRegistry.h"
+#include "controller/ControllerRegistry.h"
 #include "display/DisplayTick.h"
-#include "display/DisplayUnits.h"
+#include "controller/DisplayUnits.h"
 #include "display/PlotConfigurator.h"
 #include "display/PointingStatistics.h"
 #include "display/StreamControl.h"
@@ -55,7 +56,7 @@ private slots:
         ControllerRegistry registry(detectors);
         ConnectionSettings settings = simSettings(0);
         settings.pulsedLaser = trigger;
-        registry.add(connection, &settings);
+        registry.add(new Controller(std::unique_ptr<Connection>(connection)), &settings);
         registry.displayed = {0};
         registry.activeIndex = 0;
 
@@ -167,7 +168,7 @@ private slots:
     {
         WindowFixture f;
         QVERIFY(f.connect(3) && f.acquire(3));
-        QVERIFY(f.window->close() && f.window->connections().isEmpty() && f.streaming(3, false));
+        QVERIFY(f.window->close() && f.window->controllers().isEmpty() && f.streaming(3, false));
         for (int i = 0; i < 3; ++i)
             QTRY_VERIFY_WITH_TIMEOUT(!f.sim.hasClient(i), 5000);
     }

@@ -3,7 +3,7 @@
 #include "LinkTestUtil.h"
 #include "LogCapture.h"
 
-#include "link/CommandSet.h"
+#include "link/Protocol.h"
 #include "link/TcpClient.h"
 
 #include <QTcpServer>
@@ -117,7 +117,7 @@ private slots:
         for (const auto &[send, bytes] : rows) {
             cleanup();
             init();
-            const int answerLength = CommandSet::answerLength(bytes);
+            const int answerLength = Protocol::answerLength(bytes);
             send(*link);
             QCOMPARE(controllerRead(bytes.size()), bytes);
             // Only a reply of exactly the expected length comes back whole.

@@ -3,7 +3,7 @@
 #include "SimulatorLink.h"
 #include "With.h"
 
-#include "link/CommandSet.h"
+#include "link/Protocol.h"
 #include "link/Identification.h"
 #include "link/StreamPump.h"
 
@@ -66,12 +66,12 @@ private slots:
         const QHash<QByteArray, QByteArray> special = {
             {"SLS", rateArguments(10)}, {"SGS", rateArguments(10)}, {"SPS", QByteArray("\x00\x00;", 3)},
             {"RFR", QByteArray("\x00\x00\xFF;", 4)}, {"SLA", QByteArray(25, 'L') + ';'}, {"SBR", "\x01;"}};
-        for (const QByteArray &code : CommandSet::codes()) {
+        for (const QByteArray &code : Protocol::codes()) {
             const int arguments = SimController::argumentLength(code.constData());
             // Stage 1, axis x, value 0x0101, where the command takes them.
             const QByteArray command =
                 code + special.value(code, QByteArray("\x01x\x01\x01", 4).left(arguments - 1) + ';');
-            const int length = CommandSet::answerLength(code);
+            const int length = Protocol::answerLength(code);
             link->postMessage(command, length);
             QByteArray reply;
             QVERIFY2(link->waitForReply(reply), code);

@@ -207,7 +207,7 @@ private slots:
         QVERIFY(saving.setConnections(inSystemOrder(records)) && saving.saveConnectionFile(path) && saving.saveDetectorFile(path));
 
         // A removed controller takes only its own row with it.
-        QVERIFY(f.window->closedConnection(simAddress(1)));
+        QVERIFY(closeController(f.window.get(), simAddress(1)));
         QTRY_COMPARE_WITH_TIMEOUT(dialog->rowCount(), 2, 5000);
         QCOMPARE(screenLabels(dialog), QStringList({"SIM2", "FIRST"}));
         QCOMPARE(dialog->order(), screenPlaces(dialog));

@@ -2,6 +2,7 @@
 // form's object names; what reached a controller is judged by the state the
 // simulator holds afterwards, not only by the bytes it received.
 
+#include "controller/Controller.h"
 #include "SetupTestUtil.h"
 #include "WindowFixture.h"
 
@@ -49,7 +50,7 @@ struct DialogFixture : WindowFixture
     // Sends one raw command to controller i over the window's link.
     void send(int i, const QByteArray &command) const
     {
-        Connection *link = window->connections().at(i);
+        Connection *link = &window->controllers().at(i)->link();
         link->postMessage(command, 2);
         QByteArray reply;
         link->waitForReply(reply);
@@ -295,7 +296,7 @@ private slots:
         }
         f.dialog->openDialog(simAddress(0));
         if (r.partnerPollFailed) {
-            f.window->disconnectConnection(simAddress(1));
+            disconnectController(f.window.get(), simAddress(1));
             QTRY_VERIFY_WITH_TIMEOUT(!f.window->controllerStatus().at(1).connected, 10000);
         }
         if (!refused.isEmpty())
@@ -392,9 +393,9 @@ private slots:
         DialogFixture f;
         QVERIFY(f.open(3, SimConfig(), 2));
         QCOMPARE(f.dialog->currentIndex(), 2);
-        QVERIFY(f.window->closedConnection(simAddress(0)) && f.window->stageDetectors().size() == 2);
+        QVERIFY(closeController(f.window.get(), simAddress(0)) && f.window->stageDetectors().size() == 2);
         QVERIFY(f.dialog->currentIndex() == 1 && f.dialog->isVisible());
-        QVERIFY(f.window->closedConnection(simAddress(2)) && f.window->stageDetectors().size() == 1);
+        QVERIFY(closeController(f.window.get(), simAddress(2)) && f.window->stageDetectors().size() == 1);
         QVERIFY(!f.dialog->isVisible());
     }
 };

@@ -7,6 +7,7 @@
 #include "LinkTestUtil.h"
 
 #include "link/Identification.h"
+#include "controller/Controller.h"
 #include "setup/ConnectionHost.h"
 #include "setup/SettingsDialog.h"
 
@@ -21,54 +22,64 @@ class SettingsTestHost : public ConnectionHost
 {
 public:
     SettingsDialog *dialog = nullptr;          // receives hostDisconnected, as from the window
-    std::vector<std::unique_ptr<Connection>> links;
+    std::vector<std::unique_ptr<Controller>> links;
     QList<ConnectionSettings> handed;          // copies of the records given with newConnection
     QHash<QString, ConnectionSettings> current; // what the window would copy back before a save
+    QStringList ready;                         // addresses reported by connectionReady
 
     auto find(const QString &address) { return std::find_if(links.begin(), links.end(), [&](const auto &l) { return l->address() == address; }); }
-    Connection *link(const QString &address) { return find(address) == links.end() ? nullptr : find(address)->get(); }
+    Connection *link(const QString &address) { return find(address) == links.end() ? nullptr : &(*find(address))->link(); }
 
-    void newConnection(Connection *connection, ConnectionSettings *settings) override
+    void newConnection(Controller *controller, ConnectionSettings *settings) override
     {
-        links.emplace_back(connection);
+        links.emplace_back(controller);
         handed << *settings;
         if (dialog)
-            QObject::connect(connection, &Connection::hostDisconnected, dialog, &SettingsDialog::on_WidgetDisconnect);
+            QObject::connect(&controller->link(), &Connection::hostDisconnected, dialog, &SettingsDialog::on_WidgetDisconnect);
     }
 
-    bool closedConnection(QString address) override
+    void connectionReady(QString address, QString) override { ready << address; }
+
+    Controller *controllerAt(QString address) const override
+    {
+        for (const auto &l : links)
+            if (l->address() == address)
+                return l.get();
+        return nullptr;
+    }
+
+    // The test host carries requests out at once: the dialog's side is what is tested.
+    void closedConnection(QString address, std::function<void(bool)> done) override
     {
         const auto it = find(address);
-        if (it == links.end() || !(*it)->disconnectLink())
-            return false;
+        if (it == links.end() || !(*it)->link().disconnectLink())
+            return done(false);
         links.erase(it);
-        return true;
+        done(true);
     }
 
-    bool disconnectConnection(QString address) override
+    void disconnectConnection(QString address, std::function<void(bool)> done) override
     {
         Connection *l = link(address);
         if (l)
             l->disconnectLink();
-        return l && l->linkState() != Connection::Connected;
+        done(l && l->linkState() != Connection::Connected);
     }
 
-    bool reconnectConnection(QString address, QString &boardID) override
+    void reconnectConnection(QString address, std::function<void(bool, QString)> done) override
     {
         Connection *l = link(address);
         if (!l)
-            return false;
+            return done(false, QString());
         if (l->isRunning())
             l->disconnectLink();
         l->start();
         if (!waitUntilConnected(*l))
-            return false;
+            return done(false, QString());
         const ControllerIdentity identity = identifyController(*l, 3);
-        if (identity.valid)
-            boardID = identity.controllerId;
-        else
+        if (!identity.valid)
             l->disconnectLink();
-        return identity.valid;
+        done(identity.valid, identity.valid ? identity.controllerId : QString());
     }
 
     bool updateSettingsAndParameters(QList<ConnectionSettings> &settings) override
@@ -76,7 +87,7 @@ public:
         if (settings.size() != int(links.size()))
             return false;
         for (int i = 0; i < settings.size(); ++i) {
-            setFixedText(settings[i].label, links[i]->label());
+            setFixedText(settings[i].label, links[i]->link().label());
             const auto it = current.constFind(links[i]->address());
             if (it == current.constEnd())
                 continue;

@@ -157,7 +157,7 @@ private slots:
         }
         const QString id = QString::fromLatin1(rig.sim.identification(0)), label = r.label.left(25);
         CHECK_FIELDS(rig.dialog.records().first(), QString("type=1;name=127.0.0.1;portOrBaud=%1;id=%2;label=%3").arg(port, id, label));
-        QVERIFY(fixedText(rig.host.handed.first().id) == id && rig.host.links.front()->linkState() == Connection::Connected);
+        QVERIFY(fixedText(rig.host.handed.first().id) == id && rig.host.links.front()->link().linkState() == Connection::Connected);
         QCOMPARE(rig.commandCount(labelCommand(label.toLatin1())), 1);
 
         // The same address a second time is refused before any link is made.
@@ -207,11 +207,11 @@ private slots:
             return;
         CHECK_FIELDS(rig.dialog.records().first(),
                      QString("type=0;name=%1;portOrBaud=%2;id=%3").arg(portName(1)).arg(r.selectedBaud).arg(QString(rig.sim.identification(0))));
-        QVERIFY(rig.host.links.front()->parameter() == r.selectedBaud && rig.host.links.front()->linkState() == Connection::Connected);
+        QVERIFY(rig.host.links.front()->link().parameter() == r.selectedBaud && rig.host.links.front()->link().linkState() == Connection::Connected);
         QCOMPARE(rig.commandCount(labelCommand(r.label.toLatin1())), 1);
 
         // A controller that has a row is not offered again by a new scan.
-        rig.host.links.front()->disconnectLink();
+        rig.host.links.front()->link().disconnectLink();
         rig.w("rescanButton")->click();
         QVERIFY(rig.dialog.discoveredControllers().size() == 1 && devicesBox->count() == 0);
     }
@@ -253,7 +253,7 @@ private slots:
 
         QCOMPARE(rig.texts(), QStringList({"Loading was successful", "Loading successful"}));
         QVERIFY(rig.countsAre(1) && rig.list(tcp)->count() == 1);
-        QCOMPARE(rig.host.links.front()->linkState() == Connection::Connected, connected);
+        QCOMPARE(rig.host.links.front()->link().linkState() == Connection::Connected, connected);
         if (kind == "tcp existing") {
             QVERIFY(log->contains("Skipping already existing"));
             QVERIFY(rig.commandCount("GID;") == 0 && rig.row(true, 0)->label() == "First");
@@ -262,10 +262,10 @@ private slots:
         CHECK_FIELDS(rig.host.handed.first(), "name=" + address + ";colorX=#0a141e;model2=3;beamDiameter1=125.5");
         QCOMPARE(rig.row(tcp, 0)->address(), address);
         QCOMPARE(rig.inRow<QCheckBox>(tcp, 0, "checkBoxAutoConnect")->isChecked(), kind != "tcp off");
-        QCOMPARE(rig.host.links.front()->label(), QStringLiteral("Stored"));
+        QCOMPARE(rig.host.links.front()->link().label(), QStringLiteral("Stored"));
         QCOMPARE(rig.commandCount(labelCommand("Stored")), connected ? 1 : 0);
         if (kind == "tcp off")
-            QVERIFY(!rig.host.links.front()->isRunning() && !rig.sim.hasClient(0));
+            QVERIFY(!rig.host.links.front()->link().isRunning() && !rig.sim.hasClient(0));
         if (!tcp) {
             // Found by the search before the load made its row: still offered, but refused.
             rig.connectSerial("Twice");
@@ -299,14 +299,14 @@ private slots:
         QSignalSpy labels(&rig.dialog, &SettingsDialog::newLabel);
         QTest::keyClicks(rig.inRow<QLineEdit>(true, 0, "lineEdit"), "X!");
         QCOMPARE(labels, QList<QList<QVariant>>({{QStringLiteral("127.0.0.1"), QStringLiteral("Tcp_2X")}})); // "!" is not accepted
-        rig.host.links[1]->setLabel(labels.first().at(1).toString());
+        rig.host.links[1]->link().setLabel(labels.first().at(1).toString());
         rig.inRow<QCheckBox>(false, 0, "checkBoxAutoConnect")->setChecked(false);
         rig.w("saveConnectionButton")->click();
         QCOMPARE(rig.texts(), QStringList({"Connection setup saved", "Connection setup saved"}));
 
         const QByteArray saved = readFile(Settings::defaultFilePath());
         QVERIFY(QDir().mkpath(Settings::stagingPath(QString())));
-        rig.host.links[1]->setLabel("Changed");
+        rig.host.links[1]->link().setLabel("Changed");
         rig.w("saveConnectionButton")->click();
         QCOMPARE(rig.text("infoLabel2"), QStringLiteral("Error saving connection setup"));
         QCOMPARE(readFile(Settings::defaultFilePath()), saved);
@@ -321,8 +321,8 @@ private slots:
         QCOMPARE(rig.host.handed.size(), 4);
         CHECK_FIELDS(rig.host.handed[2], "id=" + ids[0] + ";label=Serial_1;autoConnect=false;colorX=#000102;pulsedLaser=false;model1=1;beamDiameter2=42.25");
         CHECK_FIELDS(rig.host.handed[3], "id=" + ids[1] + ";label=Tcp_2X;autoConnect=true;colorX=#640102;pulsedLaser=true;model1=2;beamDiameter2=43.25");
-        QVERIFY(rig.host.links[0]->linkState() != Connection::Connected && rig.host.links[1]->linkState() == Connection::Connected);
-        QVERIFY(rig.host.links[1]->isTriggerMode());
+        QVERIFY(rig.host.links[0]->link().linkState() != Connection::Connected && rig.host.links[1]->link().linkState() == Connection::Connected);
+        QVERIFY(rig.host.links[1]->link().isTriggerMode());
         rig.dialog.loadConnection(home.filePath("missing.xml"));
         QCOMPARE(rig.texts(), QStringList({"Loading failed", "Loading failed"}));
         QVERIFY(rig.countsAre(2));
@@ -353,7 +353,7 @@ private slots:
         rig.connectTcp("127.0.0.1", QString::number(rig.sim.port(0)), "A");
         QCOMPARE(rig.text("infoLabel2"), QStringLiteral("Connected"));
         // Clicks the row's button: its text then, and the link's state.
-        auto click = [&, link = rig.host.links.front().get(), button = rig.inRow(true, 0, "Button")] {
+        auto click = [&, link = &rig.host.links.front()->link(), button = rig.inRow(true, 0, "Button")] {
             button->click();
             return button->text() + ' ' + QString::number(link->linkState());
         };

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "detectors/StageDetectors.h"
-#include "display/ControllerStatus.h"
+#include "controller/ControllerStatus.h"
 
 #include <QList>
 #include <QString>
@@ -10,6 +10,7 @@
 #include <vector>
 
 class Connection;
+class Controller;
 struct ConnectionSettings;
 
 // The controllers the main window owns, with everything kept per controller
@@ -31,7 +32,7 @@ public:
     ControllerRegistry(const ControllerRegistry &) = delete;
     ControllerRegistry &operator=(const ControllerRegistry &) = delete;
 
-    QList<Connection *> connections;
+    QList<Controller *> controllers;
     QList<ControllerStatus> controllerStatus;
     // The stage detector models of each connection, same index; entries are
     // added and removed by the parameters dialog, not by add() and takeAt().
@@ -39,15 +40,17 @@ public:
     QList<int> displayed;
     int activeIndex = -1;
 
-    int count() const { return connections.size(); }
+    int count() const { return controllers.size(); }
+    // The link of controller c.
+    Connection *link(int c) const;
     // Index of the first connection with that address, -1 when none.
     int indexOf(const QString &address) const;
-    // Appends a connection (owned from now on) with its status record built
+    // Appends a controller (owned from now on) with its status record built
     // from the link and the settings (colours, detectors).
-    int add(Connection *connection, const ConnectionSettings *settings);
-    // Forgets connection index (not deleting it) and lowers every displayed
+    int add(Controller *controller, const ConnectionSettings *settings);
+    // Forgets controller index (not deleting it) and lowers every displayed
     // index above it; the active controller becomes the first displayed one.
-    Connection *takeAt(int index);
+    Controller *takeAt(int index);
 
     bool isDisplayed(int index) const { return displayed.contains(index); }
     // Exactly one displayed controller: its index, else -1.

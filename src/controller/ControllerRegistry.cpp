@@ -1,24 +1,31 @@
-#include "display/ControllerRegistry.h"
+#include "controller/ControllerRegistry.h"
 
+#include "controller/Controller.h"
 #include "link/Connection.h"
 #include "setup/ConnectionSettings.h"
 
 ControllerRegistry::~ControllerRegistry()
 {
-    qDeleteAll(connections);
+    qDeleteAll(controllers);
 }
 
 int ControllerRegistry::indexOf(const QString &address) const
 {
-    for (int i = 0; i < connections.size(); ++i)
-        if (connections.at(i)->address() == address)
+    for (int i = 0; i < controllers.size(); ++i)
+        if (controllers.at(i)->address() == address)
             return i;
     return -1;
 }
 
-int ControllerRegistry::add(Connection *connection, const ConnectionSettings *settings)
+Connection *ControllerRegistry::link(int c) const
 {
-    connections.append(connection);
+    return &controllers.at(c)->link();
+}
+
+int ControllerRegistry::add(Controller *controller, const ConnectionSettings *settings)
+{
+    controllers.append(controller);
+    const Connection *connection = &controller->link();
     ControllerStatus status;
     status.address = connection->address();
     status.label = connection->label();
@@ -41,12 +48,12 @@ int ControllerRegistry::add(Connection *connection, const ConnectionSettings *se
     if (!status.colorI.isValid())
         status.colorI = Qt::darkGreen;
     controllerStatus.append(status);
-    return connections.size() - 1;
+    return controllers.size() - 1;
 }
 
-Connection *ControllerRegistry::takeAt(int index)
+Controller *ControllerRegistry::takeAt(int index)
 {
-    if (index < 0 || index >= connections.size())
+    if (index < 0 || index >= controllers.size())
         return nullptr;
     displayed.removeAll(index);
     for (int &d : displayed)
@@ -54,13 +61,13 @@ Connection *ControllerRegistry::takeAt(int index)
             --d;
     activeIndex = displayed.isEmpty() ? -1 : displayed.first();
     controllerStatus.removeAt(index);
-    return connections.takeAt(index);
+    return controllers.takeAt(index);
 }
 
 int ControllerRegistry::rateLimit() const
 {
-    for (const Connection *c : connections)
-        if (!c->isTcp() && c->parameter() == slowSerialBaud)
+    for (const Controller *c : controllers)
+        if (!c->link().isTcp() && c->link().parameter() == slowSerialBaud)
             return slowSerialMaxRate;
     return maxRate;
 }

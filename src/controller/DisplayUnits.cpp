@@ -1,6 +1,6 @@
-#include "display/DisplayUnits.h"
+#include "controller/DisplayUnits.h"
 
-#include "display/ControllerRegistry.h"
+#include "controller/ControllerRegistry.h"
 
 void DisplayUnits::update(const ControllerRegistry &registry)
 {

@@ -1,0 +1,187 @@
+#include "controller/LinkSequences.h"
+
+#include "link/Connection.h"
+#include "link/StreamPause.h"
+
+#include <QDebug>
+#include <QElapsedTimer>
+#include <QThread>
+
+namespace LinkSequences {
+
+namespace {
+
+bool isCancelled(const CancelCheck &cancelled)
+{
+    return cancelled && cancelled();
+}
+
+QByteArray waitedReply(Connection &link)
+{
+    QByteArray reply;
+    link.waitForReply(reply);
+    return reply;
+}
+
+// Firmware below 11 shows the effect of a command in its flags only after
+// 100 ms.
+constexpr int oldFirmwareSettleMs = 100;
+constexpr int flagsFirmware = 11;
+
+} // namespace
+
+QByteArray ask(Connection &link, const QByteArray &command)
+{
+    link.postMessage(command, Protocol::answerLength(command));
+    return waitedReply(link);
+}
+
+bool waitForConnected(Connection &link, int milliseconds, const CancelCheck &cancelled)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (link.linkState() != Connection::Connected && timer.elapsed() < milliseconds) {
+        if (link.isFinished() || isCancelled(cancelled))
+            break;
+        QThread::msleep(1);
+    }
+    return link.linkState() == Connection::Connected;
+}
+
+bool open(Connection &link, int milliseconds, const CancelCheck &cancelled)
+{
+    if (!link.isRunning())
+        link.start(QThread::InheritPriority);
+    return waitForConnected(link, milliseconds, cancelled);
+}
+
+ControllerIdentity identify(Connection &link, int stopAttempts, const CancelCheck &cancelled)
+{
+    for (int i = 0; i < stopAttempts; ++i) {
+        if (isCancelled(cancelled))
+            return ControllerIdentity();
+        link.clearLiveStream();
+        waitedReply(link);
+    }
+    if (isCancelled(cancelled))
+        return ControllerIdentity();
+    link.getControllerId();
+    const ControllerIdentity identity = parseIdentification(waitedReply(link));
+    applyIdentification(link, identity);
+    return identity;
+}
+
+void stopStream(Connection &link)
+{
+    link.clearLiveStream();
+    if (!Protocol::isGoodReply(waitedReply(link))) {
+        link.clearLiveStream();
+        waitedReply(link);
+    }
+}
+
+bool startStream(Connection &link, int rate)
+{
+    link.setSamplingRate(rate);
+    link.startStream(Protocol::rateArguments(rate));
+    const QByteArray reply = waitedReply(link);
+    return !reply.isEmpty() && reply.at(0) != '\x01';
+}
+
+Protocol::StatusFlags readStatus(Connection &link)
+{
+    link.getStatusFlags();
+    return Protocol::statusFromReply(waitedReply(link));
+}
+
+bool sendLabel(Connection &link, const QString &label)
+{
+    link.setLabel(label);
+    link.sendLabel(label);
+    return Protocol::isGoodReply(waitedReply(link));
+}
+
+PausedOutcome paused(Connection &link, const std::function<QByteArray()> &exchange)
+{
+    PausedOutcome outcome;
+    StreamPause pause(link);
+    pause.pause();
+    outcome.reply = exchange();
+    outcome.accepted = Protocol::isGoodReply(outcome.reply);
+    if (pause.wasStreaming() && link.firmwareVersion() < flagsFirmware) {
+        QThread::msleep(oldFirmwareSettleMs);
+        outcome.status = readStatus(link);
+    }
+    outcome.streamResumed = pause.resume();
+    return outcome;
+}
+
+PausedOutcome switchStabilization(Connection &link, int stage, bool on, int attempts)
+{
+    return paused(link, [&] {
+        QByteArray reply;
+        for (int attempt = 0; attempt < attempts; ++attempt) {
+            if (on)
+                link.setStabilizationOn(Protocol::stageArgument(stage));
+            else
+                link.setStabilizationOff(Protocol::stageArgument(stage));
+            reply = waitedReply(link);
+            if (Protocol::isGoodReply(reply))
+                break;
+        }
+        return reply;
+    });
+}
+
+PausedOutcome setMultiplex(Connection &link, int stage, bool on)
+{
+    PausedOutcome outcome = paused(link, [&] {
+        if (on)
+            link.setMultiplex(Protocol::stageArgument(stage));
+        else
+            link.clearMultiplex(Protocol::stageArgument(stage));
+        return waitedReply(link);
+    });
+    outcome.accepted = !outcome.reply.isEmpty() && outcome.reply.at(0) == '\0';
+    return outcome;
+}
+
+SpeedOutcome speedTest(Connection &link, int rate, int durationMs)
+{
+    SpeedOutcome outcome;
+    StreamPause pause(link);
+    pause.pause();
+    outcome.result = LinkSpeedTest::run(link, rate, durationMs);
+    outcome.streamResumed = pause.resume();
+    return outcome;
+}
+
+ControllerIdentity reconnect(Connection &link, int waitMs)
+{
+    qInfo() << "Reconnecting";
+    if (link.isRunning())
+        link.disconnectLink();
+    link.start(QThread::InheritPriority);
+    if (!waitForConnected(link, waitMs)) {
+        qInfo() << "Reconnecting failed";
+        return ControllerIdentity();
+    }
+    link.clearLiveStream();
+    waitedReply(link);
+    link.clearLiveStream();
+    if (waitedReply(link).isEmpty()) {
+        link.clearLiveStream();
+        waitedReply(link);
+    }
+    link.getControllerId();
+    const ControllerIdentity identity = parseIdentification(waitedReply(link));
+    if (!applyIdentification(link, identity)) {
+        link.disconnectLink();
+        qInfo() << "Reconnecting failed";
+        return identity;
+    }
+    qInfo() << "Successfully reconnected";
+    return identity;
+}
+
+} // namespace LinkSequences
