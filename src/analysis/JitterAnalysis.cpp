@@ -1,6 +1,7 @@
 #include "JitterAnalysis.h"
 
 #include <cmath>
+#include <future>
 
 std::vector<JitterAnalysis::Band> JitterAnalysis::standardBands(double sampleRate)
 {
@@ -52,15 +53,20 @@ JitterAnalysis::Axis JitterAnalysis::analyzeAxis(const std::vector<double> &posi
 
 std::vector<JitterAnalysis::Axis> JitterAnalysis::analyze(const JitterRecord &record, const Settings &settings)
 {
-    std::vector<Axis> axes(4);
-#pragma omp parallel for schedule(static)
+    // The four axes are independent: each is analysed on a thread of its own.
+    std::vector<std::future<Axis>> running;
     for (int i = 0; i < 4; ++i) {
-        const int stage = i / 2, axis = i % 2;
-        axes[std::size_t(i)] = analyzeAxis(record.position[stage][axis], record.range[stage][axis],
-                                           record.sampleRate, settings);
-        axes[std::size_t(i)].stage = stage + 1;
-        axes[std::size_t(i)].axis = axis ? 'y' : 'x';
-        axes[std::size_t(i)].unit = record.positionUnit[stage];
+        running.push_back(std::async(std::launch::async, [&record, &settings, i] {
+            const int stage = i / 2, axis = i % 2;
+            Axis a = analyzeAxis(record.position[stage][axis], record.range[stage][axis], record.sampleRate, settings);
+            a.stage = stage + 1;
+            a.axis = axis ? 'y' : 'x';
+            a.unit = record.positionUnit[stage];
+            return a;
+        }));
     }
+    std::vector<Axis> axes;
+    for (std::future<Axis> &f : running)
+        axes.push_back(f.get());
     return axes;
 }

@@ -52,9 +52,3 @@ QString defaultDataDirectoryPath()
            + QStringLiteral("Talvix");
 }
 
-int openMpThreadCount(int maxThreads)
-{
-    if (maxThreads >= 8)
-        return maxThreads - 1;
-    return maxThreads < 1 ? 1 : maxThreads;
-}

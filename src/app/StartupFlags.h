@@ -23,6 +23,3 @@ void applyCommandLineSwitches(const QStringList &arguments);
 // home directory, followed by "Documents/Talvix".
 QString defaultDataDirectoryPath();
 
-// Number of OpenMP threads to use for a machine with maxThreads threads:
-// 2..7 keep all, 8 or more leave one free, 1 stays 1.
-int openMpThreadCount(int maxThreads);

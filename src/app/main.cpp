@@ -13,7 +13,6 @@
 #include <QMessageBox>
 #include <QScreen>
 
-#include <omp.h>
 
 int main(int argc, char *argv[])
 {
@@ -26,11 +25,6 @@ int main(int argc, char *argv[])
         directoryFailed = true;
     if (!dataDirectory.exists(QStringLiteral("Data")))
         dataDirectory.mkdir(QStringLiteral("Data"));
-
-    omp_set_dynamic(0);
-    const int maxThreads = omp_get_max_threads();
-    if (maxThreads > 1)
-        omp_set_num_threads(openMpThreadCount(maxThreads));
 
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
     QCoreApplication::setAttribute(Qt::AA_Use96Dpi);

@@ -46,14 +46,11 @@ private slots:
         loggingEnabled = false;
     }
 
-    void logFormatThreadsAndWindowPlacement()
+    void logFormatAndWindowPlacement()
     {
         const QDateTime time(QDate(2026, 12, 5), QTime(7, 8, 9, 12));
         QCOMPARE(formatLogLine(time, QtDebugMsg, "a") + '|' + formatLogLine(time, QtCriticalMsg, "b"),
                  QStringLiteral("05.12.26,07:08:09.012:[Debug]:a|05.12.26,07:08:09.012:[Critical]:b"));
-        // One thread is left free from eight up.
-        for (auto [available, used] : {std::pair{1, 1}, {7, 7}, {8, 7}, {64, 63}})
-            QCOMPARE(openMpThreadCount(available), used);
         // Shrunk to 1280 x 960 and centred where the screen has room for it; only the height short; odd margin.
         const QList<QPair<QSize, QRect>> screens{{{1024, 768}, {0, 0, 1024, 768}}, {{1920, 1080}, {320, 60, 1280, 960}},
                                                  {{1600, 900}, {0, 0, 1600, 900}}, {{1281, 961}, {0, 0, 1280, 960}}};
