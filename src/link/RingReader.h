@@ -2,10 +2,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
-struct io_uring_sqe;
-struct io_uring_cqe;
+struct io_uring;
 
 // Receives from many sockets with one system call. Each pass queues one
 // non-blocking receive per socket on an io_uring submission queue and
@@ -22,13 +22,13 @@ struct io_uring_cqe;
 class RingReader
 {
 public:
-    RingReader() = default;
+    RingReader();
     ~RingReader();
     RingReader(const RingReader &) = delete;
     RingReader &operator=(const RingReader &) = delete;
 
     bool open(unsigned entries);
-    bool isOpen() const { return ringFd >= 0; }
+    bool isOpen() const { return ring != nullptr; }
     // Receives queued per submit(); more wait for the next submit().
     unsigned capacity() const { return sqEntries; }
 
@@ -43,7 +43,8 @@ public:
     };
     // Submits what is queued and returns once every receive has completed;
     // results are in no particular order. False when the kernel refused the
-    // submission: nothing was received, the caller reads the sockets itself.
+    // submission: nothing was received, the ring is closed and the caller
+    // reads the sockets itself from then on.
     bool submit(std::vector<Result> &results);
 
 private:
@@ -51,20 +52,11 @@ private:
     // Submits what is queued and collects completions; with waitForAll,
     // until none is in flight.
     bool enter(std::vector<Result> &results, bool waitForAll);
+    // Hands the kernel what is queued; false when it took none.
+    bool submitQueued();
+    void collect(std::vector<Result> &results);
 
-    int ringFd = -1;
+    std::unique_ptr<io_uring> ring;
     unsigned sqEntries = 0;
-    unsigned queued = 0;   // queued since the last submit
     unsigned inFlight = 0; // taken by the kernel, not completed yet
-    void *ringMemory = nullptr;
-    size_t ringSize = 0;
-    io_uring_sqe *sqes = nullptr;
-    size_t sqesSize = 0;
-    unsigned *sqTail = nullptr;
-    unsigned *sqMask = nullptr;
-    unsigned *sqArray = nullptr;
-    unsigned *cqHead = nullptr;
-    unsigned *cqTail = nullptr;
-    unsigned *cqMask = nullptr;
-    io_uring_cqe *cqes = nullptr;
 };
