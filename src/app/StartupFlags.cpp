@@ -1,7 +1,10 @@
 #include "app/StartupFlags.h"
 
+#include "app/Version.h"
+
 #include <QDebug>
 #include <QDir>
+#include <QStandardPaths>
 #include <QtGlobal>
 
 bool serviceMode = false;
@@ -11,7 +14,7 @@ bool autoSearch = true;
 bool loggingEnabled = false;
 QDir dataDirectory(QStringLiteral("."));
 
-const char *const programVersion = "2.3.1";
+const char *const programVersion = BEAMSTAB_VERSION;
 const char *const programBuild = "B10624";
 
 void applyCommandLineSwitches(const QStringList &arguments)
@@ -41,14 +44,6 @@ void applyCommandLineSwitches(const QStringList &arguments)
 
 QString defaultDataDirectoryPath()
 {
-    const QByteArray drive = qgetenv("HOMEDRIVE");
-    const QByteArray path = qgetenv("HOMEPATH");
-    QString home;
-    if (!drive.isEmpty() || !path.isEmpty())
-        home = QString::fromLocal8Bit(drive + path);
-    else
-        home = QDir::homePath();
-    return home + QDir::separator() + QStringLiteral("Documents") + QDir::separator()
-           + QStringLiteral("Talvix");
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)).filePath(QStringLiteral("Talvix"));
 }
 

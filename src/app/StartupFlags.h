@@ -19,7 +19,6 @@ extern const char *const programBuild;   // "B10624"
 // arguments is taken as the first switch, not the program name.
 void applyCommandLineSwitches(const QStringList &arguments);
 
-// The per-user directory: HOMEDRIVE + HOMEPATH when those are set, else the
-// home directory, followed by "Documents/Talvix".
+// The per-user directory: "Talvix" in the user's documents folder.
 QString defaultDataDirectoryPath();
 
