@@ -19,6 +19,7 @@
 
 #include "app/StartupFlags.h"
 #include "controller/Controller.h"
+#include "display/Counter.h"
 #include "display/KV_ToolBar.h"
 #include "display/MainWindow.h"
 #include "link/Identification.h"
@@ -482,7 +483,7 @@ int main(int argc, char *argv[])
     parser.addOptions({{"seconds", "Measured seconds per latency row.", "s", "10"},
                        {"controllers", "Numbers of controllers of the latency rows.", "list", "1,10,50"},
                        {"startup", "Numbers of controllers of the start-up rows.", "list", "10,50"},
-                       {"startup-cap", "Cap of a start-up row in seconds.", "s", "20"},
+                       {"startup-cap", "Cap of a start-up row in seconds.", "s", "30"},
                        {"only", "Only the latency or the start-up rows.", "latency|startup"},
                        {"row-latency", "(internal) one latency row: idle or stream.", "mode"},
                        {"row-startup", "(internal) one start-up row with this many controllers.", "k"},

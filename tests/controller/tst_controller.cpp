@@ -21,7 +21,7 @@ namespace {
 std::unique_ptr<Controller> controllerFor(const Simulator &sim, int i)
 {
     auto link = std::make_unique<TcpClient>();
-    link->initialize(QStringLiteral("127.0.0.%1").arg(i + 1), sim.port(i));
+    link->initialize(QStringLiteral("127.0.0.1"), sim.port(i));
     return std::make_unique<Controller>(std::move(link));
 }
 
@@ -161,7 +161,8 @@ private slots:
         auto slow = identified(2);
         QVERIFY(slow);
         auto fast = controllerFor(*sim, 1);
-        QVERIFY(finishes(fast->openAndIdentify(5000)));
+        const QFuture<ControllerIdentity> id = fast->openAndIdentify(5000);
+        QVERIFY(finishes(id) && id.result().valid);
         sim->setFaults(0, with<SimFaults>([](SimFaults &f) { f.delayMs = 700; }));
         QStringList finished;
         // Four late exchanges: the slow controller is busy for seconds.
