@@ -163,13 +163,16 @@ MainWindow::~MainWindow()
         stopDrawingPlots();
     if (displayTimer)
         displayTimer->stop();
-    // Every controller ends its link after what it is doing; the wait for
-    // that, bounded by its request in progress, happens in the controllers'
-    // destructors (the registry's).
-    for (Controller *controller : registry.controllers)
-        if (!registry.leaving.contains(controller))
-            controller->close();
+    // The controllers go while the window's members still exist: deleting
+    // one ends its link (bounded by its request in progress) and may deliver
+    // pending events, and no result of theirs may reach the window any more.
+    closing = true;
     registry.displayed.clear();
+    for (int c = registry.count() - 1; c >= 0; --c) {
+        Controller *controller = registry.takeAt(c);
+        QObject::disconnect(controller, nullptr, nullptr, nullptr);
+        delete controller;
+    }
     qInfo() << "Finished destroying main window";
 }
 

@@ -44,7 +44,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(ticks >= 60, 60000);
         // A click on the active (healthy) controller goes out meanwhile.
         auto *button = f.widget<QPushButton>("push_Stab1");
-        QVERIFY(button->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(button->isEnabled(), 10000);
         button->click();
         QTRY_VERIFY_WITH_TIMEOUT(count(f.codes(0), "SEA") == 1 && button->isEnabled(), 20000);
         f.window->setTickObserver({});
@@ -80,6 +80,7 @@ private slots:
 
         auto *first = f.widget<QPushButton>("push_Stab1");
         auto *second = f.widget<QPushButton>("push_Stab2");
+        QTRY_VERIFY_WITH_TIMEOUT(first->isEnabled(), 10000); // a stream start is over
         first->click();
         f.window->activeStage(simAddress(0), 2, true);
         const QString busy = StagePanel::busyText(QStringLiteral("SIM0"));
