@@ -12,7 +12,15 @@ ControllerRegistry::~ControllerRegistry()
 int ControllerRegistry::indexOf(const QString &address) const
 {
     for (int i = 0; i < controllers.size(); ++i)
-        if (controllers.at(i)->address() == address)
+        if (!leaving.contains(controllers.at(i)) && controllers.at(i)->address() == address)
+            return i;
+    return -1;
+}
+
+int ControllerRegistry::indexOf(const Controller *controller) const
+{
+    for (int i = 0; i < controllers.size(); ++i)
+        if (controllers.at(i) == controller)
             return i;
     return -1;
 }
@@ -61,6 +69,7 @@ Controller *ControllerRegistry::takeAt(int index)
             --d;
     activeIndex = displayed.isEmpty() ? -1 : displayed.first();
     controllerStatus.removeAt(index);
+    leaving.remove(controllers.at(index));
     return controllers.takeAt(index);
 }
 

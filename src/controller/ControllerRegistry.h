@@ -4,6 +4,7 @@
 #include "controller/ControllerStatus.h"
 
 #include <QList>
+#include <QSet>
 #include <QString>
 
 #include <memory>
@@ -40,11 +41,19 @@ public:
     QList<int> displayed;
     int activeIndex = -1;
 
+    // Controllers whose removal has begun: still in the lists until their
+    // link has ended, but no longer found by address, so a new link to the
+    // same address can be added and addressed meanwhile.
+    QSet<const Controller *> leaving;
+
     int count() const { return controllers.size(); }
     // The link of controller c.
     Connection *link(int c) const;
-    // Index of the first connection with that address, -1 when none.
+    // Index of the first connection with that address that is not leaving,
+    // -1 when none.
     int indexOf(const QString &address) const;
+    // Index of this controller, -1 when it is no longer in the list.
+    int indexOf(const Controller *controller) const;
     // Appends a controller (owned from now on) with its status record built
     // from the link and the settings (colours, detectors).
     int add(Controller *controller, const ConnectionSettings *settings);

@@ -108,7 +108,7 @@ PausedOutcome paused(Connection &link, const std::function<QByteArray()> &exchan
     pause.pause();
     outcome.reply = exchange();
     outcome.accepted = Protocol::isGoodReply(outcome.reply);
-    if (pause.wasStreaming() && link.firmwareVersion() < flagsFirmware) {
+    if (link.firmwareVersion() < flagsFirmware) {
         QThread::msleep(oldFirmwareSettleMs);
         outcome.status = readStatus(link);
     }

@@ -3,6 +3,7 @@
 #include "ui_mainwindow.h"
 
 #include "about/InformationDialog.h"
+#include "controller/Controller.h"
 #include "app/StartupFlags.h"
 #include "display/ColorScalesFrame.h"
 #include "display/Counter.h"
@@ -12,7 +13,8 @@
 #include "display/PointingStatistics.h"
 #include "display/RescaleDialog.h"
 #include "display/RescaleTimeAxisDlg.h"
-#include "display/StreamControl.h"
+#include "display/Acquisition.h"
+#include "display/StagePanel.h"
 #include "display/ThermoSlider.h"
 #include "display/Zoomer.h"
 #include "link/Connection.h"
@@ -36,8 +38,6 @@
 #include <QRadioButton>
 #include <QTimer>
 #include <QUrl>
-
-#include <sys/time.h>
 
 namespace {
 const QString zeroText = QStringLiteral("0.00");
@@ -84,8 +84,14 @@ MainWindow::MainWindow(QWidget *parent)
                    | Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
     setContextMenuPolicy(Qt::NoContextMenu);
 
-    onPalette.setColor(QPalette::Button, QColor("lightgreen"));
-    offPalette.setColor(QPalette::Button, QColor("lightcoral"));
+    stages = new StagePanel(registry,
+                            {{ui->push_Stab1, ui->push_Stab2},
+                             {ui->label_lamp, ui->label_lamp_2},
+                             {ui->label_active, ui->label_active_2}},
+                            this);
+    acquisition = new Acquisition(registry, this);
+    connect(acquisition, &Acquisition::streamStartFailed, this, &MainWindow::errorStreamStart);
+    connect(acquisition, &Acquisition::tooManyErrors, this, &MainWindow::stopDrawingPlots);
     QPalette lcdPalette;
     lcdPalette.setColor(QPalette::Window, Qt::black);
     lcdPalette.setColor(QPalette::WindowText, Qt::green);
@@ -136,11 +142,6 @@ MainWindow::MainWindow(QWidget *parent)
 
     ui->actionDisconnect->setVisible(false);
     menuBar()->removeAction(ui->menuParameters->menuAction());
-    multiplexBusy = false;
-    ui->push_Stab1->setEnabled(false);
-    ui->push_Stab2->setEnabled(false);
-    ui->push_Stab1->setPalette(offPalette);
-    ui->push_Stab2->setPalette(offPalette);
     tools->startAction()->setEnabled(false);
     dataLoggerDlg->enableStart(false);
     tick.timeOrigin[0] = tick.timeOrigin[1] = 0;
@@ -162,16 +163,16 @@ MainWindow::~MainWindow()
         stopDrawingPlots();
     if (displayTimer)
         displayTimer->stop();
-    QList<Connection *> streaming;
-    for (int i = registry.displayed.size() - 1; i >= 0; --i) {
-        Connection *link = registry.link(registry.displayed.at(i));
-        if (link->linkState() == Connection::Connected && link->isStreaming())
-            streaming.append(link);
-    }
-    StreamControl::stopStreams(streaming);
+    // The controllers go while the window's members still exist: deleting
+    // one ends its link (bounded by its request in progress) and may deliver
+    // pending events, and no result of theirs may reach the window any more.
+    closing = true;
     registry.displayed.clear();
-    for (int c = registry.count() - 1; c >= 0; --c)
-        delete registry.takeAt(c);
+    for (int c = registry.count() - 1; c >= 0; --c) {
+        Controller *controller = registry.takeAt(c);
+        QObject::disconnect(controller, nullptr, nullptr, nullptr);
+        delete controller;
+    }
     qInfo() << "Finished destroying main window";
 }
 
@@ -398,11 +399,6 @@ void MainWindow::errorStreamStart()
     streamError->raise();
 }
 
-int MainWindow::gettimeofday(struct timeval *tv, struct timezone *tz)
-{
-    return ::gettimeofday(tv, tz);
-}
-
 // ---- Window events ------------------------------------------------------------
 
 void MainWindow::resizeGraphs()
@@ -425,13 +421,16 @@ void MainWindow::closeEvent(QCloseEvent *event)
     if (dataLoggerDlg->isRecording())
         dataLoggerDlg->emitStopSignal();
     stopDataRecordingFromDlg();
+    // The displayed streams stop first, then every controller closes, all
+    // in parallel; each leaves the lists when its link has ended.
+    stopDrawingPlots();
     settingsDlg->removeAllConnections();
     // Links the dialog has no row for (handed over directly) go as well.
     for (int c = registry.count() - 1; c >= 0; --c)
-        closeNow(registry.link(c)->address());
+        if (!registry.leaving.contains(registry.controllers.at(c)))
+            closedConnection(registry.controllers.at(c)->address(), [](bool) {});
     closing = true;
     displayTimer->stop();
-    stopDrawingPlots();
     about->close();
     for (QWidget *w : QApplication::topLevelWidgets())
         if (w != this && w->isVisible())

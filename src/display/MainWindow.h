@@ -37,19 +37,22 @@ class ServiceDialog;
 class SettingsDialog;
 class ThermoSlider;
 struct ConnectionSettings;
-struct timeval;
-struct timezone;
+class Acquisition;
+class StagePanel;
 
 namespace Ui {
 class MainWindow;
 }
 
-// The application's main window: owns every controller link, shows the
-// displayed controllers live and hosts the menus, the tool bar and the
-// dialogs. The work is done by the companions beside it: ControllerRegistry
-// (the controllers and what is kept per controller), DisplayTick (samples to
-// plots), DisplayUnits (units of the axes), StreamControl (command sequences
-// around a stream), Recorder (what is written while recording). The slots
+// The application's main window: owns every controller, shows the displayed
+// controllers live and hosts the menus, the tool bar and the dialogs. It is a
+// view: every exchange with a controller is a request of that Controller,
+// whose result arrives later in a slot, so the user-interface thread never
+// waits on a controller. The work is done by the companions beside it:
+// ControllerRegistry (the controllers and what is kept per controller),
+// Acquisition (streams, status polls, error count), StagePanel (stage
+// buttons, lamps and commands), DisplayTick (samples to plots), DisplayUnits
+// (units of the axes), Recorder (what is written while recording). The slots
 // below are the window's interface to the dialogs.
 class MainWindow : public QMainWindow, public ConnectionHost
 {
@@ -66,7 +69,7 @@ public:
     int activeIndex() const { return registry.activeIndex; }
     int maxSamplingRate() const { return maxRate; }
     int samplesTaken() const { return tick.samplesTaken; }
-    int errorCount() const { return errors; }
+    int errorCount() const;
     KV_ToolBar *toolBar() const { return tools; }
     PointingStatistics *statistics() const { return stats.get(); }
     QMessageBox *streamErrorBox() const { return streamError; }
@@ -93,8 +96,6 @@ public:
 
 signals:
     void stopRecording();
-    void changeDisplayConnection(QString name, bool show);
-    void changeDisplayConnectionCommon(QString name, bool show);
     void startTimer();
 
 public slots:
@@ -109,7 +110,6 @@ public slots:
     void updateColorGraph(QString id, QColor color, int graph);
     bool updateSettingsAndParameters(QList<ConnectionSettings> &settings) override;
     void activeStage(QString id, int stage, bool activate);
-    void showConnectionCommonDetector(QString id, bool show);
     void changeGroupId(QString name, int id);
     void multiplexSystem(QString name, bool direction, int stage);
     void changeLabel(QString address, QString label);
@@ -145,8 +145,9 @@ private slots:
     void startStopDataAcquisition();
     bool on_push_Stab1_clicked();
     bool on_push_Stab2_clicked();
+    // Asks the active controller for its status flags; the buttons and
+    // lamps follow when the answer arrives. False when none is active.
     bool getStabilAndActiveStatus();
-    bool getActiveStatus(uchar flag);
     void updateSamplesToTake(int value);
     // Axis rescaling (MainWindowRescale.cpp).
     void showRescaleDialog(int axisID, double max, double min);
@@ -160,8 +161,6 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
-    // Wall-clock time of day (the system call, kept for the recording side).
-    int gettimeofday(struct timeval *tv, struct timezone *tz);
     // Construction steps.
     void buildToolBar();
     void buildPlots();
@@ -172,24 +171,20 @@ private:
     // Display helpers.
     void applyUnits();
     void checkTriggerRate();
-    void pollIdleStatus();
     void syncStageWidgets();
     void showNumericDisplays();
     void setSingleControllerWidgetsVisible(bool visible);
     void colourAxisCaptions(const ControllerStatus *status);
-    void setStageButton(int stage, bool on);
-    void setLamp(int stage, bool active);
-    bool stageButtonClicked(int stage);
     void restartDisplayTimer();
     int updateInterval() const;
     void addCurves(int c, const ControllerStatus &status);
     void removeCurves(int c);
     void clearCurves(int c);
     void setRateLimit();
+    void watchController(Controller *controller);
     void watchDisconnect(Connection *connection);
-    bool closeNow(const QString &address);
-    bool disconnectNow(const QString &address);
-    bool reconnectNow(const QString &address, QString &boardID);
+    // Takes a closed controller out of every list and deletes it.
+    void finishRemoval(Controller *controller);
     void openManual(const QString &fileName);
     bool isRunning() const;
     // Jitter analysis, headroom and drop indicator (MainWindowAnalysis.cpp).
@@ -217,13 +212,11 @@ private:
     double positionRange[2][2] = {{5.0, -5.0}, {5.0, -5.0}}; // max, min per stage
     QString unitShown[2] = {QStringLiteral("V"), QStringLiteral("V")};
     int maxRate = 430;
-    int errors = 0;
-    bool multiplexBusy = false;
     bool triggerRateLock = false;
     int savedSamplingRate = 100;
     int savedRateMaximum = 430;
-    QPalette onPalette;
-    QPalette offPalette;
+    Acquisition *acquisition = nullptr;
+    StagePanel *stages = nullptr;
     bool closing = false;
     TickObserver tickObserver;
 

@@ -1,6 +1,8 @@
 // The controller list of the main window (adding, showing, removing and
-// reconnecting controllers, labels, groups, colours) and the stage commands
-// with the status query.
+// reconnecting controllers, labels, groups, colours) and the hand-over of the
+// stage commands. Removal, disconnection and reconnection are requests of
+// the controller; their results arrive later and find the controller by
+// pointer, never by an index taken before the request.
 
 #include "display/MainWindow.h"
 
@@ -10,7 +12,9 @@
 #include "display/GenericPlot.h"
 #include "display/KV_ToolBar.h"
 #include "display/PointingStatistics.h"
-#include "display/StreamControl.h"
+#include "display/Acquisition.h"
+#include "display/StagePanel.h"
+#include "controller/FutureCallback.h"
 #include "controller/Controller.h"
 #include "link/Connection.h"
 #include "link/Identification.h"
@@ -23,10 +27,8 @@
 #include <QDebug>
 #include <QMessageBox>
 #include <QRadioButton>
-#include <QThread>
+#include <QPointer>
 #include <QTimer>
-
-using StreamControl::StreamPause;
 
 void MainWindow::addCurves(int c, const ControllerStatus &status)
 {
@@ -88,12 +90,21 @@ void MainWindow::newConnection(Controller *controller, ConnectionSettings *setti
     addCurves(c, preview);
     stats->addConnection();
     overview->updateConnections(registry.controllerStatus);
+    watchController(controller);
     watchDisconnect(connection);
     if (registry.displayed.size() < ControllerRegistry::maxDisplayed
         && connection->linkState() == Connection::Connected) {
         showConnection(connection->address(), true);
     }
     setRateLimit();
+}
+
+void MainWindow::watchController(Controller *controller)
+{
+    acquisition->watch(controller);
+    stages->watch(controller);
+    // A stream that ran before a command sequence and did not start again.
+    connect(controller, &Controller::streamRestartFailed, this, &MainWindow::errorStreamStart, Qt::QueuedConnection);
 }
 
 void MainWindow::watchDisconnect(Connection *connection)
@@ -163,21 +174,19 @@ void MainWindow::showConnection(QString id, bool show)
                 showStatistics1(ui->checkBox_statistics->isChecked());
                 showStatistics2(ui->checkBox_statistics_2->isChecked());
             }
-            ui->push_Stab1->setEnabled(true);
-            ui->push_Stab2->setEnabled(true);
             tools->startAction()->setEnabled(true);
             dataLoggerDlg->enableStart(true);
             colourAxisCaptions(&status);
             tick.clearAverages();
             registry.activeIndex = c;
+            stages->refresh();
         } else if (registry.displayed.size() == 2) {
             setSingleControllerWidgetsVisible(false);
             enableStatistics(false);
             colourAxisCaptions(nullptr);
         }
-        if (isRunning() && !link->isStreaming()
-            && !StreamControl::startStream(link, tools->samplingRate()->value()))
-            errorStreamStart();
+        if (isRunning() && !link->isStreaming())
+            acquisition->startStream(registry.controllers.at(c), tools->samplingRate()->value());
         return;
     }
 
@@ -194,8 +203,6 @@ void MainWindow::showConnection(QString id, bool show)
         tick.clearAverages();
         registry.activeIndex = remaining;
     } else if (registry.displayed.isEmpty()) {
-        ui->push_Stab1->setEnabled(false);
-        ui->push_Stab2->setEnabled(false);
         tools->startAction()->setEnabled(false);
         dataLoggerDlg->enableStart(false); // stops a running recording
         enableStatistics(false);
@@ -204,8 +211,9 @@ void MainWindow::showConnection(QString id, bool show)
     } else if (registry.activeIndex == c) {
         registry.activeIndex = registry.displayed.first();
     }
+    stages->refresh();
     if (link->linkState() == Connection::Connected && link->isStreaming())
-        StreamControl::stopStream(link);
+        registry.controllers.at(c)->stopStream();
     clearCurves(c);
 }
 
@@ -228,116 +236,96 @@ void MainWindow::connectionReady(QString address, QString controllerId)
 
 void MainWindow::closedConnection(QString address, std::function<void(bool closed)> done)
 {
-    done(closeNow(address));
+    const int c = registry.indexOf(address);
+    if (c < 0) {
+        done(false);
+        return;
+    }
+    Controller *controller = registry.controllers.at(c);
+    // Hidden at once; its stream is stopped and its link ended by the
+    // controller, after whatever it is doing. Until it reports closed it is
+    // in the lists but no longer found by its address.
+    showConnection(address, false);
+    disconnect(&controller->link(), &Connection::hostDisconnected, settingsDlg, nullptr);
+    registry.leaving.insert(controller);
+    connect(controller, &Controller::closed, this, [this, controller, done] {
+        finishRemoval(controller);
+        done(true);
+    });
+    controller->close();
+}
+
+void MainWindow::finishRemoval(Controller *controller)
+{
+    const int c = registry.indexOf(controller);
+    if (c < 0)
+        return;
+    // Its recording file is closed; the files of the controllers behind it
+    // follow their new indices.
+    records.removeConnection(c, controller->link().droppedSamplesTotal());
+    registry.takeAt(c);
+    params->removeStageDetectors(c);
+    stats->removeConnection(c);
+    removeCurves(c);
+    stages->refresh();
+    setRateLimit();
+    overview->updateConnections(registry.controllerStatus);
+    controller->deleteLater(); // it is the sender of the signal being handled
 }
 
 void MainWindow::disconnectConnection(QString address, std::function<void(bool gone)> done)
 {
-    done(disconnectNow(address));
+    const int c = registry.indexOf(address);
+    if (c < 0) {
+        done(false);
+        return;
+    }
+    Controller *controller = registry.controllers.at(c);
+    showConnection(address, false);
+    if (params->currentIndex() == c)
+        params->close();
+    registry.controllerStatus[c].shown = false;
+    QPointer<Controller> guarded(controller);
+    whenReady(controller->disconnectLink(), this, [this, guarded, done](bool) {
+        const int index = guarded ? registry.indexOf(guarded.data()) : -1;
+        if (index < 0) {
+            done(true); // removed meanwhile: gone as well
+            return;
+        }
+        const bool gone = !guarded->isConnected();
+        ControllerStatus &status = registry.controllerStatus[index];
+        if (gone)
+            status.connected = status.stabOn1 = status.stabOn2 = status.active1 = status.active2 = false;
+        done(gone);
+    });
 }
 
 void MainWindow::reconnectConnection(QString address, std::function<void(bool ok, QString boardID)> done)
 {
-    QString boardID;
-    const bool ok = reconnectNow(address, boardID);
-    done(ok, boardID);
-}
-
-bool MainWindow::closeNow(const QString &address)
-{
     const int c = registry.indexOf(address);
-    if (c < 0)
-        return false;
-    Connection *link = registry.link(c);
-    displayTimer->stop();
-    showConnection(address, false);
-    if (link->linkState() == Connection::Connected && link->isStreaming())
-        StreamControl::stopStream(link);
-    disconnect(link, &Connection::hostDisconnected, settingsDlg, nullptr);
-    if (!link->disconnectLink()) {
-        watchDisconnect(link);
-        restartDisplayTimer();
-        return false;
+    if (c < 0) {
+        qInfo() << "Reconnecting";
+        qInfo() << "Reconnecting failed";
+        done(false, QString());
+        return;
     }
-    // Its recording file is closed; the files of the controllers behind it
-    // follow their new indices.
-    records.removeConnection(c, link->droppedSamplesTotal());
-    Controller *controller = registry.takeAt(c);
-    params->removeStageDetectors(c);
-    stats->removeConnection(c);
-    removeCurves(c);
-    delete controller;
-    setRateLimit();
-    restartDisplayTimer();
-    return true;
-}
-
-bool MainWindow::disconnectNow(const QString &address)
-{
-    const int c = registry.indexOf(address);
-    if (c < 0)
-        return false;
-    Connection *link = registry.link(c);
-    link->disconnectLink();
-    QThread::msleep(2);
-    showConnection(address, false);
-    if (params->currentIndex() == c)
-        params->close();
-    ControllerStatus &status = registry.controllerStatus[c];
-    status.shown = false;
-    const bool gone = link->linkState() != Connection::Connected;
-    if (gone)
-        status.connected = status.stabOn1 = status.stabOn2 = status.active1 = status.active2 = false;
-    return gone;
-}
-
-bool MainWindow::reconnectNow(const QString &address, QString &boardID)
-{
-    qInfo() << "Reconnecting";
-    for (int c = 0; c < registry.count(); ++c) {
-        Connection *link = registry.link(c);
-        if (link->address() != address)
-            continue;
-        if (link->isRunning()) {
-            link->disconnectLink();
-            QThread::msleep(2);
-        }
-        link->start();
-        const qint64 deadline = Connection::now() + 300;
-        while (link->linkState() != Connection::Connected && Connection::now() < deadline)
-            QThread::msleep(1);
-        if (link->linkState() != Connection::Connected) {
-            qInfo() << "Reconnecting failed";
-            return false;
-        }
-        QByteArray reply;
-        link->clearLiveStream();
-        link->waitForReply(reply);
-        link->clearLiveStream();
-        if (!link->waitForReply(reply) || reply.isEmpty()) {
-            link->clearLiveStream();
-            link->waitForReply(reply);
-        }
-        link->getControllerId();
-        reply.clear();
-        link->waitForReply(reply);
-        const ControllerIdentity identity = parseIdentification(reply);
-        if (identity.valid) {
-            applyIdentification(*link, identity);
-            registry.controllerStatus[c].connected = true;
-            if (registry.displayed.size() < ControllerRegistry::maxDisplayed) {
-                showConnection(address, true);
-                registry.controllerStatus[c].shown = registry.isDisplayed(c);
-            }
-            boardID = identity.controllerId;
-            registry.controllerStatus[c].controllerId = boardID;
-            qInfo() << "Successfully reconnected";
-            return true;
-        }
-        link->disconnectLink();
-    }
-    qInfo() << "Reconnecting failed";
-    return false;
+    QPointer<Controller> guarded(registry.controllers.at(c));
+    whenReady(registry.controllers.at(c)->reconnect(300), this,
+              [this, guarded, done](const ControllerIdentity &identity) {
+                  const int index = guarded ? registry.indexOf(guarded.data()) : -1;
+                  if (index < 0 || registry.leaving.contains(guarded.data()) || !identity.valid) {
+                      done(false, QString());
+                      return;
+                  }
+                  ControllerStatus &status = registry.controllerStatus[index];
+                  status.connected = true;
+                  status.controllerId = identity.controllerId;
+                  if (registry.displayed.size() < ControllerRegistry::maxDisplayed) {
+                      showConnection(guarded->address(), true);
+                      status.shown = registry.isDisplayed(index);
+                  }
+                  done(true, identity.controllerId);
+              });
 }
 
 void MainWindow::changeLabel(QString address, QString label)
@@ -346,10 +334,10 @@ void MainWindow::changeLabel(QString address, QString label)
         Connection *link = registry.link(c);
         if (link->address() != address)
             continue;
-        link->setLabel(label);
-        link->sendLabel(label);
-        QByteArray reply;
-        link->waitForReply(reply); // not judged: the label is kept either way
+        if (registry.leaving.contains(registry.controllers.at(c)))
+            continue;
+        // The reply is not judged: the label is kept either way.
+        registry.controllers.at(c)->sendLabel(label);
         registry.controllerStatus[c].label = label;
     }
 }
@@ -416,146 +404,34 @@ bool MainWindow::updateSettingsAndParameters(QList<ConnectionSettings> &settings
     return true;
 }
 
-void MainWindow::showConnectionCommonDetector(QString, bool)
-{
-}
-
 // ---- Stage commands ---------------------------------------------------------------
 
 bool MainWindow::on_push_Stab1_clicked()
 {
-    return stageButtonClicked(1);
+    return stages->clicked(1);
 }
 
 bool MainWindow::on_push_Stab2_clicked()
 {
-    return stageButtonClicked(2);
-}
-
-bool MainWindow::stageButtonClicked(int stage)
-{
-    QPushButton *button = stage == 2 ? ui->push_Stab2 : ui->push_Stab1;
-    const int c = registry.activeIndex;
-    if (c < 0 || c >= registry.count())
-        return false;
-    Connection *link = registry.link(c);
-    button->setEnabled(false);
-    StreamPause pause(link);
-    const bool on = button->isChecked();
-    const QByteArray arguments = QByteArray(1, char(stage)) + ';';
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        if (on)
-            link->setStabilizationOn(arguments);
-        else
-            link->setStabilizationOff(arguments);
-        QByteArray reply;
-        link->waitForReply(reply);
-        if (StreamControl::isGoodReply(reply)) {
-            button->setText(on ? QStringLiteral("ON") : QStringLiteral("OFF"));
-            button->setPalette(on ? onPalette : offPalette);
-            if (!on)
-                setLamp(stage, false);
-            break;
-        }
-    }
-    pause.refreshStatus(registry.controllerStatus[c]);
-    if (!pause.resume())
-        errorStreamStart();
-    button->setEnabled(true);
-    return true;
+    return stages->clicked(2);
 }
 
 void MainWindow::activeStage(QString id, int stage, bool activate)
 {
-    const int c = registry.indexOf(id);
-    if (c < 0)
-        return;
-    Connection *link = registry.link(c);
-    if (link->linkState() != Connection::Connected)
-        return;
-    StreamPause pause(link);
-    const QByteArray arguments = QByteArray(1, char(stage)) + ';';
-    if (activate)
-        link->setStabilizationOn(arguments);
-    else
-        link->setStabilizationOff(arguments);
-    QByteArray reply;
-    link->waitForReply(reply);
-    pause.refreshStatus(registry.controllerStatus[c]);
-    if (!pause.resume())
-        errorStreamStart();
+    stages->switchStage(id, stage, activate);
 }
 
 void MainWindow::multiplexSystem(QString name, bool direction, int stage)
 {
-    displayTimer->stop();
-    const int c = registry.indexOf(name);
-    if (c >= 0 && !multiplexBusy) {
-        ControllerStatus &status = registry.controllerStatus[c];
-        bool &flag = stage == 2 ? status.multiplex2 : status.multiplex1;
-        if (flag != direction) {
-            multiplexBusy = true;
-            Connection *link = registry.link(c);
-            StreamPause pause(link);
-            const QByteArray arguments = QByteArray(1, char(stage)) + ';';
-            if (direction)
-                link->setMultiplex(arguments);
-            else
-                link->clearMultiplex(arguments);
-            QByteArray reply;
-            link->waitForReply(reply);
-            flag = (!reply.isEmpty() && reply.at(0) == '\x00') ? direction : !direction;
-            pause.refreshStatus(status);
-            if (!pause.resume())
-                errorStreamStart();
-        }
-    }
-    restartDisplayTimer();
-    multiplexBusy = false;
+    stages->multiplex(name, direction, stage);
 }
 
 bool MainWindow::getStabilAndActiveStatus()
 {
-    unsigned char flags = StreamControl::noStatus;
-    if (registry.activeIndex >= 0) {
-        Connection *link = registry.link(registry.activeIndex);
-        link->getStatusFlags();
-        QByteArray reply;
-        link->waitForReply(reply);
-        flags = StreamControl::statusFromReply(reply);
-    }
-    if (flags == StreamControl::noStatus) {
-        if (++errors > 3) {
-            stopDrawingPlots();
-            auto *box = new QMessageBox(QMessageBox::Warning, QStringLiteral("SerialPort"),
-                                        QStringLiteral("Too many communication errors.\nDevice disconnected."),
-                                        QMessageBox::Ok, this);
-            box->setObjectName(QStringLiteral("communicationErrorBox"));
-            box->setAttribute(Qt::WA_DeleteOnClose);
-            box->open();
-        }
-        return false;
-    }
-    errors = 0;
-    setStageButton(1, flags & (1 << 3));
-    setStageButton(2, flags & (1 << 4));
-    return getActiveStatus(flags);
+    return acquisition->pollActive();
 }
 
-bool MainWindow::getActiveStatus(uchar flag)
+int MainWindow::errorCount() const
 {
-    if (flag == StreamControl::noStatus) {
-        if (registry.activeIndex < 0)
-            return false;
-        Connection *link = registry.link(registry.activeIndex);
-        link->getStatusFlags();
-        QByteArray reply;
-        link->waitForReply(reply);
-        flag = StreamControl::statusFromReply(reply);
-        if (flag & 0x80)
-            return false;
-    }
-    setLamp(1, flag & (1 << 5));
-    setLamp(2, flag & (1 << 6));
-    return true;
+    return acquisition->errorCount();
 }

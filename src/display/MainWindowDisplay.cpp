@@ -11,7 +11,8 @@
 #include "display/KV_ToolBar.h"
 #include "display/PointingStatistics.h"
 #include "display/RescaleDialog.h"
-#include "display/StreamControl.h"
+#include "display/Acquisition.h"
+#include "display/StagePanel.h"
 #include "display/ThermoSlider.h"
 #include "link/Connection.h"
 #include "overview/ConnectionOverviewDialog.h"
@@ -46,7 +47,9 @@ void MainWindow::updateData()
             stopDrawingPlots();
     }
     analysisAfterTick(result);
-    pollIdleStatus();
+    // Requests only: a slow or silent controller delays neither this tick
+    // nor the others' polls.
+    acquisition->pollIdle();
     syncStageWidgets();
     overview->updateConnections(registry.controllerStatus);
     if (tickObserver)
@@ -130,71 +133,12 @@ void MainWindow::checkTriggerRate()
     }
 }
 
-void MainWindow::pollIdleStatus()
-{
-    // Every request goes out before the first reply is awaited.
-    QVector<bool> asked(registry.count(), false);
-    for (int c = 0; c < registry.count(); ++c) {
-        Connection *link = registry.link(c);
-        if (link->linkState() == Connection::Connected && !link->isStreaming()) {
-            link->getStatusFlags();
-            asked[c] = true;
-        }
-    }
-    for (int c = 0; c < registry.count(); ++c) {
-        Connection *link = registry.link(c);
-        ControllerStatus &status = registry.controllerStatus[c];
-        status.label = link->label();
-        status.address = link->address();
-        if (asked[c]) {
-            QByteArray reply;
-            link->waitForReply(reply);
-            if (reply.size() > 2) {
-                StreamControl::applyStatusFlags(status, static_cast<unsigned char>(reply.at(2)));
-                status.connected = true;
-            }
-        } else if (link->linkState() != Connection::Connected) {
-            status.stabOn1 = status.stabOn2 = status.active1 = status.active2 = false;
-            status.connected = false;
-        }
-    }
-}
-
 void MainWindow::syncStageWidgets()
 {
     const int c = registry.singleDisplayed();
     if (c < 0)
         return;
-    const ControllerStatus &status = registry.controllerStatus.at(c);
-    setStageButton(1, status.stabOn1);
-    setStageButton(2, status.stabOn2);
-    setLamp(1, status.active1);
-    setLamp(2, status.active2);
-}
-
-void MainWindow::setStageButton(int stage, bool on)
-{
-    QPushButton *button = stage == 2 ? ui->push_Stab2 : ui->push_Stab1;
-    const QString text = on ? QStringLiteral("ON") : QStringLiteral("OFF");
-    // Only a text that disagrees is rewritten: a button whose command was
-    // refused keeps the checked state the user gave it.
-    if (button->text() == text)
-        return;
-    button->setText(text);
-    button->setPalette(on ? onPalette : offPalette);
-    button->setChecked(on);
-}
-
-void MainWindow::setLamp(int stage, bool active)
-{
-    QLabel *lamp = stage == 2 ? ui->label_lamp_2 : ui->label_lamp;
-    QLabel *text = stage == 2 ? ui->label_active_2 : ui->label_active;
-    const QString wanted = active ? QStringLiteral("Active") : QStringLiteral("Inactive");
-    if (text->text() == wanted)
-        return;
-    text->setText(wanted);
-    lamp->setPixmap(QPixmap(active ? QStringLiteral(":/images/green_light.png")
-                                   : QStringLiteral(":/images/red_light.png")));
+    stages->sync(registry.controllerStatus.at(c));
 }
 
 // ---- Acquisition ---------------------------------------------------------
@@ -209,11 +153,10 @@ void MainWindow::startStopDataAcquisition()
         return;
     }
     displayTimer->stop();
-    const int rate = tools->samplingRate()->value();
-    for (int c : registry.displayed)
-        if (!StreamControl::startStream(registry.link(c), rate))
-            errorStreamStart();
-    errors = 0;
+    // Every displayed controller starts at once, each on its own worker;
+    // a failed start shows the streaming error when its answer arrives.
+    acquisition->startStreams(tools->samplingRate()->value());
+    acquisition->resetErrors();
     resetPlotsAndDisplays();
     stats->restartClock();
     if (tools->pointingMode()->isChecked()) {
@@ -244,11 +187,7 @@ void MainWindow::stopDrawingPlots()
     // first (also at the end of a pointing run or after communication errors).
     if (dataLoggerDlg && (dataLoggerDlg->isRecording() || records.isRecording()))
         dataLoggerDlg->emitStopSignal();
-    QList<Connection *> links;
-    for (int c : registry.displayed)
-        if (registry.link(c)->linkState() == Connection::Connected)
-            links.append(registry.link(c));
-    StreamControl::stopStreams(links);
+    acquisition->stopStreams();
     tools->startAction()->setChecked(false);
     showRunning(false);
     for (int s = 0; s < 2; ++s) {

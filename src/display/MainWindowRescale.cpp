@@ -30,7 +30,6 @@ void MainWindow::buildOverviewAndRescale()
     connect(overview, &ConnectionOverviewDialog::displayConnection, this, &MainWindow::showConnection);
     connect(overview, &ConnectionOverviewDialog::changeColor, this, &MainWindow::updateColorGraph);
     connect(overview, &ConnectionOverviewDialog::changeStage, this, &MainWindow::activeStage);
-    connect(this, &MainWindow::changeDisplayConnection, overview, &ConnectionOverviewDialog::setDisplayConnection);
     ui->actionSystemConfiguration->setEnabled(true);
     connect(ui->actionSystemConfiguration, &QAction::triggered, overview, [this] {
         overview->show();

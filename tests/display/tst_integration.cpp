@@ -240,7 +240,7 @@ private slots:
 
         // Deleting the row takes the controller out of the window.
         child(rowOf(dialog, 3), "deleteButton")->click();
-        QCOMPARE(f.window->controllers().size(), 3);
+        QTRY_COMPARE_WITH_TIMEOUT(f.window->controllers().size(), 3, 10000);
         QTRY_VERIFY_WITH_TIMEOUT(!rowOf(dialog, 3) && !f.sim.hasClient(3), 5000);
     }
 

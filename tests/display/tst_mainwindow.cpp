@@ -9,7 +9,7 @@
 #include "controller/DisplayUnits.h"
 #include "display/PlotConfigurator.h"
 #include "display/PointingStatistics.h"
-#include "display/StreamControl.h"
+#include "controller/LinkSequences.h"
 
 #include <QCheckBox>
 #include <QDateTime>
@@ -84,9 +84,9 @@ private slots:
         const quint32 now = quint32(QDateTime::currentMSecsSinceEpoch());
         tick.restartSweeps(oldSweep ? now - 20000 : now - 1000);
 
-        QVERIFY(StreamControl::startStream(connection, rate));
+        QVERIFY(LinkSequences::startStream(*connection, rate));
         QTest::qWait(streamMs);
-        StreamControl::stopStream(connection);
+        LinkSequences::stopStream(*connection);
         const int stored = connection->storedSamples();
         QVERIFY(stored > 41);
         DisplayUnits units;
@@ -168,7 +168,9 @@ private slots:
     {
         WindowFixture f;
         QVERIFY(f.connect(3) && f.acquire(3));
-        QVERIFY(f.window->close() && f.window->controllers().isEmpty() && f.streaming(3, false));
+        QVERIFY(f.window->close());
+        QTRY_VERIFY_WITH_TIMEOUT(f.window->controllers().isEmpty(), 20000);
+        QVERIFY(f.streaming(3, false));
         for (int i = 0; i < 3; ++i)
             QTRY_VERIFY_WITH_TIMEOUT(!f.sim.hasClient(i), 5000);
     }
