@@ -28,6 +28,14 @@ constexpr unsigned long loopSleepMs = 5;
 // only guards against a link thread that never reports.
 constexpr int connectWaitMs = 3000;
 
+// Ends the link thread as the next request, without first stopping a
+// stream: a link is dropped because its controller fell silent, and
+// shutting down stops the stream itself beforehand.
+void endLink(Controller &controller)
+{
+    controller.request([](Connection &link) { return link.disconnectLink(); }).waitForFinished();
+}
+
 } // namespace
 
 ControllerSnapshot::ControllerSnapshot() : headroom{NAN, NAN} {}
@@ -172,7 +180,7 @@ void ControllerWorker::run()
     if (controller) {
         if (link().isStreaming())
             stopStream();
-        controller->disconnectLink().result();
+        endLink(*controller);
         controller.reset();
     }
     // Callers still waiting give up on their own deadline.
@@ -198,7 +206,7 @@ void ControllerWorker::connectLink()
     auto candidate = std::make_unique<Controller>(std::move(connection));
     auto fail = [&](const QString &reason) {
         if (candidate->link().isRunning())
-            candidate->disconnectLink().result();
+            endLink(*candidate);
         candidate.reset();
         nextAttempt = Connection::now() + opts.reconnectIntervalMs;
         setLinkStatus(ControllerSnapshot::Link::Fault,
@@ -258,7 +266,7 @@ void ControllerWorker::dropLink(const QString &reason)
             lostEarlier += link().droppedSamplesTotal();
             forgetHeadroom();
         }
-        controller->disconnectLink().result();
+        endLink(*controller);
         controller.reset();
     }
     qWarning().noquote() << "Link to" << endpointText() << "lost:" << reason;
