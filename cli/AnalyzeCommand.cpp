@@ -4,7 +4,6 @@
 
 #include "analysis/JitterAnalysis.h"
 #include "analysis/RecordReader.h"
-#include "analysis_ui/JitterPlots.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -124,6 +123,17 @@ bool takePositiveNumber(QStringList &args, const QString &name, double &value, Q
 
 } // namespace
 
+namespace {
+
+AnalyzePictureWriter pictureWriter = nullptr;
+
+} // namespace
+
+void setAnalyzePictureWriter(AnalyzePictureWriter writer)
+{
+    pictureWriter = writer;
+}
+
 bool analyzeNeedsGui(int argc, char *argv[])
 {
     int i = 1;
@@ -159,7 +169,8 @@ int runAnalyzeCommand(const QStringList &arguments, QTextStream &out, QTextStrea
     if (error.isEmpty() && (args.size() != 1 || args.first().startsWith(QLatin1Char('-'))))
         error = args.isEmpty() ? QStringLiteral("no recording named")
                                : QStringLiteral("unexpected argument '%1'").arg(args.last());
-    if (error.isEmpty() && !pngPath.isEmpty() && !qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
+    if (error.isEmpty() && !pngPath.isEmpty()
+        && (!pictureWriter || !qobject_cast<QGuiApplication *>(QCoreApplication::instance())))
         error = QStringLiteral("--png needs the tool's own main (a GUI application)");
     if (!error.isEmpty()) {
         err << "analyze: " << error << '\n';
@@ -209,7 +220,7 @@ int runAnalyzeCommand(const QStringList &arguments, QTextStream &out, QTextStrea
                                   .arg(QFileInfo(path).fileName())
                                   .arg(record.samples())
                                   .arg(number(record.sampleRate));
-        if (!JitterPlots::renderPng(axes, title, pngPath, 1200, 1200, error)) {
+        if (!pictureWriter(axes, title, pngPath, 1200, 1200, error)) {
             err << "analyze: " << error << '\n';
             return ExitCommandFailed;
         }

@@ -1,7 +1,11 @@
 #pragma once
 
+#include "analysis/JitterAnalysis.h"
+
 #include <QStringList>
 #include <QTextStream>
+
+#include <vector>
 
 // "beamstab-cli analyze FILE [options]": reads a recording and prints, per
 // stage and axis, the RMS jitter, band RMS values, the peaks of the
@@ -15,3 +19,13 @@ int runAnalyzeCommand(const QStringList &args, QTextStream &out, QTextStream &er
 // (the --png picture of analyze); main then creates one on the offscreen
 // platform instead of a core application.
 bool analyzeNeedsGui(int argc, char *argv[]);
+
+// Draws the analysed axes into a PNG picture of the given size; false with
+// the reason in error.
+using AnalyzePictureWriter = bool (*)(const std::vector<JitterAnalysis::Axis> &axes, const QString &title,
+                                      const QString &path, int width, int height, QString &error);
+
+// The writer of the --png picture. It needs widgets, which the commands do
+// not link: the tool's main installs it when it runs as a GUI application.
+// Without one, --png is refused as bad usage.
+void setAnalyzePictureWriter(AnalyzePictureWriter writer);

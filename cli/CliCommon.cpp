@@ -1,11 +1,10 @@
 #include "CliCommon.h"
 
+#include "controller/Controller.h"
 #include "link/Identification.h"
 #include "link/SerialPort.h"
 #include "link/TcpClient.h"
 
-#include <QElapsedTimer>
-#include <QThread>
 
 bool takeOption(QStringList &args, const QString &name, QString &value)
 {
@@ -91,15 +90,25 @@ bool takeLinkOptions(QStringList &args, LinkTarget &target, QString &error)
     return true;
 }
 
-std::unique_ptr<Connection> openLink(const LinkTarget &target, QString &error)
+namespace {
+
+// How long the link may take to connect; the transports give up on their
+// own before that.
+constexpr int connectWaitMs = 5000;
+
+} // namespace
+
+std::unique_ptr<Controller> openController(const LinkTarget &target, QString &error)
 {
     std::unique_ptr<Connection> link;
+    SerialPort *serialPort = nullptr;
     if (target.tcp) {
         link = std::make_unique<TcpClient>();
     } else {
         auto serial = std::make_unique<SerialPort>();
         if (!target.deviceDirectory.isEmpty())
             serial->setDeviceDirectory(target.deviceDirectory);
+        serialPort = serial.get();
         link = std::move(serial);
     }
     if (!link->initialize(target.address, target.parameter)) {
@@ -107,24 +116,15 @@ std::unique_ptr<Connection> openLink(const LinkTarget &target, QString &error)
                            : QStringLiteral("Serial port is not suitable for communication");
         return nullptr;
     }
-    link->start();
-    QElapsedTimer timer;
-    timer.start();
-    while (link->linkState() != Connection::Connected && !link->isFinished() && timer.elapsed() < 5000)
-        QThread::msleep(1);
-    if (link->linkState() != Connection::Connected) {
+    auto controller = std::make_unique<Controller>(std::move(link));
+    if (!controller->open(connectWaitMs).result()) {
         error = target.tcp ? QStringLiteral("could not connect to %1:%2").arg(target.address).arg(target.parameter)
                            : QStringLiteral("could not open serial port %1 at %2 baud")
-                                 .arg(static_cast<SerialPort *>(link.get())->devicePath())
+                                 .arg(serialPort->devicePath())
                                  .arg(target.parameter);
         return nullptr;
     }
-    return link;
-}
-
-bool isGoodReply(const QByteArray &reply)
-{
-    return reply.size() >= 2 && reply.at(0) == '\0' && reply.at(1) == ';';
+    return controller;
 }
 
 QString describeBytes(const QByteArray &bytes)
@@ -145,17 +145,17 @@ QString linkOptionsHelp()
                           "  --device-dir DIR    look serial port names up in DIR (/dev/ by default)\n");
 }
 
-std::unique_ptr<Connection> openIdentifiedLink(const LinkTarget &target, QTextStream &err, int &exitCode,
-                                               ControllerIdentity *identity)
+std::unique_ptr<Controller> openIdentifiedController(const LinkTarget &target, QTextStream &err, int &exitCode,
+                                                     ControllerIdentity *identity)
 {
     QString error;
-    auto link = openLink(target, error);
-    if (!link) {
+    auto controller = openController(target, error);
+    if (!controller) {
         err << "error: " << error << '\n';
         exitCode = ExitConnectionFailed;
         return nullptr;
     }
-    const ControllerIdentity found = identifyController(*link);
+    const ControllerIdentity found = controller->identify().result();
     if (!found.valid) {
         err << "error: System identification failed\n";
         exitCode = ExitIdentificationFailed;
@@ -164,5 +164,5 @@ std::unique_ptr<Connection> openIdentifiedLink(const LinkTarget &target, QTextSt
     if (identity)
         *identity = found;
     exitCode = ExitOk;
-    return link;
+    return controller;
 }

@@ -6,7 +6,8 @@
 
 #include <memory>
 
-class Connection;
+class Controller;
+struct ControllerIdentity;
 
 // Exit codes shared by every command.
 enum ExitCode {
@@ -41,20 +42,15 @@ bool takeLinkOptions(QStringList &args, LinkTarget &target, QString &error);
 bool takeOption(QStringList &args, const QString &name, QString &value);
 bool takeFlag(QStringList &args, const QString &name);
 
-// Creates the link, starts its thread and waits until it is connected.
-std::unique_ptr<Connection> openLink(const LinkTarget &target, QString &error);
+// Creates the controller for the link, starts the link and waits (on the
+// controller's worker thread) until it is connected.
+std::unique_ptr<Controller> openController(const LinkTarget &target, QString &error);
 
-struct ControllerIdentity;
-
-// Opens the link and identifies the controller, which also stops a stream
-// left running. On failure prints the reason to err, sets exitCode and
-// returns null; on success exitCode is ExitOk.
-std::unique_ptr<Connection> openIdentifiedLink(const LinkTarget &target, QTextStream &err, int &exitCode,
-                                               ControllerIdentity *identity = nullptr);
-
-// A reply that begins 0x00 ';' (accepted); anything else is a refusal or,
-// when empty, a time-out.
-bool isGoodReply(const QByteArray &reply);
+// Opens the controller and identifies it, which also stops a stream left
+// running. On failure prints the reason to err, sets exitCode and returns
+// null; on success exitCode is ExitOk.
+std::unique_ptr<Controller> openIdentifiedController(const LinkTarget &target, QTextStream &err, int &exitCode,
+                                                     ControllerIdentity *identity = nullptr);
 
 // Bytes as hexadecimal pairs followed by their printable form.
 QString describeBytes(const QByteArray &bytes);

@@ -2,17 +2,15 @@
 
 #include "CliCommon.h"
 
-#include "link/Connection.h"
+#include "controller/Controller.h"
+#include "controller/RemoteSequences.h"
 #include "link/Protocol.h"
-#include "link/Identification.h"
-
-#include <functional>
 
 namespace {
 
 // Opens the link named in args and identifies the controller; on failure
 // prints the reason and sets the exit code.
-std::unique_ptr<Connection> openAndIdentify(QStringList &args, QTextStream &err, int &exitCode,
+std::unique_ptr<Controller> openAndIdentify(QStringList &args, QTextStream &err, int &exitCode,
                                             ControllerIdentity *identity = nullptr)
 {
     LinkTarget target;
@@ -27,7 +25,7 @@ std::unique_ptr<Connection> openAndIdentify(QStringList &args, QTextStream &err,
         exitCode = ExitUsage;
         return nullptr;
     }
-    return openIdentifiedLink(target, err, exitCode, identity);
+    return openIdentifiedController(target, err, exitCode, identity);
 }
 
 bool wantsHelp(const QStringList &args, QTextStream &out, const char *usage)
@@ -38,11 +36,66 @@ bool wantsHelp(const QStringList &args, QTextStream &out, const char *usage)
     return true;
 }
 
-QByteArray stageArgument(int stage) { return QByteArray(1, char(stage)) + ';'; }
+// How a status line shows its reply.
+enum class Shown { Flags, TwoBytes, Value, SignedValue, SignedValues };
 
-int value16(const QByteArray &reply) // 0x00 ';' hi lo ';'
+struct StatusLine
 {
-    return (quint8(reply.at(2)) << 8) | quint8(reply.at(3));
+    QString name;
+    Shown shown;
+    RemoteSequences::Answer answer;
+};
+
+// Every query of the status command, in the order they are printed, as one
+// request: nothing else reaches the controller in between.
+QList<StatusLine> readStatusLines(Connection &link)
+{
+    using namespace RemoteSequences;
+    QList<StatusLine> lines;
+    lines << StatusLine{QStringLiteral("flags"), Shown::Flags, readFlags(link)}
+          << StatusLine{QStringLiteral("activeSignal"), Shown::TwoBytes, readActiveSignals(link)};
+    for (int stage = 1; stage <= 2; ++stage) {
+        const QString suffix = QString::number(stage);
+        lines << StatusLine{"intensity" + suffix, Shown::Value, readIntensity(link, stage)}
+              << StatusLine{"pFactor" + suffix, Shown::Value, readPFactor(link, stage)}
+              << StatusLine{"sensitivity" + suffix, Shown::Value, readSensitivity(link, stage)};
+        for (char axis : {'x', 'y'})
+            lines << StatusLine{QStringLiteral("adjustIn%1%2").arg(stage).arg(QLatin1Char(axis)), Shown::SignedValue,
+                                readAdjustIn(link, stage, axis)};
+    }
+    lines << StatusLine{QStringLiteral("commonDetector"), Shown::SignedValues, readCommonDetector(link)};
+    return lines;
+}
+
+void printStatusLine(QTextStream &out, const StatusLine &line)
+{
+    const QByteArray &reply = line.answer.reply;
+    switch (line.shown) {
+    case Shown::Flags: {
+        const Protocol::StatusFlags flags = Protocol::statusFromReply(reply);
+        out << "flags\t0x" << QString::number(flags.raw, 16) << '\n'
+            << "stabilization\t" << flags.stabilizationOn[0] << '\t' << flags.stabilizationOn[1] << '\n'
+            << "active\t" << flags.active[0] << '\t' << flags.active[1] << '\n';
+        break;
+    }
+    case Shown::TwoBytes: {
+        const QByteArray data = Protocol::replyData(reply);
+        out << line.name << '\t' << quint8(data.at(0)) << '\t' << quint8(data.at(1)) << '\n';
+        break;
+    }
+    case Shown::Value:
+        out << line.name << '\t' << Protocol::replyValue(reply) << '\n';
+        break;
+    case Shown::SignedValue:
+        out << line.name << '\t' << qint16(Protocol::replyValue(reply)) << '\n';
+        break;
+    case Shown::SignedValues:
+        out << line.name;
+        for (int value : Protocol::replyValues(reply))
+            out << '\t' << qint16(value);
+        out << '\n';
+        break;
+    }
 }
 
 QByteArray unescape(const QString &text, bool &ok)
@@ -86,13 +139,14 @@ int runIdentifyCommand(const QStringList &arguments, QTextStream &out, QTextStre
     QStringList args = arguments;
     int exitCode = ExitOk;
     ControllerIdentity identity;
-    auto link = openAndIdentify(args, err, exitCode, &identity);
-    if (!link)
+    const auto controller = openAndIdentify(args, err, exitCode, &identity);
+    if (!controller)
         return exitCode;
+    const Connection &link = controller->link();
     out << "id\t" << identity.controllerId << '\n'
-        << "firmware\t" << link->firmwareVersion() << '\n'
-        << "variantM\t" << int(link->isVariantM()) << '\n'
-        << "triggerCapable\t" << int(link->triggerCapable()) << '\n';
+        << "firmware\t" << link.firmwareVersion() << '\n'
+        << "variantM\t" << int(link.isVariantM()) << '\n'
+        << "triggerCapable\t" << int(link.triggerCapable()) << '\n';
     return ExitOk;
 }
 
@@ -105,51 +159,21 @@ int runStatusCommand(const QStringList &arguments, QTextStream &out, QTextStream
         return ExitOk;
     QStringList args = arguments;
     int exitCode = ExitOk;
-    auto link = openAndIdentify(args, err, exitCode);
-    if (!link)
+    const auto controller = openAndIdentify(args, err, exitCode);
+    if (!controller)
         return exitCode;
 
     bool allAnswered = true;
-    // Sends one query and returns its reply when it is good and complete.
-    auto query = [&](const QString &name, const std::function<void()> &send, int length, QByteArray &reply) {
-        send();
-        if (link->waitForReply(reply) && isGoodReply(reply) && reply.size() == length)
-            return true;
-        out << name << "\tno valid reply (" << describeBytes(reply) << ")\n";
-        allAnswered = false;
-        return false;
-    };
-
-    QByteArray reply;
-    if (query("flags", [&] { link->getStatusFlags(); }, 4, reply)) {
-        const int flags = quint8(reply.at(2));
-        out << "flags\t0x" << QString::number(flags, 16) << '\n'
-            << "stabilization\t" << bool(flags & 0x08) << '\t' << bool(flags & 0x10) << '\n'
-            << "active\t" << bool(flags & 0x20) << '\t' << bool(flags & 0x40) << '\n';
-    }
-    if (query("activeSignal", [&] { link->getActiveSignal(); }, 5, reply))
-        out << "activeSignal\t" << quint8(reply.at(2)) << '\t' << quint8(reply.at(3)) << '\n';
-    for (int stage = 1; stage <= 2; ++stage) {
-        const QByteArray s = stageArgument(stage);
-        const QString suffix = QString::number(stage);
-        if (query("intensity" + suffix, [&] { link->getIntensity(s); }, 5, reply))
-            out << "intensity" << suffix << '\t' << value16(reply) << '\n';
-        if (query("pFactor" + suffix, [&] { link->getPFactor(s); }, 5, reply))
-            out << "pFactor" << suffix << '\t' << value16(reply) << '\n';
-        if (query("sensitivity" + suffix, [&] { link->getDetectorSensitivity(s); }, 5, reply))
-            out << "sensitivity" << suffix << '\t' << value16(reply) << '\n';
-        for (char axis : {'x', 'y'}) {
-            const QByteArray a = QByteArray(1, char(stage)) + axis + ';';
-            const QString name = QStringLiteral("adjustIn%1%2").arg(stage).arg(QLatin1Char(axis));
-            if (query(name, [&] { link->getAdjustIn(a); }, 5, reply))
-                out << name << '\t' << qint16(value16(reply)) << '\n';
+    for (const StatusLine &line : controller->request(readStatusLines).result()) {
+        // The flags line also needs the flags byte closed by ';'.
+        const bool valid = line.answer.complete
+                           && (line.shown != Shown::Flags || Protocol::statusFromReply(line.answer.reply).valid);
+        if (valid) {
+            printStatusLine(out, line);
+        } else {
+            out << line.name << "\tno valid reply (" << describeBytes(line.answer.reply) << ")\n";
+            allAnswered = false;
         }
-    }
-    if (query("commonDetector", [&] { link->getCommonDetector(); }, 11, reply)) {
-        out << "commonDetector";
-        for (int i = 0; i < 4; ++i)
-            out << '\t' << qint16((quint8(reply.at(2 + 2 * i)) << 8) | quint8(reply.at(3 + 2 * i)));
-        out << '\n';
     }
     return allAnswered ? ExitOk : ExitCommandFailed;
 }
@@ -187,22 +211,22 @@ int runSendCommand(const QStringList &arguments, QTextStream &out, QTextStream &
             return ExitUsage;
         }
     }
-    auto link = openLink(target, error);
-    if (!link) {
+    const auto controller = openController(target, error);
+    if (!controller) {
         err << "error: " << error << '\n';
         return ExitConnectionFailed;
     }
-    if (command == "CLS;")
-        link->clearLiveStream();
-    else
-        link->postMessage(command, answer);
-    QByteArray reply;
-    if (!link->waitForReply(reply) || reply.isEmpty()) {
+    const QByteArray reply = controller
+                                 ->request([command, answer](Connection &link) {
+                                     return RemoteSequences::sendRaw(link, command, answer);
+                                 })
+                                 .result();
+    if (reply.isEmpty()) {
         err << "error: no reply\n";
         return ExitCommandFailed;
     }
     out << describeBytes(reply) << '\n';
-    if (!isGoodReply(reply)) {
+    if (!Protocol::isGoodReply(reply)) {
         err << "error: the controller refused the command\n";
         return ExitCommandFailed;
     }

@@ -2,8 +2,7 @@
 
 #include "CliCommon.h"
 
-#include "link/Connection.h"
-#include "link/Identification.h"
+#include "controller/Controller.h"
 #include "link/LinkSpeedTest.h"
 
 int runSpeedCommand(const QStringList &arguments, QTextStream &out, QTextStream &err)
@@ -36,10 +35,11 @@ int runSpeedCommand(const QStringList &arguments, QTextStream &out, QTextStream 
     }
 
     int exitCode = ExitOk;
-    auto link = openIdentifiedLink(target, err, exitCode);
-    if (!link)
+    const auto controller = openIdentifiedController(target, err, exitCode);
+    if (!controller)
         return exitCode;
-    const LinkSpeedTest::Result result = LinkSpeedTest::run(*link, rate);
+    const LinkSpeedTest::Result result =
+        controller->speedTest(rate, LinkSpeedTest::defaultDurationMs).result().result;
     out << LinkSpeedTest::describe(result) << '\n';
     return result.outcome == LinkSpeedTest::Measured ? ExitOk : ExitCommandFailed;
 }

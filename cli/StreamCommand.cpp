@@ -2,8 +2,8 @@
 
 #include "CliCommon.h"
 
-#include "link/Connection.h"
-#include "link/Identification.h"
+#include "controller/Controller.h"
+#include "link/Protocol.h"
 #include "recording/Recorder.h"
 #include "detectors/StageDetectors.h"
 
@@ -62,34 +62,27 @@ int runStreamCommand(const QStringList &arguments, QTextStream &out, QTextStream
 
     int exitCode = ExitOk;
     ControllerIdentity identity;
-    auto link = openIdentifiedLink(target, err, exitCode, &identity);
-    if (!link)
+    const auto controller = openIdentifiedController(target, err, exitCode, &identity);
+    if (!controller)
         return exitCode;
+    Connection &link = controller->link();
     Recorder recorder;
     const StageDetectors volts;
     QString writeError;
     QObject::connect(&recorder, &Recorder::writeFailed, [&writeError](const QString &message) { writeError = message; });
-    if (!outPath.isEmpty() && !recorder.start(outPath, false, {recordSource(*link, identity)}, rate, rate)) {
+    if (!outPath.isEmpty() && !recorder.start(outPath, false, {recordSource(link, identity)}, rate, rate)) {
         err << "error: cannot write '" << outPath << "': " << recorder.errorString() << '\n';
         return ExitUsage;
     }
 
-    link->setSamplingRate(rate);
-    const QByteArray rateArguments = QByteArray("\x00\x00", 2) + char(rate >> 8) + char(rate & 0xFF) + ';';
     // The stream runs for the given time from the start command on.
     QElapsedTimer timer;
     timer.start();
-    link->startStream(rateArguments);
-    QByteArray reply;
+    QByteArray reply = controller->request([rate](Connection &l) { return LinkSequences::startStreamReply(l, rate); })
+                           .result();
     // Stops the stream; a stop that was not confirmed is repeated once.
-    auto stop = [&] {
-        link->clearLiveStream();
-        if (!link->waitForReply(reply) || !isGoodReply(reply)) {
-            link->clearLiveStream();
-            link->waitForReply(reply);
-        }
-    };
-    if (!link->waitForReply(reply) || !link->isStreaming()) {
+    auto stop = [&] { reply = controller->request(LinkSequences::stopStreamReply).result(); };
+    if (!link.isStreaming()) {
         err << "error: the stream did not start (" << describeBytes(reply) << ")\n";
         // The controller may have started without answering: stop it.
         stop();
@@ -99,7 +92,7 @@ int runStreamCommand(const QStringList &arguments, QTextStream &out, QTextStream
     qint64 received = 0;
     StreamSample sample;
     auto drain = [&] {
-        while (link->takeSample(sample)) {
+        while (link.takeSample(sample)) {
             ++received;
             recorder.offer(0, sample, volts);
         }
@@ -111,18 +104,18 @@ int runStreamCommand(const QStringList &arguments, QTextStream &out, QTextStream
         QThread::msleep(qMin<qint64>(left, 2));
     }
     stop();
-    const bool stopConfirmed = isGoodReply(reply);
+    const bool stopConfirmed = Protocol::isGoodReply(reply);
     const double elapsed = timer.elapsed() / 1000.0;
     drain();
     const qint64 lines = recorder.linesWritten();
     recorder.stop();
 
-    const qint64 dropped = link->droppedSamples();
+    const qint64 dropped = link.droppedSamples();
     out << "samples\t" << received << '\n'
         << "dropped\t" << dropped << '\n'
         << "rate\t" << QString::number(received / seconds, 'f', 1) << " Hz (over " << QString::number(elapsed, 'f', 3)
         << " s until stopped)\n"
-        << "resynchronisations\t" << link->resynchronisations() << '\n';
+        << "resynchronisations\t" << link.resynchronisations() << '\n';
     if (!outPath.isEmpty())
         out << "lines\t" << lines << '\n';
     if (!writeError.isEmpty()) {
@@ -132,7 +125,7 @@ int runStreamCommand(const QStringList &arguments, QTextStream &out, QTextStream
     if (dropped > 0)
         err << "warning: " << dropped << " samples were dropped: they were not taken out of the store in time"
             << " (this process or the machine was too slow)\n";
-    if (link->isStreaming() || !stopConfirmed) {
+    if (link.isStreaming() || !stopConfirmed) {
         err << "error: the stream did not stop\n";
         return ExitCommandFailed;
     }

@@ -3,6 +3,7 @@
 // without the GUI, on the same core library as the application.
 
 #include "AnalyzeCommand.h"
+#include "CliApplication.h"
 #include "CliCommon.h"
 #include "LinkCommands.h"
 #include "ScanCommand.h"
@@ -13,7 +14,6 @@
 #include "app/MessageHandler.h"
 #include "app/StartupFlags.h"
 
-#include <QApplication>
 #include <QCoreApplication>
 #include <QTextStream>
 
@@ -64,15 +64,7 @@ void cliMessageHandler(QtMsgType type, const QMessageLogContext &, const QString
 
 int main(int argc, char *argv[])
 {
-    // Pictures (analyze --png) need a GUI application, on the offscreen
-    // platform since the tool never shows a window; the rest runs without.
-    std::unique_ptr<QCoreApplication> application;
-    if (analyzeNeedsGui(argc, argv)) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        application.reset(new QApplication(argc, argv));
-    } else {
-        application.reset(new QCoreApplication(argc, argv));
-    }
+    const std::unique_ptr<QCoreApplication> application = createCliApplication(argc, argv);
     dataDirectory.setPath(defaultDataDirectoryPath());
     qInstallMessageHandler(cliMessageHandler);
 

@@ -1,14 +1,16 @@
 #include "ControllerWorker.h"
 
+#include "controller/Controller.h"
+#include "controller/RemoteSequences.h"
 #include "detectors/StageDetectors.h"
 #include "link/Connection.h"
-#include "link/Identification.h"
+#include "link/Protocol.h"
 #include "link/SerialPort.h"
-#include "link/StreamPause.h"
 #include "link/TcpClient.h"
 #include "setup/ConnectionSettings.h"
 #include "setup/Settings.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 #include <QStringList>
 
@@ -17,31 +19,22 @@
 
 namespace {
 
-bool isGood(const QByteArray &reply)
-{
-    return reply.size() >= 2 && reply.at(0) == '\0' && reply.at(1) == ';';
-}
-
-QByteArray stageArgument(int stage, int value, bool withValue)
-{
-    QByteArray a(1, char(stage));
-    if (withValue) {
-        a.append(char((value >> 8) & 0xFF));
-        a.append(char(value & 0xFF));
-    }
-    a.append(';');
-    return a;
-}
-
-QByteArray rateArgument(int rate)
-{
-    return QByteArray("\x00\x00", 2) + char((rate >> 8) & 0xFF) + char(rate & 0xFF) + ';';
-}
-
 // Time the worker sleeps between looks at the link: short enough that the
 // store (1039 samples, two seconds at 500 Hz) never fills, long enough to
 // cost next to nothing.
 constexpr unsigned long loopSleepMs = 5;
+
+// The transport gives up on its own after its base time-out; this limit
+// only guards against a link thread that never reports.
+constexpr int connectWaitMs = 3000;
+
+// Ends the link thread as the next request, without first stopping a
+// stream: a link is dropped because its controller fell silent, and
+// shutting down stops the stream itself beforehand.
+void endLink(Controller &controller)
+{
+    controller.request([](Connection &link) { return link.disconnectLink(); }).waitForFinished();
+}
 
 } // namespace
 
@@ -59,6 +52,11 @@ ControllerWorker::ControllerWorker(const ControllerOptions &options, QObject *pa
 ControllerWorker::~ControllerWorker()
 {
     shutdown();
+}
+
+Connection &ControllerWorker::link() const
+{
+    return controller->link();
 }
 
 QString ControllerWorker::endpointText() const
@@ -142,14 +140,14 @@ void ControllerWorker::run()
         if (have)
             finish(next, carryOut(next));
 
-        if (!link) {
+        if (!controller) {
             if (now >= nextAttempt)
                 connectLink();
-        } else if (!link->isRunning() || link->linkState() != Connection::Connected) {
+        } else if (!link().isRunning() || !controller->isConnected()) {
             dropLink("Controller disconnected");
         } else {
             drainSamples(now);
-            const bool streaming = link->isStreaming();
+            const bool streaming = link().isStreaming();
             if (snapshot().link == ControllerSnapshot::Link::Streaming && !streaming) {
                 wantStreaming = false;
                 setLinkStatus(ControllerSnapshot::Link::Idle, "Stream ended by the controller");
@@ -173,13 +171,17 @@ void ControllerWorker::run()
             if (nextPeriod < Connection::now())
                 nextPeriod = Connection::now() + period;
         }
+        // The controller announces its busy state to the thread it lives
+        // in, this one, which runs no event loop: deliver (and free) those
+        // announcements, or they would pile up as long as the link runs.
+        QCoreApplication::sendPostedEvents();
         msleep(loopSleepMs);
     }
-    if (link) {
-        if (link->isStreaming())
+    if (controller) {
+        if (link().isStreaming())
             stopStream();
-        link->disconnectLink();
-        link.reset();
+        endLink(*controller);
+        controller.reset();
     }
     // Callers still waiting give up on their own deadline.
 }
@@ -190,45 +192,42 @@ void ControllerWorker::connectLink()
     if (before.link != ControllerSnapshot::Link::Fault)
         setLinkStatus(ControllerSnapshot::Link::Connecting, "Connecting to " + endpointText());
 
-    std::unique_ptr<Connection> candidate;
+    std::unique_ptr<Connection> connection;
     if (opts.tcp)
-        candidate.reset(new TcpClient);
+        connection.reset(new TcpClient);
     else
-        candidate.reset(new SerialPort);
+        connection.reset(new SerialPort);
+    if (!connection->initialize(opts.address, opts.portOrBaud)) {
+        nextAttempt = Connection::now() + opts.reconnectIntervalMs;
+        setLinkStatus(ControllerSnapshot::Link::Fault, "Address not accepted: " + endpointText()
+                          + QString("; next attempt in %1 s").arg(opts.reconnectIntervalMs / 1000.0));
+        return;
+    }
+    auto candidate = std::make_unique<Controller>(std::move(connection));
     auto fail = [&](const QString &reason) {
-        if (candidate->isRunning())
-            candidate->disconnectLink();
+        if (candidate->link().isRunning())
+            endLink(*candidate);
         candidate.reset();
         nextAttempt = Connection::now() + opts.reconnectIntervalMs;
         setLinkStatus(ControllerSnapshot::Link::Fault,
                       reason + QString("; next attempt in %1 s").arg(opts.reconnectIntervalMs / 1000.0));
     };
-    if (!candidate->initialize(opts.address, opts.portOrBaud)) {
-        fail("Address not accepted: " + endpointText());
-        return;
-    }
-    candidate->start();
-    // The transport gives up on its own after its base time-out; the
-    // deadline here only guards against a thread that never reports.
-    const qint64 deadline = Connection::now() + 3000;
-    while (candidate->linkState() == Connection::Opening && candidate->isRunning()
-           && Connection::now() < deadline && !stopRequested)
-        msleep(5);
-    if (candidate->linkState() != Connection::Connected || !candidate->isRunning()) {
+    const bool opened = candidate
+                            ->request([this](Connection &l) {
+                                return LinkSequences::open(l, connectWaitMs, [this] { return bool(stopRequested); });
+                            })
+                            .result();
+    if (!opened || !candidate->link().isRunning()) {
         fail("Cannot connect to " + endpointText());
         return;
     }
-    const ControllerIdentity identity = identifyController(*candidate, 2);
+    const ControllerIdentity identity = candidate->identify(2).result();
     if (!identity.valid) {
         fail("System identification failed");
         return;
     }
-    QByteArray reply;
-    if (!opts.label.isEmpty()) {
-        candidate->setLabel(opts.label);
-        candidate->sendLabel(opts.label);
-        candidate->waitForReply(reply);
-    }
+    if (!opts.label.isEmpty())
+        candidate->sendLabel(opts.label).result();
 
     // Detector settings stored for this controller, else the defaults.
     Settings settings;
@@ -240,13 +239,13 @@ void ControllerWorker::connectLink()
                                 record.model[1], record.beamDiameter[1], record.calculation[1],
                                 record.pulsedLaser);
 
-    link = std::move(candidate);
+    controller = std::move(candidate);
     {
         QMutexLocker locker(&lock);
         statistics.setDetectors(models);
         forgetHeadroom();
         shown.controllerId = identity.controllerId;
-        shown.firmwareVersion = link->firmwareVersion();
+        shown.firmwareVersion = link().firmwareVersion();
         for (int s = 0; s < 2; ++s)
             shown.unit[s] = statistics.unit(s);
     }
@@ -261,14 +260,14 @@ void ControllerWorker::connectLink()
 
 void ControllerWorker::dropLink(const QString &reason)
 {
-    if (link) {
+    if (controller) {
         {
             QMutexLocker locker(&lock);
-            lostEarlier += link->droppedSamplesTotal();
+            lostEarlier += link().droppedSamplesTotal();
             forgetHeadroom();
         }
-        link->disconnectLink();
-        link.reset();
+        endLink(*controller);
+        controller.reset();
     }
     qWarning().noquote() << "Link to" << endpointText() << "lost:" << reason;
     nextAttempt = Connection::now() + opts.reconnectIntervalMs;
@@ -281,7 +280,7 @@ void ControllerWorker::drainSamples(qint64 now)
     StreamSample sample;
     qint64 taken = 0;
     QMutexLocker locker(&lock);
-    while (link->takeSample(sample)) {
+    while (link().takeSample(sample)) {
         statistics.add(sample);
         ++taken;
     }
@@ -289,23 +288,21 @@ void ControllerWorker::drainSamples(qint64 now)
         lastSampleAt = now;
         shown.received += taken;
     }
-    shown.lost = lostEarlier + link->droppedSamplesTotal();
+    shown.lost = lostEarlier + link().droppedSamplesTotal();
 }
 
 void ControllerWorker::pollStatus()
 {
-    QByteArray reply;
-    link->getStatusFlags();
-    link->waitForReply(reply);
-    if (reply.size() == 4 && isGood(reply)) {
-        const quint8 flags = quint8(reply.at(2));
+    const RemoteSequences::Answer answer = controller->request(RemoteSequences::readFlags).result();
+    const Protocol::StatusFlags flags = Protocol::statusFromReply(answer.reply);
+    if (answer.complete && flags.valid) {
         QMutexLocker locker(&lock);
-        shown.stabOn[0] = flags & 0x08;
-        shown.stabOn[1] = flags & 0x10;
-        shown.active[0] = flags & 0x20;
-        shown.active[1] = flags & 0x40;
+        for (int s = 0; s < 2; ++s) {
+            shown.stabOn[s] = flags.stabilizationOn[s];
+            shown.active[s] = flags.active[s];
+        }
         missedPolls = 0;
-    } else if (reply.isEmpty() && ++missedPolls >= 2) {
+    } else if (answer.reply.isEmpty() && ++missedPolls >= 2) {
         missedPolls = 0;
         dropLink("No answer from the controller");
     }
@@ -313,15 +310,17 @@ void ControllerWorker::pollStatus()
 
 void ControllerWorker::readPFactors()
 {
-    for (int s = 0; s < 2; ++s) {
-        QByteArray reply;
-        link->getPFactor(stageArgument(s + 1, 0, false));
-        link->waitForReply(reply);
-        if (reply.size() == 5 && isGood(reply)) {
-            QMutexLocker locker(&lock);
-            shown.pFactor[s] = (quint8(reply.at(2)) << 8) | quint8(reply.at(3));
-        }
-    }
+    const QList<RemoteSequences::Answer> answers = controller
+                                                       ->request([](Connection &l) {
+                                                           return QList<RemoteSequences::Answer>{
+                                                               RemoteSequences::readPFactor(l, 1),
+                                                               RemoteSequences::readPFactor(l, 2)};
+                                                       })
+                                                       .result();
+    QMutexLocker locker(&lock);
+    for (int s = 0; s < 2; ++s)
+        if (answers.at(s).complete)
+            shown.pFactor[s] = Protocol::replyValue(answers.at(s).reply);
 }
 
 void ControllerWorker::publishPeriod()
@@ -386,24 +385,24 @@ void ControllerWorker::forgetHeadroom()
 RequestResult ControllerWorker::carryOut(const Pending &p)
 {
     if (p.action == Action::Reconnect) {
-        if (link)
+        if (controller)
             dropLink("Reconnect requested");
         nextAttempt = 0;
         return {true, QString()};
     }
     if (p.action == Action::SetSamplingRate && (p.value < 1 || p.value > 500))
         return {false, QString("Sampling rate %1 Hz is outside 1 to 500 Hz").arg(p.value)};
-    if (p.action == Action::Stop && !link) {
+    if (p.action == Action::Stop && !controller) {
         wantStreaming = false;
         return {true, QString()};
     }
-    if (p.action == Action::SetSamplingRate && !link) {
+    if (p.action == Action::SetSamplingRate && !controller) {
         rate = p.value;
         QMutexLocker locker(&lock);
         shown.samplingRate = rate;
         return {true, QString()};
     }
-    if (!link)
+    if (!controller)
         return {false, "Not connected: " + snapshot().statusText};
 
     switch (p.action) {
@@ -417,7 +416,7 @@ RequestResult ControllerWorker::carryOut(const Pending &p)
             QMutexLocker locker(&lock);
             shown.samplingRate = rate;
         }
-        if (!link->isStreaming())
+        if (!link().isStreaming())
             return {true, QString()};
         const RequestResult stopped = stopStream();
         if (!stopped.ok)
@@ -431,14 +430,11 @@ RequestResult ControllerWorker::carryOut(const Pending &p)
 
 RequestResult ControllerWorker::startStream(int streamRate)
 {
-    if (link->isStreaming())
+    if (link().isStreaming())
         return {true, QString()};
     drainSamples(Connection::now());
-    link->setSamplingRate(streamRate);
-    link->startStream(rateArgument(streamRate));
-    QByteArray reply;
-    link->waitForReply(reply);
-    if (!link->isStreaming()) {
+    controller->startStream(streamRate).result();
+    if (!link().isStreaming()) {
         setLinkStatus(ControllerSnapshot::Link::Idle, "Streaming error has occurred.");
         return {false, "Streaming error has occurred."};
     }
@@ -452,16 +448,11 @@ RequestResult ControllerWorker::startStream(int streamRate)
 RequestResult ControllerWorker::stopStream()
 {
     wantStreaming = false;
-    if (!link->isStreaming())
+    if (!link().isStreaming())
         return {true, QString()};
-    QByteArray reply;
-    link->clearLiveStream();
-    if (!link->waitForReply(reply) || !isGood(reply)) {
-        link->clearLiveStream();
-        link->waitForReply(reply);
-    }
+    controller->stopStream().waitForFinished();
     drainSamples(Connection::now());
-    if (link->isStreaming())
+    if (link().isStreaming())
         return {false, "The stream could not be stopped"};
     setLinkStatus(ControllerSnapshot::Link::Idle, "Connected to " + endpointText());
     return {true, QString()};
@@ -474,50 +465,56 @@ RequestResult ControllerWorker::stageCommand(Action action, int stage, int value
     if (action == Action::SetPFactor && (value < 0 || value > 0xFFFF))
         return {false, QString("P-factor %1 is outside 0 to 65535").arg(value)};
 
-    StreamPause pause(*link);
-    if (!pause.pause())
+    const bool wasStreaming = link().isStreaming();
+    bool stopFailed = false;
+    // The request waits for this thread's samples to be taken in the pause:
+    // restarting the stream empties the link's store. This thread blocks on
+    // the result meanwhile, so the drain never runs alongside its own.
+    const LinkSequences::PausedOutcome outcome =
+        controller
+            ->request([&](Connection &l) {
+                return LinkSequences::paused(l, [&]() -> QByteArray {
+                    if (l.isStreaming()) {
+                        stopFailed = true;
+                        return QByteArray();
+                    }
+                    drainSamples(Connection::now());
+                    if (action == Action::SetPFactor)
+                        return RemoteSequences::setPFactor(l, stage, quint16(value));
+                    // A refused switch is sent a second time, as the stage
+                    // buttons do. The stream is already paused here, so the
+                    // switch's own pause has nothing to stop.
+                    return LinkSequences::switchStabilization(l, stage, action == Action::StabilizationOn, 2).reply;
+                });
+            })
+            .result();
+    if (stopFailed)
         return {false, "The stream could not be stopped for the command"};
-    drainSamples(Connection::now());
 
-    QByteArray reply;
-    bool accepted = false;
-    switch (action) {
-    case Action::StabilizationOn:
-    case Action::StabilizationOff:
-        // A refused switch is sent a second time, as the stage buttons do.
-        for (int attempt = 0; attempt < 2 && !accepted; ++attempt) {
-            if (action == Action::StabilizationOn)
-                link->setStabilizationOn(stageArgument(stage, 0, false));
-            else
-                link->setStabilizationOff(stageArgument(stage, 0, false));
-            accepted = link->waitForReply(reply) && isGood(reply);
-        }
-        break;
-    case Action::SetPFactor:
-        link->setPFactor(stageArgument(stage, value, true));
-        accepted = link->waitForReply(reply) && isGood(reply);
-        if (accepted) {
-            QMutexLocker locker(&lock);
-            shown.pFactor[stage - 1] = value;
-        }
-        break;
-    default:
-        break;
+    if (outcome.accepted && action == Action::SetPFactor) {
+        QMutexLocker locker(&lock);
+        shown.pFactor[stage - 1] = value;
     }
-    if (!pause.wasStreaming())
+    if (outcome.status.valid) { // older firmware: its flags were read in the pause
+        QMutexLocker locker(&lock);
+        for (int s = 0; s < 2; ++s) {
+            shown.stabOn[s] = outcome.status.stabilizationOn[s];
+            shown.active[s] = outcome.status.active[s];
+        }
+    }
+    if (!wasStreaming)
         pollStatus();
-    const bool resumed = pause.resume();
-    if (pause.wasStreaming()) {
+    if (wasStreaming) {
         lastSampleAt = Connection::now();
-        if (!resumed) {
+        if (!outcome.streamResumed) {
             wantStreaming = false;
             setLinkStatus(ControllerSnapshot::Link::Idle, "Streaming error has occurred.");
         }
     }
-    if (!accepted)
-        return {false, reply.isEmpty() ? QString("The controller did not answer")
-                                       : QString("The controller refused the command")};
-    if (!resumed)
+    if (!outcome.accepted)
+        return {false, outcome.reply.isEmpty() ? QString("The controller did not answer")
+                                               : QString("The controller refused the command")};
+    if (!outcome.streamResumed)
         return {false, "Streaming error has occurred."};
     return {true, QString()};
 }

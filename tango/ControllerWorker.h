@@ -15,6 +15,7 @@
 #include <memory>
 
 class Connection;
+class Controller;
 
 // How to reach one controller and how to present its stream.
 struct ControllerOptions
@@ -71,8 +72,9 @@ struct RequestResult
 
 // Runs one controller link for the device server: opens and identifies it,
 // reconnects after a failure, drains the stream into StreamStatistics and
-// carries out the commands of the device one after the other. All link work
-// happens in this thread, so a slow or dead controller never holds up a
+// carries out the commands of the device one after the other. The exchanges
+// are the controller's own requests (Controller), which this thread waits
+// for; so a slow or dead controller holds up this thread only, never a
 // caller longer than it chooses to wait (request()).
 class ControllerWorker : public QThread
 {
@@ -131,9 +133,10 @@ private:
     RequestResult stageCommand(Action action, int stage, int value);
     void readPFactors();
     void finish(const Pending &p, const RequestResult &r);
+    Connection &link() const;
 
     const ControllerOptions opts;
-    std::unique_ptr<Connection> link;
+    std::unique_ptr<Controller> controller;
     StreamStatistics statistics;
     HeadroomTracker headroom;     // under lock
     mutable QMutex lock;          // guards shown, statistics, queue

@@ -73,19 +73,30 @@ ControllerIdentity identify(Connection &link, int stopAttempts, const CancelChec
 
 void stopStream(Connection &link)
 {
+    stopStreamReply(link);
+}
+
+QByteArray stopStreamReply(Connection &link)
+{
     link.clearLiveStream();
-    if (!Protocol::isGoodReply(waitedReply(link))) {
-        link.clearLiveStream();
-        waitedReply(link);
-    }
+    const QByteArray reply = waitedReply(link);
+    if (Protocol::isGoodReply(reply))
+        return reply;
+    link.clearLiveStream();
+    return waitedReply(link);
 }
 
 bool startStream(Connection &link, int rate)
 {
+    const QByteArray reply = startStreamReply(link, rate);
+    return !reply.isEmpty() && reply.at(0) != '\x01';
+}
+
+QByteArray startStreamReply(Connection &link, int rate)
+{
     link.setSamplingRate(rate);
     link.startStream(Protocol::rateArguments(rate));
-    const QByteArray reply = waitedReply(link);
-    return !reply.isEmpty() && reply.at(0) != '\x01';
+    return waitedReply(link);
 }
 
 Protocol::StatusFlags readStatus(Connection &link)

@@ -39,10 +39,15 @@ ControllerIdentity identify(Connection &link, int stopAttempts = 2, const Cancel
 // "CLS;", and once more when the reply is not a good one; the second reply
 // is not judged. Sent whether or not the link streams.
 void stopStream(Connection &link);
+// The same, giving the last reply (a good one: the stop was confirmed).
+QByteArray stopStreamReply(Connection &link);
 
 // Sets the sampling rate and starts the stream. False when there was no
 // reply or the controller refused.
 bool startStream(Connection &link, int rate);
+// The same, giving the reply of the start command (a started stream shows
+// in link.isStreaming()).
+QByteArray startStreamReply(Connection &link, int rate);
 
 // "GSF;": the status flags, not valid on a time-out or a short reply.
 Protocol::StatusFlags readStatus(Connection &link);

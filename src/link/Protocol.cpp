@@ -71,6 +71,27 @@ int replyValue(const QByteArray &reply)
     return (quint8(reply.at(2)) << 8) | quint8(reply.at(3));
 }
 
+bool isCompleteReply(const QByteArray &command, const QByteArray &reply)
+{
+    return isGoodReply(reply) && reply.size() == answerLength(command);
+}
+
+QByteArray replyData(const QByteArray &reply)
+{
+    if (!isGoodReply(reply) || reply.size() < 3 || !reply.endsWith(';'))
+        return QByteArray();
+    return reply.mid(2, reply.size() - 3);
+}
+
+QList<int> replyValues(const QByteArray &reply)
+{
+    const QByteArray data = replyData(reply);
+    QList<int> values;
+    for (int i = 0; i + 1 < data.size(); i += 2)
+        values << ((quint8(data.at(i)) << 8) | quint8(data.at(i + 1)));
+    return values;
+}
+
 namespace {
 
 QByteArray value16(quint16 raw)
@@ -94,6 +115,11 @@ QByteArray rateArguments(int rate)
 QByteArray stageArgument(int stage)
 {
     return QByteArray(1, char(stage)) + ';';
+}
+
+QByteArray stageRawArgument(int stage, quint16 raw)
+{
+    return QByteArray(1, char(stage)) + value16(raw) + ';';
 }
 
 QByteArray axisArgument(int stage, char axis)

@@ -34,6 +34,18 @@ bool isRefusal(const QByteArray &reply);
 // reply is not a good one of at least 4 bytes.
 int replyValue(const QByteArray &reply);
 
+// A good reply of exactly the length the command's reply has: a data reply
+// that arrived whole.
+bool isCompleteReply(const QByteArray &command, const QByteArray &reply);
+
+// The data bytes of a good reply: everything between 0x00 ';' and the
+// closing ';'. Empty for a bare acknowledgement and for anything not good.
+QByteArray replyData(const QByteArray &reply);
+
+// The data of a good reply read as 16-bit values, high byte first (the
+// common detector reply carries four). A trailing odd byte is ignored.
+QList<int> replyValues(const QByteArray &reply);
+
 // ---- Argument bytes ----------------------------------------------------------------
 
 // Stream start: two option bytes, the rate high byte first, ';'.
@@ -41,6 +53,10 @@ QByteArray rateArguments(int rate);
 
 // One stage byte (1, 2, or 3 for both where the command allows it), ';'.
 QByteArray stageArgument(int stage);
+
+// Stage and a raw 16-bit value, high byte first (SPF with the controller's
+// own P-factor units).
+QByteArray stageRawArgument(int stage, quint16 raw);
 
 // Stage and axis byte ('x' or 'y'), ';' (GAI).
 QByteArray axisArgument(int stage, char axis);

@@ -70,11 +70,22 @@ private slots:
     // every other line as without the fault, and the exit code says so.
     void statusWithOneLateReply()
     {
+        // Stage 1 off, stage 2 on: the decoded lines must agree with the
+        // flags byte, stage by stage, and the active flags with the active signals.
+        for (const char *command : {"CEA\\x01;", "SEA\\x02;"})
+            QCOMPARE(runCli({"send", "--tcp", target, command}).exitCode, 0);
         const CliRun clean = runCli({"status", "--tcp", target});
         QCOMPARE(clean.exitCode, 0);
+        const int flags = valueOf(clean.out, "flags").mid(2).toInt(nullptr, 16);
+        const int active[2] = {(flags >> 5) & 1, (flags >> 6) & 1};
+        QVERIFY2((flags & 0x18) == 0x10 && clean.out.contains("stabilization\t0\t1\n")
+                     && clean.out.contains(QString("active\t%1\t%2\n").arg(active[0]).arg(active[1]))
+                     && clean.out.contains(QString("activeSignal\t%1\t%2\n").arg(active[0]).arg(active[1])),
+                 qPrintable(clean.out));
         tcpSim.setFaults(0, with<SimFaults>([](auto &f) { f.replyDelayByPrefix = {{QByteArray("GIN\x01", 4), 1700}}; }));
         const CliRun run = runCli({"status", "--tcp", target});
         tcpSim.setFaults(0, SimFaults());
+        runCli({"send", "--tcp", target, "CEA\\x02;"});
         QCOMPARE(run.exitCode, 5);
         QVERIFY2(run.out.contains("intensity1\tno valid reply"), qPrintable(run.out));
         // Settings and flags do not change between the runs; measured values
