@@ -1,27 +1,27 @@
 #include "setup/SettingsDialog.h"
 
-#include "controller/Controller.h"
-
 #include "app/StartupFlags.h"
+#include "controller/Controller.h"
+#include "controller/FutureCallback.h"
 #include "link/SerialDiscovery.h"
 #include "link/SerialPort.h"
 #include "link/TcpClient.h"
 #include "setup/ConnectionHost.h"
 #include "setup/ConnectionWidget.h"
-#include "setup/LinkOpening.h"
+#include "setup/PendingController.h"
+#include "controller/OpeningSequences.h"
 
 #include "ui_settingsdialog.h"
 
 #include <QApplication>
 #include <QDebug>
 #include <QFileDialog>
-#include <QHostAddress>
-#include <QListWidgetItem>
+#include <QPointer>
 #include <QRegularExpressionValidator>
 #include <QScreen>
 #include <QShowEvent>
-#include <QThread>
 #include <QTimer>
+#include <QtConcurrent/QtConcurrentRun>
 
 namespace {
 
@@ -36,25 +36,12 @@ QValidator *labelValidator(QObject *parent)
 
 } // namespace
 
-// Marks the dialog busy for the lifetime of the scope, so a click that
-// arrives while a scan, connect or load waits is ignored.
-class SettingsDialog::BusyScope
-{
-public:
-    explicit BusyScope(bool &flag) : flag(flag) { flag = true; }
-    ~BusyScope() { flag = false; }
-    BusyScope(const BusyScope &) = delete;
-    BusyScope &operator=(const BusyScope &) = delete;
-
-private:
-    bool &flag;
-};
-
 SettingsDialog::SettingsDialog(ConnectionHost *host_, QWidget *parent)
     : QDialog(parent), ui(std::make_unique<Ui::SettingsDialog>()), host(host_)
 {
     qDebug().noquote() << "Constructing SettingsDialog";
     ui->setupUi(this);
+    rows = std::make_unique<ConnectionRows>(ui->listWidgetSerial, ui->listWidgetTcp);
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     setModal(false);
 
@@ -67,6 +54,8 @@ SettingsDialog::SettingsDialog(ConnectionHost *host_, QWidget *parent)
         connect(edit, &QLineEdit::returnPressed, ui->connectTcpButton, &QPushButton::click);
     connect(ui->rescanButton, &QPushButton::clicked, this, &SettingsDialog::fillPortsInfo);
     connect(ui->closeButton, &QPushButton::clicked, this, &SettingsDialog::close);
+    connect(ui->cancelConnectButton, &QPushButton::clicked, this, &SettingsDialog::cancelConnect);
+    ui->cancelConnectButton->hide();
 
     fileDialog = new QFileDialog(this);
     fileDialog->setNameFilter(QStringLiteral("*.xml"));
@@ -93,35 +82,56 @@ void SettingsDialog::setDefaultConnectWaits(const ConnectWaits &waits)
 SettingsDialog::~SettingsDialog()
 {
     // Rows and items belong to the list widgets and go with them; the
-    // wiring must not outlive this object.
-    for (ConnectionWidget *row : serialRows + tcpRows)
+    // wiring must not outlive this object. A connect under way is given up.
+    for (ConnectionWidget *row : rows->all())
         row->disconnect(this);
+    if (m_pending) {
+        m_pending->disconnect(this);
+        delete m_pending;
+    }
+}
+
+// ------------------------------------------------------------ busy state
+
+void SettingsDialog::setWork(Work work)
+{
+    m_work = work;
+    const bool idle = work == Work::None;
+    for (QPushButton *button :
+         {ui->connectSerialButton, ui->connectTcpButton, ui->rescanButton, ui->loadConnectionButton})
+        button->setEnabled(idle);
+    ui->cancelConnectButton->setVisible(work == Work::Connecting);
 }
 
 // ------------------------------------------------------------ discovery
 
 void SettingsDialog::fillPortsInfo()
 {
-    if (m_busy)
-        return;
-    BusyScope busy(m_busy);
-    refreshDiscovered();
+    if (!isBusy())
+        scan({});
 }
 
-void SettingsDialog::refreshDiscovered()
+// The search opens serial ports and waits for their answers, so it runs on
+// a pool thread; the lists change only when its result is back.
+void SettingsDialog::scan(std::function<void()> then)
 {
+    setWork(Work::Scanning);
     ui->serialPortInfoListBox->clear();
     m_discovered.clear();
     ui->infoLabel->setText(QStringLiteral("Scanning..."));
-    ui->infoLabel->repaint();
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    m_discovered = searchSerialControllers(false, otherSerialDevices);
-    QApplication::restoreOverrideCursor();
-    for (const QStringList &entry : qAsConst(m_discovered)) {
-        if (!rowWithId(entry.value(0), true, false))
-            ui->serialPortInfoListBox->addItem(entry.value(0));
-    }
-    ui->infoLabel->clear();
+    const bool otherDevices = otherSerialDevices;
+    auto search = QtConcurrent::run([otherDevices] { return searchSerialControllers(false, otherDevices); });
+    whenReady(search, this, [this, then = std::move(then)](const QList<QStringList> &found) {
+        m_discovered = found;
+        for (const QStringList &entry : qAsConst(m_discovered)) {
+            if (!rows->hasId(entry.value(0), true, false))
+                ui->serialPortInfoListBox->addItem(entry.value(0));
+        }
+        ui->infoLabel->clear();
+        setWork(Work::None);
+        if (then)
+            then();
+    });
 }
 
 int SettingsDialog::discoveredIndex(const QString &controllerId) const
@@ -133,256 +143,19 @@ int SettingsDialog::discoveredIndex(const QString &controllerId) const
     return -1;
 }
 
-// ------------------------------------------------------------ serial connect
-
-void SettingsDialog::on_connectSerialButton_clicked()
-{
-    if (m_busy)
-        return;
-    BusyScope busy(m_busy);
-    connectSerial();
-}
-
-void SettingsDialog::connectSerial()
-{
-    qDebug().noquote() << "Trying to connect (serial)";
-    const QString label = ui->serialPortLabel_2->text();
-    if (label.isEmpty()) {
-        ui->infoLabel->setText(QStringLiteral("Please insert a label"));
-        markInvalid(ui->serialPortLabel_2, true);
-        return;
-    }
-    if (ui->serialPortInfoListBox->count() == 0) {
-        ui->infoLabel->setText(QStringLiteral("No device available"));
-        return;
-    }
-    ui->infoLabel->clear();
-    markInvalid(ui->serialPortLabel_2, false);
-    resizeSmall();
-
-    const QString selectedId = ui->serialPortInfoListBox->currentText();
-    if (rowWithId(selectedId, true, false)) {
-        ui->infoLabel->setText(QStringLiteral("Connection already created"));
-        return;
-    }
-    const int entry = discoveredIndex(selectedId);
-    if (entry < 0) {
-        ui->infoLabel->setText(QStringLiteral("Device not found"));
-        return;
-    }
-    const QString portName = m_discovered.at(entry).value(1);
-    baudRate = m_discovered.at(entry).value(2).toInt();
-
-    const int selectedBaud = ui->baudrateComboBox->currentText().toInt();
-    if (baudRate != selectedBaud) {
-        const LinkOpening::BaudAdjustment adjustment =
-            LinkOpening::adjustBaudRate(portName, baudRate, selectedBaud, m_waits.serialMs, [this] {
-                ui->infoLabel->setText(QStringLiteral("Adjusting baudrate..."));
-                ui->infoLabel->repaint();
-            });
-        if (adjustment == LinkOpening::BaudAdjustment::PortNotSuitable) {
-            ui->infoLabel->setText(QStringLiteral("SerialPort is not suitable for communication"));
-            return;
-        }
-        if (adjustment == LinkOpening::BaudAdjustment::Failed) {
-            ui->infoLabel->setText(QStringLiteral("Baudrate couldn't be adjusted"));
-            return;
-        }
-        baudRate = selectedBaud;
-        m_discovered[entry][2] = QString::number(selectedBaud);
-    }
-
-    auto *link = new SerialPort;
-    if (!link->initialize(portName, baudRate)) {
-        qWarning().noquote() << "Serial port is not suitable for communication:" << portName;
-        ui->infoLabel->setText(QStringLiteral("Serial port is not suitable for communication"));
-        link->dispose();
-        return;
-    }
-    qDebug().noquote() << "Connecting";
-    link->start(QThread::InheritPriority);
-    if (!LinkOpening::waitForConnected(*link, m_waits.serialMs)) {
-        qDebug().noquote() << "Link state of" << link->address() << "after" << m_waits.serialMs << "ms:"
-                           << link->linkState();
-        qWarning().noquote() << "Connection could not be established";
-        ui->infoLabel->setText(QStringLiteral("Connection could not be established"));
-        LinkOpening::release(link, true);
-        return;
-    }
-    QString controllerId;
-    if (!LinkOpening::identify(*link, LinkOpening::IdText::Connect, controllerId)) {
-        qWarning().noquote() << "System identification failed";
-        ui->infoLabel->setText(QStringLiteral("System identification failed"));
-        LinkOpening::release(link, true);
-        return;
-    }
-    qDebug().noquote() << "Connected";
-    LinkOpening::sendLabel(*link, label);
-
-    m_records.append(newRecord(Serial, link->address(), controllerId, link->label(), link->parameter()));
-    addRow(false, controllerId, link->label(), link->address(), true)->setConnected(true);
-    ui->serialPortInfoListBox->removeItem(ui->serialPortInfoListBox->currentIndex());
-    ui->serialPortLabel_2->clear();
-    handOver(link, m_records.size() - 1);
-    ui->infoLabel->setText(QStringLiteral("Connected"));
-}
-
-// ------------------------------------------------------------ TCP/IP connect
-
-void SettingsDialog::on_connectTcpButton_clicked()
-{
-    if (m_busy)
-        return;
-    BusyScope busy(m_busy);
-    connectTcp();
-}
-
-void SettingsDialog::connectTcp()
-{
-    const QString label = ui->labelTcpEdit->text();
-    const QString address = ui->addressTcpEdit->text().trimmed();
-    if (label.isEmpty()) {
-        markInvalid(ui->labelTcpEdit, true);
-        return;
-    }
-    if (address.isEmpty()) {
-        markInvalid(ui->addressTcpEdit, true);
-        return;
-    }
-    const QHostAddress parsed(address);
-    for (ConnectionWidget *row : qAsConst(tcpRows)) {
-        if (row->address() == address || (!parsed.isNull() && row->address() == parsed.toString())) {
-            markInvalid(ui->addressTcpEdit, true);
-            ui->infoLabel2->setText(QStringLiteral("Connection already exists."));
-            return;
-        }
-    }
-    const QString portText = ui->portLineEdit->text();
-    if (!portText.isEmpty()) {
-        bool ok = false;
-        const int port = portText.toInt(&ok);
-        if (!ok || port < 1) {
-            ui->infoLabel2->setText(QStringLiteral("Port needs to be a positive natural number"));
-            markInvalid(ui->portLineEdit, true);
-            return;
-        }
-        tcpPort = port;
-    }
-    ui->infoLabel2->clear();
-    for (QLineEdit *edit : {ui->addressTcpEdit, ui->labelTcpEdit, ui->portLineEdit})
-        markInvalid(edit, false);
-    resizeSmall();
-
-    auto *link = new TcpClient;
-    if (!link->initialize(address, tcpPort)) {
-        link->dispose();
-        markInvalid(ui->addressTcpEdit, true);
-        ui->infoLabel2->setText(QStringLiteral("Please check the connection parameters"));
-        return;
-    }
-    link->start(QThread::InheritPriority);
-    // Waits until connected, for at most the TCP/IP wait, rather than
-    // always sleeping that long.
-    QCoreApplication::processEvents();
-    LinkOpening::waitForConnected(*link, m_waits.tcpMs);
-    QCoreApplication::processEvents();
-    if (link->linkState() != Connection::Connected) {
-        qWarning().noquote() << "Connection could not be established";
-        LinkOpening::release(link, true);
-        ui->infoLabel2->setText(QStringLiteral("Connection couldn't be established"));
-        return;
-    }
-    QString controllerId;
-    if (!LinkOpening::identify(*link, LinkOpening::IdText::Connect, controllerId)) {
-        qWarning().noquote() << "System identification failed";
-        LinkOpening::release(link, true);
-        ui->infoLabel2->setText(QStringLiteral("System identification failed"));
-        return;
-    }
-    qDebug().noquote() << "Connected";
-    LinkOpening::sendLabel(*link, label);
-
-    m_records.append(newRecord(Tcp, link->address(), controllerId, link->label(), link->parameter()));
-    addRow(true, controllerId, link->label(), link->address(), true)->setConnected(true);
-    ui->addressTcpEdit->clear();
-    ui->labelTcpEdit->clear();
-    handOver(link, m_records.size() - 1);
-    ui->infoLabel2->setText(QStringLiteral("Connected"));
-}
-
-ConnectionSettings SettingsDialog::newRecord(int type, const QString &address, const QString &controllerId,
-                                             const QString &label, int portOrBaud) const
-{
-    ConnectionSettings record;
-    record.type = type;
-    setFixedText(record.name, address);
-    setFixedText(record.id, controllerId);
-    setFixedText(record.label, label);
-    record.portOrBaud = portOrBaud;
-    record.autoConnect = true;
-    record.colorX = QColor(255, 0, 0);
-    record.colorY = QColor(0, 128, 0);
-    record.colorI = QColor(0, 0, 255);
-    return record;
-}
-
-// A controller known from earlier runs gets back its detector settings from
-// the default setup file before the host takes the link over.
-void SettingsDialog::handOver(Connection *link, int recordIndex)
-{
-    ConnectionSettings &record = m_records[recordIndex];
-    settings.loadFile(QString());
-    settings.restoreDetectorSettings(record);
-    link->setTriggerMode(record.pulsedLaser);
-    host->newConnection(new Controller(std::unique_ptr<Connection>(link)), &record);
-}
-
 // ------------------------------------------------------------ rows
 
 ConnectionWidget *SettingsDialog::addRow(bool tcp, const QString &controllerId, const QString &label,
                                          const QString &address, bool autoConnect)
 {
-    QListWidget *list = tcp ? ui->listWidgetTcp : ui->listWidgetSerial;
-    auto *row = new ConnectionWidget(controllerId, label, address);
-    auto *item = new QListWidgetItem(list);
-    item->setSizeHint(row->sizeHint());
-    list->setItemWidget(item, row);
-    row->setAutoConnect(autoConnect);
-
+    ConnectionWidget *row = rows->add(tcp, controllerId, label, address, autoConnect);
     connect(row, &ConnectionWidget::labelChanged, this, &SettingsDialog::newLabel);
     connect(row, &ConnectionWidget::reconnectC, this, &SettingsDialog::on_WidgetReconnect);
     connect(row, &ConnectionWidget::disconnectC, this, &SettingsDialog::on_WidgetDisconnect);
     connect(row, &ConnectionWidget::deleteConnection, this, &SettingsDialog::deleteConnectionSlot);
     connect(row, &ConnectionWidget::autoConnectChanged, this,
             [this, row](bool isActive) { autoConnectChanged(row->address(), isActive); });
-
-    (tcp ? tcpRows : serialRows).append(row);
-    (tcp ? tcpItems : serialItems).append(item);
     return row;
-}
-
-// The row may be the sender of the signal being handled (its delete
-// button), so it is deleted once control is back in the event loop.
-void SettingsDialog::removeRow(bool tcp, int index)
-{
-    ConnectionWidget *row = (tcp ? tcpRows : serialRows).takeAt(index);
-    QListWidgetItem *item = (tcp ? tcpItems : serialItems).takeAt(index);
-    row->disconnect(this);
-    disconnect(row, nullptr, this, nullptr);
-    QListWidget *list = tcp ? ui->listWidgetTcp : ui->listWidgetSerial;
-    list->removeItemWidget(item);
-    delete item;
-    row->hide();
-    row->deleteLater();
-}
-
-bool SettingsDialog::rowWithId(const QString &controllerId, bool serial, bool tcp) const
-{
-    const auto has = [&controllerId](const QList<ConnectionWidget *> &rows) {
-        return std::any_of(rows.begin(), rows.end(),
-                           [&controllerId](const ConnectionWidget *row) { return row->controllerId() == controllerId; });
-    };
-    return (serial && has(serialRows)) || (tcp && has(tcpRows));
 }
 
 void SettingsDialog::autoConnectChanged(QString address, bool isActive)
@@ -393,42 +166,60 @@ void SettingsDialog::autoConnectChanged(QString address, bool isActive)
     }
 }
 
+// The host answers row requests through callbacks, possibly later; the row
+// stays busy until then, and an answer that comes after the dialog is gone
+// is dropped.
 void SettingsDialog::on_WidgetReconnect(QString address)
 {
-    if (m_busy)
+    if (rows->isBusy(address))
         return;
-    m_busy = true;
-    host->reconnectConnection(address, [this, address](bool ok, QString boardID) {
-        m_busy = false;
+    rows->setBusy(address, true);
+    QPointer<SettingsDialog> self(this);
+    host->reconnectConnection(address, [self, address](bool ok, QString boardID) {
+        if (!self)
+            return;
+        self->rows->setBusy(address, false);
         if (!ok) {
-            showBoth(QStringLiteral("Could not establish connection."), QStringLiteral("Could not establish connection."));
+            self->showBoth(QStringLiteral("Could not establish connection."),
+                           QStringLiteral("Could not establish connection."));
             return;
         }
-        showBoth(QString(), QString());
+        self->showBoth(QString(), QString());
         bool matched = false;
-        for (ConnectionWidget *row : serialRows + tcpRows) {
+        for (ConnectionWidget *row : self->rows->all()) {
             if (row->address() == address && row->controllerId() == boardID) {
                 row->setConnected(true);
                 matched = true;
             }
         }
         if (!matched) {
-            host->disconnectConnection(address, [](bool) {});
+            self->rows->setBusy(address, true);
+            self->host->disconnectConnection(address, [self, address](bool) {
+                if (self)
+                    self->rows->setBusy(address, false);
+            });
             const QString text = QStringLiteral("Could not establish connection. Controller ID mismatch.");
-            showBoth(text, text);
+            self->showBoth(text, text);
         }
     });
 }
 
 void SettingsDialog::on_WidgetDisconnect(QString address)
 {
-    host->disconnectConnection(address, [this, address](bool gone) {
+    if (rows->isBusy(address))
+        return;
+    rows->setBusy(address, true);
+    QPointer<SettingsDialog> self(this);
+    host->disconnectConnection(address, [self, address](bool gone) {
+        if (!self)
+            return;
+        self->rows->setBusy(address, false);
         if (!gone) {
-            showBoth(QStringLiteral("Could not disconnect."), QStringLiteral("Could not disconnect."));
+            self->showBoth(QStringLiteral("Could not disconnect."), QStringLiteral("Could not disconnect."));
             return;
         }
-        showBoth(QString(), QString());
-        for (ConnectionWidget *row : serialRows + tcpRows) {
+        self->showBoth(QString(), QString());
+        for (ConnectionWidget *row : self->rows->all()) {
             if (row->address() == address)
                 row->setConnected(false);
         }
@@ -437,38 +228,44 @@ void SettingsDialog::on_WidgetDisconnect(QString address)
 
 void SettingsDialog::deleteConnectionSlot(QString address)
 {
-    // A load or connect in progress holds on to its rows.
-    if (m_busy)
+    if (rows->isBusy(address))
         return;
-    host->closedConnection(address, [this, address](bool closed) {
+    rows->setBusy(address, true);
+    QPointer<SettingsDialog> self(this);
+    host->closedConnection(address, [self, address](bool closed) {
+        if (!self)
+            return;
+        self->rows->setBusy(address, false);
         if (!closed)
             return;
-        for (int i = 0; i < m_records.size(); ++i) {
-            if (fixedText(m_records.at(i).name) == address) {
-                m_records.removeAt(i);
+        for (int i = 0; i < self->m_records.size(); ++i) {
+            if (fixedText(self->m_records.at(i).name) == address) {
+                self->m_records.removeAt(i);
                 break;
             }
         }
-        for (bool tcp : {false, true}) {
-            const QList<ConnectionWidget *> &rows = tcp ? tcpRows : serialRows;
-            for (int i = 0; i < rows.size(); ++i) {
-                if (rows.at(i)->address() == address) {
-                    removeRow(tcp, i);
-                    return;
-                }
-            }
-        }
+        self->rows->removeAddress(address);
     });
 }
 
 void SettingsDialog::removeAllConnections()
 {
+    // A connect under way is given up, and identifications of a load still
+    // running no longer count: their controllers are being closed.
+    if (m_pending)
+        endConnect();
+    if (m_work == Work::Loading)
+        setWork(Work::None);
+    ++m_loadGeneration;
+    m_loadsOutstanding = 0;
     m_records.clear();
     for (bool tcp : {false, true}) {
-        const QList<ConnectionWidget *> &rows = tcp ? tcpRows : serialRows;
-        for (int i = rows.size() - 1; i >= 0; --i) {
-            host->closedConnection(rows.at(i)->address(), [](bool) {});
-            removeRow(tcp, i);
+        const QList<ConnectionWidget *> &list = rows->rows(tcp);
+        for (int i = list.size() - 1; i >= 0; --i) {
+            const QString address = list.at(i)->address();
+            rows->remove(tcp, i);
+            rows->setBusy(address, false);
+            host->closedConnection(address, [](bool) {});
         }
     }
 }
@@ -477,70 +274,58 @@ void SettingsDialog::removeAllConnections()
 
 void SettingsDialog::loadConnection(QString path)
 {
-    if (m_busy)
+    if (isBusy())
         return;
-    BusyScope busy(m_busy);
-    load(path);
+    qDebug().noquote() << "Loading connections";
+    // Serial controllers are found by their ID, so the search comes first.
+    if (autoSearch)
+        scan([this, path] { loadRecords(path); });
+    else
+        loadRecords(path);
 }
 
-void SettingsDialog::load(const QString &path)
+// Every stored controller is handed over at once, in the order of the
+// records (the host keeps that order); the auto-connect ones then connect
+// and identify side by side, each on its own worker, and are reported ready
+// one by one as they finish.
+void SettingsDialog::loadRecords(const QString &path)
 {
-    qDebug().noquote() << "Loading connections";
-    if (autoSearch)
-        refreshDiscovered();
-
+    setWork(Work::Loading);
     QList<ConnectionSettings> loaded;
     const bool ok = settings.loadFile(path) && settings.connections(loaded) && !loaded.isEmpty();
+    QList<std::pair<Controller *, ConnectionSettings>> toIdentify;
     for (ConnectionSettings record : qAsConst(loaded)) {
         const QString controllerId = fixedText(record.id);
-        if (rowWithId(controllerId, true, true)) {
+        if (rows->hasId(controllerId, true, true)) {
             qDebug().noquote() << "Skipping already existing" << controllerId;
             continue;
         }
         settings.restoreDetectorSettings(record);
         const bool tcp = record.type == Tcp;
         const QString label = fixedText(record.label);
-        Connection *link = nullptr;
+        std::unique_ptr<Connection> link;
         if (tcp) {
-            link = new TcpClient;
+            link = std::make_unique<TcpClient>();
             qDebug().noquote() << "Creating TCP connection" << label;
         } else {
             const int entry = discoveredIndex(controllerId);
             if (entry >= 0)
                 setFixedText(record.name, m_discovered.at(entry).value(1));
-            link = new SerialPort;
+            link = std::make_unique<SerialPort>();
             qDebug().noquote() << "Creating serial connection" << label;
         }
         link->setLabel(label);
         link->setTriggerMode(record.pulsedLaser);
-        ConnectionWidget *row = addRow(tcp, controllerId, label, fixedText(record.name), record.autoConnect);
+        addRow(tcp, controllerId, label, fixedText(record.name), record.autoConnect);
         m_records.append(record);
-        ConnectionSettings *stored = &m_records.last();
-
         const bool initialized = link->initialize(fixedText(record.name), record.portOrBaud);
-        auto *controller = new Controller(std::unique_ptr<Connection>(link));
-        if (!record.autoConnect || !initialized) {
-            host->newConnection(controller, stored);
-            continue;
-        }
-        link->start(QThread::InheritPriority);
-        if (!LinkOpening::waitForConnected(*link, m_waits.loadMs)) {
-            host->newConnection(controller, stored);
-            continue;
-        }
-        QString reportedId;
-        if (!LinkOpening::identify(*link, LinkOpening::IdText::Load, reportedId) || reportedId != controllerId) {
-            qWarning().noquote() << "Controller at" << link->address() << "did not identify as" << controllerId;
-            link->disconnectLink();
-            host->newConnection(controller, stored);
-            continue;
-        }
-        LinkOpening::sendLabel(*link, label);
-        if (link->linkState() == Connection::Connected)
-            row->setConnected(true);
-        host->newConnection(controller, stored);
-        QCoreApplication::processEvents();
+        auto *controller = new Controller(std::move(link));
+        host->newConnection(controller, &m_records.last());
+        if (record.autoConnect && initialized)
+            toIdentify.append({controller, record});
     }
+    for (const auto &[controller, record] : qAsConst(toIdentify))
+        identifyLoaded(controller, record);
 
     if (!path.isEmpty()) {
         if (ok)
@@ -549,6 +334,49 @@ void SettingsDialog::load(const QString &path)
             showBoth(QStringLiteral("Loading failed"), QStringLiteral("Loading failed"));
     }
     qDebug().noquote() << "Finished loading connections";
+    if (m_loadsOutstanding == 0)
+        setWork(Work::None);
+}
+
+void SettingsDialog::identifyLoaded(Controller *controller, const ConnectionSettings &record)
+{
+    const QString address = controller->address();
+    const QString controllerId = fixedText(record.id);
+    const QString label = fixedText(record.label);
+    const unsigned generation = m_loadGeneration;
+    ++m_loadsOutstanding;
+    rows->setBusy(address, true);
+    QPointer<Controller> alive(controller);
+    auto opening = controller->request([waitMs = m_waits.loadMs](Connection &link) {
+        return LinkSequences::openAndIdentify(link, waitMs);
+    });
+    whenReady(opening, this, [=](const LinkSequences::Opening &result) {
+        if (generation != m_loadGeneration)
+            return;
+        rows->setBusy(address, false);
+        // The host may have closed the controller meanwhile.
+        if (alive && host->controllerAt(address) == alive.data())
+            loadedOpened(alive.data(), controllerId, label, result);
+        if (--m_loadsOutstanding == 0 && m_work == Work::Loading)
+            setWork(Work::None);
+    });
+}
+
+void SettingsDialog::loadedOpened(Controller *controller, const QString &controllerId, const QString &label,
+                                  const LinkSequences::Opening &opening)
+{
+    if (!opening.connected)
+        return; // handed over as it is: its row offers Reconnect
+    const QString address = controller->address();
+    if (!opening.identity.valid || opening.storedId != controllerId) {
+        qWarning().noquote() << "Controller at" << address << "did not identify as" << controllerId;
+        controller->disconnectLink();
+        return;
+    }
+    controller->sendLabel(label);
+    if (ConnectionWidget *row = rows->withAddress(address); row && controller->isConnected())
+        row->setConnected(true);
+    host->connectionReady(address, controllerId);
 }
 
 QString SettingsDialog::chosenSetupPath(bool save)
@@ -566,16 +394,16 @@ QString SettingsDialog::chosenSetupPath(bool save)
 
 void SettingsDialog::on_loadConnectionButton_clicked()
 {
-    if (m_busy)
+    if (isBusy())
         return;
     ui->loadConnectionButton->setEnabled(false);
     const QString path = chosenSetupPath(false);
+    ui->loadConnectionButton->setEnabled(true);
     if (!path.isEmpty()) {
         showBoth(QString(), QString());
         removeAllConnections();
         loadConnection(path);
     }
-    ui->loadConnectionButton->setEnabled(true);
 }
 
 // ------------------------------------------------------------ saving
@@ -668,7 +496,6 @@ void SettingsDialog::resizeSmall()
     const int current = ui->tabWidget->currentIndex();
     ui->tabWidget->setCurrentIndex(current == 0 ? 1 : 0);
     ui->tabWidget->setCurrentIndex(current);
-    QCoreApplication::processEvents();
     ui->infoLabel->clear();
     ui->infoLabel2->clear();
     ui->infoLabel->show();

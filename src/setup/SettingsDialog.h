@@ -1,5 +1,6 @@
 #pragma once
 
+#include "setup/ConnectionRows.h"
 #include "setup/ConnectionSettings.h"
 #include "setup/Settings.h"
 
@@ -7,16 +8,20 @@
 #include <QList>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 class Connection;
 class ConnectionHost;
 class ConnectionWidget;
+class Controller;
+class PendingController;
 class QFileDialog;
 class QLabel;
 class QLineEdit;
-class QListWidget;
-class QListWidgetItem;
+namespace LinkSequences {
+struct Opening;
+}
 
 namespace Ui {
 class SettingsDialog;
@@ -28,9 +33,11 @@ class SettingsDialog;
 // and handed to the host, which owns it from then on. The dialog keeps the
 // records of all its links and one row per link.
 //
-// Connecting, scanning and loading wait on the user-interface thread while
-// processing events; while one of them runs, a further click on Scan,
-// Connect, Load or Reconnect is ignored.
+// Nothing here waits: links are opened, identified and switched on each
+// controller's own worker, the serial search runs on a pool thread, and the
+// results come back as callbacks. While a scan, a connect or a load runs, the
+// controls that would start another one are off; a connect can be cancelled.
+// A row whose controller has a request outstanding is busy until it ends.
 class SettingsDialog : public QDialog
 {
     Q_OBJECT
@@ -59,7 +66,8 @@ public:
 
     const QList<ConnectionSettings> &records() const { return m_records; }
     const QList<QStringList> &discoveredControllers() const { return m_discovered; }
-    bool isBusy() const { return m_busy; }
+    // A scan, a connect or a load (until its controllers have identified) runs.
+    bool isBusy() const { return m_work != Work::None; }
 
 signals:
     void newLabel(QString title, QString label);
@@ -89,38 +97,50 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
-    class BusyScope;
+    enum class Work { None, Scanning, Connecting, Loading };
 
-    void refreshDiscovered();
+    void setWork(Work work);
+    void scan(std::function<void()> then);
     void connectSerial();
     void connectTcp();
-    void load(const QString &path);
+    void adjustBaudRate(const QString &controllerId, const QString &portName, int newBaud, const QString &label);
+    void openSerial(const QString &controllerId, const QString &portName, const QString &label);
+    void startConnect(std::unique_ptr<Connection> link, bool tcp, const QString &label, const QString &discoveredId,
+                      int waitMs);
+    void connectOpened(const LinkSequences::Opening &opening, bool tcp, const QString &label,
+                       const QString &discoveredId, int waitMs);
+    PendingController *beginConnect(std::unique_ptr<Connection> link, bool tcp);
+    void endConnect();
+    void cancelConnect();
+    void loadRecords(const QString &path);
+    void identifyLoaded(Controller *controller, const ConnectionSettings &record);
+    void loadedOpened(Controller *controller, const QString &controllerId, const QString &label,
+                      const LinkSequences::Opening &opening);
     void saveTo(const QString &path);
     ConnectionWidget *addRow(bool tcp, const QString &controllerId, const QString &label, const QString &address,
                              bool autoConnect);
-    void removeRow(bool tcp, int index);
-    bool rowWithId(const QString &controllerId, bool serial, bool tcp) const;
     int discoveredIndex(const QString &controllerId) const;
     ConnectionSettings newRecord(int type, const QString &address, const QString &controllerId,
                                  const QString &label, int portOrBaud) const;
-    void handOver(Connection *link, int recordIndex);
+    void handOver(Controller *controller, int recordIndex);
     void showBoth(const QString &serialText, const QString &tcpText);
     static void markInvalid(QLineEdit *edit, bool invalid);
     QString chosenSetupPath(bool save);
 
     std::unique_ptr<Ui::SettingsDialog> ui;
     ConnectionHost *host;
-    QList<ConnectionWidget *> serialRows;
-    QList<QListWidgetItem *> serialItems;
-    QList<ConnectionWidget *> tcpRows;
-    QList<QListWidgetItem *> tcpItems;
+    std::unique_ptr<ConnectionRows> rows;
     QList<QStringList> m_discovered;
     Settings settings;
     QList<ConnectionSettings> m_records;
     int baudRate = 115200;
     int tcpPort = 2000;
     QFileDialog *fileDialog = nullptr;
-    bool m_busy = false;
+    Work m_work = Work::None;
+    PendingController *m_pending = nullptr; // the connect under way, not handed over yet
+    bool m_pendingTcp = false;
+    int m_loadsOutstanding = 0;             // loaded controllers still identifying
+    unsigned m_loadGeneration = 0;          // results of an earlier load are dropped
     static ConnectWaits &defaultWaits();
     ConnectWaits m_waits = defaultWaits();
 };

@@ -206,6 +206,8 @@ private slots:
         WindowFixture f;
         QVERIFY(f.start(4, SimConfig(), false) && writeDefaultSetup(f.sim, QStringLiteral("1101")));
         f.openWindow();
+        // The window is up before the setup's controllers have identified.
+        QTRY_COMPARE_WITH_TIMEOUT(f.window->displayed(), (QList<int>{0, 1, 3}), 20000);
         QStringList places, wanted;
         for (int i = 0; i < 4; ++i) {
             const ControllerStatus &status = f.window->controllerStatus().at(i);

@@ -26,6 +26,7 @@ public:
     QList<ConnectionSettings> handed;          // copies of the records given with newConnection
     QHash<QString, ConnectionSettings> current; // what the window would copy back before a save
     QStringList ready;                         // addresses reported by connectionReady
+    QStringList events;                        // "new <address>" and "ready <address>" in the order they came
 
     auto find(const QString &address) { return std::find_if(links.begin(), links.end(), [&](const auto &l) { return l->address() == address; }); }
     Connection *link(const QString &address) { return find(address) == links.end() ? nullptr : &(*find(address))->link(); }
@@ -34,11 +35,12 @@ public:
     {
         links.emplace_back(controller);
         handed << *settings;
+        events << "new " + controller->address();
         if (dialog)
             QObject::connect(&controller->link(), &Connection::hostDisconnected, dialog, &SettingsDialog::on_WidgetDisconnect);
     }
 
-    void connectionReady(QString address, QString) override { ready << address; }
+    void connectionReady(QString address, QString) override { ready << address, events << "ready " + address; }
 
     Controller *controllerAt(QString address) const override
     {

@@ -67,6 +67,8 @@ struct Rig
     }
     // Rows in both lists, records and links: they come and go together.
     QVector<int> counts() { return {list(true)->count() + list(false)->count(), int(dialog.records().size()), int(host.links.size())}; }
+    // Scans, connects and loads report later: waits until the dialog has none under way.
+    bool idle() { return QTest::qWaitFor([this] { return !dialog.isBusy(); }, 20000); }
     bool countsAre(int n) { return counts() == QVector<int>(3, n); }
     int commandCount(const QByteArray &command) { return int(sim.commandLog(0).count(command)); }
     void refuse(const QByteArray &code)
@@ -148,6 +150,7 @@ private slots:
         const QString port = r.port == "closed" ? QString::number(unusedPort()) : r.port.isEmpty() ? QString::number(rig.sim.port(0)) : r.port;
         rig.connectTcp("127.0.0.1", port, r.label);
 
+        QVERIFY(rig.idle());
         QCOMPARE(rig.text("infoLabel2"), r.message);
         const bool success = r.message == "Connected";
         QVERIFY(rig.countsAre(success));
@@ -158,7 +161,7 @@ private slots:
         const QString id = QString::fromLatin1(rig.sim.identification(0)), label = r.label.left(25);
         CHECK_FIELDS(rig.dialog.records().first(), QString("type=1;name=127.0.0.1;portOrBaud=%1;id=%2;label=%3").arg(port, id, label));
         QVERIFY(fixedText(rig.host.handed.first().id) == id && rig.host.links.front()->link().linkState() == Connection::Connected);
-        QCOMPARE(rig.commandCount(labelCommand(label.toLatin1())), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.commandCount(labelCommand(label.toLatin1())), 1, 5000);
 
         // The same address a second time is refused before any link is made.
         rig.connectTcp("127.0.0.1", port, "Again");
@@ -189,6 +192,7 @@ private slots:
         const bool found = r.fault != "nothing found";
         QVERIFY(!found || serveSerial(rig.sim, devices, {portName(1)}, options));
         rig.w("rescanButton")->click();
+        QVERIFY(rig.idle());
         auto *devicesBox = rig.w<QComboBox>("serialPortInfoListBox");
         QCOMPARE(devicesBox->count(), found ? 1 : 0);
 
@@ -198,6 +202,7 @@ private slots:
         rig.w<QComboBox>("baudrateComboBox")->setCurrentText(QString::number(r.selectedBaud));
         rig.connectSerial(r.label);
 
+        QVERIFY(rig.idle());
         QCOMPARE(rig.text("infoLabel"), r.message);
         QCOMPARE(rig.commandCount(r.baudCommand), r.baudCommand.isEmpty() ? 0 : 1);
         const bool success = r.message == "Connected";
@@ -208,11 +213,12 @@ private slots:
         CHECK_FIELDS(rig.dialog.records().first(),
                      QString("type=0;name=%1;portOrBaud=%2;id=%3").arg(portName(1)).arg(r.selectedBaud).arg(QString(rig.sim.identification(0))));
         QVERIFY(rig.host.links.front()->link().parameter() == r.selectedBaud && rig.host.links.front()->link().linkState() == Connection::Connected);
-        QCOMPARE(rig.commandCount(labelCommand(r.label.toLatin1())), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.commandCount(labelCommand(r.label.toLatin1())), 1, 5000);
 
         // A controller that has a row is not offered again by a new scan.
         rig.host.links.front()->link().disconnectLink();
         rig.w("rescanButton")->click();
+        QVERIFY(rig.idle());
         QVERIFY(rig.dialog.discoveredControllers().size() == 1 && devicesBox->count() == 0);
     }
 
@@ -246,14 +252,19 @@ private slots:
         QVERIFY(file.setConnections({stored}) && file.saveSetupFile(home.filePath("chosen.xml")));
         if (kind == "tcp existing") {
             rig.connectTcp(address, QString::number(parameter), "First");
+            QVERIFY(rig.idle());
             QCOMPARE(rig.text("infoLabel2"), QStringLiteral("Connected"));
+            QTRY_COMPARE_WITH_TIMEOUT(rig.commandCount(labelCommand("First")), 1, 5000);
         }
         rig.sim.clearCommandLog(0);
         rig.dialog.loadConnection(home.filePath("chosen.xml"));
 
+        QVERIFY(rig.idle());
         QCOMPARE(rig.texts(), QStringList({"Loading was successful", "Loading successful"}));
         QVERIFY(rig.countsAre(1) && rig.list(tcp)->count() == 1);
-        QCOMPARE(rig.host.links.front()->link().linkState() == Connection::Connected, connected);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.host.links.front()->link().linkState() == Connection::Connected, connected, 5000);
+        QCOMPARE(rig.row(tcp, 0)->isConnected(), connected);
+        QCOMPARE(rig.host.ready.size(), int(connected && kind != "tcp existing"));
         if (kind == "tcp existing") {
             QVERIFY(log->contains("Skipping already existing"));
             QVERIFY(rig.commandCount("GID;") == 0 && rig.row(true, 0)->label() == "First");
@@ -263,12 +274,13 @@ private slots:
         QCOMPARE(rig.row(tcp, 0)->address(), address);
         QCOMPARE(rig.inRow<QCheckBox>(tcp, 0, "checkBoxAutoConnect")->isChecked(), kind != "tcp off");
         QCOMPARE(rig.host.links.front()->link().label(), QStringLiteral("Stored"));
-        QCOMPARE(rig.commandCount(labelCommand("Stored")), connected ? 1 : 0);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.commandCount(labelCommand("Stored")), connected ? 1 : 0, 5000);
         if (kind == "tcp off")
             QVERIFY(!rig.host.links.front()->link().isRunning() && !rig.sim.hasClient(0));
         if (!tcp) {
             // Found by the search before the load made its row: still offered, but refused.
             rig.connectSerial("Twice");
+            QVERIFY(rig.idle());
             QVERIFY(rig.text("infoLabel") == "Connection already created" && rig.list(false)->count() == 1);
         }
     }
@@ -283,10 +295,15 @@ private slots:
         QVERIFY(serveSerial(rig.sim, devices, {portName(5)}));
         QVERIFY(rig.sim.start(0, 1));
         rig.w("rescanButton")->click();
+        QVERIFY(rig.idle());
         rig.connectSerial("Serial_1");
+        QVERIFY(rig.idle());
         QCOMPARE(rig.text("infoLabel"), QStringLiteral("Connected"));
         rig.connectTcp("127.0.0.1", QString::number(rig.sim.port(1)), "Tcp_2");
+        QVERIFY(rig.idle());
         QCOMPARE(rig.text("infoLabel2"), QStringLiteral("Connected"));
+        // The label request has been carried out: it sets the link's label.
+        QTRY_COMPARE_WITH_TIMEOUT(int(rig.sim.commandLog(1).count(labelCommand("Tcp_2"))), 1, 5000);
 
         const QStringList ids{rig.row(false, 0)->controllerId(), rig.row(true, 0)->controllerId()};
         // What the window holds of each controller; the save asks it for that.
@@ -317,13 +334,16 @@ private slots:
         // The default setup, loaded at start-up, shows no load message.
         const QStringList texts = rig.texts();
         rig.dialog.loadConnection(QString());
+        QVERIFY(rig.idle());
         QCOMPARE(rig.texts(), texts);
         QCOMPARE(rig.host.handed.size(), 4);
         CHECK_FIELDS(rig.host.handed[2], "id=" + ids[0] + ";label=Serial_1;autoConnect=false;colorX=#000102;pulsedLaser=false;model1=1;beamDiameter2=42.25");
         CHECK_FIELDS(rig.host.handed[3], "id=" + ids[1] + ";label=Tcp_2X;autoConnect=true;colorX=#640102;pulsedLaser=true;model1=2;beamDiameter2=43.25");
         QVERIFY(rig.host.links[0]->link().linkState() != Connection::Connected && rig.host.links[1]->link().linkState() == Connection::Connected);
+        QCOMPARE(rig.host.ready, QStringList{"127.0.0.1"});
         QVERIFY(rig.host.links[1]->link().isTriggerMode());
         rig.dialog.loadConnection(home.filePath("missing.xml"));
+        QVERIFY(rig.idle());
         QCOMPARE(rig.texts(), QStringList({"Loading failed", "Loading failed"}));
         QVERIFY(rig.countsAre(2));
     }
@@ -333,15 +353,102 @@ private slots:
     {
         Rig rig;
         QVERIFY(rig.sim.start(0, 1));
+        SimFaults slow;
+        slow.replyDelayByPrefix = {{"GID", 300}};
+        rig.sim.setFaults(0, slow);
         int clicks = 0;
-        QTimer clicker; // fires whenever the connect processes events
-        QObject::connect(&clicker, &QTimer::timeout, [&] { ++clicks, rig.w("connectTcpButton")->click(), rig.w("rescanButton")->click(); });
+        QTimer clicker; // clicks both while the connect is under way
+        QObject::connect(&clicker, &QTimer::timeout, [&] {
+            if (rig.dialog.isBusy())
+                ++clicks, rig.w("connectTcpButton")->click(), rig.w("rescanButton")->click(), rig.dialog.fillPortsInfo(),
+                    rig.dialog.on_connectTcpButton_clicked();
+        });
         clicker.start(0);
         rig.connectTcp("127.0.0.1", QString::number(rig.sim.port(0)), "Once");
+        QVERIFY(rig.idle());
         clicker.stop();
-        QVERIFY(clicks > 0 && rig.countsAre(1) && !rig.dialog.isBusy());
+        QVERIFY(clicks > 0 && rig.countsAre(1));
         QCOMPARE(rig.text("infoLabel2"), QStringLiteral("Connected"));
         QCOMPARE(rig.commandCount("GID;"), 1);
+    }
+
+    // While a connect waits for an identification that does not come, the
+    // dialog shows "Connecting..." with the address and offers Cancel in
+    // place of the controls that would start another connect. Cancel
+    // releases the link and hands nothing over; a new connect then works.
+    void connectShowsProgressAndCancels()
+    {
+        Rig rig;
+        QVERIFY(rig.sim.start(0, 1));
+        SimFaults silent;
+        silent.silentCodes = {"GID"};
+        rig.sim.setFaults(0, silent);
+        const QString port = QString::number(rig.sim.port(0));
+        rig.connectTcp("127.0.0.1", port, "Late");
+        QCOMPARE(rig.text("infoLabel2"), QStringLiteral("Connecting... 127.0.0.1"));
+        auto *cancel = rig.w("cancelConnectButton");
+        const auto controls = [&] {
+            QString states;
+            for (const char *name : {"connectTcpButton", "connectSerialButton", "rescanButton", "loadConnectionButton"})
+                states += rig.w(name)->isEnabled() ? '1' : '0';
+            return states + (cancel->isVisibleTo(&rig.dialog) ? 'C' : '-');
+        };
+        QCOMPARE(controls(), QStringLiteral("0000C"));
+        QTRY_COMPARE_WITH_TIMEOUT(rig.commandCount("GID;"), 1, 10000);
+
+        cancel->click();
+        QCOMPARE(controls(), QStringLiteral("1111-"));
+        QVERIFY(!rig.dialog.isBusy() && rig.text("infoLabel2") != "Connected");
+        QTRY_VERIFY_WITH_TIMEOUT(!rig.sim.hasClient(0), 10000);
+        QCoreApplication::processEvents();
+        QVERIFY(rig.countsAre(0) && rig.host.handed.isEmpty());
+
+        rig.sim.setFaults(0, SimFaults());
+        rig.connectTcp("127.0.0.1", port, "Again");
+        QVERIFY(rig.idle());
+        QCOMPARE(rig.text("infoLabel2"), QStringLiteral("Connected"));
+        QVERIFY(rig.countsAre(1));
+    }
+
+    // A setup of four auto-connect controllers, the first slow to identify
+    // and the third silent: all four are handed over at once in record order;
+    // the healthy ones are ready while the slow one still identifies, the
+    // slow one follows, and the silent one is logged and left unconnected.
+    void loadingIdentifiesSideBySide()
+    {
+        Rig rig;
+        QVERIFY(rig.sim.start(0, 4, QHostAddress(QHostAddress::AnyIPv4)));
+        SimFaults slow, silent;
+        slow.replyDelayByPrefix = {{"GID", 900}}; // late, but within the reply deadline
+        silent.silentCodes = {"GID"};
+        rig.sim.setFaults(0, slow);
+        rig.sim.setFaults(2, silent);
+        QList<ConnectionSettings> stored;
+        QStringList addresses, handOvers;
+        for (int i = 0; i < 4; ++i) {
+            addresses << QStringLiteral("127.0.0.%1").arg(i + 1);
+            handOvers << "new " + addresses.last();
+            stored << record(rig.sim.identification(i), addresses.last(), Tcp, rig.sim.port(i), QStringLiteral("L%1").arg(i), true);
+        }
+        Settings file;
+        QVERIFY(file.setConnections(stored) && file.saveSetupFile(home.filePath("four.xml")));
+        rig.dialog.loadConnection(home.filePath("four.xml"));
+
+        QCOMPARE(rig.host.events, handOvers);
+        QVERIFY(rig.idle());
+        QCOMPARE(rig.host.events.mid(0, 4), handOvers);
+        QStringList firstReady = rig.host.ready.mid(0, 2);
+        std::sort(firstReady.begin(), firstReady.end());
+        QCOMPARE(firstReady, QStringList({addresses[1], addresses[3]}));
+        QCOMPARE(rig.host.ready.mid(2), QStringList{addresses[0]});
+        QString rowStates;
+        for (int i = 0; i < 4; ++i)
+            rowStates += rig.row(true, i)->isConnected() ? 'D' : 'R';
+        QCOMPARE(rowStates, QStringLiteral("DDRD"));
+        QVERIFY(log->contains("Controller at 127.0.0.3 did not identify as " + rig.sim.identification(2)));
+        QTRY_VERIFY_WITH_TIMEOUT(rig.host.links[2]->link().linkState() != Connection::Connected, 5000);
+        for (int i = 0; i < 4; ++i)
+            QTRY_COMPARE_WITH_TIMEOUT(int(rig.sim.commandLog(i).count(labelCommand(QByteArray("L") + char('0' + i)))), int(i != 2), 5000);
     }
 
     // Disconnect and reconnect through the row, a controller replaced by
@@ -351,7 +458,9 @@ private slots:
         Rig rig;
         QVERIFY(rig.sim.start(0, 1));
         rig.connectTcp("127.0.0.1", QString::number(rig.sim.port(0)), "A");
+        QVERIFY(rig.idle());
         QCOMPARE(rig.text("infoLabel2"), QStringLiteral("Connected"));
+        QTRY_COMPARE_WITH_TIMEOUT(rig.commandCount(labelCommand("A")), 1, 5000);
         // Clicks the row's button: its text then, and the link's state.
         auto click = [&, link = &rig.host.links.front()->link(), button = rig.inRow(true, 0, "Button")] {
             button->click();
