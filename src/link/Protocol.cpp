@@ -71,6 +71,18 @@ int replyValue(const QByteArray &reply)
     return (quint8(reply.at(2)) << 8) | quint8(reply.at(3));
 }
 
+bool isAcknowledged(const QByteArray &reply, int minimumSize)
+{
+    return reply.size() >= qMax(1, minimumSize) && reply.at(0) == '\0';
+}
+
+int replyWord(const QByteArray &reply, int position)
+{
+    if (position < 0 || reply.size() < position + 2)
+        return -1;
+    return (quint8(reply.at(position)) << 8) | quint8(reply.at(position + 1));
+}
+
 namespace {
 
 QByteArray value16(quint16 raw)
@@ -109,6 +121,11 @@ QByteArray valueArgument(int stage, double value)
 QByteArray axisValueArgument(int stage, char axis, double value)
 {
     return axisRawArgument(stage, axis, quint16(qint16(thousandths(value))));
+}
+
+QByteArray stageRawArgument(int stage, quint16 raw)
+{
+    return QByteArray(1, char(stage)) + value16(raw) + ';';
 }
 
 QByteArray axisRawArgument(int stage, char axis, quint16 raw)

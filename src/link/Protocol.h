@@ -34,6 +34,14 @@ bool isRefusal(const QByteArray &reply);
 // reply is not a good one of at least 4 bytes.
 int replyValue(const QByteArray &reply);
 
+// The looser rule some commands are judged by: a reply of at least
+// `minimumSize` bytes whose first byte is 0x00 (the second is not looked at).
+bool isAcknowledged(const QByteArray &reply, int minimumSize = 1);
+
+// The unsigned 16-bit big-endian word at `position` of a reply (a stream
+// sample, the common detector values), -1 when the reply is too short.
+int replyWord(const QByteArray &reply, int position);
+
 // ---- Argument bytes ----------------------------------------------------------------
 
 // Stream start: two option bytes, the rate high byte first, ';'.
@@ -51,6 +59,9 @@ QByteArray valueArgument(int stage, double value);
 
 // Stage, axis and a signed value in thousandths as 16 bits (SAI).
 QByteArray axisValueArgument(int stage, char axis, double value);
+
+// Stage and a raw 16-bit value (SPF, SDS in thousandths as given).
+QByteArray stageRawArgument(int stage, quint16 raw);
 
 // Stage, axis and a raw 16-bit value (SDA, SAI with millivolts).
 QByteArray axisRawArgument(int stage, char axis, quint16 raw);
