@@ -139,11 +139,15 @@ void ServiceDialog::equalizeCommandColumns()
 
 void ServiceDialog::setController(Controller *controller)
 {
-    if (target)
-        disconnect(target, &Controller::busyChanged, this, nullptr);
-    target = controller;
-    ++generation; // what the previous controller still answers is not shown
-    outstanding = 0;
+    if (controller != target) {
+        if (target)
+            disconnect(target, &Controller::busyChanged, this, nullptr);
+        target = controller;
+        ++generation; // what the previous controller still answers is not shown
+        outstanding = 0;
+        if (target)
+            connect(target, &Controller::busyChanged, this, [this] { showBusy(); });
+    }
     if (!target) {
         ui->boardId_Label->setText(QStringLiteral("-"));
         ui->config_Label->setText(QStringLiteral("-"));
@@ -151,7 +155,6 @@ void ServiceDialog::setController(Controller *controller)
         showBusy();
         return;
     }
-    connect(target, &Controller::busyChanged, this, [this] { showBusy(); });
     struct Info
     {
         QByteArray reply;
