@@ -69,6 +69,15 @@ public:
     // Stops a running stream and ends the link thread; true when it ended.
     QFuture<bool> disconnectLink();
 
+    // Emits streamRestartFailed() when `resumed` is false: for sequences run
+    // through request() that pause and resume the stream themselves. Callable
+    // from the worker thread, like the typed requests do it.
+    void reportStreamRestart(bool resumed)
+    {
+        if (!resumed)
+            emit streamRestartFailed();
+    }
+
     // Ends the link after the requests already queued and then emits
     // closed(); the controller may be deleted from then on without waiting.
     void close();

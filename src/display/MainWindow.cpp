@@ -277,7 +277,7 @@ void MainWindow::showServiceDialog()
 {
     const int c = registry.activeIndex;
     if (c >= 0 && c < registry.count())
-        serviceDlg->setConnection(registry.link(c));
+        serviceDlg->setController(registry.controllers.at(c));
     serviceDlg->show();
     serviceDlg->raise();
     serviceDlg->activateWindow();

@@ -90,6 +90,16 @@ QList<int> replyValues(const QByteArray &reply)
     for (int i = 0; i + 1 < data.size(); i += 2)
         values << ((quint8(data.at(i)) << 8) | quint8(data.at(i + 1)));
     return values;
+bool isAcknowledged(const QByteArray &reply, int minimumSize)
+{
+    return reply.size() >= qMax(1, minimumSize) && reply.at(0) == '\0';
+}
+
+int replyWord(const QByteArray &reply, int position)
+{
+    if (position < 0 || reply.size() < position + 2)
+        return -1;
+    return (quint8(reply.at(position)) << 8) | quint8(reply.at(position + 1));
 }
 
 namespace {

@@ -45,6 +45,13 @@ QByteArray replyData(const QByteArray &reply);
 // The data of a good reply read as 16-bit values, high byte first (the
 // common detector reply carries four). A trailing odd byte is ignored.
 QList<int> replyValues(const QByteArray &reply);
+// The looser rule some commands are judged by: a reply of at least
+// `minimumSize` bytes whose first byte is 0x00 (the second is not looked at).
+bool isAcknowledged(const QByteArray &reply, int minimumSize = 1);
+
+// The unsigned 16-bit big-endian word at `position` of a reply (a stream
+// sample, the common detector values), -1 when the reply is too short.
+int replyWord(const QByteArray &reply, int position);
 
 // ---- Argument bytes ----------------------------------------------------------------
 

@@ -50,6 +50,13 @@ ListWidget *ConnectionOverviewDialog::list() const
     return ui->listWidget;
 }
 
+void ConnectionOverviewDialog::setControllerBusy(const QString &address, bool busy)
+{
+    for (int i = 1; i < rows.size(); ++i)
+        if (rows.at(i)->name() == address)
+            rows.at(i)->setBusy(busy);
+}
+
 OverviewWidget *ConnectionOverviewDialog::row(int index) const
 {
     return index + 1 >= 0 && index + 1 < rows.size() ? rows.at(index + 1) : nullptr;

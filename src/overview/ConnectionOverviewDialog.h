@@ -42,6 +42,11 @@ public:
     // stores the controllers in this order.
     QList<int> order() const { return places; }
 
+    // Marks the row of the controller with this address busy or not (its
+    // Start/Stop switches are disabled while busy); meant for the
+    // controller's busyChanged signal.
+    void setControllerBusy(const QString &address, bool busy);
+
     // The row of controller index (0-based), or the header for -1.
     OverviewWidget *row(int index) const;
     int rowCount() const { return rows.size() - 1; }

@@ -117,6 +117,7 @@ void OverviewWidget::updateFromSettings(const ControllerStatus &status)
                            static_cast<QWidget *>(ui->active1), static_cast<QWidget *>(ui->active2),
                            static_cast<QWidget *>(ui->parameterPushButton), static_cast<QWidget *>(ui->showCheckBox)})
             w->setEnabled(connected);
+        showSwitches();
     }
     if (status.shown != displayOn) {
         displayOn = status.shown;
@@ -245,4 +246,20 @@ void OverviewWidget::on_type2ComboBox_currentIndexChanged(int index)
 void OverviewWidget::on_groupSpinBox_valueChanged(int arg1)
 {
     emit newGroup(rowName, arg1);
+}
+
+void OverviewWidget::setBusy(bool on)
+{
+    if (header || busy == on)
+        return;
+    busy = on;
+    showSwitches();
+}
+
+void OverviewWidget::showSwitches()
+{
+    // A controller that is running a command sequence takes no second one
+    // from its Start/Stop switches until it is done.
+    ui->enable1->setEnabled(connected && !busy);
+    ui->enable2->setEnabled(connected && !busy);
 }

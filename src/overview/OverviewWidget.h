@@ -40,6 +40,11 @@ public:
     // differs from what it shows; a changed colour is announced (newColor).
     void updateFromSettings(const ControllerStatus &status);
 
+    // The row's controller is busy with a command sequence: its Start/Stop
+    // switches are disabled until it is not (Controller::busyChanged).
+    void setBusy(bool busy);
+    bool isBusy() const { return busy; }
+
     // The colour dialog chose a colour for the current target: a valid one
     // is taken for the x, y or intensity curve and announced; an invalid one,
     // or one for a common-detector target, changes nothing.
@@ -72,6 +77,7 @@ private slots:
 
 private:
     void showStage(int stage, bool on);
+    void showSwitches();
     void showActive(int stage, bool active);
     void showColor(int target);
     void openColorDialog(int target);
@@ -84,6 +90,7 @@ private:
     bool stabOn[2] = {false, false};
     bool active[2] = {false, false};
     bool connected = false;
+    bool busy = false;
     QColor colors[3] = {Qt::white, Qt::white, Qt::white};
     bool displayOn = false;
     int colorTarget = 0;

@@ -6,9 +6,7 @@
 
 #include "app/StartupFlags.h"
 #include "detectors/DetectorFactory.h"
-#include "display/StreamControl.h"
 #include "link/Connection.h"
-#include "params/ParamsPause.h"
 #include "setup/ConnectionSettings.h"
 #include "setup/Settings.h"
 
@@ -18,11 +16,8 @@
 
 namespace {
 constexpr int firstSensitivityFirmware = 31;
-
-bool isPsdIndex(int index)
-{
-    return index == DetectorPSD || index == DetectorPSD_UV4 || index == DetectorPSD_UV10;
-}
+const QString dialogTitle = QStringLiteral("Parameters");
+const QString busySuffix = QStringLiteral(" - Busy...");
 } // namespace
 
 ParamsDialog::ParamsDialog(QWidget *parent)
@@ -32,7 +27,7 @@ ParamsDialog::ParamsDialog(QWidget *parent)
 {
     qInfo() << "Constructing ParamsDialog";
     ui->setupUi(this);
-    setWindowTitle(QStringLiteral("Parameters"));
+    setWindowTitle(dialogTitle);
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     setModal(false);
 
@@ -57,7 +52,7 @@ ParamsDialog::ParamsDialog(QWidget *parent)
         StageWidgets &w = stages[s];
         w.holdX->setReadOnly(true);
         w.holdY->setReadOnly(true);
-        w.setHold->setEnabled(false);
+        allow(w.setHold, false);
         if (!w.inVolt->isChecked())
             press(w.inVolt);
         if (w.type->currentIndex() == DetectorNone) {
@@ -76,6 +71,8 @@ ParamsDialog::ParamsDialog(QWidget *parent)
     ui->detectorLabel1->hide();
     ui->detectorLabel2->hide();
     ui->lockSubsystemButton->hide();
+    for (QPushButton *button : {ui->alignPushButton, ui->lockSubsystemButton, ui->stabPushButton, ui->stab2PushButton})
+        allowed.insert(button, button->isEnabled());
 
     ui->nameLabel->setAccessibleName(QStringLiteral("Controller label"));
     ui->partnerLabel->setAccessibleName(QStringLiteral("Second subsystem of the group"));
@@ -148,12 +145,12 @@ bool ParamsDialog::validIndex() const
 
 bool ParamsDialog::currentConnected() const
 {
-    return validIndex() && link()->linkState() == Connection::Connected;
+    return validIndex() && controller()->isConnected();
 }
 
-Connection *ParamsDialog::link() const
+Controller *ParamsDialog::controller() const
 {
-    return &connections->at(current)->link();
+    return validIndex() ? connections->at(current) : nullptr;
 }
 
 ControllerStatus *ParamsDialog::status(int index) const
@@ -163,54 +160,55 @@ ControllerStatus *ParamsDialog::status(int index) const
     return &(*statusList)[index];
 }
 
-QByteArray ParamsDialog::ask(Connection *connection, void (Connection::*sender)(const QByteArray &),
-                             const QByteArray &arguments)
+ControllerStatus *ParamsDialog::statusOf(Controller *c) const
 {
-    (connection->*sender)(arguments);
-    QByteArray reply;
-    connection->waitForReply(reply);
-    return reply;
+    return connections ? status(connections->indexOf(c)) : nullptr;
 }
 
-QByteArray ParamsDialog::ask(Connection *connection, void (Connection::*sender)())
+bool ParamsDialog::isBusy() const
 {
-    (connection->*sender)();
-    QByteArray reply;
-    connection->waitForReply(reply);
-    return reply;
+    return outstanding > 0 || (watched && watched->isBusy());
 }
 
-bool ParamsDialog::isGood(const QByteArray &reply)
+bool ParamsDialog::stillCurrent(Controller *c, unsigned sentIn) const
 {
-    return StreamControl::isGoodReply(reply);
+    return sentIn == opening && controller() == c;
 }
 
-QByteArray ParamsDialog::stageArgument(int stage)
+void ParamsDialog::watchController()
 {
-    return QByteArray(1, char(stage)) + ';';
+    Controller *c = controller();
+    if (watched == c)
+        return;
+    if (watched)
+        disconnect(watched, &Controller::busyChanged, this, nullptr);
+    watched = c;
+    if (watched)
+        connect(watched, &Controller::busyChanged, this, [this] { showBusy(); });
+    showBusy();
 }
 
-QByteArray ParamsDialog::valueArgument(int stage, double value)
+void ParamsDialog::showBusy()
 {
-    // Thousandths, truncated toward zero, as 16 bits, high byte first.
-    const quint16 raw = quint16(int(value * 1000.0));
-    return QByteArray(1, char(stage)) + char(raw >> 8) + char(raw & 0xFF) + ';';
+    const bool busy = isBusy();
+    for (QPushButton *button : {ui->pushButtonRefresh, ui->pushButtonApply, ui->pushButtonSave})
+        button->setEnabled(!busy);
+    for (auto it = allowed.cbegin(); it != allowed.cend(); ++it)
+        it.key()->setEnabled(it.value() && !busy);
+    setWindowTitle(busy ? dialogTitle + busySuffix : dialogTitle);
 }
 
-QByteArray ParamsDialog::axisArgument(int stage, char axis, double value)
+void ParamsDialog::allow(QPushButton *button, bool on)
 {
-    const quint16 raw = quint16(qint16(int(value * 1000.0)));
-    return QByteArray(1, char(stage)) + axis + char(raw >> 8) + char(raw & 0xFF) + ';';
+    allowed.insert(button, on);
+    button->setEnabled(on && !isBusy());
 }
 
-int ParamsDialog::unsignedAt(const QByteArray &reply, int pos)
+void ParamsDialog::reportRestart(bool resumed)
 {
-    return (quint8(reply.at(pos)) << 8) | quint8(reply.at(pos + 1));
-}
-
-int ParamsDialog::signedAt(const QByteArray &reply, int pos)
-{
-    return qint16(quint16(unsignedAt(reply, pos)));
+    // The request has told the controller (streamRestartFailed) already.
+    if (!resumed)
+        emit errorStream();
 }
 
 void ParamsDialog::report(const QString &message)
@@ -255,6 +253,9 @@ void ParamsDialog::openDialog(QString address)
         if (connections->at(i)->address() != address)
             continue;
         current = i;
+        ++opening; // outcomes for an earlier opening are not shown
+        outstanding = 0;
+        watchController();
         reset();
         setWindowModality(Qt::WindowModal);
         show();
@@ -269,7 +270,9 @@ void ParamsDialog::openDialog(QString address)
 
 void ParamsDialog::showEvent(QShowEvent *event)
 {
-    const bool newFirmware = validIndex() && link()->firmwareVersion() >= firstSensitivityFirmware;
+    watchController();
+    const Connection *link = validIndex() ? &controller()->link() : nullptr;
+    const bool newFirmware = link && link->firmwareVersion() >= firstSensitivityFirmware;
     const bool sensitivity = detectorTuning && newFirmware;
     for (QWidget *w : {static_cast<QWidget *>(ui->labelSensitivity), static_cast<QWidget *>(ui->widgetSensitivity),
                        static_cast<QWidget *>(ui->widgetSensitivity_2)})
@@ -278,7 +281,7 @@ void ParamsDialog::showEvent(QShowEvent *event)
         for (StageWidgets &w : stages)
             if (!w.sensitivityExternal->isChecked())
                 press(w.sensitivityExternal);
-    ui->frameTrigger->setVisible(newFirmware && link()->triggerCapable());
+    ui->frameTrigger->setVisible(newFirmware && link->triggerCapable());
     adjustSize();
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     refresh();
@@ -289,6 +292,10 @@ void ParamsDialog::hideEvent(QHideEvent *event)
 {
     QDialog::hideEvent(event);
     setWindowModality(Qt::NonModal);
+    // What is still due for this opening is not shown any more.
+    ++opening;
+    outstanding = 0;
+    showBusy();
 }
 
 void ParamsDialog::on_pushButtonCloseParams_clicked()
@@ -322,249 +329,3 @@ void ParamsDialog::on_pushButton_SetHold_2_clicked()
     setHold(2);
 }
 
-// ---- Refresh ------------------------------------------------------------------
-
-void ParamsDialog::readHoldPositions(const QByteArray &sample, int stage)
-{
-    if (sample.size() <= 24)
-        return;
-    const int base = stage == 1 ? 4 : 10;
-    stages[stage - 1].holdX->setValue(signedAt(sample, base) / 1000.0);
-    stages[stage - 1].holdY->setValue(signedAt(sample, base + 2) / 1000.0);
-}
-
-void ParamsDialog::refresh()
-{
-    if (!currentConnected())
-        return;
-    ui->pushButtonRefresh->setEnabled(false);
-    disconnect(ui->pushButtonRefresh, nullptr, this, SLOT(on_pushButtonRefresh_clicked()));
-    Connection *c = link();
-    ParamsPause pause(c, this);
-
-    const QByteArray flagsReply = ask(c, &Connection::getStatusFlags);
-    if (isGood(flagsReply)) {
-        const quint8 flags = flagsReply.size() > 2 ? quint8(flagsReply.at(2)) : 0;
-        selectSource(Source::PFactor, 1, flags & 0x01);
-        selectSource(Source::PFactor, 2, flags & 0x01);
-        selectSource(Source::Adjust, 1, flags & 0x02);
-        selectSource(Source::Adjust, 2, flags & 0x04);
-        stages[0].setHold->setEnabled(!(flags & 0x08) && isPsdIndex(stages[0].type->currentIndex()));
-        stages[1].setHold->setEnabled(!(flags & 0x10) && isPsdIndex(stages[1].type->currentIndex()));
-    }
-
-    const QByteArray sample = ask(c, &Connection::getStreamSample);
-    readHoldPositions(sample, 1);
-    readHoldPositions(sample, 2);
-
-    int adjust[4] = {0, 0, 0, 0};
-    const char axes[2] = {'x', 'y'};
-    for (int i = 0; i < 4; ++i) {
-        const QByteArray reply = ask(c, &Connection::getAdjustIn, QByteArray(1, char(i / 2 + 1)) + axes[i % 2] + ';');
-        if (isGood(reply) && reply.size() >= 4)
-            adjust[i] = signedAt(reply, 2);
-    }
-    int pFactor[2] = {0, 0};
-    for (int s = 0; s < 2; ++s) {
-        const QByteArray reply = ask(c, &Connection::getPFactor, stageArgument(s + 1));
-        if (isGood(reply) && reply.size() >= 4)
-            pFactor[s] = unsignedAt(reply, 2);
-    }
-    int sensitivity[2] = {0, 0};
-    if (c->firmwareVersion() >= firstSensitivityFirmware) {
-        for (int s = 0; s < 2; ++s) {
-            const QByteArray reply = ask(c, &Connection::getDetectorSensitivity, stageArgument(s + 1));
-            if (isGood(reply) && reply.size() >= 4)
-                sensitivity[s] = unsignedAt(reply, 2);
-        }
-        ui->checkBoxDisplayLowRepetitionWithTriggers->setChecked(detectors.at(current).triggerDisplay);
-    }
-
-    for (int s = 0; s < 2; ++s) {
-        StageWidgets &w = stages[s];
-        w.adjustX->setValue(adjust[2 * s] / 1000.0);
-        w.adjustY->setValue(adjust[2 * s + 1] / 1000.0);
-        w.pFactor->setValue(pFactor[s] / 1000.0);
-        if (sensitivity[s] == 0) {
-            if (!w.sensitivityExternal->isChecked())
-                press(w.sensitivityExternal);
-            w.sensitivity->setValue(0.001);
-        } else {
-            w.sensitivity->setValue(sensitivity[s] / 1000.0);
-        }
-        const Detector *model = detectors.at(current).stage(s);
-        w.beamDiameter->setValue(model->beamDiameter);
-        w.type->setCurrentIndex(model->type());
-        if (model->canAdjustTarget()) {
-            w.adjustSoftware->setEnabled(true);
-            w.adjustExternal->setEnabled(true);
-            enableSourceValues(Source::Adjust, s + 1, w.adjustSoftware->isChecked());
-        } else {
-            w.setHold->setEnabled(false);
-            w.adjustSoftware->setEnabled(false);
-            w.adjustExternal->setEnabled(false);
-            enableSourceValues(Source::Adjust, s + 1, false);
-        }
-    }
-    for (int s = 0; s < 2; ++s) {
-        StageWidgets &w = stages[s];
-        const bool length = detectors.at(current).stage(s)->showsLength();
-        if (length && !w.inLength->isChecked())
-            press(w.inLength);
-        else if (!length && w.inLength->isChecked())
-            press(w.inVolt);
-    }
-
-    pause.resume();
-    connect(ui->pushButtonRefresh, SIGNAL(clicked()), this, SLOT(on_pushButtonRefresh_clicked()), Qt::UniqueConnection);
-    ui->pushButtonRefresh->setEnabled(true);
-}
-
-// ---- Apply --------------------------------------------------------------------
-
-void ParamsDialog::apply()
-{
-    if (!currentConnected())
-        return;
-    ui->pushButtonApply->setEnabled(false);
-    disconnect(ui->pushButtonApply, nullptr, this, SLOT(on_pushButtonApply_clicked()));
-    Connection *c = link();
-    ParamsPause pause(c, this);
-
-    // P-factor: the source is common to both stages.
-    bool stage1Failed = false;
-    if (stages[0].pFactorSoftware->isChecked()) {
-        if (!isGood(ask(c, &Connection::setPFactor, valueArgument(1, stages[0].pFactor->value())))) {
-            selectSource(Source::PFactor, 1, false);
-            report(QStringLiteral("P-Factor of stage 1 wasn't set!"));
-            stage1Failed = true;
-        }
-    } else if (ask(c, &Connection::setPFactor, valueArgument(1, 0)).isEmpty()) {
-        report(QStringLiteral("P-Factor of stage 1 wasn't set external!"));
-        stage1Failed = true;
-    }
-    if (stages[1].pFactorSoftware->isChecked() && !stage1Failed) {
-        if (!isGood(ask(c, &Connection::setPFactor, valueArgument(2, stages[1].pFactor->value())))) {
-            selectSource(Source::PFactor, 2, false);
-            report(QStringLiteral("P-Factor of stage 2 wasn't set!"));
-        }
-    } else if (ask(c, &Connection::setPFactor, valueArgument(2, 0)).isEmpty()) {
-        report(QStringLiteral("P-Factor of stage 2 wasn't set external!"));
-    }
-
-    for (int s = 0; s < 2; ++s) {
-        StageWidgets &w = stages[s];
-        if (w.sensitivitySoftware->isChecked()) {
-            if (!isGood(ask(c, &Connection::setDetectorSensitivity, valueArgument(s + 1, w.sensitivity->value())))) {
-                selectSource(Source::Sensitivity, s + 1, false);
-                w.sensitivity->setValue(0.001);
-                report(QStringLiteral("Sensitivity cable of detector %1 is not connected!").arg(s + 1));
-            }
-        } else {
-            ask(c, &Connection::setDetectorSensitivity, valueArgument(s + 1, 0));
-        }
-    }
-
-    StageDetectors &entry = detectors[current];
-    for (int s = 0; s < 2; ++s) {
-        StageWidgets &w = stages[s];
-        entry.stage(s)->beamDiameter = w.beamDiameter->value();
-        entry.setDetector(s, w.type->currentIndex());
-        const bool software = w.adjustSoftware->isChecked() && entry.stage(s)->canAdjustTarget();
-        const char axes[2] = {'x', 'y'};
-        for (int a = 0; a < 2; ++a) {
-            const double value = software ? (a == 0 ? w.adjustX : w.adjustY)->value() : 0.0;
-            if (!isGood(ask(c, &Connection::setAdjustIn, axisArgument(s + 1, axes[a], value)))) {
-                selectSource(Source::Adjust, s + 1, false);
-                report(QStringLiteral("%1-adjust value of stage %2 has not been accepted ").arg(axes[a]).arg(s + 1));
-            }
-        }
-    }
-    for (int s = 0; s < 2; ++s)
-        entry.stage(s)->calculation =
-            (stages[s].inLength->isChecked() && stages[s].type->currentIndex() != DetectorNone) ? 1 : 0;
-
-    const bool trigger = ui->checkBoxDisplayLowRepetitionWithTriggers->isChecked();
-    c->setTriggerMode(trigger);
-    entry.triggerDisplay = trigger;
-
-    pause.resume();
-    connect(ui->pushButtonApply, SIGNAL(clicked()), this, SLOT(on_pushButtonApply_clicked()), Qt::UniqueConnection);
-    ui->pushButtonApply->setEnabled(true);
-}
-
-// ---- Set & Hold and Save ------------------------------------------------------
-
-void ParamsDialog::updateDetectorFromControls(int s)
-{
-    StageDetectors &entry = detectors[current];
-    entry.setDetector(s, stages[s].type->currentIndex());
-    entry.stage(s)->beamDiameter = stages[s].beamDiameter->value();
-    entry.stage(s)->calculation =
-        (stages[s].inLength->isChecked() && stages[s].type->currentIndex() != DetectorNone) ? 1 : 0;
-}
-
-void ParamsDialog::setHold(int stage)
-{
-    if (!validIndex())
-        return;
-    StageWidgets &w = stages[stage - 1];
-    w.holdX->setReadOnly(true);
-    w.holdY->setReadOnly(true);
-    Connection *c = link();
-    {
-        ParamsPause pause(c, this);
-        QByteArray holdReply;
-        if (stage == 1) {
-            readHoldPositions(ask(c, &Connection::getStreamSample), 1);
-            holdReply = ask(c, &Connection::startSetHold, stageArgument(1));
-        } else {
-            holdReply = ask(c, &Connection::startSetHold, stageArgument(2));
-            readHoldPositions(ask(c, &Connection::getStreamSample), 2);
-        }
-        if (holdReply.size() >= 2 && holdReply.at(0) == '\x00')
-            w.setHold->setEnabled(false);
-        pause.resume();
-    }
-    updateDetectorFromControls(stage - 1);
-    refresh();
-}
-
-void ParamsDialog::save()
-{
-    if (!currentConnected())
-        return;
-    Connection *c = link();
-    ParamsPause pause(c, this);
-    const QByteArray idReply = ask(c, &Connection::getControllerId);
-    QString id = QString::fromUtf8(idReply.constData(), idReply.size());
-    id = id.mid(2);
-    id.chop(1);
-    if (id.isEmpty()) {
-        // Without its ID the settings could not be found again.
-        report(QStringLiteral("The controller ID could not be read; the detector settings were not saved."));
-        return;
-    }
-
-    ConnectionSettings record;
-    setFixedText(record.id, id);
-    const StageDetectors &entry = detectors.at(current);
-    for (int s = 0; s < 2; ++s) {
-        record.calculation[s] = entry.stage(s)->calculation;
-        record.beamDiameter[s] = entry.stage(s)->beamDiameter;
-        record.model[s] = entry.stage(s)->type();
-    }
-    record.pulsedLaser = entry.triggerDisplay;
-
-    // A file that cannot be read is never replaced: saveDetectorFile refuses
-    // to merge into it, and the user is told.
-    if (settings->loadFile(setupPath))
-        settings->storeDetectorSettings(record);
-    else
-        settings->setConnections({record});
-    if (!settings->saveDetectorFile(setupPath))
-        report(QStringLiteral("The detector settings could not be saved: the setup file %1 could not be read "
-                              "or written. It has been left unchanged.")
-                   .arg(Settings::resolvePath(setupPath)));
-    pause.resume();
-}

@@ -1,11 +1,16 @@
 #pragma once
 
 #include "detectors/StageDetectors.h"
+#include "controller/Controller.h"
 #include "controller/ControllerStatus.h"
+#include "controller/FutureCallback.h"
 
 #include <QByteArray>
 #include <QDialog>
+#include <QFuture>
+#include <QHash>
 #include <QList>
+#include <QPointer>
 #include <QString>
 
 #include <memory>
@@ -21,6 +26,11 @@ class QRadioButton;
 class Settings;
 struct ConnectionSettings;
 
+namespace ParameterSequences {
+struct Reading;
+struct ApplyOutcome;
+}
+
 namespace Ui {
 class ParamsDialog;
 }
@@ -32,11 +42,20 @@ class ParamsDialog;
 // index as the main window's lists). Its hidden lower section carries the
 // operations of two controllers working as a group (beam overlay).
 //
-// Every command sequence stops a streaming controller first and restarts it
-// at its rate afterwards; a failed restart is reported through errorStream().
-// Values are shown as applied only when the controller confirmed them: a
-// refused value falls back to "external" and the reason is shown in one
-// shared, non-blocking message box.
+// Every user action gathers its inputs from the widgets, queues one request
+// on the controller (ParameterSequences, run on the controller's worker
+// thread, which stops a streaming controller first and restarts it at its
+// rate afterwards) and shows the outcome when the request has finished; the
+// dialog never waits for a controller. A failed restart is reported through
+// errorStream() and the controller's streamRestartFailed(). Values are shown
+// as applied only when the controller confirmed them: a refused value falls
+// back to "external" and the reason is shown in one shared, non-blocking
+// message box.
+//
+// While the controller is busy (a request of this dialog or of anyone else
+// is queued or running) the buttons that start a sequence are disabled and
+// the title says "Busy...". An outcome that arrives after the dialog was
+// closed or pointed at another controller is dropped.
 class ParamsDialog : public QDialog
 {
     Q_OBJECT
@@ -57,6 +76,8 @@ public:
     void removeStageDetectors(int index);
 
     int currentIndex() const { return current; }
+    // The current controller is busy or an outcome of this dialog is due.
+    bool isBusy() const;
     QMessageBox *messageBox() const { return infoBox; }
     // The setup file Save merges into (empty: the default file).
     void setSetupPath(const QString &path) { setupPath = path; }
@@ -130,23 +151,34 @@ private:
 
     bool validIndex() const;
     bool currentConnected() const;
-    Connection *link() const;
+    // The current controller; null without a valid index.
+    Controller *controller() const;
     ControllerStatus *status(int index) const;
+    // The status record of a controller (it may have moved in the lists).
+    ControllerStatus *statusOf(Controller *controller) const;
 
-    // One command and its reply (empty when none arrived).
-    QByteArray ask(Connection *connection, void (Connection::*sender)(const QByteArray &), const QByteArray &arguments);
-    QByteArray ask(Connection *connection, void (Connection::*sender)());
-    static bool isGood(const QByteArray &reply);
-    static QByteArray stageArgument(int stage);
-    static QByteArray valueArgument(int stage, double value);
-    static QByteArray axisArgument(int stage, char axis, double value);
-    static int unsignedAt(const QByteArray &reply, int pos);
-    static int signedAt(const QByteArray &reply, int pos);
+    // Queues `future`'s outcome for `show`, which runs on this thread when
+    // the request has finished, if the dialog still shows that controller in
+    // the same opening; the dialog counts as busy until then.
+    template<typename T, typename Show>
+    void whenDone(const QFuture<T> &future, Show show);
+    bool stillCurrent(Controller *controller, unsigned opening) const;
+    // Follows the current controller's busy state.
+    void watchController();
+    void showBusy();
+    // Enables a button that has a state of its own (Set & Hold, the group
+    // buttons) as far as the dialog is not busy.
+    void allow(QPushButton *button, bool on);
+    // errorStream() for a stream that did not start again.
+    void reportRestart(bool resumed);
 
     void reset();
     void refresh();
+    void showReading(const ParameterSequences::Reading &reading);
     void apply();
+    void showApplied(const ParameterSequences::ApplyOutcome &outcome);
     void save();
+    void saveRecord(const QByteArray &idReply);
     void setHold(int stage);
     void readHoldPositions(const QByteArray &sample, int stage);
     void updateDetectorFromControls(int stage);
@@ -162,9 +194,10 @@ private:
 
     // Group operations.
     int partnerOf(int index) const;
-    static bool succeeded(const QByteArray &reply);
     void partnerMissing(bool lockToo);
     void lockOwnStage(int stage);
+    void readCommonFor(Controller *own, Controller *partner);
+    void applyTargets(Controller *partner, const int values[4]);
 
     std::unique_ptr<Ui::ParamsDialog> ui;
     StageWidgets stages[2];
@@ -175,4 +208,23 @@ private:
     std::unique_ptr<Settings> settings;
     QString setupPath;
     QMessageBox *infoBox = nullptr;
+    QPointer<Controller> watched;         // whose busyChanged is followed
+    unsigned opening = 0;                 // bumped by openDialog and on hiding
+    int outstanding = 0;                  // outcomes of this opening still due
+    QHash<QPushButton *, bool> allowed;   // own state of the stateful buttons
 };
+
+template<typename T, typename Show>
+void ParamsDialog::whenDone(const QFuture<T> &future, Show show)
+{
+    Controller *c = controller();
+    ++outstanding;
+    showBusy();
+    whenReady(future, this, [this, c, sentIn = opening, show = std::move(show)](const T &result) mutable {
+        if (!stillCurrent(c, sentIn))
+            return; // closed or pointed elsewhere meanwhile: its count was reset
+        --outstanding;
+        show(result);
+        showBusy();
+    });
+}

@@ -44,7 +44,7 @@ void ParamsDialog::typeChanged(int stage, int index)
         const ControllerStatus *st = status(current);
         const bool stabOn = st && (stage == 1 ? st->stabOn1 : st->stabOn2);
         if (!stabOn)
-            w.setHold->setEnabled(true);
+            allow(w.setHold, true);
         w.adjustSoftware->setEnabled(true);
         w.adjustExternal->setEnabled(true);
         if (w.adjustSoftware->isChecked())
@@ -55,7 +55,7 @@ void ParamsDialog::typeChanged(int stage, int index)
     } else {
         w.inVolt->setEnabled(true);
         w.inLength->setEnabled(true);
-        w.setHold->setEnabled(false);
+        allow(w.setHold, false);
         w.adjustSoftware->setEnabled(false);
         w.adjustExternal->setEnabled(false);
         enableSourceValues(Source::Adjust, stage, false);

@@ -7,24 +7,17 @@
 #include "params/ParamsDialog.h"
 
 #include "controller/Controller.h"
+#include "controller/ParameterSequences.h"
 
 #include "ui_paramsdialog.h"
 
-#include "link/Connection.h"
-#include "params/ParamsPause.h"
-
-#include <memory>
+#include <array>
 
 namespace {
 const char *const partnerMissingText = "The partner system was not found. Please check the group identifications";
 const char *const partnerSilentText = "The second subsystem didn't respond. Please retry.";
 const char *const commonMissingText = "The values of the common detector were not available. Please retry.";
 } // namespace
-
-bool ParamsDialog::succeeded(const QByteArray &reply)
-{
-    return !reply.isEmpty() && reply.at(0) == '\x00';
-}
 
 int ParamsDialog::partnerOf(int index) const
 {
@@ -44,12 +37,17 @@ int ParamsDialog::partnerOf(int index) const
 void ParamsDialog::partnerMissing(bool lockToo)
 {
     ui->partnerLabel->setText(QStringLiteral("Missing"));
-    ui->alignPushButton->setEnabled(false);
+    allow(ui->alignPushButton, false);
     if (lockToo)
-        ui->lockSubsystemButton->setEnabled(false);
+        allow(ui->lockSubsystemButton, false);
     report(QString::fromLatin1(partnerMissingText));
 }
 
+// "Apply positions" is three requests in a row, each started by the outcome
+// of the one before: the partner switches both stages to the common
+// detectors (unless they are already), this controller reads the common
+// detector positions, and the partner takes them as adjust-in targets. Each
+// request pauses and resumes its own controller's stream.
 void ParamsDialog::on_alignPushButton_clicked()
 {
     if (!validIndex())
@@ -59,45 +57,67 @@ void ParamsDialog::on_alignPushButton_clicked()
         partnerMissing(false);
         return;
     }
-    ControllerStatus &partner = (*statusList)[p];
-    ui->partnerLabel->setText(partner.label);
-    Connection *own = link();
-    Connection *other = &connections->at(p)->link();
-    // Resumed in reverse order of construction: own controller first.
-    auto partnerPause = std::make_unique<ParamsPause>(other, this);
-    auto ownPause = std::make_unique<ParamsPause>(own, this);
+    const ControllerStatus &partnerStatus = statusList->at(p);
+    ui->partnerLabel->setText(partnerStatus.label);
+    Controller *own = controller();
+    Controller *partner = connections->at(p);
+    if (partnerStatus.multiplex1 && partnerStatus.multiplex2) {
+        readCommonFor(own, partner);
+        return;
+    }
+    whenDone(partner->request([partner](Connection &link) {
+                 const ParameterSequences::MultiplexOutcome outcome = ParameterSequences::switchToCommon(link);
+                 partner->reportStreamRestart(outcome.streamResumed);
+                 return outcome;
+             }),
+             [this, own, partner](const ParameterSequences::MultiplexOutcome &outcome) {
+                 reportRestart(outcome.streamResumed);
+                 ControllerStatus *st = statusOf(partner);
+                 if (!st)
+                     return;
+                 // A refusal leaves the flag as it was.
+                 st->multiplex1 = st->multiplex1 || outcome.switched[0];
+                 st->multiplex2 = st->multiplex2 || outcome.switched[1];
+                 if (!(st->multiplex1 && st->multiplex2)) {
+                     report(QString::fromLatin1(partnerSilentText));
+                     return;
+                 }
+                 readCommonFor(own, partner);
+             });
+}
 
-    [&] {
-        if (!(partner.multiplex1 && partner.multiplex2)) {
-            if (succeeded(ask(other, &Connection::setMultiplex, stageArgument(1))))
-                partner.multiplex1 = true;
-            if (succeeded(ask(other, &Connection::setMultiplex, stageArgument(2))))
-                partner.multiplex2 = true;
-            if (!(partner.multiplex1 && partner.multiplex2)) {
-                report(QString::fromLatin1(partnerSilentText));
-                return;
-            }
-        }
-        const QByteArray common = ask(own, &Connection::getCommonDetector);
-        if (common.size() < 11 || common.at(0) != '\x00') {
-            report(QString::fromLatin1(commonMissingText));
-            return;
-        }
-        const char axes[2] = {'x', 'y'};
-        for (int i = 0; i < 4; ++i) {
-            const int raw = signedAt(common, 2 + 2 * i);
-            const quint16 bits = quint16(qint16(raw));
-            const QByteArray arguments =
-                QByteArray(1, char(i / 2 + 1)) + axes[i % 2] + char(bits >> 8) + char(bits & 0xFF) + ';';
-            if (!isGood(ask(other, &Connection::setAdjustIn, arguments))) {
-                report(QString::fromLatin1(partnerSilentText));
-                return;
-            }
-        }
-    }();
+void ParamsDialog::readCommonFor(Controller *own, Controller *partner)
+{
+    whenDone(own->request([own](Connection &link) {
+                 const ParameterSequences::CommonOutcome outcome = ParameterSequences::readCommon(link);
+                 own->reportStreamRestart(outcome.streamResumed);
+                 return outcome;
+             }),
+             [this, partner](const ParameterSequences::CommonOutcome &outcome) {
+                 reportRestart(outcome.streamResumed);
+                 if (!outcome.available) {
+                     report(QString::fromLatin1(commonMissingText));
+                     return;
+                 }
+                 if (statusOf(partner))
+                     applyTargets(partner, outcome.values);
+             });
+}
 
-    ownPause->resume();
-    partnerPause->resume();
+void ParamsDialog::applyTargets(Controller *partner, const int values[4])
+{
+    const std::array<int, 4> targets = {values[0], values[1], values[2], values[3]};
+    whenDone(partner->request([partner, targets](Connection &link) {
+                 const ParameterSequences::TargetsOutcome outcome =
+                     ParameterSequences::setTargets(link, targets.data());
+                 partner->reportStreamRestart(outcome.streamResumed);
+                 return outcome;
+             }),
+             [this](const ParameterSequences::TargetsOutcome &outcome) {
+                 reportRestart(outcome.streamResumed);
+                 if (outcome.accepted < 4)
+                     report(QString::fromLatin1(partnerSilentText));
+             });
 }
 
 void ParamsDialog::on_lockSubsystemButton_clicked()
@@ -109,19 +129,24 @@ void ParamsDialog::on_lockSubsystemButton_clicked()
         partnerMissing(true);
         return;
     }
-    ControllerStatus &partner = (*statusList)[p];
-    ui->partnerLabel->setText(partner.label);
-    Connection *other = &connections->at(p)->link();
-    ParamsPause pause(other, this);
-    const bool locked[2] = {succeeded(ask(other, &Connection::sendSSE, stageArgument(1))),
-                            succeeded(ask(other, &Connection::sendSSE, stageArgument(2)))};
-    for (int s = 0; s < 2; ++s) {
-        bool &flag = s == 0 ? partner.multiplex1 : partner.multiplex2;
-        flag = !locked[s];
-        if (locked[s])
-            ui->lockSubsystemButton->setEnabled(false);
-    }
-    pause.resume();
+    ui->partnerLabel->setText(statusList->at(p).label);
+    Controller *partner = connections->at(p);
+    whenDone(partner->request([partner](Connection &link) {
+                 const bool both[2] = {true, true};
+                 const ParameterSequences::LockOutcome outcome = ParameterSequences::lock(link, both);
+                 partner->reportStreamRestart(outcome.streamResumed);
+                 return outcome;
+             }),
+             [this, partner](const ParameterSequences::LockOutcome &outcome) {
+                 if (ControllerStatus *st = statusOf(partner)) {
+                     for (int s = 0; s < 2; ++s) {
+                         (s == 0 ? st->multiplex1 : st->multiplex2) = !outcome.locked[s];
+                         if (outcome.locked[s])
+                             allow(ui->lockSubsystemButton, false);
+                     }
+                 }
+                 reportRestart(outcome.streamResumed);
+             });
 }
 
 void ParamsDialog::lockOwnStage(int stage)
@@ -129,17 +154,25 @@ void ParamsDialog::lockOwnStage(int stage)
     if (!validIndex())
         return;
     QPushButton *button = stage == 1 ? ui->stabPushButton : ui->stab2PushButton;
-    bool &flag = stage == 1 ? (*statusList)[current].multiplex1 : (*statusList)[current].multiplex2;
-    if (!flag)
-        button->setEnabled(false);
-    Connection *own = link();
-    ParamsPause pause(own, this);
-    const bool locked = succeeded(ask(own, &Connection::sendSSE, stageArgument(stage)));
-    flag = !locked;
-    if (locked)
-        button->setEnabled(false);
-    pause.resume();
-    setDetectorLabels();
+    const ControllerStatus &st = statusList->at(current);
+    if (!(stage == 1 ? st.multiplex1 : st.multiplex2))
+        allow(button, false); // the sequence still runs
+    Controller *own = controller();
+    whenDone(own->request([own, stage](Connection &link) {
+                 const bool which[2] = {stage == 1, stage == 2};
+                 const ParameterSequences::LockOutcome outcome = ParameterSequences::lock(link, which);
+                 own->reportStreamRestart(outcome.streamResumed);
+                 return outcome;
+             }),
+             [this, own, stage, button](const ParameterSequences::LockOutcome &outcome) {
+                 const bool locked = outcome.locked[stage - 1];
+                 if (ControllerStatus *ownStatus = statusOf(own))
+                     (stage == 1 ? ownStatus->multiplex1 : ownStatus->multiplex2) = !locked;
+                 if (locked)
+                     allow(button, false);
+                 reportRestart(outcome.streamResumed);
+                 setDetectorLabels();
+             });
 }
 
 void ParamsDialog::on_stabPushButton_clicked()

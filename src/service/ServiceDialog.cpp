@@ -1,9 +1,11 @@
 #include "service/ServiceDialog.h"
 
+#include "controller/Controller.h"
+#include "controller/FutureCallback.h"
+#include "controller/ServiceSequences.h"
 #include "link/Connection.h"
-#include "link/Identification.h"
 #include "link/LinkSpeedTest.h"
-#include "link/StreamPause.h"
+#include "link/Protocol.h"
 #include "service/ServiceReport.h"
 #include "ui_servicedialog.h"
 
@@ -13,23 +15,18 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollBar>
-#include <QThread>
 
 namespace {
 
-// Baud rates of the combo box in its order, and the codes SBR takes.
+// Baud rates of the combo box in its order.
 constexpr int baudRates[] = {115200, 460800, 921600};
-constexpr char baudRateCodes[] = {1, 4, 9};
 
 constexpr int quickSetValues[] = {5000, 2500, 100};
 constexpr int adjustInValue = -1000; // mV
 
 const QString stageNames[] = {QStringLiteral("Stage 1"), QStringLiteral("Stage 2"), QStringLiteral("Stage 1+2")};
 
-QByteArray value16(int value)
-{
-    return QByteArray(1, char((value >> 8) & 0xFF)) + char(value & 0xFF);
-}
+const QString busySuffix = QStringLiteral(" - Busy...");
 
 } // namespace
 
@@ -46,6 +43,11 @@ ServiceDialog::ServiceDialog(QWidget *parent) : QDialog(parent), ui(new Ui::Serv
     for (QPushButton *button : findChildren<QPushButton *>())
         button->setAutoDefault(false);
     equalizeCommandColumns();
+    title = windowTitle();
+    // Every button that starts a test; Clear and Close stay usable.
+    for (QPushButton *button : findChildren<QPushButton *>())
+        if (button != ui->clear_pushButton && button != ui->buttonClose)
+            testButtons.append(button);
     qInfo().noquote() << "Finished constructing ServiceDialog";
 }
 
@@ -135,31 +137,85 @@ void ServiceDialog::equalizeCommandColumns()
 
 // ------------------------------------------------------------ connection
 
-void ServiceDialog::setConnection(Connection *connection)
+void ServiceDialog::setController(Controller *controller)
 {
-    link = connection;
-    if (!link) {
+    if (controller != target) {
+        if (target)
+            disconnect(target, &Controller::busyChanged, this, nullptr);
+        target = controller;
+        ++generation; // what the previous controller still answers is not shown
+        outstanding = 0;
+        if (target)
+            connect(target, &Controller::busyChanged, this, [this] { showBusy(); });
+    }
+    if (!target) {
         ui->boardId_Label->setText(QStringLiteral("-"));
         ui->config_Label->setText(QStringLiteral("-"));
         ui->portLabel->setText(QStringLiteral("-"));
+        showBusy();
         return;
     }
-    StreamPause pause(*link);
-    pause.pause();
-    link->getControllerId();
-    QByteArray reply;
-    link->waitForReply(reply);
-    ui->boardId_Label->setText(QString::fromLatin1(reply.mid(2)).remove(QLatin1Char(';')));
-    const bool tcp = link->isTcp();
-    ui->PortText->setVisible(tcp);
-    ui->portLabel->setVisible(tcp);
-    if (tcp) {
-        ui->portLabel->setText(QString::number(link->parameter()));
-        ui->config_Label->setText(QStringLiteral("Siehe Ethernet Adapter"));
+    struct Info
+    {
+        QByteArray reply;
+        bool tcp = false;
+        int parameter = 0;
+    };
+    Controller *c = target;
+    whenDone(c->request([c](Connection &link) {
+                 const ServiceSequences::Exchange e =
+                     ServiceSequences::exchange(link, [](Connection &l) { l.getControllerId(); });
+                 c->reportStreamRestart(e.streamResumed);
+                 return Info{e.reply, link.isTcp(), link.parameter()};
+             }),
+             [this](const Info &info) {
+                 ui->boardId_Label->setText(QString::fromLatin1(info.reply.mid(2)).remove(QLatin1Char(';')));
+                 ui->PortText->setVisible(info.tcp);
+                 ui->portLabel->setVisible(info.tcp);
+                 if (info.tcp) {
+                     ui->portLabel->setText(QString::number(info.parameter));
+                     ui->config_Label->setText(QStringLiteral("Siehe Ethernet Adapter"));
+                 } else {
+                     showBaudRate(info.parameter);
+                 }
+             });
+}
+
+bool ServiceDialog::isBusy() const
+{
+    return outstanding > 0 || (target && target->isBusy());
+}
+
+void ServiceDialog::showBusy()
+{
+    const bool busy = isBusy();
+    if (busy) {
+        for (QPushButton *button : testButtons) {
+            if (button->isEnabled()) {
+                button->setEnabled(false);
+                disabledWhileBusy.append(button);
+            }
+        }
     } else {
-        showBaudRate(link->parameter());
+        for (QPushButton *button : disabledWhileBusy)
+            button->setEnabled(true);
+        disabledWhileBusy.clear();
     }
-    pause.resume();
+    setWindowTitle(busy ? title + busySuffix : title);
+}
+
+template<typename T, typename Show>
+void ServiceDialog::whenDone(const QFuture<T> &future, Show show)
+{
+    ++outstanding;
+    showBusy();
+    whenReady(future, this, [this, show = std::move(show), sent = generation](const T &result) mutable {
+        if (sent != generation)
+            return; // another controller by now: its counter was reset
+        --outstanding;
+        show(result);
+        showBusy();
+    });
 }
 
 void ServiceDialog::showBaudRate(int baudRate)
@@ -182,32 +238,35 @@ void ServiceDialog::appendResult(const QString &text)
     ui->result_textBrowser->verticalScrollBar()->setValue(ui->result_textBrowser->verticalScrollBar()->maximum());
 }
 
-bool ServiceDialog::exchange(const std::function<void()> &send, QByteArray &reply)
+bool ServiceDialog::exchange(const std::function<void(Connection &)> &send,
+                             const std::function<void(const QByteArray &)> &show)
 {
-    reply.clear();
-    if (!link) {
+    if (!target) {
         appendResult(QStringLiteral("No controller selected\n"));
         return false;
     }
-    StreamPause pause(*link);
-    pause.pause();
-    send();
-    link->waitForReply(reply);
-    pause.resume();
+    Controller *c = target;
+    whenDone(c->request([c, send](Connection &link) {
+                 const ServiceSequences::Exchange e = ServiceSequences::exchange(link, send);
+                 c->reportStreamRestart(e.streamResumed);
+                 return e.reply;
+             }),
+             show);
     return true;
 }
 
 void ServiceDialog::runSimple(Sender sender, const QByteArray &arguments, const QString &what)
 {
-    QByteArray reply;
-    if (!exchange([&] { (link->*sender)(arguments); }, reply))
-        return;
-    appendResult(what + (ServiceReport::isSuccess(reply) ? QStringLiteral(": Success\n") : QStringLiteral(": Failed\n")));
+    exchange([sender, arguments](Connection &link) { (link.*sender)(arguments); },
+             [this, what](const QByteArray &reply) {
+                 appendResult(what + (ServiceReport::isSuccess(reply) ? QStringLiteral(": Success\n")
+                                                                      : QStringLiteral(": Failed\n")));
+             });
 }
 
 void ServiceDialog::stageCommand(Sender sender, int stage, const QString &caption)
 {
-    runSimple(sender, QByteArray(1, char(stage)) + ';', caption + QLatin1Char(' ') + stageNames[stage - 1]);
+    runSimple(sender, Protocol::stageArgument(stage), caption + QLatin1Char(' ') + stageNames[stage - 1]);
 }
 
 int ServiceDialog::driveValue() const
@@ -219,28 +278,29 @@ int ServiceDialog::driveValue() const
 
 void ServiceDialog::driveActuator(int stage, char axis)
 {
-    const QByteArray arguments = QByteArray(1, char(stage)) + axis + value16(driveValue()) + ';';
+    const QByteArray arguments = Protocol::axisRawArgument(stage, axis, quint16(qint16(driveValue())));
     runSimple(&Connection::setDriveActuator, arguments,
               QStringLiteral("Set Drive Actuator Stage %1 - %2").arg(stage).arg(QLatin1Char(axis)));
 }
 
 void ServiceDialog::quickSet(Sender sender, const QString &caption, int stage, int value)
 {
-    runSimple(sender, QByteArray(1, char(stage)) + value16(value) + ';',
+    runSimple(sender, Protocol::stageRawArgument(stage, quint16(value)),
               QStringLiteral("%1%2 to %3mV").arg(caption).arg(stage).arg(value));
 }
 
 void ServiceDialog::quickSetAdjustIn(int stage, char axis)
 {
-    QByteArray reply;
-    const QByteArray arguments = QByteArray(1, char(stage)) + axis + value16(adjustInValue) + ';';
-    if (!exchange([&] { link->setAdjustIn(arguments); }, reply))
-        return;
-    appendResult(QStringLiteral("Set adjust in stage %1 axis %2 to %3")
-                     .arg(stage)
-                     .arg(QChar(axis).toUpper())
-                     .arg(adjustInValue)
-                 + (ServiceReport::isSuccess(reply) ? QStringLiteral("mV: Success\n") : QStringLiteral(": Failed\n")));
+    const QByteArray arguments = Protocol::axisRawArgument(stage, axis, quint16(qint16(adjustInValue)));
+    exchange([arguments](Connection &link) { link.setAdjustIn(arguments); },
+             [this, stage, axis](const QByteArray &reply) {
+                 appendResult(QStringLiteral("Set adjust in stage %1 axis %2 to %3")
+                                  .arg(stage)
+                                  .arg(QChar(axis).toUpper())
+                                  .arg(adjustInValue)
+                              + (ServiceReport::isSuccess(reply) ? QStringLiteral("mV: Success\n")
+                                                                 : QStringLiteral(": Failed\n")));
+             });
 }
 
 // ------------------------------------------------------- command buttons
@@ -264,144 +324,117 @@ void ServiceDialog::on_buttonSDA_2y_clicked() { driveActuator(2, 'y'); }
 
 void ServiceDialog::on_buttonCLS_clicked()
 {
-    QByteArray reply;
-    if (!exchange([&] { link->clearLiveStream(); }, reply))
-        return;
-    appendResult(ServiceReport::isSuccess(reply) ? QStringLiteral("Clear Live Stream: Success\n")
-                                                 : QStringLiteral("Clear Live Stream: Failed\n"));
+    exchange([](Connection &link) { link.clearLiveStream(); },
+             [this](const QByteArray &reply) {
+                 appendResult(ServiceReport::isSuccess(reply) ? QStringLiteral("Clear Live Stream: Success\n")
+                                                              : QStringLiteral("Clear Live Stream: Failed\n"));
+             });
 }
 
 void ServiceDialog::on_buttonGAS_clicked()
 {
-    QByteArray reply;
-    if (exchange([&] { link->getActiveSignal(); }, reply))
-        appendResult(ServiceReport::activeSignal(reply));
+    exchange([](Connection &link) { link.getActiveSignal(); },
+             [this](const QByteArray &reply) { appendResult(ServiceReport::activeSignal(reply)); });
 }
 
 void ServiceDialog::buttonGIN_clicked()
 {
-    QByteArray reply;
-    if (exchange([&] { link->getIntensity(QByteArray("\x01;", 2)); }, reply))
-        appendResult(ServiceReport::intensity(reply));
+    exchange([](Connection &link) { link.getIntensity(Protocol::stageArgument(1)); },
+             [this](const QByteArray &reply) { appendResult(ServiceReport::intensity(reply)); });
 }
 
 void ServiceDialog::on_buttonS1S_clicked()
 {
-    QByteArray reply;
-    if (exchange([&] { link->getStreamSample(); }, reply))
-        appendResult(ServiceReport::streamSample(reply));
+    exchange([](Connection &link) { link.getStreamSample(); },
+             [this](const QByteArray &reply) { appendResult(ServiceReport::streamSample(reply)); });
 }
 
 void ServiceDialog::on_error_PushButton_clicked()
 {
-    QByteArray reply;
-    if (exchange([&] { link->getError(); }, reply))
-        appendResult(ServiceReport::lastError(reply));
+    exchange([](Connection &link) { link.getError(); },
+             [this](const QByteArray &reply) { appendResult(ServiceReport::lastError(reply)); });
 }
 
 void ServiceDialog::on_fram_PushButton_clicked()
 {
-    QByteArray reply;
-    if (!exchange([&] { link->readFram(); }, reply))
-        return;
-    qDebug().noquote() << "FRAM:" << reply.toHex(' ');
-    appendResult(ServiceReport::framDump(reply));
+    exchange([](Connection &link) { link.readFram(); },
+             [this](const QByteArray &reply) {
+                 qDebug().noquote() << "FRAM:" << reply.toHex(' ');
+                 appendResult(ServiceReport::framDump(reply));
+             });
 }
 
 // ------------------------------------------------------------ speed test
 
 void ServiceDialog::on_speed_pushButton_clicked()
 {
-    if (!link) {
+    if (!target) {
         appendResult(QStringLiteral("No controller selected\n"));
         return;
     }
-    // The window's display tick must not take samples meanwhile, so the
-    // test keeps the user-interface thread for its measuring second.
-    StreamPause pause(*link);
-    pause.pause();
-    const LinkSpeedTest::Result result = LinkSpeedTest::run(*link);
-    appendResult(LinkSpeedTest::describe(result) + QLatin1Char('\n'));
-    // A stream that did not start or stop leaves the link as it is.
-    if (result.outcome == LinkSpeedTest::Measured)
-        pause.resume();
+    // The controller takes the samples itself meanwhile (ownsSamples), so
+    // the window's display tick leaves them to the count.
+    whenDone(target->speedTest(LinkSpeedTest::defaultRate, LinkSpeedTest::defaultDurationMs),
+             [this](const LinkSequences::SpeedOutcome &outcome) {
+                 appendResult(LinkSpeedTest::describe(outcome.result) + QLatin1Char('\n'));
+             });
 }
 
 // ------------------------------------------------------- baud-rate change
 
-bool ServiceDialog::reopenAndCheck(int parameter)
-{
-    link->disconnectLink();
-    if (!link->initialize(link->address(), parameter))
-        return false;
-    link->start();
-    // Opening a serial port or connecting a socket takes milliseconds; the
-    // wait is bounded by the reply deadline like every other wait here.
-    const qint64 deadline = Connection::now() + 2 * link->baseTimeout();
-    while (link->linkState() != Connection::Connected && !link->isFinished() && Connection::now() < deadline)
-        QThread::msleep(1);
-    if (link->linkState() != Connection::Connected)
-        return false;
-    link->getControllerId();
-    QByteArray reply;
-    link->waitForReply(reply);
-    return parseIdentification(reply).valid;
-}
-
 void ServiceDialog::on_baudrateChange_clicked()
 {
-    if (!link) {
+    if (!target) {
         appendResult(QStringLiteral("No controller selected\n"));
         return;
     }
     const int index = qBound(0, ui->comboBox->currentIndex(), int(std::size(baudRates)) - 1);
     const int newRate = baudRates[index];
-    const bool tcp = link->isTcp();
-    const int oldParameter = link->parameter();
-
-    StreamPause pause(*link);
-    pause.pause();
-    link->setBaudRate(QByteArray(1, baudRateCodes[index]) + ';');
-    QByteArray reply;
-    link->waitForReply(reply);
-
-    if (reply.isEmpty() || reply.at(0) != '\0') {
-        // The controller kept its rate, so the link stays as it was and the
-        // stream runs on.
-        appendResult(QStringLiteral("Set Baudrate: Failed\n"));
-        if (link->linkState() != Connection::Connected)
-            appendResult(QStringLiteral("The connection is not open - reconnect the controller\n"));
-        else
-            appendResult(tcp ? QStringLiteral("Connection unchanged\n")
-                             : QStringLiteral("Connection kept at %1 baud\n").arg(oldParameter));
-        pause.resume();
-        return;
-    }
-
-    appendResult(QStringLiteral("Set Baudrate: Success - now adjusting connection - Ethernet is now lost\n"));
-    if (tcp) {
-        // The rate is the controller's serial side; the network link is
-        // reopened as it was.
-        if (!reopenAndCheck(oldParameter))
-            appendResult(QStringLiteral("No answer after reconnecting - check the Ethernet adapter\n"));
-        pause.resume();
-        return;
-    }
-
-    showBaudRate(newRate);
-    if (reopenAndCheck(newRate)) {
-        appendResult(QStringLiteral("Connection now at %1 baud\n").arg(newRate));
-    } else if (newRate != oldParameter && reopenAndCheck(oldParameter)) {
-        // The controller acknowledged but did not follow: keep talking to it
-        // at the rate that works.
-        showBaudRate(oldParameter);
-        appendResult(QStringLiteral("No answer at %1 baud - connection back at %2 baud\n").arg(newRate).arg(oldParameter));
-    } else {
-        appendResult(QStringLiteral("No answer at %1 baud or %2 baud - reconnect the controller\n")
-                         .arg(newRate)
-                         .arg(oldParameter));
-    }
-    pause.resume();
+    Controller *c = target;
+    whenDone(c->request([c, newRate](Connection &link) {
+                 const ServiceSequences::BaudChange change = ServiceSequences::changeBaudRate(link, newRate);
+                 c->reportStreamRestart(change.streamResumed);
+                 return change;
+             }),
+             [this, newRate](const ServiceSequences::BaudChange &change) {
+                 using Change = ServiceSequences::BaudChange;
+                 const int oldRate = change.oldParameter;
+                 if (change.result == Change::Refused) {
+                     // The controller kept its rate, so the link stays as it
+                     // was and the stream runs on.
+                     appendResult(QStringLiteral("Set Baudrate: Failed\n"));
+                     if (!change.connected)
+                         appendResult(QStringLiteral("The connection is not open - reconnect the controller\n"));
+                     else
+                         appendResult(change.tcp ? QStringLiteral("Connection unchanged\n")
+                                                 : QStringLiteral("Connection kept at %1 baud\n").arg(oldRate));
+                     return;
+                 }
+                 appendResult(QStringLiteral("Set Baudrate: Success - now adjusting connection - Ethernet is now lost\n"));
+                 if (change.tcp) {
+                     if (change.result != Change::Reopened)
+                         appendResult(QStringLiteral("No answer after reconnecting - check the Ethernet adapter\n"));
+                     return;
+                 }
+                 switch (change.result) {
+                 case Change::Reopened:
+                     showBaudRate(newRate);
+                     appendResult(QStringLiteral("Connection now at %1 baud\n").arg(newRate));
+                     break;
+                 case Change::FellBack:
+                     showBaudRate(oldRate);
+                     appendResult(QStringLiteral("No answer at %1 baud - connection back at %2 baud\n")
+                                      .arg(newRate)
+                                      .arg(oldRate));
+                     break;
+                 default:
+                     showBaudRate(newRate);
+                     appendResult(QStringLiteral("No answer at %1 baud or %2 baud - reconnect the controller\n")
+                                      .arg(newRate)
+                                      .arg(oldRate));
+                     break;
+                 }
+             });
 }
 
 // ----------------------------------------------------------------- others

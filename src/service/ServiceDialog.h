@@ -1,25 +1,33 @@
 #pragma once
 
+#include "controller/Controller.h"
 #include "link/Connection.h"
 
 #include <QByteArray>
 #include <QDialog>
+#include <QFuture>
+#include <QList>
 #include <QPointer>
 
 #include <functional>
+
+class QPushButton;
 
 namespace Ui {
 class ServiceDialog;
 }
 
 // Operation tests of one controller for service technicians. Every test
-// pauses the controller's stream, sends one command, waits for the reply,
+// pauses the controller's stream, sends one command, takes the reply,
 // restarts the stream if it was running and appends its outcome as text to
-// the result pane; nothing raises a message box. The tests run in the
-// user-interface thread and block it for at most the link's reply waits
-// (the speed test also for its one measuring second).
+// the result pane; nothing raises a message box. A test is one request on
+// the controller (it runs on the controller's worker thread); the dialog
+// shows its lines when the request has finished and never waits for it.
+// While the controller is busy the test buttons are disabled and the title
+// says so; the lines of a test whose controller was replaced meanwhile are
+// dropped.
 //
-// The main window owns the connection and hands it over with setConnection
+// The main window owns the controller and hands it over with setController
 // before showing the dialog.
 class ServiceDialog : public QDialog
 {
@@ -28,10 +36,12 @@ public:
     explicit ServiceDialog(QWidget *parent = nullptr);
     ~ServiceDialog() override;
 
-    // Takes the connection under test and fills the information rows
-    // (board id, baud rate or TCP port).
-    void setConnection(Connection *connection);
-    Connection *connection() const { return link; }
+    // Takes the controller under test and fills the information rows
+    // (board id, baud rate or TCP port) once it has answered.
+    void setController(Controller *controller);
+    Controller *controller() const { return target.data(); }
+    // The controller is running a request (of this dialog or another).
+    bool isBusy() const;
 
 private slots:
     void on_buttonSSH_1_clicked();
@@ -68,9 +78,14 @@ private:
     void buildQuickSetGrid();
     void equalizeCommandColumns();
     void appendResult(const QString &text);
-    // Pauses the stream, runs send, waits for the reply, resumes. False
-    // (with an empty reply) when there is no connection.
-    bool exchange(const std::function<void()> &send, QByteArray &reply);
+    // Queues one test on the controller: stream pause, `send`, the reply,
+    // stream resume; `show` gets the reply on this thread afterwards. False
+    // (and a line saying so) when there is no controller.
+    bool exchange(const std::function<void(Connection &)> &send, const std::function<void(const QByteArray &)> &show);
+    // Runs `show` with a request's result unless the controller was replaced
+    // meanwhile or the dialog is gone.
+    template<typename T, typename Show>
+    void whenDone(const QFuture<T> &future, Show show);
     // One command whose outcome is "<what>: Success" or "<what>: Failed".
     void runSimple(Sender sender, const QByteArray &arguments, const QString &what);
     void stageCommand(Sender sender, int stage, const QString &caption);
@@ -78,11 +93,16 @@ private:
     int driveValue() const;
     void quickSet(Sender sender, const QString &caption, int stage, int value);
     void quickSetAdjustIn(int stage, char axis);
-    // Reopens the link at the given parameter (baud rate or TCP port) and
-    // asks for the identification; true when the controller answers.
-    bool reopenAndCheck(int parameter);
     void showBaudRate(int baudRate);
+    // Disables the test buttons (and marks the title) while the controller
+    // is busy; enables again only those it disabled.
+    void showBusy();
 
     Ui::ServiceDialog *ui;
-    QPointer<Connection> link;
+    QPointer<Controller> target;
+    unsigned generation = 0;                 // bumped by setController
+    int outstanding = 0;                     // this dialog's requests not yet shown
+    QString title;
+    QList<QPushButton *> testButtons;
+    QList<QPushButton *> disabledWhileBusy;
 };

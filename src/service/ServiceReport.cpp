@@ -1,5 +1,6 @@
 #include "service/ServiceReport.h"
 
+#include "link/Protocol.h"
 #include "link/StreamMessage.h"
 
 #include <QStringList>
@@ -32,7 +33,7 @@ QString valuesLine(const char *caption, std::initializer_list<int> values)
 
 bool isSuccess(const QByteArray &reply)
 {
-    return reply.size() >= 2 && reply.at(0) == '\0';
+    return Protocol::isAcknowledged(reply, 2);
 }
 
 QString activeSignal(const QByteArray &reply)
@@ -48,13 +49,14 @@ QString intensity(const QByteArray &reply)
 {
     if (reply.size() < 5)
         return QStringLiteral("Get Intensity: failed - no response\n");
-    const auto value = static_cast<qint16>((quint8(reply.at(2)) << 8) | quint8(reply.at(3)));
+    const auto value = static_cast<qint16>(quint16(Protocol::replyWord(reply, 2)));
     return QStringLiteral("Get Intensity:%1\n").arg(value);
 }
 
 QString streamSample(const QByteArray &reply)
 {
-    if (reply.size() < StreamMessage::size || !isSuccess(reply))
+    // A good reply (0x00 ';') that holds a whole stream message.
+    if (reply.size() < StreamMessage::size || !Protocol::isGoodReply(reply))
         return QStringLiteral("Trigger One Shot: Failed\n");
     StreamSample s;
     StreamMessage::decode(reply.constData(), true, 0, s);
@@ -72,7 +74,7 @@ QString streamSample(const QByteArray &reply)
 QString lastError(const QByteArray &reply)
 {
     // 0x00 ';', three letters of the command, the code.
-    if (reply.size() < 6 || reply.at(0) != '\0')
+    if (!Protocol::isAcknowledged(reply, 6))
         return QStringLiteral("Get Error: Failed\n");
     return QStringLiteral("Get Error: Command:%1 Code: %2\n")
         .arg(QString::fromLatin1(reply.mid(2, 3)))

@@ -7,14 +7,16 @@
 // controller, built from the raw reply bytes. Each text ends with "\n".
 namespace ServiceReport {
 
-// A reply that starts with 0x00 and has at least two bytes.
+// A reply that starts with 0x00 and has at least two bytes (the second is
+// not looked at): how a single-command test is judged.
 bool isSuccess(const QByteArray &reply);
 
 // "GAS;": the active signal of both stages.
 QString activeSignal(const QByteArray &reply);
 // "GIN": the intensity of stage 1.
 QString intensity(const QByteArray &reply);
-// "S1S;": one stream message, decoded into flag and value lines.
+// "S1S;": one stream message, decoded into flag and value lines; a reply
+// that is not a good one (0x00 ';') is a failure.
 QString streamSample(const QByteArray &reply);
 // "GER;": the command that failed last and its error code.
 QString lastError(const QByteArray &reply);

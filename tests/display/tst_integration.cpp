@@ -263,7 +263,7 @@ private slots:
             tests->trigger();
             const int active = step == 0 ? -1 : step == 3 ? 1 : 0;
             QVERIFY(service->isVisible() && f.window->activeIndex() == active);
-            QCOMPARE(service->connection(), active < 0 ? nullptr : &f.window->controllers().at(active)->link());
+            QCOMPARE(service->controller(), active < 0 ? nullptr : f.window->controllers().at(active));
         }
     }
 };

@@ -145,6 +145,34 @@ private slots:
         QCOMPARE(Protocol::stageRawArgument(2, 0xFFFF), QByteArray("\x02\xFF\xFF;", 4));
         QCOMPARE(Protocol::stageRawArgument(2, 0x0100), QByteArray("\x02\x01\x00;", 4));
     }
+
+    // The looser acknowledgement some commands are judged by, and the 16-bit
+    // words read from a reply.
+    void judgesAndReadsReplies_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QString>("judged"); // good, acknowledged (1 byte), acknowledged (2 bytes)
+        QTest::addColumn<int>("word");       // the word at byte 2, -1 when too short
+        QTest::newRow("time-out") << QByteArray() << "000" << -1;
+        QTest::newRow("lone 0x00") << QByteArray(1, '\0') << "010" << -1;
+        QTest::newRow("good, no value") << QByteArray("\x00;", 2) << "111" << -1;
+        QTest::newRow("0x00 without ';'") << QByteArray("\x00X", 2) << "011" << -1;
+        QTest::newRow("refusal") << QByteArray("\x01;", 2) << "000" << -1;
+        QTest::newRow("value, high byte first") << QByteArray("\x00;\xFC\x18;", 5) << "111" << 0xFC18;
+        QTest::newRow("one byte short of a word") << QByteArray("\x00;\xFC", 3) << "111" << -1;
+    }
+    void judgesAndReadsReplies()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(QString, judged);
+        QFETCH(int, word);
+        QCOMPARE(QString("%1%2%3")
+                     .arg(int(Protocol::isGoodReply(reply)))
+                     .arg(int(Protocol::isAcknowledged(reply)))
+                     .arg(int(Protocol::isAcknowledged(reply, 2))),
+                 judged);
+        QCOMPARE(Protocol::replyWord(reply, 2), word);
+    }
 };
 
 QTEST_APPLESS_MAIN(ProtocolTest)

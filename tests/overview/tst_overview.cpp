@@ -133,6 +133,33 @@ private slots:
         QCOMPARE(params, QList<QList<QVariant>>{{simAddress(controller)}});
     }
 
+    // A busy controller's row takes no Start/Stop click until it is free; a
+    // status update meanwhile does not enable the switches, and only that
+    // controller's row is marked.
+    void busyRowDisablesItsSwitchesOnly()
+    {
+        ConnectionOverviewDialog dialog;
+        QList<ControllerStatus> status{ControllerStatus(), ControllerStatus()};
+        for (int i = 0; i < 2; ++i) {
+            status[i].address = simAddress(i);
+            status[i].connected = true;
+        }
+        dialog.updateConnections(status);
+        const auto switches = [&](int i) {
+            return QString("%1%2").arg(child(dialog.row(i), "enable1")->isEnabled()).arg(child(dialog.row(i), "enable2")->isEnabled());
+        };
+        dialog.setControllerBusy(simAddress(1), true);
+        status[1].stabOn1 = true;
+        dialog.updateConnections(status);
+        QCOMPARE(switches(0) + switches(1), QString("1100"));
+        QVERIFY(child(dialog.row(1), "parameterPushButton")->isEnabled());
+        dialog.setControllerBusy(simAddress(1), false);
+        QCOMPARE(switches(1), QString("11"));
+        status[1].connected = false; // not connected wins over not busy
+        dialog.updateConnections(status);
+        QCOMPARE(switches(1), QString("00"));
+    }
+
     void showBoxHidesAndShowsTheCurves()
     {
         WindowFixture f;

@@ -18,6 +18,9 @@
 #include <QMessageBox>
 #include <QRadioButton>
 #include <QTemporaryDir>
+#include <QTimer>
+
+#include "controller/FutureCallback.h"
 
 namespace {
 
@@ -32,14 +35,60 @@ struct DialogFixture : WindowFixture
         if (!connect(controllers, config))
             return false;
         dialog = window->paramsDialog();
-        dialog->openDialog(simAddress(shown));
-        return dialog->isVisible();
+        return openOn(shown);
+    }
+    // The window still reads the status flags of idle controllers straight
+    // from their links at each display tick, outside the controllers'
+    // request queues; while a dialog request runs the tick is held, so the
+    // two never wait for replies on one link at once.
+    struct HeldTicks
+    {
+        explicit HeldTicks(QTimer *displayTimer) : timer(displayTimer), active(timer && timer->isActive())
+        {
+            if (timer)
+                timer->stop();
+        }
+        HeldTicks(const HeldTicks &) = delete;
+        ~HeldTicks()
+        {
+            if (active)
+                timer->start();
+        }
+        QTimer *timer;
+        bool active;
+    };
+    HeldTicks holdTicks() const
+    {
+        return HeldTicks(window->findChild<QTimer *>(QString(), Qt::FindDirectChildrenOnly));
+    }
+    // Points the dialog at controller i and waits for its reading.
+    bool openOn(int i) const
+    {
+        const HeldTicks held = holdTicks();
+        dialog->openDialog(simAddress(i));
+        return dialog->isVisible() && idle();
+    }
+    // Waits until the dialog's requests have been shown.
+    bool idle() const { return QTest::qWaitFor([&] { return !dialog->isBusy(); }, 20000); }
+    // Every answer controller i owes has been delivered to the dialog's thread.
+    bool drained(int i) const
+    {
+        bool done = false;
+        whenReady(window->controllers().at(i)->request([](Connection &) { return 0; }), dialog, [&](int) { done = true; });
+        return QTest::qWaitFor([&] { return done; }, 20000);
     }
     template<typename T>
     T *w(const char *name) const { return dialog->findChild<T *>(QLatin1String(name)); }
     QRadioButton *radio(const QString &name) const { return w<QRadioButton>(qPrintable(name)); }
     QDoubleSpinBox *spin(const char *name) const { return w<QDoubleSpinBox>(name); }
-    void click(const char *name) const { w<QAbstractButton>(name)->click(); }
+    // Clicks as a user does once the dialog is free, and waits for the outcome.
+    void click(const char *name) const
+    {
+        const HeldTicks held = holdTicks();
+        idle();
+        w<QAbstractButton>(name)->click();
+        idle();
+    }
     // Selects a radio button the way a user does: a click unless it is selected.
     void choose(const char *name) const
     {
@@ -104,8 +153,7 @@ class ParamsDialogTest : public QObject
         f->sim.setFaults(0, SimFaults());
         f->sim.clearCommandLog(0);
         f->dialog->messageBox()->hide();
-        f->dialog->openDialog(simAddress(0));
-        return f->dialog->isVisible() ? f : nullptr;
+        return f->openOn(0) ? f : nullptr;
     }
 
 private slots:
@@ -294,7 +342,7 @@ private slots:
                 f.window->multiplexSystem(simAddress(i), r.commonFlagsSet && i == 1, stage);
             f.window->changeGroupId(simAddress(i), r.groups.at(i));
         }
-        f.dialog->openDialog(simAddress(0));
+        QVERIFY(f.openOn(0));
         if (r.partnerPollFailed) {
             disconnectController(f.window.get(), simAddress(1));
             QTRY_VERIFY_WITH_TIMEOUT(!f.window->controllerStatus().at(1).connected, 10000);
@@ -350,7 +398,7 @@ private slots:
         f.startAction()->trigger();
         QTRY_VERIFY_WITH_TIMEOUT(f.sim.isStreaming(0), 5000);
 
-        f.dialog->openDialog(simAddress(0));
+        QVERIFY(f.openOn(0));
         QVERIFY(f.sim.isStreaming(0)); // the refresh resumed it
         f.setType(1, 2);
         f.click("radioButtonPositionInLength");
@@ -386,6 +434,51 @@ private slots:
         // Set & Hold takes the chosen type into the stage model; the other stage keeps its own.
         const StageDetectors &detectors = f.window->stageDetectors().at(0);
         QVERIFY(detectors.stage(stage - 1)->type() == 2 && detectors.stage(2 - stage)->type() == 0);
+    }
+
+    // A controller that answers 700 ms late: the user-interface thread runs on
+    // (a timer keeps firing), the action buttons are disabled and the title
+    // says busy meanwhile; the reading is shown when it comes, unless the
+    // dialog shows another controller by then.
+    void lateReadingKeepsTheWindowFreeAndStaysWithItsController_data()
+    {
+        QTest::addColumn<bool>("switchAway");
+        QTest::newRow("shown when it comes") << false;
+        QTest::newRow("dropped after switching controller") << true;
+    }
+    void lateReadingKeepsTheWindowFreeAndStaysWithItsController()
+    {
+        QFETCH(bool, switchAway);
+        FIXTURE(shared.get([](DialogFixture &f) { return f.open(2); }));
+        QVERIFY(f.openOn(1));
+        f.send(0, raw("SPF\x01\x04\xE2;", 7)); // 1.25 on controller 0
+        f.send(1, raw("SPF\x01\x00\x00;", 7));  // external on controller 1
+        SimFaults late;
+        late.replyDelayByPrefix.insert("GPF", 700);
+        f.sim.setFaults(0, late);
+        f.sim.clearCommandLog(0);
+        Controller *first = f.window->controllers().at(0);
+        int ticksWhileBusy = 0;
+        QTimer ticker;
+        connect(&ticker, &QTimer::timeout, [&] { ticksWhileBusy += first->isBusy() ? 1 : 0; });
+        ticker.start(10);
+
+        const auto held = f.holdTicks();
+        f.dialog->openDialog(simAddress(0));
+        QVERIFY(f.dialog->isBusy() && f.dialog->windowTitle().endsWith("Busy..."));
+        for (const char *name : {"pushButtonApply", "pushButtonSave", "pushButtonRefresh"})
+            QVERIFY2(!f.w<QPushButton>(name)->isEnabled(), name);
+        f.w<QPushButton>("pushButtonApply")->click(); // ignored while busy
+        if (switchAway)
+            f.dialog->openDialog(simAddress(1));
+        QVERIFY(f.drained(0) && f.idle());
+        f.sim.setFaults(0, SimFaults());
+
+        QVERIFY2(ticksWhileBusy >= 3, qPrintable(QString::number(ticksWhileBusy)));
+        QVERIFY(f.commands(0, "SPF").isEmpty());
+        QCOMPARE(f.dialog->currentIndex(), switchAway ? 1 : 0);
+        QCOMPARE(f.spin("doubleSpinBox_PFactor")->value(), switchAway ? 0.01 : 1.25);
+        QVERIFY(f.w<QPushButton>("pushButtonApply")->isEnabled() && f.dialog->windowTitle() == "Parameters");
     }
 
     void removingControllersKeepsTheDialogOnItsController()

@@ -4,7 +4,8 @@
 
 #include "SimulatorLink.h"
 
-
+#include "controller/Controller.h"
+#include "controller/FutureCallback.h"
 #include "link/Identification.h"
 #include "link/SerialPort.h"
 #include "service/ServiceDialog.h"
@@ -14,19 +15,34 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QTextBrowser>
+#include <QTimer>
 
 namespace {
 
+// Waits (processing events) until the dialog's test has been shown.
+bool idle(const ServiceDialog &dialog)
+{
+    return QTest::qWaitFor([&] { return !dialog.isBusy(); }, 20000);
+}
+
 // Clears the result pane, clicks the button (enabled first: SSH 3 and CSH 3
-// are disabled in the form) and returns what the pane shows then.
+// are disabled in the form) and returns what the pane shows once the test
+// has come back.
 QString run(ServiceDialog &dialog, const QString &name)
 {
     auto *button = dialog.findChild<QAbstractButton *>(name);
-    if (!button)
+    if (!button || !idle(dialog))
         return QString();
     dialog.findChild<QAbstractButton *>("clear_pushButton")->click();
     button->setEnabled(true);
     button->click();
+    if (!idle(dialog))
+        return QStringLiteral("still busy");
+    return dialog.findChild<QTextBrowser *>("result_textBrowser")->toPlainText();
+}
+
+QString pane(const ServiceDialog &dialog)
+{
     return dialog.findChild<QTextBrowser *>("result_textBrowser")->toPlainText();
 }
 
@@ -54,7 +70,8 @@ class ServiceDialogTest : public QObject
     Q_OBJECT
 
     Simulator tcpSim;
-    std::unique_ptr<TcpClient> tcpLink;
+    std::unique_ptr<Controller> tcpController;
+    Connection *tcpLink = nullptr;
     const QString portName = QStringLiteral("ttyUSB%1").arg(QCoreApplication::applicationPid());
 
     // A fresh simulator on a pseudo-terminal that answers only at the given
@@ -63,7 +80,8 @@ class ServiceDialogTest : public QObject
     {
         Simulator sim;
         QTemporaryDir devices;
-        SerialPort link;
+        std::unique_ptr<Controller> controller; // ends its link before the simulator goes
+        Connection &link() { return controller->link(); }
     };
     std::unique_ptr<SerialRig> serialRig(const SimFaults &faults, int baud)
     {
@@ -71,13 +89,17 @@ class ServiceDialogTest : public QObject
         SerialOptions options;
         options.baud = baud;
         rig->sim.setDefaultFaults(faults);
-        rig->link.setDeviceDirectory(rig->devices.path());
-        if (!serveSerial(rig->sim, rig->devices, {portName}, options) || !rig->link.initialize(portName, baud))
+        auto port = std::make_unique<SerialPort>();
+        port->setDeviceDirectory(rig->devices.path());
+        if (!serveSerial(rig->sim, rig->devices, {portName}, options) || !port->initialize(portName, baud))
             return nullptr;
-        rig->link.start();
+        port->start();
         // Identified as the connection dialog does, so the link knows the
         // firmware (and with it how the controller ends a stream).
-        return waitUntilConnected(rig->link) && identifyController(rig->link, 0).valid ? std::move(rig) : nullptr;
+        if (!waitUntilConnected(*port) || !identifyController(*port, 0).valid)
+            return nullptr;
+        rig->controller = std::make_unique<Controller>(std::move(port));
+        return rig;
     }
 
     // A dialog on the TCP link with its stream stopped, the controller with
@@ -91,7 +113,9 @@ class ServiceDialogTest : public QObject
             tcpLink->waitForReply(reply);
         }
         auto dialog = std::make_unique<ServiceDialog>();
-        dialog->setConnection(tcpLink.get());
+        dialog->setController(tcpController.get());
+        if (!idle(*dialog))
+            return nullptr;
         tcpSim.clearCommandLog(0);
         return dialog;
     }
@@ -99,8 +123,10 @@ class ServiceDialogTest : public QObject
 private slots:
     void initTestCase()
     {
-        tcpLink = connectToSimulator(tcpSim);
-        QVERIFY(tcpLink && identifyController(*tcpLink, 0).valid);
+        std::unique_ptr<TcpClient> link = connectToSimulator(tcpSim);
+        QVERIFY(link && identifyController(*link, 0).valid);
+        tcpLink = link.get();
+        tcpController = std::make_unique<Controller>(std::move(link));
     }
 
     void commandButtons_data()
@@ -149,6 +175,7 @@ private slots:
         QFETCH(QByteArray, sent);
         QFETCH(QString, line);
         auto dialog = tcpDialog(refused ? refusing({sent.left(3)}) : SimFaults());
+        QVERIFY(dialog);
         const QString shown = run(*dialog, button);
         QCOMPARE(tcpSim.commandLog(0), QList<QByteArray>{sent});
         QVERIFY2(QRegularExpression(line).match(shown).hasMatch(), qPrintable(shown));
@@ -162,6 +189,46 @@ private slots:
 
         for (int size : {0, 2, 257, 259})
             QCOMPARE(ServiceReport::framDump(QByteArray(size, ';')), QString("Not supported! \n"));
+    }
+
+    // A controller that answers 700 ms late: the user-interface thread runs
+    // on meanwhile (a timer keeps firing), the test buttons are disabled
+    // except those the form disables for good, and a controller handed over
+    // meanwhile does not get the late lines.
+    void lateReplyNeitherBlocksNorLeaksIntoAnotherController_data()
+    {
+        QTest::addColumn<bool>("switchAway");
+        QTest::newRow("shown when back") << false;
+        QTest::newRow("dropped after a switch") << true;
+    }
+    void lateReplyNeitherBlocksNorLeaksIntoAnotherController()
+    {
+        QFETCH(bool, switchAway);
+        SimFaults late;
+        late.replyDelayByPrefix.insert("GAS", 700);
+        auto dialog = tcpDialog(late);
+        QVERIFY(dialog);
+        auto *gas = dialog->findChild<QAbstractButton *>("buttonGAS");
+        auto *ssh3 = dialog->findChild<QAbstractButton *>("buttonSSH_3");
+        int ticksWhileBusy = 0; // timer ticks while the controller works on the test
+        QTimer ticker;
+        connect(&ticker, &QTimer::timeout, [&] { ticksWhileBusy += tcpController->isBusy() ? 1 : 0; });
+        ticker.start(10);
+
+        gas->click();
+        QVERIFY(dialog->isBusy() && !gas->isEnabled() && dialog->windowTitle().endsWith("Busy..."));
+        gas->click(); // ignored while busy
+        if (switchAway)
+            dialog->setController(nullptr);
+        // Every answer of the controller has been delivered once a request
+        // queued behind the test has come back.
+        bool drained = false;
+        whenReady(tcpController->request([](Connection &) { return 0; }), dialog.get(), [&](int) { drained = true; });
+        QTRY_VERIFY_WITH_TIMEOUT(drained && !dialog->isBusy(), 20000);
+        QVERIFY2(ticksWhileBusy >= 3, qPrintable(QString::number(ticksWhileBusy)));
+        QCOMPARE(tcpSim.commandLog(0), QList<QByteArray>{"GAS;"});
+        QCOMPARE(pane(*dialog).count("Get Active Signal"), switchAway ? 0 : 1);
+        QVERIFY(gas->isEnabled() && !ssh3->isEnabled() && !dialog->windowTitle().contains("Busy"));
     }
 
     void testsLeaveTheStreamAsFound_data()
@@ -178,6 +245,7 @@ private slots:
         QFETCH(QString, button);
         QFETCH(bool, running);
         auto dialog = tcpDialog();
+        QVERIFY(dialog);
         if (running)
             QVERIFY(startStream(*tcpLink, 200));
         tcpSim.clearCommandLog(0);
@@ -219,23 +287,24 @@ private slots:
         auto rig = serialRig(faults, from);
         QVERIFY(rig);
         ServiceDialog dialog;
-        dialog.setConnection(&rig->link);
-        QVERIFY(startStream(rig->link, 50));
+        dialog.setController(rig->controller.get());
+        QVERIFY(idle(dialog));
+        QVERIFY(startStream(rig->link(), 50));
 
         auto *combo = dialog.findChild<QComboBox *>("comboBox");
         combo->setCurrentIndex(combo->findText(to));
         rig->sim.clearCommandLog(0);
         QCOMPARE(run(dialog, "baudrateChange"), lines);
         const int now = lines.contains("Connection now") ? to.toInt() : from;
-        QCOMPARE(rig->link.parameter(), now);
+        QCOMPARE(rig->link().parameter(), now);
         QCOMPARE(dialog.findChild<QLabel *>("config_Label")->text(), QString::number(now));
         QCOMPARE(rig->sim.commandLog(0).count(QByteArray("SBR") + (to == "921600" ? '\x09' : '\x01') + ';'), 1);
         // The stream runs on, readable at the rate the link reports.
-        QVERIFY(rig->link.isStreaming() && rig->sim.isStreaming(0));
+        QVERIFY(rig->link().isStreaming() && rig->sim.isStreaming(0));
         StreamSample samples[1000];
-        while (rig->link.takeSamples(samples, 1000) > 0) {
+        while (rig->link().takeSamples(samples, 1000) > 0) {
         }
-        QTRY_VERIFY_WITH_TIMEOUT(rig->link.storedSamples() > 0, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(rig->link().storedSamples() > 0, 5000);
     }
 };
 
