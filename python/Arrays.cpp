@@ -9,7 +9,9 @@ namespace py = pybind11;
 namespace beamstab {
 
 namespace {
-constexpr double toVolts = 0.001; // the stream carries millivolts
+// The stream carries millivolts. Divided (not multiplied by 0.001) so that
+// 4 mV is the double nearest 0.004, the number a recording's text reads as.
+constexpr double millivoltsPerVolt = 1000.0;
 }
 
 void registerSampleDtype()
@@ -26,16 +28,16 @@ py::array sampleArray(const std::vector<StreamSample> &samples, std::size_t from
     for (std::size_t i = 0; i < count; ++i, ++row) {
         const StreamSample &s = samples[from + i];
         row->ms = int64_t(uint32_t(s.time) - uint32_t(firstTime));
-        row->x1 = s.x1 * toVolts;
-        row->y1 = s.y1 * toVolts;
-        row->i1 = s.intensity1 * toVolts;
-        row->x2 = s.x2 * toVolts;
-        row->y2 = s.y2 * toVolts;
-        row->i2 = s.intensity2 * toVolts;
-        row->rx1 = s.rangeX1 * toVolts;
-        row->ry1 = s.rangeY1 * toVolts;
-        row->rx2 = s.rangeX2 * toVolts;
-        row->ry2 = s.rangeY2 * toVolts;
+        row->x1 = s.x1 / millivoltsPerVolt;
+        row->y1 = s.y1 / millivoltsPerVolt;
+        row->i1 = s.intensity1 / millivoltsPerVolt;
+        row->x2 = s.x2 / millivoltsPerVolt;
+        row->y2 = s.y2 / millivoltsPerVolt;
+        row->i2 = s.intensity2 / millivoltsPerVolt;
+        row->rx1 = s.rangeX1 / millivoltsPerVolt;
+        row->ry1 = s.rangeY1 / millivoltsPerVolt;
+        row->rx2 = s.rangeX2 / millivoltsPerVolt;
+        row->ry2 = s.rangeY2 / millivoltsPerVolt;
         row->stab1 = s.stabOn1;
         row->stab2 = s.stabOn2;
         row->active1 = s.active1;
@@ -68,7 +70,7 @@ py::tuple recordingTuple(const RecordTable &table)
     py::dict meta;
     if (!table.metadata.isEmpty())
         meta = py::module_::import("json").attr("loads")(py::str(table.metadata.constData(), size_t(table.metadata.size())));
-    if (table.start.isValid())
+    if (table.start.isValid() && !meta.contains("start"))
         meta["start"] = table.start.toString(Qt::ISODate).toStdString();
     meta["units"] = units;
     return py::make_tuple(array, meta);
@@ -133,7 +135,7 @@ py::array_t<uint32_t> benchSequence(const py::array &rows)
     if (!x || !y || x.ndim() != 1 || x.size() != y.size())
         throw py::value_error("expected the rows of a stream (fields x2 and y2)");
     py::array_t<uint32_t> out(x.size());
-    auto half = [](double volts) { return uint32_t(uint16_t(int16_t(std::lround(volts / toVolts)))); };
+    auto half = [](double volts) { return uint32_t(uint16_t(int16_t(std::lround(volts * millivoltsPerVolt)))); };
     for (py::ssize_t i = 0; i < x.size(); ++i)
         out.mutable_data()[i] = half(x.data()[i]) | (half(y.data()[i]) << 16);
     return out;

@@ -239,7 +239,8 @@ not FTDI adapters; `device_dir` searches the device files of a directory
     m.def("read_recording", &readRecording, py::arg("path"), R"(
 Reads a recording file and its .json: (array, dict). The array has one field
 per column (ms, x1, y1, i1, ..., the names without their units); the dict is
-the .json's content (empty without one) plus 'units' per column and 'start'.)");
+the .json's content (empty without one) plus 'units' per column (and
+'start' from the file when the .json has none).)");
     m.def("analyze", &analyze, py::arg("position"), py::arg("rate"), py::arg("range") = py::none(),
           py::arg("segment") = 4096, py::arg("fit_minutes") = 2.0, R"(
 The jitter figures of one axis, as `beamstab-cli analyze` prints them: mean,
