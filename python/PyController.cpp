@@ -239,9 +239,13 @@ std::vector<std::shared_ptr<PyController>> PyController::connectAll(const std::v
 
 void PyController::close()
 {
-    if (!controller)
+    std::shared_ptr<Controller> closing;
+    {
+        std::lock_guard<std::mutex> lock(controllerLock);
+        closing.swap(controller);
+    }
+    if (!closing)
         return;
-    std::unique_ptr<Controller> closing = std::move(controller);
     const bool holdsGil = PyGILState_Check();
     PyThreadState *state = holdsGil ? PyEval_SaveThread() : nullptr;
     if (closing->link().isStreaming()) {
@@ -249,71 +253,105 @@ void PyController::close()
         while (!stopped.isFinished())
             QThread::msleep(1);
     }
-    closing.reset(); // waits for the request in progress, then ends the link
+    closing.reset(); // unless a call in another thread still holds it: waits for the request, ends the link
     if (state)
         PyEval_RestoreThread(state);
 }
 
-Controller &PyController::requests()
+std::shared_ptr<Controller> PyController::current() const
 {
-    if (!controller)
+    std::lock_guard<std::mutex> lock(controllerLock);
+    return controller;
+}
+
+std::shared_ptr<Controller> PyController::requests() const
+{
+    std::shared_ptr<Controller> c = current();
+    if (!c)
         throw ConnectionFailed("the connection to " + urlText + " is closed");
-    return *controller;
+    return c;
 }
 
 std::string PyController::address() const
 {
-    return controller ? controller->address().toStdString() : std::string();
+    const auto c = current();
+    return c ? c->address().toStdString() : std::string();
 }
 
 std::string PyController::label() const
 {
-    return controller ? controller->link().label().toStdString() : std::string();
+    const auto c = current();
+    return c ? c->link().label().toStdString() : std::string();
 }
 
 long long PyController::dropped() const
 {
-    return controller ? controller->link().droppedSamples() : 0;
+    const auto c = current();
+    return c ? c->link().droppedSamples() : 0;
+}
+
+int PyController::linkState() const
+{
+    const auto c = current();
+    // A link whose thread ended (the controller closed the connection) may
+    // still read "connected".
+    if (!c || c->link().isFinished())
+        return Connection::Disconnected;
+    return c->link().linkState();
+}
+
+bool PyController::isStreaming() const
+{
+    const auto c = current();
+    return c && c->link().isStreaming();
 }
 
 void PyController::setStreamOpen(bool open)
 {
-    std::lock_guard<std::mutex> lock(sampleLock);
-    streamOpen = open;
-    keptSamples.clear();
+    std::lock_guard<std::mutex> lock(kept->lock);
+    kept->streamOpen = open;
+    kept->samples.clear();
+}
+
+bool PyController::hasOpenStream() const
+{
+    std::lock_guard<std::mutex> lock(kept->lock);
+    return kept->streamOpen;
 }
 
 void PyController::takeSamples(std::vector<StreamSample> &out)
 {
-    std::lock_guard<std::mutex> lock(sampleLock);
-    out.insert(out.end(), keptSamples.begin(), keptSamples.end());
-    keptSamples.clear();
-    Connection &l = link();
+    const auto c = current();
+    std::lock_guard<std::mutex> lock(kept->lock);
+    out.insert(out.end(), kept->samples.begin(), kept->samples.end());
+    kept->samples.clear();
+    if (!c)
+        return;
     constexpr int batch = 256;
     for (;;) {
         const std::size_t at = out.size();
         out.resize(at + batch);
-        const int n = l.takeSamples(out.data() + at, batch);
+        const int n = c->link().takeSamples(out.data() + at, batch);
         out.resize(at + std::size_t(n));
         if (n < batch)
             break;
     }
 }
 
-void PyController::keepStoredSamples(Connection &l)
+void PyController::KeptSamples::keepStored(Connection &l)
 {
-    std::lock_guard<std::mutex> lock(sampleLock);
+    std::lock_guard<std::mutex> guard(lock);
     if (!streamOpen)
         return;
     StreamSample sample;
     while (l.takeSample(sample))
-        keptSamples.push_back(sample);
+        samples.push_back(sample);
 }
 
 QByteArray PyController::pausedCommand(const std::function<QByteArray(Connection &)> &exchange)
 {
-    auto outcome = await(requests().request([this, exchange](Connection &l) {
-        return LinkSequences::paused(l, [&] { return exchange(l); }, [&] { keepStoredSamples(l); });
+    auto outcome = await(requests()->request([kept = kept, exchange](Connection &l) {
+        return LinkSequences::paused(l, [&] { return exchange(l); }, [&] { kept->keepStored(l); });
     }));
     if (outcome.reply.isEmpty())
         throw NoReply("no reply");
@@ -348,8 +386,8 @@ void PyController::setStabilization(int stage, bool on)
 {
     checkStage(stage);
     // Repeated once when not accepted, as the stage buttons do.
-    auto outcome = await(requests().request([this, stage, on](Connection &l) {
-        return LinkSequences::switchStabilization(l, stage, on, 2, [&] { keepStoredSamples(l); });
+    auto outcome = await(requests()->request([kept = kept, stage, on](Connection &l) {
+        return LinkSequences::switchStabilization(l, stage, on, 2, [&] { kept->keepStored(l); });
     }));
     if (outcome.reply.isEmpty())
         throw NoReply("no reply");

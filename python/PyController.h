@@ -32,9 +32,10 @@ public:
     PyController(const PyController &) = delete;
     PyController &operator=(const PyController &) = delete;
 
-    // Stops a running stream and ends the link; later calls raise.
+    // Stops a running stream and ends the link; later calls raise. A call
+    // running in another thread finishes first (it holds the controller).
     void close();
-    bool isOpen() const { return controller != nullptr; }
+    bool isOpen() const { return current() != nullptr; }
 
     std::string id() const { return identity.controllerId.toStdString(); }
     int firmware() const { return identity.firmwareVersion; }
@@ -52,29 +53,39 @@ public:
     void setPFactor(int stage, double value);
 
     // ---- For streams (SampleStream) -----------------------------------------------
-    Controller &requests();
-    Connection &link() { return requests().link(); }
+    // The controller; raises ConnectionError when closed.
+    std::shared_ptr<Controller> requests() const;
+    // Connection::Disconnected once closed or once the link's thread ended.
+    int linkState() const;
+    bool isStreaming() const;
     // A stream of this controller is open: samples kept across pauses.
     void setStreamOpen(bool open);
-    bool hasOpenStream() const { return streamOpen; }
+    bool hasOpenStream() const;
     // Appends the samples kept across pauses and those in the link's store.
     void takeSamples(std::vector<StreamSample> &out);
 
 private:
+    // The samples a command's stream pause took out of the store, for the
+    // stream. Shared with the requests, which may outlive a call.
+    struct KeptSamples
+    {
+        std::mutex lock; // also orders the stream's takes against a pause's
+        bool streamOpen = false;
+        std::vector<StreamSample> samples;
+        void keepStored(Connection &link);
+    };
+
     PyController(std::unique_ptr<Controller> controller, std::string url);
-    static std::unique_ptr<Controller> makeController(const std::string &url);
-    void checkIdentity(const ControllerIdentity &found);
+    std::shared_ptr<Controller> current() const;
     // Runs exchange (which returns the command's reply) inside a stream
     // pause and judges the reply: raises on no reply or a refusal.
     QByteArray pausedCommand(const std::function<QByteArray(Connection &)> &exchange);
-    void keepStoredSamples(Connection &link);
 
-    std::unique_ptr<Controller> controller;
+    mutable std::mutex controllerLock;
+    std::shared_ptr<Controller> controller; // null once closed
     std::string urlText;
     ControllerIdentity identity;
-    std::atomic<bool> streamOpen{false};
-    std::mutex sampleLock; // orders the takes of the stream and of a pause
-    std::vector<StreamSample> keptSamples;
+    std::shared_ptr<KeptSamples> kept = std::make_shared<KeptSamples>();
 };
 
 // Creates the QCoreApplication the links need, once, unless there is one,

@@ -22,7 +22,7 @@ SampleStream::SampleStream(std::vector<std::shared_ptr<PyController>> controller
         for (const Channel &other : channels)
             if (other.controller == c)
                 throw py::value_error("a controller is named twice");
-        channels.push_back(Channel{c, {}, 0, 0});
+        channels.push_back(Channel{c, {}, 0, 0, 0});
     }
 }
 
@@ -42,13 +42,20 @@ void SampleStream::start()
     std::vector<QFuture<bool>> starts;
     for (Channel &ch : channels) {
         ch.controller->setStreamOpen(true);
-        starts.push_back(ch.controller->requests().startStream(rate));
+        starts.push_back(ch.controller->requests()->startStream(rate));
     }
     started = true;
     try {
-        for (std::size_t i = 0; i < starts.size(); ++i)
-            if (!await(starts[i]))
-                throw CommandFailed("the stream of " + channels[i].controller->url() + " did not start");
+        for (std::size_t i = 0; i < starts.size(); ++i) {
+            if (await(starts[i])) {
+                channels[i].lastSampleAt = Connection::now();
+                continue;
+            }
+            const std::string url = channels[i].controller->url();
+            if (channels[i].controller->linkState() != Connection::Connected)
+                throw ConnectionFailed("the link to " + url + " broke");
+            throw CommandFailed("the stream of " + url + " did not start");
+        }
     } catch (...) {
         stop(true); // a controller may have started without answering
         throw;
@@ -62,8 +69,8 @@ void SampleStream::stop(bool quietly)
     started = false;
     std::vector<QFuture<void>> stops;
     for (Channel &ch : channels)
-        if (ch.controller->isOpen())
-            stops.push_back(ch.controller->requests().stopStream());
+        if (const auto c = ch.controller->isOpen() ? ch.controller->requests() : nullptr)
+            stops.push_back(c->stopStream());
     {
         py::gil_scoped_release release;
         for (const auto &f : stops)
@@ -74,7 +81,7 @@ void SampleStream::stop(bool quietly)
     std::string notStopped;
     for (Channel &ch : channels) {
         ch.controller->setStreamOpen(false);
-        if (ch.controller->isOpen() && ch.controller->link().isStreaming())
+        if (ch.controller->isStreaming())
             notStopped += (notStopped.empty() ? "" : ", ") + ch.controller->url();
     }
     if (!notStopped.empty() && !quietly)
@@ -83,15 +90,27 @@ void SampleStream::stop(bool quietly)
 
 void SampleStream::collect()
 {
-    for (Channel &ch : channels)
-        if (ch.controller->isOpen())
-            ch.controller->takeSamples(ch.samples);
+    for (Channel &ch : channels) {
+        const std::size_t before = ch.samples.size();
+        ch.controller->takeSamples(ch.samples);
+        if (ch.samples.size() > before)
+            ch.lastSampleAt = Connection::now();
+    }
+}
+
+const SampleStream::Channel *SampleStream::stalled() const
+{
+    const qint64 now = Connection::now();
+    for (const Channel &ch : channels)
+        if (now - ch.lastSampleAt > stallLimitMs)
+            return &ch;
+    return nullptr;
 }
 
 bool SampleStream::linkBroken() const
 {
     for (const Channel &ch : channels)
-        if (!ch.controller->isOpen() || ch.controller->link().linkState() != Connection::Connected)
+        if (ch.controller->linkState() != Connection::Connected)
             return true;
     return false;
 }
@@ -113,6 +132,11 @@ void SampleStream::collectStep(const std::function<bool()> &ready)
     if (broken && !done) {
         stop(true);
         throw ConnectionFailed("the link broke while streaming");
+    }
+    if (const Channel *ch = done ? nullptr : stalled()) {
+        const std::string url = ch->controller->url();
+        stop(true);
+        throw NoReply("no stream message from " + url + " for " + std::to_string(stallLimitMs / 1000) + " s");
     }
 }
 

@@ -36,9 +36,11 @@ public:
 
     // Takes the samples that arrived; needs no GIL.
     void collect();
-    // Collects until ready() holds, a link broke, or a signal (Ctrl-C)
-    // came; a signal stops the streams and raises its exception, a broken
-    // link stops them and raises ConnectionError.
+    // Collects until ready() holds, a link broke, a stream stalled, or a
+    // signal (Ctrl-C) came; a signal stops the streams and raises its
+    // exception, a broken link ConnectionError, a controller that sent
+    // nothing for stallLimitMs NoReplyError.
+    static constexpr int stallLimitMs = 5000;
     template<typename Ready>
     void collectUntil(Ready ready);
 
@@ -53,8 +55,10 @@ private:
         std::vector<StreamSample> samples;
         std::size_t handedOut = 0; // samples before this index were returned
         int64_t handedOutTotal = 0;
+        qint64 lastSampleAt = 0; // Connection::now() of the last take that found samples
     };
     bool linkBroken() const;
+    const Channel *stalled() const;
     void collectStep(const std::function<bool()> &ready);
 
     std::vector<Channel> channels;

@@ -161,6 +161,18 @@ class Identification(unittest.TestCase):
                 with self.assertRaisesRegex(error, "System identification failed"):
                     beamstab.connect(sim.url())
                 self.assertTrue(issubclass(error, beamstab.Error))
+        # A stream that stalls or whose link breaks ends with an error, its
+        # stream stopped, never in a hang.
+        for options, error in [(("--stall",), beamstab.NoReplyError),
+                               (("--close-after", "6000"), beamstab.ConnectionError)]:
+            with self.subTest(options), Sim(*options) as sim, beamstab.connect(sim.url()) as c:
+                with self.assertRaises(error):
+                    for _ in c.stream_blocks(rate=500, block=100):
+                        pass
+                if error is beamstab.NoReplyError:
+                    self.assertTrue(wait_for(lambda: stream_stopped_after_start(sim)))
+                    with self.assertRaises(error):
+                        c.stream(rate=500, count=10)
         with Sim("--refuse", "SPF") as sim, beamstab.connect(sim.url()) as c:
             with self.assertRaises(beamstab.CommandError):
                 c.set_pfactor(stage=1, value=1.0)
