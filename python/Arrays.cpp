@@ -16,13 +16,18 @@ constexpr double millivoltsPerVolt = 1000.0;
 
 void registerSampleDtype()
 {
+    static bool registered = false; // the GIL guards it
+    if (registered)
+        return;
     PYBIND11_NUMPY_DTYPE(SampleRow, ms, x1, y1, i1, x2, y2, i2, rx1, ry1, rx2, ry2, stab1, stab2, active1, active2,
                          mux1, mux2, n);
+    registered = true;
 }
 
 py::array sampleArray(const std::vector<StreamSample> &samples, std::size_t from, std::size_t count,
                       int32_t firstTime, int64_t firstIndex)
 {
+    registerSampleDtype();
     py::array_t<SampleRow> rows{py::ssize_t(count)};
     SampleRow *row = rows.mutable_data();
     for (std::size_t i = 0; i < count; ++i, ++row) {

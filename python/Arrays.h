@@ -27,7 +27,8 @@ struct SampleRow
 
 namespace beamstab {
 
-// Registers SampleRow's dtype; once, at import.
+// Registers SampleRow's dtype, once, at the first stream (so that the
+// module imports, and its other parts work, where NumPy is missing).
 void registerSampleDtype();
 
 // Rows of samples[from, from + count); firstTime is the arrival time of the

@@ -122,8 +122,7 @@ PYBIND11_MODULE(beamstab, m)
 {
     m.doc() = "Beam stabilization controllers from Python: connect over TCP or a serial line, read and set the "
               "stabilization, stream the measurements into NumPy arrays, find serial controllers, read "
-              "recordings and compute the jitter figures.";
-    registerSampleDtype();
+              "recordings and compute the jitter figures. Streams and recordings need NumPy.";
 
     const py::object error = exceptionType(m, "Error", "Base of every error of a controller.",
                                            py::make_tuple(py::handle(PyExc_Exception)));

@@ -269,6 +269,10 @@ std::shared_ptr<Controller> PyController::requests() const
     std::shared_ptr<Controller> c = current();
     if (!c)
         throw ConnectionFailed("the connection to " + urlText + " is closed");
+    // The controller announces busy changes to the thread it was made in,
+    // which here runs no event loop: drop those of earlier requests (nobody
+    // listens) so they do not pile up over a long script.
+    QCoreApplication::removePostedEvents(c.get(), QEvent::MetaCall);
     return c;
 }
 

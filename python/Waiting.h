@@ -49,13 +49,4 @@ T await(const QFuture<T> &future)
         return future.result();
 }
 
-// Waits for the future whatever signal comes: for the steps that must reach
-// the controller (stopping a stream) before an exception goes up. Bounded by
-// the link's own time-outs.
-template<typename T>
-void awaitUninterrupted(const QFuture<T> &future)
-{
-    sleepUntil([&future] { return future.isFinished(); }, INT_MAX);
-}
-
 } // namespace beamstab
