@@ -68,9 +68,13 @@ void SampleStream::stop(bool quietly)
         return;
     started = false;
     std::vector<QFuture<void>> stops;
-    for (Channel &ch : channels)
-        if (const auto c = ch.controller->isOpen() ? ch.controller->requests() : nullptr)
-            stops.push_back(c->stopStream());
+    for (Channel &ch : channels) {
+        try {
+            stops.push_back(ch.controller->requests()->stopStream());
+        } catch (const ConnectionFailed &) {
+            // Closed meanwhile: closing stopped the stream.
+        }
+    }
     {
         py::gil_scoped_release release;
         for (const auto &f : stops)
