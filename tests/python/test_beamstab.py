@@ -259,6 +259,30 @@ class Streams(unittest.TestCase):
                 for c in controllers:
                     c.close()
 
+    def test_close_from_another_thread(self):
+        """Closing a controller that another thread streams: that thread's
+        stream ends with ConnectionError and the controller got the stop."""
+        with Sim() as sim:
+            c = beamstab.connect(sim.url())
+            outcome = []
+
+            def run():
+                try:
+                    c.stream(rate=500, seconds=120)
+                    outcome.append(None)
+                except Exception as e:  # noqa: B902 - the type is what is checked
+                    outcome.append(e)
+
+            thread = threading.Thread(target=run)
+            thread.start()
+            self.assertTrue(wait_for(lambda: "SLS" in [code for _, code, _ in sim.commands()]))
+            c.close()
+            thread.join(60)
+            self.assertFalse(thread.is_alive())
+            self.assertIsInstance(outcome[0], beamstab.ConnectionError)
+            self.assertTrue(wait_for(lambda: stream_stopped_after_start(sim)))
+            self.assertTrue(c.closed)
+
     def test_ctrl_c_stops_the_stream(self):
         """SIGINT to a streaming script: KeyboardInterrupt, and the
         controller received the stop."""
