@@ -85,9 +85,9 @@ QString RecordReader::unitOf(const QByteArray &columnName)
     return QString::fromLatin1(unit);
 }
 
-bool RecordReader::parse(const QByteArray &text, JitterRecord &record, QString &error)
+bool RecordReader::parseTable(const QByteArray &text, RecordTable &table, QString &error)
 {
-    record = JitterRecord();
+    table = RecordTable();
     int pos = 0;
     auto nextLine = [&text, &pos](QByteArray &line) {
         if (pos >= text.size())
@@ -107,47 +107,22 @@ bool RecordReader::parse(const QByteArray &text, JitterRecord &record, QString &
         error = QStringLiteral("line 1: not a recording (no \"Start:\" line)");
         return false;
     }
-    record.start = QDateTime::fromString(QString::fromLatin1(line.mid(7)).trimmed(), Qt::ISODate);
+    table.start = QDateTime::fromString(QString::fromLatin1(line.mid(7)).trimmed(), Qt::ISODate);
     if (!nextLine(line)) {
         error = QStringLiteral("line 2: the column names are missing");
         return false;
     }
-    const QList<QByteArray> columns = line.split('\t');
-    int column[QuantityCount];
-    for (int q = 0; q < QuantityCount; ++q) {
-        column[q] = -1;
-        for (int c = 0; c < columns.size(); ++c) {
-            if (baseName(columns[c]) == quantityNames[q])
-                column[q] = c;
-        }
-        if (column[q] < 0) {
-            error = QStringLiteral("line 2: no column %1").arg(QLatin1String(quantityNames[q]));
-            return false;
-        }
-    }
-    record.positionUnit[0] = unitOf(columns[column[X1]]);
-    record.positionUnit[1] = unitOf(columns[column[X2]]);
+    table.columns = line.split('\t');
     if (!nextLine(line) || !line.trimmed().isEmpty()) {
         error = QStringLiteral("line 3: expected the empty line after the column names");
         return false;
     }
 
-    std::vector<double> *target[QuantityCount] = {
-        &record.position[0][0], &record.position[0][1], &record.position[1][0], &record.position[1][1],
-        &record.range[0][0],    &record.range[0][1],    &record.range[1][0],    &record.range[1][1],
-    };
-    std::vector<double> ms;
-    const int columnCount = columns.size();
+    const int columnCount = table.columns.size();
+    table.values.resize(std::size_t(columnCount));
     const long expected = text.size() / 40 + 1;
-    for (auto *t : target)
-        if (t)
-            t->reserve(std::size_t(expected));
-    ms.reserve(std::size_t(expected));
-
-    // Which quantity each column holds (-1: not used).
-    std::vector<int> quantityOfColumn(std::size_t(columnCount), -1);
-    for (int q = 0; q < QuantityCount; ++q)
-        quantityOfColumn[std::size_t(column[q])] = q;
+    for (auto &column : table.values)
+        column.reserve(std::size_t(expected));
 
     int lineNumber = 3;
     const char *data = text.constData();
@@ -164,18 +139,18 @@ bool RecordReader::parse(const QByteArray &text, JitterRecord &record, QString &
             pos = end + 1;
             continue;
         }
-        double values[QuantityCount];
         int c = 0;
         const char *p = data + pos;
         const char *const stop = data + lineEnd;
         bool ok = true;
+        double value = 0;
         while (ok && p <= stop && c < columnCount) {
             const char *field = p;
             while (p < stop && *p != '\t')
                 ++p;
-            const int q = quantityOfColumn[std::size_t(c)];
-            if (q >= 0)
-                ok = parseNumber(field, p, values[q]);
+            ok = parseNumber(field, p, value);
+            if (ok)
+                table.values[std::size_t(c)].push_back(value);
             ++c;
             ++p;
         }
@@ -183,11 +158,50 @@ bool RecordReader::parse(const QByteArray &text, JitterRecord &record, QString &
             error = QStringLiteral("line %1: expected %2 numbers").arg(lineNumber).arg(columnCount);
             return false;
         }
-        for (int q = 0; q < Ms; ++q)
-            target[q]->push_back(values[q]);
-        ms.push_back(values[Ms]);
         pos = end + 1;
     }
+    return true;
+}
+
+int RecordTable::column(const QByteArray &name) const
+{
+    for (int c = 0; c < columns.size(); ++c)
+        if (baseName(columns[c]) == name)
+            return c;
+    return -1;
+}
+
+bool RecordReader::parse(const QByteArray &text, JitterRecord &record, QString &error)
+{
+    record = JitterRecord();
+    RecordTable table;
+    if (!parseTable(text, table, error))
+        return false;
+    return toRecord(table, record, error);
+}
+
+bool RecordReader::toRecord(RecordTable &table, JitterRecord &record, QString &error)
+{
+    record = JitterRecord();
+    record.start = table.start;
+    int column[QuantityCount];
+    for (int q = 0; q < QuantityCount; ++q) {
+        column[q] = table.column(quantityNames[q]);
+        if (column[q] < 0) {
+            error = QStringLiteral("line 2: no column %1").arg(QLatin1String(quantityNames[q]));
+            return false;
+        }
+    }
+    record.positionUnit[0] = unitOf(table.columns[column[X1]]);
+    record.positionUnit[1] = unitOf(table.columns[column[X2]]);
+    std::vector<double> *target[Ms] = {
+        &record.position[0][0], &record.position[0][1], &record.position[1][0], &record.position[1][1],
+        &record.range[0][0],    &record.range[0][1],    &record.range[1][0],    &record.range[1][1],
+    };
+    // Moved, not copied: the table gives up its columns.
+    const std::vector<double> ms = std::move(table.values[std::size_t(column[Ms])]);
+    for (int q = 0; q < Ms; ++q)
+        *target[q] = std::move(table.values[std::size_t(column[q])]);
     if (ms.size() >= 2 && ms.back() > ms.front()) {
         record.sampleRate = 1000.0 * double(ms.size() - 1) / (ms.back() - ms.front());
         record.sampleRateSource = QStringLiteral("from the time column");
@@ -195,7 +209,7 @@ bool RecordReader::parse(const QByteArray &text, JitterRecord &record, QString &
     return true;
 }
 
-bool RecordReader::readFile(const QString &path, JitterRecord &record, QString &error)
+bool RecordReader::readTableFile(const QString &path, RecordTable &table, QString &error)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -211,13 +225,27 @@ bool RecordReader::readFile(const QString &path, JitterRecord &record, QString &
     uchar *mapped = size > 0 ? file.map(0, size) : nullptr;
     const QByteArray text = mapped ? QByteArray::fromRawData(reinterpret_cast<const char *>(mapped), int(size))
                                    : file.readAll();
-    if (!parse(text, record, error)) {
+    if (!parseTable(text, table, error)) {
         error = QStringLiteral("'%1' %2").arg(path, error);
         return false;
     }
     QFile json(path + QStringLiteral(".json"));
-    if (json.open(QIODevice::ReadOnly)) {
-        const QJsonObject meta = QJsonDocument::fromJson(json.readAll()).object();
+    if (json.open(QIODevice::ReadOnly))
+        table.metadata = json.readAll();
+    return true;
+}
+
+bool RecordReader::readFile(const QString &path, JitterRecord &record, QString &error)
+{
+    RecordTable table;
+    if (!readTableFile(path, table, error))
+        return false;
+    if (!toRecord(table, record, error)) {
+        error = QStringLiteral("'%1' %2").arg(path, error);
+        return false;
+    }
+    if (!table.metadata.isEmpty()) {
+        const QJsonObject meta = QJsonDocument::fromJson(table.metadata).object();
         const double saveRate = meta.value(QStringLiteral("saveRateHz")).toDouble();
         const bool trigger = meta.value(QStringLiteral("triggerMode")).toBool();
         if (saveRate > 0 && !trigger) {

@@ -3,7 +3,26 @@
 #include "JitterRecord.h"
 
 #include <QByteArray>
+#include <QDateTime>
+#include <QList>
 #include <QString>
+
+#include <vector>
+
+// Every column of a recording as written: the names with their units
+// ("X1(mm)"), one vector of numbers per column, and the text of the
+// recording's .json (empty when there is none).
+struct RecordTable
+{
+    QDateTime start;
+    QList<QByteArray> columns;
+    std::vector<std::vector<double>> values; // [column][line]
+    QByteArray metadata;
+
+    // Index of the column whose name without its unit is `name`, -1 if none.
+    int column(const QByteArray &name) const;
+    std::size_t rows() const { return values.empty() ? 0 : values.front().size(); }
+};
 
 // Reads a recording file written by the recorder: the "Start:" line, the
 // column names with their units, an empty line, then tab-separated data
@@ -20,6 +39,19 @@ public:
     // Reads path (and path + ".json" when present). On failure returns false
     // with a message naming the file and, for bad data, the line.
     static bool readFile(const QString &path, JitterRecord &record, QString &error);
+
+    // Every column of a recording file and its .json's text; failures as
+    // readFile's.
+    static bool readTableFile(const QString &path, RecordTable &table, QString &error);
+
+    // The header and every data line of a recording, whatever its columns:
+    // a last line without its line feed is dropped, any other line that is
+    // not a full set of numbers is an error naming the line.
+    static bool parseTable(const QByteArray &text, RecordTable &table, QString &error);
+
+    // The positions and actuator ranges of a table (which gives its columns
+    // up); false naming the first column that is missing.
+    static bool toRecord(RecordTable &table, JitterRecord &record, QString &error);
 
     // Parses the text of a recording. A last line without its line feed (a
     // recording cut short while being written) is dropped; any other line

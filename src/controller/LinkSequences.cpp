@@ -112,7 +112,7 @@ bool sendLabel(Connection &link, const QString &label)
     return Protocol::isGoodReply(waitedReply(link));
 }
 
-PausedOutcome paused(Connection &link, const std::function<QByteArray()> &exchange)
+PausedOutcome paused(Connection &link, const std::function<QByteArray()> &exchange, const BeforeResume &beforeResume)
 {
     PausedOutcome outcome;
     StreamPause pause(link);
@@ -123,11 +123,13 @@ PausedOutcome paused(Connection &link, const std::function<QByteArray()> &exchan
         QThread::msleep(oldFirmwareSettleMs);
         outcome.status = readStatus(link);
     }
+    if (beforeResume)
+        beforeResume();
     outcome.streamResumed = pause.resume();
     return outcome;
 }
 
-PausedOutcome switchStabilization(Connection &link, int stage, bool on, int attempts)
+PausedOutcome switchStabilization(Connection &link, int stage, bool on, int attempts, const BeforeResume &beforeResume)
 {
     return paused(link, [&] {
         QByteArray reply;
@@ -141,7 +143,7 @@ PausedOutcome switchStabilization(Connection &link, int stage, bool on, int atte
                 break;
         }
         return reply;
-    });
+    }, beforeResume);
 }
 
 PausedOutcome setMultiplex(Connection &link, int stage, bool on)

@@ -64,15 +64,22 @@ struct PausedOutcome
     Protocol::StatusFlags status; // firmware below 11: the flags read after the command
 };
 
+// Called in a stream pause just before the stream restarts (which empties
+// the link's store): a consumer that must not lose a sample takes the
+// samples left in the store here.
+using BeforeResume = std::function<void()>;
+
 // Stops a running stream, runs `exchange` (which returns the command's
 // reply), and restarts the stream at its rate. On firmware below 11 the
 // controller needs 100 ms before its flags show the command; then they are
 // read before the stream restarts.
-PausedOutcome paused(Connection &link, const std::function<QByteArray()> &exchange);
+PausedOutcome paused(Connection &link, const std::function<QByteArray()> &exchange,
+                     const BeforeResume &beforeResume = {});
 
 // "SEA"/"CEA" for a stage, up to `attempts` times until one is accepted,
 // inside a stream pause.
-PausedOutcome switchStabilization(Connection &link, int stage, bool on, int attempts = 1);
+PausedOutcome switchStabilization(Connection &link, int stage, bool on, int attempts = 1,
+                                  const BeforeResume &beforeResume = {});
 
 // "SMD"/"CMD" for a stage inside a stream pause; accepted when the first
 // reply byte is 0x00.

@@ -5,6 +5,7 @@
 ControllerIdentity parseIdentification(const QByteArray &reply)
 {
     ControllerIdentity identity;
+    identity.answered = !reply.isEmpty();
     if (reply.size() < 4 || reply.at(0) != '\0' || reply.at(1) != ';' || reply.mid(2, 3) != "ORX")
         return identity;
     identity.valid = true;

@@ -9,6 +9,7 @@ class Connection;
 struct ControllerIdentity
 {
     bool valid = false;         // reply begins 0x00 ';' "ORX"
+    bool answered = false;      // a reply came at all (an empty one is a time-out)
     bool variantM = false;      // "-VM<version>-"
     bool hasVersion = false;    // a "-V" tag was found
     int firmwareVersion = 0;    // decimal value of the version text

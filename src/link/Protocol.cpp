@@ -90,6 +90,8 @@ QList<int> replyValues(const QByteArray &reply)
     for (int i = 0; i + 1 < data.size(); i += 2)
         values << ((quint8(data.at(i)) << 8) | quint8(data.at(i + 1)));
     return values;
+}
+
 bool isAcknowledged(const QByteArray &reply, int minimumSize)
 {
     return reply.size() >= qMax(1, minimumSize) && reply.at(0) == '\0';

@@ -188,6 +188,15 @@ private slots:
                 QVERIFY(std::isnan(r.position[0][1][1]) && r.sampleRate == 500.0);
             }
         }
+        // Every column, also those the jitter record leaves out.
+        RecordTable table;
+        QString message;
+        QVERIFY(!RecordReader::parseTable(head + line1 + line2 + "4\t1\n", table, message));
+        QVERIFY2(message.contains("line 6"), qPrintable(message));
+        QVERIFY(RecordReader::parseTable(head + line1 + line2, table, message));
+        QCOMPARE(int(table.rows()), 2);
+        QCOMPARE(std::make_tuple(table.column("I2"), table.column("ms"), table.column("Q")), std::make_tuple(6, 0, -1));
+        QCOMPARE(std::make_tuple(table.values[0][1], table.values[3][0], table.values[6][1]), std::make_tuple(2.0, 2.51, 3.02));
     }
 
     // A file in the recorder's own format whose arrival times come in bursts:
