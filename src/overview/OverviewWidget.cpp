@@ -94,6 +94,15 @@ void OverviewWidget::updateFromSettings(const ControllerStatus &status)
     }
     if (status.address != rowName)
         rowName = status.address;
+    if (status.alert != shownAlert) {
+        // A controller that went away is marked in its row until it is back.
+        shownAlert = status.alert;
+        ui->label->setStyleSheet(shownAlert.isEmpty()
+                                     ? QString()
+                                     : QStringLiteral("QLabel { color: white; background-color: rgb(190, 30, 20); }"));
+        ui->label->setToolTip(shownAlert.isEmpty() ? shownLabel : shownAlert);
+        setAccessibleName(shownAlert.isEmpty() ? QStringLiteral("Controller ") + shownLabel : shownAlert);
+    }
     if (status.stabOn1 != stabOn[0])
         showStage(1, status.stabOn1);
     if (status.stabOn2 != stabOn[1])

@@ -155,7 +155,7 @@ void ServiceDialog::setConnection(Connection *connection)
     ui->portLabel->setVisible(tcp);
     if (tcp) {
         ui->portLabel->setText(QString::number(link->parameter()));
-        ui->config_Label->setText(QStringLiteral("Siehe Ethernet Adapter"));
+        ui->config_Label->setText(QStringLiteral("See Ethernet adapter"));
     } else {
         showBaudRate(link->parameter());
     }
