@@ -5,14 +5,18 @@ namespace {
 constexpr QRgb base[ControllerPalette::baseCount] = {0x4e79a7, 0xf28e2b, 0xe15759, 0x76b7b2, 0x59a14f,
                                                      0xedc948, 0xb07aa1, 0xff9da7, 0x9c755f, 0xbab0ac};
 
-// The shade of a pass through the palette: the first pass as it is, then
-// alternately darker and lighter, further from the original every second pass.
-QColor shaded(QColor colour, int pass)
+// The shade of a pass through the palette: the first pass as it is, later
+// ones with the hue turned a little further each time and, every other
+// pass, paler, so that no colour of one pass meets one of another.
+QColor shaded(const QColor &colour, int pass)
 {
     if (pass == 0)
         return colour;
-    const int step = 100 + 35 * ((pass + 1) / 2);
-    return pass % 2 ? colour.darker(step) : colour.lighter(step);
+    int h, s, v;
+    colour.getHsv(&h, &s, &v);
+    const int hue = (h < 0 ? 0 : h + 17 * pass) % 360;
+    const int saturation = pass % 2 ? s * 3 / 5 : s;
+    return QColor::fromHsv(hue, saturation, v);
 }
 } // namespace
 
