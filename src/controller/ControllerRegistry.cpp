@@ -1,5 +1,7 @@
 #include "controller/ControllerRegistry.h"
 
+#include "controller/ControllerPalette.h"
+
 #include "controller/Controller.h"
 #include "link/Connection.h"
 #include "setup/ConnectionSettings.h"
@@ -48,13 +50,17 @@ int ControllerRegistry::add(Controller *controller, const ConnectionSettings *se
         status.groupId = settings->group;
         status.controllerId = fixedText(settings->id);
     }
-    // Links handed over without colours still get visible traces.
-    if (!status.colorX.isValid())
-        status.colorX = Qt::red;
-    if (!status.colorY.isValid())
-        status.colorY = Qt::blue;
-    if (!status.colorI.isValid())
-        status.colorI = Qt::darkGreen;
+    // A controller without stored colours gets a colour family of its own,
+    // one that no other controller uses.
+    if (!status.colorX.isValid() || !status.colorY.isValid() || !status.colorI.isValid()) {
+        QList<QColor> inUse;
+        for (const ControllerStatus &other : qAsConst(controllerStatus))
+            inUse << other.colorX;
+        const ControllerPalette::Traces traces = ControllerPalette::next(inUse);
+        status.colorX = traces.x;
+        status.colorY = traces.y;
+        status.colorI = traces.intensity;
+    }
     controllerStatus.append(status);
     return controllers.size() - 1;
 }

@@ -25,4 +25,5 @@ struct ControllerStatus
     int groupId = 0;
     bool multiplex1 = false;
     bool multiplex2 = false;
+    QString alert;          // why it stopped answering ("label (address): link lost at ..."); empty while fine
 };

@@ -146,11 +146,14 @@ DisplayTick::Result DisplayTick::run(int samplingRate, const DisplayUnits &units
                 pushAverage(3, x[1]);
                 pushAverage(4, y[1]);
                 pushAverage(5, sample.intensity2 * 0.001);
+                result.numericsValid = true;
+            }
+            if (c == registry.activeIndex) {
                 bars[0] = sample.rangeX1 * 0.001;
                 bars[1] = sample.rangeY1 * 0.001;
                 bars[2] = sample.rangeX2 * 0.001;
                 bars[3] = sample.rangeY2 * 0.001;
-                result.numericsValid = true;
+                result.barsValid = true;
             }
 
             // Only the first displayed controller restarts a sweep.

@@ -44,6 +44,7 @@ public:
         int largestFill = 0;    // the fullest store before taking
         bool runFinished = false; // a pointing-mode run reached its target
         bool numericsValid = false; // exactly one controller displayed and a sample seen
+        bool barsValid = false;     // a sample of the active controller seen
     };
 
     // The plots are read through the reference at every tick, so they may be
@@ -73,9 +74,12 @@ public:
     void clearAverages();
     // Mean of a numeric display (0 x1, 1 y1, 2 i1, 3 x2, 4 y2, 5 i2).
     double average(int which) const;
-    // The actuator range values of the last sample of the single displayed
+    // The actuator range values of the last sample of the active
     // controller, in volts: x1, y1, x2, y2.
     double bar(int which) const { return bars[which]; }
+    // Samples taken from each displayed controller (display order) in the
+    // last run.
+    const QVector<int> &takenPerDisplayed() const { return perController; }
 
     quint32 timeOrigin[2] = {0, 0};
     double timeWindow[2] = {sweepWidthMs, sweepWidthMs};

@@ -16,6 +16,7 @@
 #include "display/Acquisition.h"
 #include "display/StagePanel.h"
 #include "display/ThermoSlider.h"
+#include "display/WindowStatus.h"
 #include "display/Zoomer.h"
 #include "link/Connection.h"
 #include "overview/ConnectionOverviewDialog.h"
@@ -129,6 +130,13 @@ MainWindow::MainWindow(QWidget *parent)
     wireMenus();
     buildOverviewAndRescale();
     buildDialogs();
+    WindowStatus::Parts statusParts{{ui->thermo_x, ui->thermo_y, ui->thermo_x_2, ui->thermo_y_2},
+                                    {ui->layoutBars, ui->layoutBars_2},
+                                    ui->menuHelp->menuAction()};
+    status = new WindowStatus(this, registry, records, dataLoggerDlg, statusParts);
+    status->setRowMarker([this](const QString &address, const QString &text) {
+        settingsDlg->markController(address, text);
+    });
 
     params->attachControllers(registry.controllers, registry.controllerStatus);
     connect(params, &ParamsDialog::errorStream, this, &MainWindow::errorStreamStart);
@@ -395,6 +403,7 @@ void MainWindow::openManual(const QString &fileName)
 
 void MainWindow::errorStreamStart()
 {
+    status->warn(QStringLiteral("Streaming error has occurred."));
     streamError->show();
     streamError->raise();
 }

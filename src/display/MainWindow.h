@@ -39,6 +39,7 @@ class ThermoSlider;
 struct ConnectionSettings;
 class Acquisition;
 class StagePanel;
+class WindowStatus;
 
 namespace Ui {
 class MainWindow;
@@ -93,6 +94,9 @@ public:
     JitterWindowLink *jitterAnalysis() const { return jitter; }
     const HeadroomMonitor &headroomMonitor() const { return headroom; }
     DropIndicator *dropIndicator() const { return drops; }
+    // Status bar, legend, range bars and the announcements of controllers
+    // that went away (WindowStatus.h).
+    WindowStatus *windowStatus() const { return status; }
 
 signals:
     void stopRecording();
@@ -232,4 +236,5 @@ private:
     JitterWindowLink *jitter = nullptr;
     HeadroomMonitor headroom;
     DropIndicator *drops = nullptr;
+    WindowStatus *status = nullptr;
 };

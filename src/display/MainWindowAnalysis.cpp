@@ -65,11 +65,11 @@ void MainWindow::analysisAfterTick(const DisplayTick::Result &result)
 {
     drops->refresh(registry);
 
-    // Headroom of the single displayed controller, from its range values at
-    // one set a second.
-    const int c = registry.singleDisplayed();
+    // Headroom of the active controller, whose range values the bars show,
+    // at one set a second.
+    const int c = registry.isDisplayed(registry.activeIndex) ? registry.activeIndex : -1;
     bool changed = headroom.follow(c >= 0 ? registry.link(c)->address() : QString());
-    if (c >= 0 && result.numericsValid) {
+    if (c >= 0 && result.barsValid) {
         const double volts[4] = {tick.bar(0), tick.bar(1), tick.bar(2), tick.bar(3)};
         changed = headroom.offer(Connection::now(), volts) || changed;
     }

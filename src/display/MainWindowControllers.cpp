@@ -14,6 +14,7 @@
 #include "display/PointingStatistics.h"
 #include "display/Acquisition.h"
 #include "display/StagePanel.h"
+#include "display/WindowStatus.h"
 #include "controller/FutureCallback.h"
 #include "controller/Controller.h"
 #include "link/Connection.h"
@@ -101,6 +102,9 @@ void MainWindow::newConnection(Controller *controller, ConnectionSettings *setti
 
 void MainWindow::watchController(Controller *controller)
 {
+    // The announcements first: a link that goes away is reported before the
+    // window disconnects it.
+    status->watch(controller);
     acquisition->watch(controller);
     stages->watch(controller);
     // A stream that ran before a command sequence and did not start again.
@@ -247,6 +251,7 @@ void MainWindow::closedConnection(QString address, std::function<void(bool close
     // in the lists but no longer found by its address.
     showConnection(address, false);
     disconnect(&controller->link(), &Connection::hostDisconnected, settingsDlg, nullptr);
+    status->forget(controller);
     registry.leaving.insert(controller);
     connect(controller, &Controller::closed, this, [this, controller, done] {
         finishRemoval(controller);
@@ -281,6 +286,7 @@ void MainWindow::disconnectConnection(QString address, std::function<void(bool g
         return;
     }
     Controller *controller = registry.controllers.at(c);
+    status->expectDisconnect(controller);
     showConnection(address, false);
     if (params->currentIndex() == c)
         params->close();

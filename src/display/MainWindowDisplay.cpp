@@ -14,6 +14,7 @@
 #include "display/Acquisition.h"
 #include "display/StagePanel.h"
 #include "display/ThermoSlider.h"
+#include "display/WindowStatus.h"
 #include "link/Connection.h"
 #include "overview/ConnectionOverviewDialog.h"
 #include "recording/DataLoggerDialog.h"
@@ -39,7 +40,8 @@ void MainWindow::updateData()
     checkTriggerRate();
     DisplayTick::Result result;
     analysisBeforeTick();
-    if (tools->startAction()->isChecked() && tools->startAction()->isEnabled()) {
+    const bool running = tools->startAction()->isChecked() && tools->startAction()->isEnabled();
+    if (running) {
         result = tick.run(tools->samplingRate()->value(), units);
         if (result.numericsValid && registry.singleDisplayed() >= 0)
             showNumericDisplays();
@@ -47,6 +49,7 @@ void MainWindow::updateData()
             stopDrawingPlots();
     }
     analysisAfterTick(result);
+    status->afterTick(tick, result, running, tools->samplingRate()->value());
     // Requests only: a slow or silent controller delays neither this tick
     // nor the others' polls.
     acquisition->pollIdle();
@@ -63,12 +66,20 @@ void MainWindow::showNumericDisplays()
     const StageDetectors &models = registry.stageDetectors.at(c);
     QLCDNumber *lcds[6] = {ui->lcd_positionX, ui->lcd_positionY, ui->lcd_intensityValue,
                            ui->lcd_positionX_2, ui->lcd_positionY_2, ui->lcd_intensityValue_2};
+    static const char *const names[3] = {"Position x", "Position y", "Intensity"};
     for (int i = 0; i < 6; ++i) {
         const int decimals = (i % 3 == 2) ? 2 : models.stage(i / 3)->displayDecimals();
-        lcds[i]->display(QString::number(tick.average(i), 'f', units.lengthUnit(i / 3 + 1) ? decimals : 2));
+        const QString text = QString::number(tick.average(i), 'f', units.lengthUnit(i / 3 + 1) ? decimals : 2);
+        if (lcds[i]->accessibleName().endsWith(QStringLiteral(": ") + text))
+            continue;
+        lcds[i]->display(text);
+        // The number is painted; its reading is the accessible name.
+        const QString unit = i % 3 == 2 ? QStringLiteral("V") : units.stage(i / 3 + 1).unit();
+        lcds[i]->setAccessibleName(QStringLiteral("%1 [%2], stage %3: %4")
+                                       .arg(QLatin1String(names[i % 3]), unit)
+                                       .arg(i / 3 + 1)
+                                       .arg(text));
     }
-    for (int b = 0; b < 4; ++b)
-        thermo[b]->setValue(tick.bar(b));
 }
 
 void MainWindow::applyUnits()
@@ -220,10 +231,10 @@ void MainWindow::resetPlotsAndDisplays()
     tick.restartSweeps(quint32(QDateTime::currentMSecsSinceEpoch()));
     clearStatistics();
     tick.clearAverages();
-    for (QLCDNumber *lcd : findChildren<QLCDNumber *>())
+    for (QLCDNumber *lcd : findChildren<QLCDNumber *>()) {
         lcd->display(zeroText);
-    for (ThermoSlider *bar : thermo)
-        bar->setValue(0.0);
+        lcd->setAccessibleName(lcd->accessibleName().section(QLatin1Char(':'), 0, 0));
+    }
     restartDisplayTimer();
 }
 

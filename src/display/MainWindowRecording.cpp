@@ -7,6 +7,7 @@
 
 #include "display/Counter.h"
 #include "display/KV_ToolBar.h"
+#include "display/WindowStatus.h"
 #include "link/Connection.h"
 #include "recording/DataLoggerDialog.h"
 
@@ -97,6 +98,7 @@ void MainWindow::stopDataRecordingFromDlg()
 void MainWindow::recordingFailed(const QString &message)
 {
     qWarning().noquote() << "Recording failed:" << message;
+    status->warn(message.section(QLatin1Char('\n'), 0, 0));
     auto *box = new QMessageBox(QMessageBox::Critical, QStringLiteral("Data recording"),
                                 QStringLiteral("The recording was stopped.\n\n%1").arg(message), QMessageBox::Ok, this);
     box->setObjectName(QStringLiteral("recordingFailedBox"));

@@ -74,6 +74,7 @@ bool StagePanel::clicked(int stage)
                       // The widgets show the controller they were clicked for.
                       if (c == registry.activeIndex) {
                           button->setText(on ? QStringLiteral("ON") : QStringLiteral("OFF"));
+                          button->setAccessibleName(QStringLiteral("Stabilization, stage %1: %2").arg(stage).arg(button->text()));
                           button->setPalette(on ? onPalette : offPalette);
                           if (!on)
                               setLamp(stage, false);
@@ -156,6 +157,8 @@ void StagePanel::setButton(int stage, bool on)
     if (button->text() == text)
         return;
     button->setText(text);
+    // Screen readers and automation read the state, not only the caption.
+    button->setAccessibleName(QStringLiteral("Stabilization, stage %1: %2").arg(stage).arg(text));
     button->setPalette(on ? onPalette : offPalette);
     button->setChecked(on);
 }
@@ -168,6 +171,8 @@ void StagePanel::setLamp(int stage, bool active)
     if (text->text() == wanted)
         return;
     text->setText(wanted);
+    text->setAccessibleName(QStringLiteral("Active state, stage %1: %2").arg(stage).arg(wanted));
+    lamp->setAccessibleName(QStringLiteral("Active lamp, stage %1: %2").arg(stage).arg(active ? "green" : "red"));
     lamp->setPixmap(QPixmap(active ? QStringLiteral(":/images/green_light.png")
                                    : QStringLiteral(":/images/red_light.png")));
 }

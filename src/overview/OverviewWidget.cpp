@@ -94,6 +94,15 @@ void OverviewWidget::updateFromSettings(const ControllerStatus &status)
     }
     if (status.address != rowName)
         rowName = status.address;
+    if (status.alert != shownAlert) {
+        // A controller that went away is marked in its row until it is back.
+        shownAlert = status.alert;
+        ui->label->setStyleSheet(shownAlert.isEmpty()
+                                     ? QString()
+                                     : QStringLiteral("QLabel { color: white; background-color: rgb(190, 30, 20); }"));
+        ui->label->setToolTip(shownAlert.isEmpty() ? shownLabel : shownAlert);
+        setAccessibleName(shownAlert.isEmpty() ? QStringLiteral("Controller ") + shownLabel : shownAlert);
+    }
     if (status.stabOn1 != stabOn[0])
         showStage(1, status.stabOn1);
     if (status.stabOn2 != stabOn[1])
@@ -134,10 +143,12 @@ void OverviewWidget::updateFromSettings(const ControllerStatus &status)
 void OverviewWidget::nameControls()
 {
     const QString of = QStringLiteral(", ") + shownLabel;
-    ui->active1->setAccessibleName(QStringLiteral("Stage 1 active") + of);
-    ui->active2->setAccessibleName(QStringLiteral("Stage 2 active") + of);
-    ui->enable1->setAccessibleName(QStringLiteral("Stage 1 stabilization") + of);
-    ui->enable2->setAccessibleName(QStringLiteral("Stage 2 stabilization") + of);
+    ui->active1->setAccessibleName(QStringLiteral("Stage 1 ") + (active[0] ? "active" : "inactive") + of);
+    ui->active2->setAccessibleName(QStringLiteral("Stage 2 ") + (active[1] ? "active" : "inactive") + of);
+    ui->enable1->setAccessibleName(QStringLiteral("Stage 1 stabilization") + of + QStringLiteral(": ") + ui->enable1->text());
+    ui->enable2->setAccessibleName(QStringLiteral("Stage 2 stabilization") + of + QStringLiteral(": ") + ui->enable2->text());
+    if (shownAlert.isEmpty())
+        setAccessibleName(QStringLiteral("Controller ") + shownLabel);
     ui->showCheckBox->setAccessibleName(QStringLiteral("Show") + of);
     ui->xColor->setAccessibleName(QStringLiteral("X colour") + of);
     ui->yColor->setAccessibleName(QStringLiteral("Y colour") + of);
@@ -152,12 +163,15 @@ void OverviewWidget::showStage(int stage, bool on)
     button->setText(on ? QStringLiteral("ON") : QStringLiteral("OFF"));
     button->setPalette(on ? onPalette : offPalette);
     button->setChecked(on);
+    button->setAccessibleName(QStringLiteral("Stage %1 stabilization, %2: %3").arg(stage).arg(shownLabel, button->text()));
 }
 
 void OverviewWidget::showActive(int stage, bool on)
 {
     active[stage - 1] = on;
     (stage == 2 ? ui->active2 : ui->active1)->setPixmap(light(on));
+    (stage == 2 ? ui->active2 : ui->active1)
+        ->setAccessibleName(QStringLiteral("Stage %1 %2, %3").arg(stage).arg(on ? "active" : "inactive", shownLabel));
 }
 
 void OverviewWidget::showColor(int target)

@@ -86,6 +86,7 @@ private:
     std::unique_ptr<Ui::OverviewWidget> ui;
     const bool header;
     QString shownLabel;
+    QString shownAlert; // why the controller stopped answering; empty while fine
     QString rowName;
     bool stabOn[2] = {false, false};
     bool active[2] = {false, false};

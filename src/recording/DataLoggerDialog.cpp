@@ -8,6 +8,7 @@
 
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLabel>
 #include <QMessageBox>
 #include <cmath>
 
@@ -17,7 +18,13 @@ DataLoggerDialog::DataLoggerDialog(QWidget *parent) : QDialog(parent), ui(new Ui
     ui->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     setModal(false);
-    setFixedSize(512, 244);
+    noticeLabel = new QLabel(this);
+    noticeLabel->setObjectName(QStringLiteral("lblRecordingNotice"));
+    noticeLabel->setStyleSheet(QStringLiteral("QLabel { color: rgb(190, 30, 20); font-weight: bold; }"));
+    noticeLabel->setWordWrap(true);
+    ui->verticalLayout->insertWidget(ui->verticalLayout->count() - 1, noticeLabel);
+    noticeLabel->hide();
+    fitNotice();
     m_saveRate = ui->spinBox_SaveRate->value();
 
     m_progressTimer.setInterval(1000);
@@ -83,6 +90,7 @@ void DataLoggerDialog::emitStartSignal()
             return;
     }
     ui->lineEdit_FileName->setText(path);
+    showNotice(QString());
     ui->pushButton_Stop->setEnabled(true);
     ui->pushButton_SaveAs->setEnabled(false);
     setEditable(false);
@@ -156,4 +164,30 @@ void DataLoggerDialog::setEditable(bool editable)
     ui->lineEdit_FileName->setReadOnly(!editable);
     ui->spinBox_SaveRate->setReadOnly(!editable);
     ui->lineEdit_RecordTime->setReadOnly(!editable);
+}
+
+void DataLoggerDialog::showNotice(const QString &text)
+{
+    if (text.isEmpty()) {
+        noticeLabel->clear();
+        noticeLabel->hide();
+    } else {
+        const QString before = noticeLabel->text();
+        noticeLabel->setText(before.isEmpty() ? text : before + QLatin1Char('\n') + text);
+        noticeLabel->show();
+    }
+    noticeLabel->setAccessibleName(noticeLabel->text());
+    fitNotice();
+}
+
+QString DataLoggerDialog::notice() const
+{
+    return noticeLabel->text();
+}
+
+// The dialog has a fixed size; it grows by the notice while one is shown.
+void DataLoggerDialog::fitNotice()
+{
+    const int extra = noticeLabel->isHidden() ? 0 : noticeLabel->heightForWidth(512 - 24) + 8;
+    setFixedSize(512, 244 + extra);
 }

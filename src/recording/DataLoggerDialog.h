@@ -7,6 +7,7 @@ namespace Ui {
 class DataLoggerDialog;
 }
 class LargeTimer;
+class QLabel;
 
 // The "Data recording" dialog: file, save rate, automatic stop time, the
 // expected size of the recording, one file or one per displayed controller.
@@ -31,6 +32,10 @@ public:
     int saveRate() const { return m_saveRate; }
     int recordSeconds() const { return m_recordSeconds; }
     bool isRecording() const { return m_stopTimer != nullptr; }
+    // Tells that part of the recording ended early (a controller went
+    // away); notices add up until the next start. Empty: none shown.
+    void showNotice(const QString &text);
+    QString notice() const;
     // The automatic stop timer; null while no recording runs.
     LargeTimer *stopTimer() const { return m_stopTimer; }
 
@@ -53,8 +58,10 @@ private slots:
 
 private:
     void setEditable(bool editable);
+    void fitNotice();
 
     Ui::DataLoggerDialog *ui;
+    QLabel *noticeLabel = nullptr;
     int m_saveRate = 100;
     int m_recordSeconds = 60;
     bool m_startAllowed = true;

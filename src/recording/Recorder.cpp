@@ -156,6 +156,19 @@ void Recorder::removeConnection(int connection, qint64 storeDroppedNow)
         m_flushTimer.stop();
 }
 
+bool Recorder::endConnection(int connection, qint64 storeDroppedNow, const QString &reason)
+{
+    if (!isRecorded(connection))
+        return false;
+    const int index = m_channelOf[connection];
+    closeChannel(*m_channels[index], storeDroppedNow, reason);
+    m_channels.removeAt(index);
+    rebuildIndex();
+    if (m_channels.isEmpty())
+        m_flushTimer.stop();
+    return true;
+}
+
 QStringList Recorder::filePaths() const
 {
     QStringList paths;

@@ -82,7 +82,18 @@ public:
     // connections after it move down by one, as in the window's lists.
     void removeConnection(int connection, qint64 storeDroppedNow = 0);
 
+    // The controller at this index went away during the recording: its file
+    // is closed with reason as the metadata's error, while the other files
+    // go on and no index moves. False when it was not being recorded.
+    bool endConnection(int connection, qint64 storeDroppedNow, const QString &reason);
+    // Whether this connection's samples are being written.
+    bool isRecorded(int connection) const
+    {
+        return connection >= 0 && connection < m_channelOf.size() && m_channelOf[connection] >= 0;
+    }
+
     bool isRecording() const { return !m_channels.isEmpty(); }
+    int fileCount() const { return m_channels.size(); }
     bool multiSave() const { return m_multiSave; }
     int saveRate() const { return m_saveRate; }
     int decimation() const { return m_decimation; }

@@ -174,7 +174,7 @@ void ServiceDialog::setController(Controller *controller)
                  ui->portLabel->setVisible(info.tcp);
                  if (info.tcp) {
                      ui->portLabel->setText(QString::number(info.parameter));
-                     ui->config_Label->setText(QStringLiteral("Siehe Ethernet Adapter"));
+                     ui->config_Label->setText(QStringLiteral("See Ethernet adapter"));
                  } else {
                      showBaudRate(info.parameter);
                  }

@@ -33,6 +33,32 @@ ConnectionWidget::ConnectionWidget(const QString &controllerId, const QString &l
     ui->deleteButton->setAccessibleName(QStringLiteral("Delete connection ") + address);
     ui->Button->setAccessibleName(QStringLiteral("Reconnect ") + address);
     connect(ui->checkBoxAutoConnect, &QCheckBox::toggled, this, &ConnectionWidget::checkBoxAutoConnectChanged);
+    ui->numberFill->setAccessibleName(QStringLiteral("Controller ID ") + controllerId);
+    ui->info->setAccessibleName(QStringLiteral("Address ") + address);
+    describe();
+}
+
+// The row's accessible name says which controller it is and how it is.
+void ConnectionWidget::describe()
+{
+    QString text = QStringLiteral("Controller %1 %2 at %3, %4")
+                       .arg(m_controllerId, m_label, m_address,
+                            m_connected ? QStringLiteral("connected") : QStringLiteral("not connected"));
+    if (!m_alert.isEmpty())
+        text += QStringLiteral(", ") + m_alert;
+    setAccessibleName(text);
+}
+
+void ConnectionWidget::setAlert(const QString &text)
+{
+    if (text == m_alert)
+        return;
+    m_alert = text;
+    ui->info->setStyleSheet(text.isEmpty() ? QString()
+                                           : QStringLiteral("QLabel { color: white; background-color: rgb(190, 30, 20); }"));
+    ui->info->setToolTip(text);
+    ui->info->setAccessibleName(text.isEmpty() ? QStringLiteral("Address ") + m_address : text);
+    describe();
 }
 
 ConnectionWidget::~ConnectionWidget() = default;
@@ -45,6 +71,7 @@ void ConnectionWidget::setConnected(bool connected)
     const QString text = connected ? QStringLiteral("Disconnect") : QStringLiteral("Reconnect");
     ui->Button->setText(text);
     ui->Button->setAccessibleName(text + ' ' + m_address);
+    describe();
 }
 
 void ConnectionWidget::setAutoConnect(bool on)
@@ -73,6 +100,7 @@ void ConnectionWidget::on_deleteButton_clicked()
 void ConnectionWidget::on_lineEdit_textEdited(const QString &text)
 {
     m_label = text;
+    describe();
     emit labelChanged(m_address, m_label);
 }
 

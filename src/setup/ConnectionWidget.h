@@ -29,6 +29,10 @@ public:
     // Changes the button text only when the flag changes.
     void setConnected(bool connected);
     void setAutoConnect(bool on);
+    // Marks the row of a controller that went away with what happened;
+    // empty text: it is fine (again).
+    void setAlert(const QString &text);
+    QString alert() const { return m_alert; }
     bool autoConnect() const;
 
 signals:
@@ -45,9 +49,13 @@ public slots:
     void checkBoxAutoConnectChanged(bool checked);
 
 private:
+    void describe();
+
+private:
     std::unique_ptr<Ui::ConnectionWidget> ui;
     QString m_controllerId;
     QString m_label;
     QString m_address;
+    QString m_alert;
     bool m_connected = false;
 };

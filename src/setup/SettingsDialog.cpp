@@ -169,6 +169,14 @@ void SettingsDialog::autoConnectChanged(QString address, bool isActive)
 // The host answers row requests through callbacks, possibly later; the row
 // stays busy until then, and an answer that comes after the dialog is gone
 // is dropped.
+void SettingsDialog::markController(const QString &address, const QString &text)
+{
+    for (bool tcp : {false, true})
+        for (ConnectionWidget *row : rows->rows(tcp))
+            if (row->address() == address)
+                row->setAlert(text);
+}
+
 void SettingsDialog::on_WidgetReconnect(QString address)
 {
     if (rows->isBusy(address))

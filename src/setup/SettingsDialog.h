@@ -77,6 +77,8 @@ public slots:
     void fillPortsInfo();
     void on_WidgetReconnect(QString address);
     void on_WidgetDisconnect(QString address);
+    // Marks the rows of this controller with what happened to it (empty: fine).
+    void markController(const QString &address, const QString &text);
     void deleteConnectionSlot(QString address);
     void loadConnection(QString path);
     void resizeSmall();

@@ -246,9 +246,8 @@ ConnectionSettings SettingsDialog::newRecord(int type, const QString &address, c
     setFixedText(record.label, label);
     record.portOrBaud = portOrBaud;
     record.autoConnect = true;
-    record.colorX = QColor(255, 0, 0);
-    record.colorY = QColor(0, 128, 0);
-    record.colorI = QColor(0, 0, 255);
+    // No colours: the window gives a new controller a colour family of its
+    // own, and they are stored with the setup from then on.
     return record;
 }
 
