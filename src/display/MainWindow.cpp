@@ -5,6 +5,7 @@
 #include "about/InformationDialog.h"
 #include "controller/Controller.h"
 #include "app/StartupFlags.h"
+#include "app/Version.h"
 #include "display/ColorScalesFrame.h"
 #include "display/Counter.h"
 #include "display/GenericPlot.h"
@@ -139,7 +140,6 @@ MainWindow::MainWindow(QWidget *parent)
     });
 
     params->attachControllers(registry.controllers, registry.controllerStatus);
-    connect(params, &ParamsDialog::errorStream, this, &MainWindow::errorStreamStart);
     connect(ui->actionParametersOpen, &QAction::triggered, params, [this] { params->show(); params->raise(); });
     connect(ui->actionParametersClose, &QAction::triggered, params, &QDialog::close);
     connect(overview, &ConnectionOverviewDialog::openParamDialog, params, &ParamsDialog::openDialog);
@@ -371,18 +371,26 @@ void MainWindow::showAboutSoftwareDialog()
 
 void MainWindow::showUserManualSoftware()
 {
-    openManual(QStringLiteral("Manual_ORX-KV-Software_vers2.3.pdf"));
+    openManual(QStringLiteral(BEAMSTAB_MANUAL_SOFTWARE));
 }
 
 void MainWindow::showUserManualHardware()
 {
-    openManual(QStringLiteral("Manual_Talvix_Compact_en_vers15.pdf"));
+    openManual(QStringLiteral(BEAMSTAB_MANUAL_HARDWARE));
 }
 
 void MainWindow::openManual(const QString &fileName)
 {
-    const QString path = QDir::currentPath().left(256) + QDir::separator() + fileName;
-    if (!QFile::exists(path)) {
+    // Beside the program (where the build writes it), in the data directory,
+    // or in the working directory.
+    QString path;
+    for (const QString &folder : {QCoreApplication::applicationDirPath(), dataDirectory.path(), QDir::currentPath()}) {
+        if (QFile::exists(QDir(folder).filePath(fileName))) {
+            path = QDir(folder).filePath(fileName);
+            break;
+        }
+    }
+    if (path.isEmpty()) {
         auto *box = new QMessageBox(QMessageBox::Critical, QStringLiteral("File not found"),
                                     QStringLiteral("Cannot open user manual.\n\nPlease check if the pdf file is in the program folder."),
                                     QMessageBox::Ok, this);
@@ -391,9 +399,7 @@ void MainWindow::openManual(const QString &fileName)
         box->open();
         return;
     }
-    QString url = QStringLiteral("file:///") + path;
-    url.replace(QLatin1Char('\\'), QLatin1Char('/'));
-    if (!QDesktopServices::openUrl(QUrl(url))) {
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path))) {
         auto *box = new QMessageBox(QMessageBox::Information, QStringLiteral("Error with opening user manual"),
                                     path, QMessageBox::Ok, this);
         box->setAttribute(Qt::WA_DeleteOnClose);

@@ -31,6 +31,8 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <algorithm>
+
 void MainWindow::addCurves(int c, const ControllerStatus &status)
 {
     for (int s = 0; s < 2; ++s) {
@@ -109,6 +111,9 @@ void MainWindow::watchController(Controller *controller)
     stages->watch(controller);
     // A stream that ran before a command sequence and did not start again.
     connect(controller, &Controller::streamRestartFailed, this, &MainWindow::errorStreamStart, Qt::QueuedConnection);
+    // The overview's switches of a busy controller wait until it is free.
+    connect(controller, &Controller::busyChanged, overview,
+            [this, controller](bool busy) { overview->setControllerBusy(controller->address(), busy); });
 }
 
 void MainWindow::watchDisconnect(Connection *connection)
@@ -234,8 +239,12 @@ void MainWindow::connectionReady(QString address, QString controllerId)
         return;
     registry.controllerStatus[c].connected = true;
     registry.controllerStatus[c].controllerId = controllerId;
-    if (registry.displayed.size() < ControllerRegistry::maxDisplayed)
-        showConnection(address, true);
+    if (registry.displayed.size() >= ControllerRegistry::maxDisplayed)
+        return;
+    showConnection(address, true);
+    // The controllers of a setup identify side by side and become ready in
+    // any order; they are displayed in the order of the setup all the same.
+    std::sort(registry.displayed.begin(), registry.displayed.end());
 }
 
 void MainWindow::closedConnection(QString address, std::function<void(bool closed)> done)

@@ -106,17 +106,18 @@ void StagePanel::switchStage(const QString &address, int stage, bool on)
 void StagePanel::multiplex(const QString &address, bool on, int stage)
 {
     const int c = registry.indexOf(address);
-    if (c < 0 || multiplexBusy)
+    if (c < 0)
         return;
-    const ControllerStatus &status = registry.controllerStatus.at(c);
-    if ((stage == 2 ? status.multiplex2 : status.multiplex1) == on)
-        return;
-    multiplexBusy = true;
     Controller *controller = registry.controllers.at(c);
+    const QPair<const Controller *, int> key(controller, stage);
+    const ControllerStatus &status = registry.controllerStatus.at(c);
+    if ((stage == 2 ? status.multiplex2 : status.multiplex1) == on || multiplexPending.contains(key))
+        return;
+    multiplexPending.insert(key);
     QPointer<Controller> guarded(controller);
     whenReady(controller->setMultiplex(stage, on), this,
-              [this, guarded, stage, on](const LinkSequences::PausedOutcome &outcome) {
-                  multiplexBusy = false;
+              [this, guarded, key, stage, on](const LinkSequences::PausedOutcome &outcome) {
+                  multiplexPending.remove(key);
                   const int index = guarded ? registry.indexOf(guarded.data()) : -1;
                   if (index < 0)
                       return;

@@ -3,6 +3,8 @@
 #include "link/Protocol.h"
 
 #include <QObject>
+#include <QPair>
+#include <QSet>
 #include <QPalette>
 #include <QString>
 
@@ -64,5 +66,7 @@ private:
     Widgets ui;
     QPalette onPalette;
     QPalette offPalette;
-    bool multiplexBusy = false;
+    // Stages whose multiplex switch is on its way (controller, stage): a
+    // second switch of the same stage waits for the first one's answer.
+    QSet<QPair<const Controller *, int>> multiplexPending;
 };

@@ -204,13 +204,6 @@ void ParamsDialog::allow(QPushButton *button, bool on)
     button->setEnabled(on && !isBusy());
 }
 
-void ParamsDialog::reportRestart(bool resumed)
-{
-    // The request has told the controller (streamRestartFailed) already.
-    if (!resumed)
-        emit errorStream();
-}
-
 void ParamsDialog::report(const QString &message)
 {
     infoBox->setInformativeText(message);

@@ -47,7 +47,7 @@ class ParamsDialog;
 // thread, which stops a streaming controller first and restarts it at its
 // rate afterwards) and shows the outcome when the request has finished; the
 // dialog never waits for a controller. A failed restart is reported through
-// errorStream() and the controller's streamRestartFailed(). Values are shown
+// the controller's streamRestartFailed(). Values are shown
 // as applied only when the controller confirmed them: a refused value falls
 // back to "external" and the reason is shown in one shared, non-blocking
 // message box.
@@ -81,9 +81,6 @@ public:
     QMessageBox *messageBox() const { return infoBox; }
     // The setup file Save merges into (empty: the default file).
     void setSetupPath(const QString &path) { setupPath = path; }
-
-signals:
-    void errorStream();
 
 public slots:
     void openDialog(QString address);
@@ -169,8 +166,6 @@ private:
     // Enables a button that has a state of its own (Set & Hold, the group
     // buttons) as far as the dialog is not busy.
     void allow(QPushButton *button, bool on);
-    // errorStream() for a stream that did not start again.
-    void reportRestart(bool resumed);
 
     void reset();
     void refresh();

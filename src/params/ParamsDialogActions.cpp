@@ -96,7 +96,6 @@ void ParamsDialog::showReading(const ParameterSequences::Reading &r)
         else if (!length && w.inLength->isChecked())
             press(w.inVolt);
     }
-    reportRestart(r.streamResumed);
 }
 
 // ---- Apply --------------------------------------------------------------------
@@ -162,7 +161,6 @@ void ParamsDialog::showApplied(const ParameterSequences::ApplyOutcome &outcome)
             break;
         }
     }
-    reportRestart(outcome.streamResumed);
 }
 
 // ---- Set & Hold and Save ------------------------------------------------------
@@ -193,7 +191,6 @@ void ParamsDialog::setHold(int stage)
                  readHoldPositions(outcome.sample, stage);
                  if (outcome.held)
                      allow(stages[stage - 1].setHold, false);
-                 reportRestart(outcome.streamResumed);
                  updateDetectorFromControls(stage - 1);
                  refresh();
              });
@@ -211,7 +208,6 @@ void ParamsDialog::save()
              }),
              [this](const ParameterSequences::IdOutcome &outcome) {
                  saveRecord(outcome.reply);
-                 reportRestart(outcome.streamResumed);
              });
 }
 

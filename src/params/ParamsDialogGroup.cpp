@@ -71,7 +71,6 @@ void ParamsDialog::on_alignPushButton_clicked()
                  return outcome;
              }),
              [this, own, partner](const ParameterSequences::MultiplexOutcome &outcome) {
-                 reportRestart(outcome.streamResumed);
                  ControllerStatus *st = statusOf(partner);
                  if (!st)
                      return;
@@ -94,7 +93,6 @@ void ParamsDialog::readCommonFor(Controller *own, Controller *partner)
                  return outcome;
              }),
              [this, partner](const ParameterSequences::CommonOutcome &outcome) {
-                 reportRestart(outcome.streamResumed);
                  if (!outcome.available) {
                      report(QString::fromLatin1(commonMissingText));
                      return;
@@ -114,7 +112,6 @@ void ParamsDialog::applyTargets(Controller *partner, const int values[4])
                  return outcome;
              }),
              [this](const ParameterSequences::TargetsOutcome &outcome) {
-                 reportRestart(outcome.streamResumed);
                  if (outcome.accepted < 4)
                      report(QString::fromLatin1(partnerSilentText));
              });
@@ -145,7 +142,6 @@ void ParamsDialog::on_lockSubsystemButton_clicked()
                              allow(ui->lockSubsystemButton, false);
                      }
                  }
-                 reportRestart(outcome.streamResumed);
              });
 }
 
@@ -170,7 +166,6 @@ void ParamsDialog::lockOwnStage(int stage)
                      (stage == 1 ? ownStatus->multiplex1 : ownStatus->multiplex2) = !locked;
                  if (locked)
                      allow(button, false);
-                 reportRestart(outcome.streamResumed);
                  setDetectorLabels();
              });
 }

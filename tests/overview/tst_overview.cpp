@@ -110,8 +110,9 @@ private slots:
         QCOMPARE(button->text(), QStringLiteral("OFF"));
         QTest::mouseClick(button, Qt::LeftButton);
 
+        // The switch is a request on the controller: it reaches the wire a little later.
         const QByteArray arguments = QByteArray(1, char(stage)) + ';';
-        QCOMPARE(f.commands(controller, "SEA"), QList<QByteArray>{"SEA" + arguments});
+        QTRY_COMPARE_WITH_TIMEOUT(f.commands(controller, "SEA"), QList<QByteArray>{"SEA" + arguments}, 5000);
         QVERIFY(f.commands(1 - controller, "SEA").isEmpty());
         if (refused) {
             // The switch shows what the controller reports, through several status polls.
@@ -124,7 +125,7 @@ private slots:
         QVERIFY(button->isChecked());
         QCOMPARE(child(overviewOf(f)->row(1 - controller), name)->text(), QStringLiteral("OFF"));
         QTest::mouseClick(button, Qt::LeftButton);
-        QCOMPARE(f.commands(controller, "CEA"), QList<QByteArray>{"CEA" + arguments});
+        QTRY_COMPARE_WITH_TIMEOUT(f.commands(controller, "CEA"), QList<QByteArray>{"CEA" + arguments}, 5000);
         QTRY_COMPARE_WITH_TIMEOUT(button->text(), QStringLiteral("OFF"), 5000);
 
         // The row's parameter button opens the dialog of its controller.

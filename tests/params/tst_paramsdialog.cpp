@@ -3,6 +3,7 @@
 // simulator holds afterwards, not only by the bytes it received.
 
 #include "controller/Controller.h"
+#include "controller/LinkSequences.h"
 #include "SetupTestUtil.h"
 #include "WindowFixture.h"
 
@@ -37,34 +38,9 @@ struct DialogFixture : WindowFixture
         dialog = window->paramsDialog();
         return openOn(shown);
     }
-    // The window still reads the status flags of idle controllers straight
-    // from their links at each display tick, outside the controllers'
-    // request queues; while a dialog request runs the tick is held, so the
-    // two never wait for replies on one link at once.
-    struct HeldTicks
-    {
-        explicit HeldTicks(QTimer *displayTimer) : timer(displayTimer), active(timer && timer->isActive())
-        {
-            if (timer)
-                timer->stop();
-        }
-        HeldTicks(const HeldTicks &) = delete;
-        ~HeldTicks()
-        {
-            if (active)
-                timer->start();
-        }
-        QTimer *timer;
-        bool active;
-    };
-    HeldTicks holdTicks() const
-    {
-        return HeldTicks(window->findChild<QTimer *>(QString(), Qt::FindDirectChildrenOnly));
-    }
     // Points the dialog at controller i and waits for its reading.
     bool openOn(int i) const
     {
-        const HeldTicks held = holdTicks();
         dialog->openDialog(simAddress(i));
         return dialog->isVisible() && idle();
     }
@@ -84,8 +60,8 @@ struct DialogFixture : WindowFixture
     // Clicks as a user does once the dialog is free, and waits for the outcome.
     void click(const char *name) const
     {
-        const HeldTicks held = holdTicks();
         idle();
+        QTest::qWaitFor([&] { return w<QAbstractButton>(name)->isEnabled(); }, 5000);
         w<QAbstractButton>(name)->click();
         idle();
     }
@@ -96,13 +72,13 @@ struct DialogFixture : WindowFixture
             click(name);
     }
     void setType(int stage, int type) const { w<QComboBox>(stage == 1 ? "comboBox_DetecType" : "comboBox_DetecType_2")->setCurrentIndex(type); }
-    // Sends one raw command to controller i over the window's link.
+    // Sends one raw command to controller i as a request of its own, behind
+    // the window's status polls.
     void send(int i, const QByteArray &command) const
     {
-        Connection *link = &window->controllers().at(i)->link();
-        link->postMessage(command, 2);
-        QByteArray reply;
-        link->waitForReply(reply);
+        const QFuture<QByteArray> reply =
+            window->controllers().at(i)->request([command](Connection &link) { return LinkSequences::ask(link, command); });
+        QTest::qWaitFor([&] { return reply.isFinished(); }, 20000);
     }
     QString info() const { return dialog->messageBox()->informativeText(); }
     // The codes controller i received apart from the window's status polls.
@@ -342,6 +318,13 @@ private slots:
                 f.window->multiplexSystem(simAddress(i), r.commonFlagsSet && i == 1, stage);
             f.window->changeGroupId(simAddress(i), r.groups.at(i));
         }
+        // The multiplex switches are requests: they have been carried out once the flags say so.
+        for (int i = 0; i < 3; ++i) {
+            const bool on = r.commonFlagsSet && i == 1;
+            QTRY_VERIFY_WITH_TIMEOUT(f.window->controllerStatus().at(i).multiplex1 == on
+                                         && f.window->controllerStatus().at(i).multiplex2 == on,
+                                     5000);
+        }
         QVERIFY(f.openOn(0));
         if (r.partnerPollFailed) {
             disconnectController(f.window.get(), simAddress(1));
@@ -463,7 +446,6 @@ private slots:
         connect(&ticker, &QTimer::timeout, [&] { ticksWhileBusy += first->isBusy() ? 1 : 0; });
         ticker.start(10);
 
-        const auto held = f.holdTicks();
         f.dialog->openDialog(simAddress(0));
         QVERIFY(f.dialog->isBusy() && f.dialog->windowTitle().endsWith("Busy..."));
         for (const char *name : {"pushButtonApply", "pushButtonSave", "pushButtonRefresh"})
