@@ -49,9 +49,9 @@ void printUsage(QTextStream &out)
         out << "  " << QString::fromLatin1(c.name).leftJustified(10) << c.summary << '\n';
     const QCommandLineOption log = logOption();
     out << "\nOptions for every command:\n"
-        << "  --" << log.names().constFirst().leftJustified(8) << log.description() << '\n'
-        << "  -h, --help  display the command's help\n"
-           "\nExit codes: 0 ok, 2 usage, 3 connection or file could not be opened,\n"
+        << "  " << QStringLiteral("-h, --help").leftJustified(12) << "Displays the command's help.\n"
+        << "  " << (QStringLiteral("--") + log.names().constFirst()).leftJustified(12) << log.description() << '\n'
+        << "\nExit codes: 0 ok, 2 usage, 3 connection or file could not be opened,\n"
            "4 identification failed, 5 no reply, refusal or stream failure.\n";
 }
 
