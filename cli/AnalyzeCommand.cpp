@@ -1,6 +1,7 @@
 #include "AnalyzeCommand.h"
 
 #include "CliCommon.h"
+#include "CommandLine.h"
 
 #include "analysis/JitterAnalysis.h"
 #include "analysis/RecordReader.h"
@@ -13,26 +14,6 @@
 #include <cstring>
 
 namespace {
-
-void printUsage(QTextStream &stream)
-{
-    stream << "usage: beamstab-cli analyze FILE [--segment N] [--rate HZ] [--fit-minutes M] [--png PICTURE]\n"
-              "Reads a recording of the application (or of 'stream --out') and prints per stage\n"
-              "and axis: the RMS about the mean, the RMS in the bands 0.1-1, 1-10, 10-100 Hz and\n"
-              "100 Hz to the Nyquist frequency, the highest peaks of the amplitude spectral\n"
-              "density, the Allan deviation at 0.01, 0.1, 1, 10 and 100 s where the record is\n"
-              "long enough (three times the averaging time), and the actuator headroom: the\n"
-              "distance of the piezo voltage to 0 V or 10 V and, from a straight line fitted to\n"
-              "the last M minutes (2 by default), the time until it reaches a limit.\n"
-              "  --segment N     Welch segment length in samples (default 4096; Hann window,\n"
-              "                  50% overlap; the resolution is the rate / N)\n"
-              "  --rate HZ       sampling rate of the record; by default the save rate in\n"
-              "                  FILE.json, else the samples over the span of the ms column\n"
-              "  --png PICTURE   also draw the spectra (cumulative RMS dashed) and the Allan\n"
-              "                  deviations into a PNG picture\n"
-              "Exit codes: 0 done, 2 bad usage, 3 the file could not be read or is not a\n"
-              "recording, 5 the picture could not be written.\n";
-}
 
 QString number(double v)
 {
@@ -102,29 +83,6 @@ void printAxis(QTextStream &out, const JitterAnalysis::Axis &a)
         << (h.isWarning() ? "  WARNING: close to the end of the range" : "") << '\n';
 }
 
-bool takePositiveNumber(QStringList &args, const QString &name, double &value, QString &error)
-{
-    QString text;
-    if (!args.contains(name))
-        return true;
-    if (!takeOption(args, name, text)) {
-        error = name + QStringLiteral(" needs a value");
-        return false;
-    }
-    bool ok = false;
-    const double v = text.toDouble(&ok);
-    if (!ok || !(v > 0) || !std::isfinite(v)) {
-        error = name + QStringLiteral(" takes a positive number, not '") + text + QLatin1Char('\'');
-        return false;
-    }
-    value = v;
-    return true;
-}
-
-} // namespace
-
-namespace {
-
 AnalyzePictureWriter pictureWriter = nullptr;
 
 } // namespace
@@ -141,46 +99,77 @@ bool analyzeNeedsGui(int argc, char *argv[])
         ++i;
     if (i >= argc || std::strcmp(argv[i], "analyze") != 0)
         return false;
-    for (++i; i < argc; ++i)
-        if (std::strcmp(argv[i], "--png") == 0)
+    // "--png PICTURE", "--png=PICTURE" and their one-dash forms, up to "--".
+    for (++i; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
+        const char *name = argv[i];
+        if (*name != '-')
+            continue;
+        name += name[1] == '-' ? 2 : 1;
+        if (std::strncmp(name, "png", 3) == 0 && (name[3] == '\0' || name[3] == '='))
             return true;
+    }
     return false;
 }
 
 int runAnalyzeCommand(const QStringList &arguments, QTextStream &out, QTextStream &err)
 {
-    if (arguments.contains(QStringLiteral("--help")) || arguments.contains(QStringLiteral("-h"))) {
-        printUsage(out);
-        return ExitOk;
-    }
-    QStringList args = arguments;
-    QString error, pngPath;
+    CommandLine line(
+        QStringLiteral("analyze"), QStringLiteral("FILE [--segment N] [--rate HZ] [--fit-minutes M] [--png PICTURE]"),
+        QStringLiteral("Reads a recording of the application (or of 'stream --out') and prints per stage\n"
+                       "and axis: the RMS about the mean, the RMS in the bands 0.1-1, 1-10, 10-100 Hz and\n"
+                       "100 Hz to the Nyquist frequency, the highest peaks of the amplitude spectral\n"
+                       "density, the Allan deviation at 0.01, 0.1, 1, 10 and 100 s where the record is\n"
+                       "long enough (three times the averaging time), and the actuator headroom: the\n"
+                       "distance of the piezo voltage to 0 V or 10 V and, from a straight line fitted to\n"
+                       "the last minutes, the time until it reaches a limit.\n"
+                       "Exit codes: 0 done, 2 bad usage, 3 the file could not be read or is not a\n"
+                       "recording, 5 the picture could not be written."));
+    line.setErrorPrefix(QStringLiteral("analyze: "));
+    const QString segmentName = QStringLiteral("segment"), rateName = QStringLiteral("rate"),
+                  fitName = QStringLiteral("fit-minutes"), pngName = QStringLiteral("png");
+    line.addOptions({
+        {segmentName,
+         QStringLiteral("Welch segment length in samples, 8 to 16777216 (default 4096; Hann window, 50% "
+                        "overlap; the resolution is the rate / N)."),
+         QStringLiteral("N")},
+        {rateName,
+         QStringLiteral("Sampling rate of the record; by default the save rate in FILE.json, else the samples "
+                        "over the span of the ms column."),
+         QStringLiteral("HZ")},
+        {fitName, QStringLiteral("Minutes of the record the headroom's straight line is fitted to (default 2)."),
+         QStringLiteral("M")},
+        {pngName,
+         QStringLiteral("Also draw the spectra (cumulative RMS dashed) and the Allan deviations into a PNG "
+                        "picture."),
+         QStringLiteral("PICTURE")},
+    });
+    line.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The recording to analyse."));
+    int exitCode = ExitOk;
+    if (!line.parse(arguments, 1, out, err, exitCode))
+        return exitCode;
     double segment = 4096, rate = 0, fitMinutes = 2;
-    if (args.contains(QStringLiteral("--png")) && !takeOption(args, QStringLiteral("--png"), pngPath))
-        error = QStringLiteral("--png needs a file name");
-    if (error.isEmpty())
-        takePositiveNumber(args, QStringLiteral("--segment"), segment, error);
-    if (error.isEmpty())
-        takePositiveNumber(args, QStringLiteral("--rate"), rate, error);
-    if (error.isEmpty())
-        takePositiveNumber(args, QStringLiteral("--fit-minutes"), fitMinutes, error);
+    QString error;
+    for (const auto &[name, value] : {std::pair<QString, double *>{segmentName, &segment}, {rateName, &rate},
+                                      {fitName, &fitMinutes}}) {
+        if (error.isEmpty() && !line.positiveValue(name, *value))
+            error = QStringLiteral("--%1 takes a positive number, not '%2'").arg(name, line.value(name));
+    }
     if (error.isEmpty() && (segment < 8 || segment > 1 << 24 || segment != std::floor(segment)))
         error = QStringLiteral("--segment takes a whole number of samples from 8 to 16777216");
-    if (error.isEmpty() && (args.size() != 1 || args.first().startsWith(QLatin1Char('-'))))
-        error = args.isEmpty() ? QStringLiteral("no recording named")
-                               : QStringLiteral("unexpected argument '%1'").arg(args.last());
+    if (error.isEmpty() && line.positionalArguments().isEmpty())
+        error = QStringLiteral("no recording named");
+    const QString pngPath = line.value(pngName);
+    if (error.isEmpty() && line.isSet(pngName) && pngPath.isEmpty())
+        error = QStringLiteral("--png needs a file name");
     if (error.isEmpty() && !pngPath.isEmpty()
         && (!pictureWriter || !qobject_cast<QGuiApplication *>(QCoreApplication::instance())))
         error = QStringLiteral("--png needs the tool's own main (a GUI application)");
-    if (!error.isEmpty()) {
-        err << "analyze: " << error << '\n';
-        printUsage(err);
-        return ExitUsage;
-    }
+    if (!error.isEmpty())
+        return line.usageError(err, error);
 
     QElapsedTimer timer;
     timer.start();
-    const QString path = args.first();
+    const QString path = line.positionalArguments().first();
     JitterRecord record;
     if (!RecordReader::readFile(path, record, error)) {
         err << "analyze: " << error << '\n';

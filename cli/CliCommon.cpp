@@ -1,78 +1,57 @@
 #include "CliCommon.h"
 
+#include "CommandLine.h"
+
 #include "controller/Controller.h"
 #include "link/Identification.h"
 #include "link/SerialPort.h"
 #include "link/TcpClient.h"
 
+#include <limits>
 
-bool takeOption(QStringList &args, const QString &name, QString &value)
+
+const char linkArgumentHelp[] = "LINK names the controller: --tcp HOST[:PORT] or --serial PORT [--baud B]\n"
+                                "[--device-dir DIR].";
+
+QList<QCommandLineOption> linkOptions()
 {
-    const int at = args.indexOf(name);
-    if (at < 0 || at + 1 >= args.size())
-        return false;
-    value = args.at(at + 1);
-    args.removeAt(at + 1);
-    args.removeAt(at);
-    return true;
+    return {
+        {QStringLiteral("tcp"), QStringLiteral("Controller on TCP/IP: IP address, port 2000 by default."),
+         QStringLiteral("HOST[:PORT]")},
+        {QStringLiteral("serial"), QStringLiteral("Controller on a serial interface (ttyUSB*, ttyACM*, ttyS*, COM*)."),
+         QStringLiteral("PORT")},
+        {QStringLiteral("baud"), QStringLiteral("Serial baud rate (115200 by default)."), QStringLiteral("B")},
+        {QStringLiteral("device-dir"), QStringLiteral("Look serial port names up in DIR (/dev/ by default)."),
+         QStringLiteral("DIR")},
+    };
 }
 
-bool takeFlag(QStringList &args, const QString &name)
+bool readLinkTarget(const CommandLine &line, LinkTarget &target, QString &error)
 {
-    return args.removeAll(name) > 0;
-}
-
-namespace {
-
-bool takeSerialOptions(QStringList &args, LinkTarget &target, QString &error)
-{
-    const bool serial = args.contains(QStringLiteral("--serial"));
-    QString text;
-    if (serial) {
-        if (!takeOption(args, QStringLiteral("--serial"), text)) {
-            error = QStringLiteral("--serial needs a port name");
-            return false;
-        }
-        target.tcp = false;
-        target.given = true;
-        target.address = text;
-        target.parameter = defaultSerialBaudRate;
-    }
-    if (args.contains(QStringLiteral("--baud"))) {
-        bool ok = false;
-        const int baud = takeOption(args, QStringLiteral("--baud"), text) ? text.toInt(&ok) : 0;
-        if (!serial || !ok || baud <= 0) {
-            error = QStringLiteral("--baud needs a baud rate and goes with --serial");
-            return false;
-        }
-        target.parameter = baud;
-    }
-    if (args.contains(QStringLiteral("--device-dir"))
-        && !takeOption(args, QStringLiteral("--device-dir"), target.deviceDirectory)) {
-        error = QStringLiteral("--device-dir needs a directory");
-        return false;
-    }
-    return true;
-}
-
-} // namespace
-
-bool takeLinkOptions(QStringList &args, LinkTarget &target, QString &error)
-{
-    if (args.contains(QStringLiteral("--tcp")) && args.contains(QStringLiteral("--serial"))) {
+    const bool tcp = line.isSet(QStringLiteral("tcp"));
+    const bool serial = line.isSet(QStringLiteral("serial"));
+    if (tcp && serial) {
         error = QStringLiteral("name the controller either with --tcp or with --serial");
         return false;
     }
-    if (!takeSerialOptions(args, target, error))
+    if (!tcp && !serial) {
+        error = QStringLiteral("name a controller with --tcp or --serial");
         return false;
-    if (args.contains(QStringLiteral("--tcp"))) {
-        QString text;
-        if (!takeOption(args, QStringLiteral("--tcp"), text)) {
-            error = QStringLiteral("--tcp needs HOST[:PORT]");
-            return false;
-        }
+    }
+    target.deviceDirectory = line.value(QStringLiteral("device-dir"));
+    if (serial) {
+        target.tcp = false;
+        target.address = line.value(QStringLiteral("serial"));
+        target.parameter = defaultSerialBaudRate;
+    }
+    if (line.isSet(QStringLiteral("baud"))
+        && (!serial || !line.intValue(QStringLiteral("baud"), 1, std::numeric_limits<int>::max(), target.parameter))) {
+        error = QStringLiteral("--baud needs a baud rate and goes with --serial");
+        return false;
+    }
+    if (tcp) {
+        const QString text = line.value(QStringLiteral("tcp"));
         target.tcp = true;
-        target.given = true;
         target.address = text;
         target.parameter = 2000;
         // "HOST:PORT", but an IPv6 address alone has colons of its own.
@@ -86,6 +65,20 @@ bool takeLinkOptions(QStringList &args, LinkTarget &target, QString &error)
                 return false;
             }
         }
+    }
+    return true;
+}
+
+bool parseLinkCommand(CommandLine &line, const QStringList &args, int maxPositional, QTextStream &out,
+                      QTextStream &err, LinkTarget &target, int &exitCode)
+{
+    line.addOptions(linkOptions());
+    if (!line.parse(args, maxPositional, out, err, exitCode))
+        return false;
+    QString error;
+    if (!readLinkTarget(line, target, error)) {
+        exitCode = line.usageError(err, error);
+        return false;
     }
     return true;
 }
@@ -134,15 +127,6 @@ QString describeBytes(const QByteArray &bytes)
     for (char c : bytes)
         text += (c >= 0x20 && c < 0x7F) ? QLatin1Char(c) : QLatin1Char('.');
     return QStringLiteral("%1 bytes: %2  |%3|").arg(bytes.size()).arg(hex, text);
-}
-
-QString linkOptionsHelp()
-{
-    return QStringLiteral("Link options:\n"
-                          "  --tcp HOST[:PORT]   controller on TCP/IP (IP address, port 2000 by default)\n"
-                          "  --serial PORT       controller on a serial interface (ttyUSB*, ttyACM*, ttyS*, COM*)\n"
-                          "  --baud B            serial baud rate (115200 by default)\n"
-                          "  --device-dir DIR    look serial port names up in DIR (/dev/ by default)\n");
 }
 
 std::unique_ptr<Controller> openIdentifiedController(const LinkTarget &target, QTextStream &err, int &exitCode,

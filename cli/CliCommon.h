@@ -6,7 +6,9 @@
 
 #include <memory>
 
+class CommandLine;
 class Controller;
+class QCommandLineOption;
 struct ControllerIdentity;
 
 // Exit codes shared by every command.
@@ -28,19 +30,25 @@ struct LinkTarget
     QString address;
     int parameter = 2000; // TCP port or baud rate
     QString deviceDirectory; // serial only; empty = the default
-    bool given = false;
 };
 
 constexpr int defaultSerialBaudRate = 115200;
 
-// Takes the link options out of args. Returns false with a message on a
-// malformed option; target.given tells whether a link was named at all.
-bool takeLinkOptions(QStringList &args, LinkTarget &target, QString &error);
+// The options that name the controller, taken by every command that talks
+// to one, and the line of their help that says what "LINK" in the usage
+// lines stands for.
+QList<QCommandLineOption> linkOptions();
+extern const char linkArgumentHelp[];
 
-// Takes "--name value" out of args; false when the option is missing or has
-// no value (value then left unchanged).
-bool takeOption(QStringList &args, const QString &name, QString &value);
-bool takeFlag(QStringList &args, const QString &name);
+// Reads the link options of a parsed command line. False with a message
+// when they are malformed or name no controller.
+bool readLinkTarget(const CommandLine &line, LinkTarget &target, QString &error);
+
+// Adds the link options to the command line of a command that talks to one
+// controller, parses args and reads the target. False when the command is
+// not to run: exitCode then tells why (help printed, or a usage error).
+bool parseLinkCommand(CommandLine &line, const QStringList &args, int maxPositional, QTextStream &out,
+                      QTextStream &err, LinkTarget &target, int &exitCode);
 
 // Creates the controller for the link, starts the link and waits (on the
 // controller's worker thread) until it is connected.
@@ -54,6 +62,3 @@ std::unique_ptr<Controller> openIdentifiedController(const LinkTarget &target, Q
 
 // Bytes as hexadecimal pairs followed by their printable form.
 QString describeBytes(const QByteArray &bytes);
-
-// One command's "--help" text plus the link options.
-QString linkOptionsHelp();

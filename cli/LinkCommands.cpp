@@ -1,40 +1,13 @@
 #include "LinkCommands.h"
 
 #include "CliCommon.h"
+#include "CommandLine.h"
 
 #include "controller/Controller.h"
 #include "controller/RemoteSequences.h"
 #include "link/Protocol.h"
 
 namespace {
-
-// Opens the link named in args and identifies the controller; on failure
-// prints the reason and sets the exit code.
-std::unique_ptr<Controller> openAndIdentify(QStringList &args, QTextStream &err, int &exitCode,
-                                            ControllerIdentity *identity = nullptr)
-{
-    LinkTarget target;
-    QString error;
-    if (!takeLinkOptions(args, target, error) || !target.given) {
-        err << "error: " << (error.isEmpty() ? QStringLiteral("name a controller with --tcp or --serial") : error) << '\n';
-        exitCode = ExitUsage;
-        return nullptr;
-    }
-    if (!args.isEmpty()) {
-        err << "error: unexpected argument '" << args.first() << "'\n";
-        exitCode = ExitUsage;
-        return nullptr;
-    }
-    return openIdentifiedController(target, err, exitCode, identity);
-}
-
-bool wantsHelp(const QStringList &args, QTextStream &out, const char *usage)
-{
-    if (!args.contains(QStringLiteral("--help")))
-        return false;
-    out << usage << linkOptionsHelp();
-    return true;
-}
 
 // How a status line shows its reply.
 enum class Shown { Flags, TwoBytes, Value, SignedValue, SignedValues };
@@ -132,14 +105,15 @@ QByteArray unescape(const QString &text, bool &ok)
 
 int runIdentifyCommand(const QStringList &arguments, QTextStream &out, QTextStream &err)
 {
-    if (wantsHelp(arguments, out,
-                  "usage: beamstab-cli identify LINK\n"
-                  "Stops a running stream, asks for the controller identification and prints it.\n"))
-        return ExitOk;
-    QStringList args = arguments;
+    CommandLine line(QStringLiteral("identify"), QStringLiteral("LINK"),
+                     QStringLiteral("Stops a running stream, asks for the controller identification and prints it.\n")
+                         + linkArgumentHelp);
+    LinkTarget target;
     int exitCode = ExitOk;
+    if (!parseLinkCommand(line, arguments, 0, out, err, target, exitCode))
+        return exitCode;
     ControllerIdentity identity;
-    const auto controller = openAndIdentify(args, err, exitCode, &identity);
+    const auto controller = openIdentifiedController(target, err, exitCode, &identity);
     if (!controller)
         return exitCode;
     const Connection &link = controller->link();
@@ -152,26 +126,27 @@ int runIdentifyCommand(const QStringList &arguments, QTextStream &out, QTextStre
 
 int runStatusCommand(const QStringList &arguments, QTextStream &out, QTextStream &err)
 {
-    if (wantsHelp(arguments, out,
-                  "usage: beamstab-cli status LINK\n"
-                  "Prints the status flags, active signals, intensities, P-factors, detector\n"
-                  "sensitivities, adjust-in values and common detector values.\n"))
-        return ExitOk;
-    QStringList args = arguments;
+    CommandLine line(QStringLiteral("status"), QStringLiteral("LINK"),
+                     QStringLiteral("Prints the status flags, active signals, intensities, P-factors, detector\n"
+                                    "sensitivities, adjust-in values and common detector values.\n")
+                         + linkArgumentHelp);
+    LinkTarget target;
     int exitCode = ExitOk;
-    const auto controller = openAndIdentify(args, err, exitCode);
+    if (!parseLinkCommand(line, arguments, 0, out, err, target, exitCode))
+        return exitCode;
+    const auto controller = openIdentifiedController(target, err, exitCode);
     if (!controller)
         return exitCode;
 
     bool allAnswered = true;
-    for (const StatusLine &line : controller->request(readStatusLines).result()) {
+    for (const StatusLine &entry : controller->request(readStatusLines).result()) {
         // The flags line also needs the flags byte closed by ';'.
-        const bool valid = line.answer.complete
-                           && (line.shown != Shown::Flags || Protocol::statusFromReply(line.answer.reply).valid);
+        const bool valid = entry.answer.complete
+                           && (entry.shown != Shown::Flags || Protocol::statusFromReply(entry.answer.reply).valid);
         if (valid) {
-            printStatusLine(out, line);
+            printStatusLine(out, entry);
         } else {
-            out << line.name << "\tno valid reply (" << describeBytes(line.answer.reply) << ")\n";
+            out << entry.name << "\tno valid reply (" << describeBytes(entry.answer.reply) << ")\n";
             allAnswered = false;
         }
     }
@@ -180,37 +155,32 @@ int runStatusCommand(const QStringList &arguments, QTextStream &out, QTextStream
 
 int runSendCommand(const QStringList &arguments, QTextStream &out, QTextStream &err)
 {
-    if (wantsHelp(arguments, out,
-                  "usage: beamstab-cli send LINK [--answer N] COMMAND\n"
-                  "Sends one raw command and prints the reply bytes. COMMAND is text with \\xHH\n"
-                  "escapes for bytes, e.g. 'GIN\\x01;'. --answer sets the expected reply length\n"
-                  "(default: the length the command's reply has). Exit 0 for a good reply\n"
-                  "(0x00 ';'), 5 for a refusal or no reply.\n"))
-        return ExitOk;
-    QStringList args = arguments;
-    QString answerText;
-    const bool answerGiven = takeOption(args, QStringLiteral("--answer"), answerText);
+    CommandLine line(QStringLiteral("send"), QStringLiteral("LINK [--answer N] COMMAND"),
+                     QStringLiteral("Sends one raw command and prints the reply bytes. Exit 0 for a good reply\n"
+                                    "(0x00 ';'), 5 for a refusal or no reply.\n")
+                         + linkArgumentHelp);
+    const QString answerName = QStringLiteral("answer");
+    line.addOptions({{answerName,
+                      QStringLiteral("Expected reply length in bytes, 0 to 4096 (default: the length the "
+                                     "command's reply has)."),
+                      QStringLiteral("N")}});
+    line.addPositionalArgument(QStringLiteral("COMMAND"),
+                               QStringLiteral("Three letters, arguments and ';', with \\xHH escapes for bytes "
+                                              "(\\\\ for a backslash), e.g. 'GIN\\x01;'."));
     LinkTarget target;
-    QString error;
-    if (!takeLinkOptions(args, target, error) || !target.given || args.size() != 1) {
-        err << "error: " << (error.isEmpty() ? QStringLiteral("usage: send LINK [--answer N] COMMAND") : error)
-            << '\n';
-        return ExitUsage;
-    }
+    int exitCode = ExitOk;
+    if (!parseLinkCommand(line, arguments, 1, out, err, target, exitCode))
+        return exitCode;
+    if (line.positionalArguments().isEmpty())
+        return line.usageError(err, QStringLiteral("name the COMMAND to send"));
     bool ok = false;
-    const QByteArray command = unescape(args.first(), ok);
-    if (!ok || command.size() < 4 || !command.endsWith(';')) {
-        err << "error: COMMAND must be three letters, arguments and ';' (\\xHH for bytes)\n";
-        return ExitUsage;
-    }
+    const QByteArray command = unescape(line.positionalArguments().first(), ok);
+    if (!ok || command.size() < 4 || !command.endsWith(';'))
+        return line.usageError(err, QStringLiteral("COMMAND must be three letters, arguments and ';' (\\xHH for bytes)"));
     int answer = Protocol::answerLength(command);
-    if (answerGiven) {
-        answer = answerText.toInt(&ok);
-        if (!ok || answer < 0 || answer > 4096) {
-            err << "error: --answer takes a number from 0 to 4096\n";
-            return ExitUsage;
-        }
-    }
+    if (!line.intValue(answerName, 0, 4096, answer))
+        return line.usageError(err, QStringLiteral("--answer takes a number from 0 to 4096"));
+    QString error;
     const auto controller = openController(target, error);
     if (!controller) {
         err << "error: " << error << '\n';

@@ -1,6 +1,7 @@
 #include "ScanCommand.h"
 
 #include "CliCommon.h"
+#include "CommandLine.h"
 
 #include "link/DirectorySerialPorts.h"
 #include "link/SerialDeviceDirectory.h"
@@ -8,29 +9,26 @@
 
 int runScanCommand(const QStringList &arguments, QTextStream &out, QTextStream &err)
 {
-    QStringList args = arguments;
-    if (takeFlag(args, QStringLiteral("--help"))) {
-        out << "usage: beamstab-cli scan [--all] [--pts] [--device-dir DIR]\n"
-               "Searches the serial interfaces for controllers and prints one line per\n"
-               "controller: ID, port, baud rate, flow control (1 = hardware, 0 = none).\n"
-               "  --all             also try interfaces that are not FTDI adapters\n"
-               "  --pts             also try the pseudo-terminals in DIR/pts/\n"
-               "  --device-dir DIR  search the serial device files in DIR instead of the\n"
-               "                    system's list (/dev/ by default); they need --all\n";
-        return ExitOk;
-    }
-    const bool all = takeFlag(args, QStringLiteral("--all"));
-    const bool pseudoTerminals = takeFlag(args, QStringLiteral("--pts"));
-    QString directory;
-    const bool ownDirectory = args.contains(QStringLiteral("--device-dir"));
-    if (ownDirectory && !takeOption(args, QStringLiteral("--device-dir"), directory)) {
-        err << "error: --device-dir needs a directory\n";
-        return ExitUsage;
-    }
-    if (!args.isEmpty()) {
-        err << "error: unexpected argument '" << args.first() << "'\n";
-        return ExitUsage;
-    }
+    CommandLine line(QStringLiteral("scan"), QStringLiteral("[--all] [--pts] [--device-dir DIR]"),
+                     QStringLiteral("Searches the serial interfaces for controllers and prints one line per\n"
+                                    "controller: ID, port, baud rate, flow control (1 = hardware, 0 = none)."));
+    const QString allName = QStringLiteral("all"), ptsName = QStringLiteral("pts"),
+                  directoryName = QStringLiteral("device-dir");
+    line.addOptions({
+        {allName, QStringLiteral("Also try interfaces that are not FTDI adapters.")},
+        {ptsName, QStringLiteral("Also try the pseudo-terminals in DIR/pts/.")},
+        {directoryName,
+         QStringLiteral("Search the serial device files in DIR instead of the system's list (/dev/ by default); "
+                        "they carry no maker, so they need --all."),
+         QStringLiteral("DIR")},
+    });
+    int exitCode = ExitOk;
+    if (!line.parse(arguments, 0, out, err, exitCode))
+        return exitCode;
+    const bool all = line.isSet(allName);
+    const bool pseudoTerminals = line.isSet(ptsName);
+    const bool ownDirectory = line.isSet(directoryName);
+    QString directory = line.value(directoryName);
 
     std::shared_ptr<const SerialPortProvider> ports = serialPortProvider();
     if (ownDirectory)

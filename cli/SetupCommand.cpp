@@ -1,19 +1,13 @@
 #include "SetupCommand.h"
 
+#include "CliCommon.h"
+#include "CommandLine.h"
+
 #include "setup/Settings.h"
 
 #include <QColor>
 
 namespace {
-
-void printUsage(QTextStream &stream)
-{
-    stream << "Usage: beamstab-cli setup [FILE]\n"
-              "Prints the controllers stored in a connection setup file, one block per\n"
-              "device. Without FILE the default file ConnectionSetup.xml in the data\n"
-              "directory is read.\n"
-              "Exit codes: 0 success, 2 bad usage, 3 the file could not be loaded.\n";
-}
 
 QString colorText(const QColor &color)
 {
@@ -47,25 +41,24 @@ void printDevice(QTextStream &out, const ConnectionSettings &record)
 
 int runSetupCommand(const QStringList &args, QTextStream &out, QTextStream &err)
 {
-    QString path;
-    for (const QString &arg : args) {
-        if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
-            printUsage(out);
-            return 0;
-        }
-        if (arg.startsWith(QLatin1Char('-')) || !path.isEmpty()) {
-            err << "setup: unexpected argument " << arg << '\n';
-            printUsage(err);
-            return 2;
-        }
-        path = arg;
-    }
+    CommandLine line(QStringLiteral("setup"), QStringLiteral("[FILE]"),
+                     QStringLiteral("Prints the controllers stored in a connection setup file, one block per\n"
+                                    "device.\n"
+                                    "Exit codes: 0 success, 2 bad usage, 3 the file could not be loaded."));
+    line.setErrorPrefix(QStringLiteral("setup: "));
+    line.addPositionalArgument(QStringLiteral("FILE"),
+                               QStringLiteral("The setup file (default: ConnectionSetup.xml in the data directory)."),
+                               QStringLiteral("[FILE]"));
+    int exitCode = ExitOk;
+    if (!line.parse(args, 1, out, err, exitCode))
+        return exitCode;
+    const QString path = line.positionalArguments().value(0);
 
     Settings settings;
     const QString fileName = Settings::resolvePath(path);
     if (!settings.inspectFile(fileName)) {
         err << "setup: cannot load connection setup file " << fileName << '\n';
-        return 3;
+        return ExitConnectionFailed;
     }
     const QList<ConnectionSettings> &records = settings.records();
     out << "file: " << fileName << '\n' << "devices: " << records.size() << '\n';
@@ -74,5 +67,5 @@ int runSetupCommand(const QStringList &args, QTextStream &out, QTextStream &err)
         printDevice(out, record);
     }
     out.flush();
-    return 0;
+    return ExitOk;
 }

@@ -1,6 +1,7 @@
 #include "StreamCommand.h"
 
 #include "CliCommon.h"
+#include "CommandLine.h"
 
 #include "controller/Controller.h"
 #include "link/Protocol.h"
@@ -29,38 +30,33 @@ RecordSource recordSource(const Connection &link, const ControllerIdentity &iden
 
 int runStreamCommand(const QStringList &arguments, QTextStream &out, QTextStream &err)
 {
-    if (arguments.contains(QStringLiteral("--help"))) {
-        out << "usage: beamstab-cli stream LINK --rate R --seconds S [--out FILE]\n"
-               "Streams at R Hz (1 to 500) for S seconds, stops the stream and prints the\n"
-               "samples received, the samples dropped because they were not taken in time,\n"
-               "the achieved rate and the resynchronisations. --out writes every sample to\n"
-               "FILE in the recording format of the application (positions in volts) and\n"
-               "FILE.json with what was recorded.\n"
-            << linkOptionsHelp();
-        return ExitOk;
-    }
-    QStringList args = arguments;
-    QString rateText, secondsText, outPath;
-    const bool hasRate = takeOption(args, QStringLiteral("--rate"), rateText);
-    const bool hasSeconds = takeOption(args, QStringLiteral("--seconds"), secondsText);
-    takeOption(args, QStringLiteral("--out"), outPath);
+    CommandLine line(QStringLiteral("stream"), QStringLiteral("LINK --rate R --seconds S [--out FILE]"),
+                     QStringLiteral("Streams at R Hz for S seconds, stops the stream and prints the samples\n"
+                                    "received, the samples dropped because they were not taken in time, the\n"
+                                    "achieved rate and the resynchronisations.\n")
+                         + linkArgumentHelp);
+    const QString rateName = QStringLiteral("rate"), secondsName = QStringLiteral("seconds"),
+                  outName = QStringLiteral("out");
+    line.addOptions({
+        {rateName, QStringLiteral("Stream rate, 1 to 500 Hz."), QStringLiteral("R")},
+        {secondsName, QStringLiteral("How long to stream, in seconds (up to 86400)."), QStringLiteral("S")},
+        {outName,
+         QStringLiteral("Write every sample to FILE in the recording format of the application (positions in "
+                        "volts) and FILE.json with what was recorded."),
+         QStringLiteral("FILE")},
+    });
     LinkTarget target;
-    QString error;
-    if (!takeLinkOptions(args, target, error) || !target.given || !hasRate || !hasSeconds || !args.isEmpty()) {
-        err << "error: "
-            << (error.isEmpty() ? QStringLiteral("usage: stream LINK --rate R --seconds S [--out FILE]") : error)
-            << '\n';
-        return ExitUsage;
-    }
-    bool rateOk = false, secondsOk = false;
-    const int rate = rateText.toInt(&rateOk);
-    const double seconds = secondsText.toDouble(&secondsOk);
-    if (!rateOk || rate < 1 || rate > 500 || !secondsOk || seconds <= 0 || seconds > 86400) {
-        err << "error: --rate takes 1 to 500 Hz and --seconds a positive number\n";
-        return ExitUsage;
-    }
-
     int exitCode = ExitOk;
+    if (!parseLinkCommand(line, arguments, 0, out, err, target, exitCode))
+        return exitCode;
+    if (!line.isSet(rateName) || !line.isSet(secondsName))
+        return line.usageError(err, QStringLiteral("stream needs --rate and --seconds"));
+    int rate = 0;
+    double seconds = 0;
+    if (!line.intValue(rateName, 1, 500, rate) || !line.positiveValue(secondsName, seconds) || seconds > 86400)
+        return line.usageError(err, QStringLiteral("--rate takes 1 to 500 Hz and --seconds a positive number"));
+    const QString outPath = line.value(outName);
+
     ControllerIdentity identity;
     const auto controller = openIdentifiedController(target, err, exitCode, &identity);
     if (!controller)

@@ -5,6 +5,7 @@
 #include "AnalyzeCommand.h"
 #include "CliApplication.h"
 #include "CliCommon.h"
+#include "CommandLine.h"
 #include "LinkCommands.h"
 #include "ScanCommand.h"
 #include "SetupCommand.h"
@@ -42,13 +43,15 @@ const Command commands[] = {
 
 void printUsage(QTextStream &out)
 {
-    out << "usage: beamstab-cli COMMAND [options]   (beamstab-cli COMMAND --help for details)\n\n"
+    out << "Usage: beamstab-cli COMMAND [options]   (beamstab-cli COMMAND --help for details)\n\n"
            "Commands:\n";
     for (const Command &c : commands)
         out << "  " << QString::fromLatin1(c.name).leftJustified(10) << c.summary << '\n';
+    const QCommandLineOption log = logOption();
     out << "\nOptions for every command:\n"
-           "  --log     write the link's log lines to stderr\n"
-           "\nExit codes: 0 ok, 2 usage, 3 connection or file could not be opened,\n"
+        << "  " << QStringLiteral("-h, --help").leftJustified(12) << "Displays the command's help.\n"
+        << "  " << (QStringLiteral("--") + log.names().constFirst()).leftJustified(12) << log.description() << '\n'
+        << "\nExit codes: 0 ok, 2 usage, 3 connection or file could not be opened,\n"
            "4 identification failed, 5 no reply, refusal or stream failure.\n";
 }
 
@@ -71,13 +74,19 @@ int main(int argc, char *argv[])
     QTextStream out(stdout);
     QTextStream err(stderr);
     QStringList args = application->arguments().mid(1);
-    logToStderr = args.removeAll(QStringLiteral("--log")) > 0;
+    // Taken out here, before any command runs, so the log starts with the link.
+    logToStderr = args.removeAll(QStringLiteral("--log")) + args.removeAll(QStringLiteral("-log")) > 0;
 
-    if (args.isEmpty() || args.first() == QLatin1String("--help") || args.first() == QLatin1String("help")) {
+    if (args.isEmpty() || args.first() == QLatin1String("--help") || args.first() == QLatin1String("-h")
+        || args == QStringList{QStringLiteral("help")}) {
         printUsage(args.isEmpty() ? err : out);
         return args.isEmpty() ? ExitUsage : ExitOk;
     }
-    const QString name = args.takeFirst();
+    QString name = args.takeFirst();
+    if (name == QLatin1String("help")) { // "help COMMAND" is "COMMAND --help"
+        name = args.value(0);
+        args = QStringList{QStringLiteral("--help")};
+    }
     for (const Command &c : commands) {
         if (name == QLatin1String(c.name))
             return c.run(args, out, err);

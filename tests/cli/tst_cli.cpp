@@ -183,10 +183,46 @@ private slots:
                  {{"identify", "--tcp", nobody}, 3, "could not connect"},
                  {{"status", "--serial", "pts/3"}, 3, "Serial port is not suitable for communication"},
                  {{"status", "--serial", "ttyUSB_none", "--device-dir", "/tmp"}, 3, "could not open serial port"},
-                 {{"send", "--tcp", target, "XYZ;"}, 5, "refused"}, {{"send", "--tcp", target, "GIN\\x01;"}, 0, ""}}) {
+                 {{"send", "--tcp", target, "XYZ;"}, 5, "refused"}, {{"send", "--tcp", target, "GIN\\x01;"}, 0, ""},
+                 // The command lines themselves: each mistake is named.
+                 {{"identify", "--tcp", target, "--frobnicate"}, 2, "'--frobnicate'"},
+                 {{"scan", "-frobnicate"}, 2, "'-frobnicate'"},
+                 {{"status", "--tcp", target, "--tcp", nobody}, 2, "--tcp given more than once"},
+                 {{"stream", "--tcp", target, "--seconds", "1", "--rate"}, 2, "--rate"},
+                 {{"stream", "--tcp", target, "--seconds", "1"}, 2, "--rate"},
+                 {{"scan", "--all=yes"}, 2, "--all"},
+                 {{"status", "--tcp", target, "--baud", "9600"}, 2, "--baud"},
+                 {{"identify", "--tcp", target, "extra"}, 2, "unexpected argument 'extra'"},
+                 {{"send", "--tcp", target}, 2, "COMMAND"},
+                 {{"setup", "a.xml", "b.xml"}, 2, "unexpected argument 'b.xml'"},
+                 // --png in either form makes the tool a GUI application, so the
+                 // run gets as far as reading the recording.
+                 {{"analyze", "/nonexistent/run.csv", "--png=/nonexistent/run.png"}, 3, "cannot read"}}) {
             const CliRun run = runCli(arguments);
             QVERIFY2(run.exitCode == exitCode && run.err.contains(message),
                      qPrintable(arguments.join(' ') + ": " + QString::number(run.exitCode) + ' ' + run.err));
+        }
+    }
+
+    // Each command's help comes from its own options: all of them, and no
+    // other command's; "help COMMAND" and "-h" give the same text.
+    void helpListsTheOptionsOfItsCommand()
+    {
+        const QStringList link{"--tcp", "--serial", "--baud", "--device-dir"};
+        // Command, options its help lists, an option of another command it must not list.
+        for (auto [command, options, foreign] : std::initializer_list<std::tuple<QString, QStringList, QString>>{
+                 {"identify", link, "--rate"}, {"status", link, "--answer"}, {"send", link + QStringList{"--answer", "COMMAND"}, "--rate"},
+                 {"stream", link + QStringList{"--rate", "--seconds", "--out"}, "--answer"},
+                 {"speed", link + QStringList{"--rate"}, "--seconds"}, {"scan", {"--all", "--pts", "--device-dir"}, "--tcp"},
+                 {"setup", {"FILE"}, "--device-dir"}, {"analyze", {"--segment", "--rate", "--fit-minutes", "--png", "FILE"}, "--tcp"}}) {
+            const CliRun help = runCli({command, "--help"});
+            QVERIFY2(help.exitCode == 0 && help.err.isEmpty() && help.out.startsWith("Usage: beamstab-cli " + command + ' '),
+                     qPrintable(command + ": " + help.out + help.err));
+            for (const QString &option : options + QStringList{"--help", "--log"})
+                QVERIFY2(help.out.contains(QRegularExpression("\\n  (-h, )?" + option + "\\b")), qPrintable(command + ' ' + option));
+            QVERIFY2(!help.out.contains(foreign), qPrintable(command + ' ' + foreign));
+            for (const QStringList &other : {QStringList{command, "-h"}, QStringList{"help", command}})
+                QCOMPARE(runCli(other).out, help.out);
         }
     }
 
@@ -195,7 +231,7 @@ private slots:
     {
         struct Row { Simulator *sim; QStringList link; int rate; };
         for (const Row &row : {Row{&serialSim, {"--serial", port, "--baud", "921600", "--device-dir", devices.path()}, 500},
-                               Row{&tcpSim, {"--tcp", target, "--rate", "200"}, 200}}) {
+                               Row{&tcpSim, {"--tcp", target, "--rate=200"}, 200}}) {
             const qint64 sentBefore = row.sim->counters(0).streamMessagesSent;
             const CliRun run = runCli(QStringList{"speed"} + row.link);
             QCOMPARE(run.exitCode, 0);
