@@ -180,7 +180,9 @@ void ControllerAlerts::raise(Controller *controller, State &state, Kind kind, qi
         state.entry = new QLabel(statusBar);
         state.entry->setObjectName(QStringLiteral("controllerAlert"));
         state.entry->setStyleSheet(entryStyle);
-        statusBar->addWidget(state.entry);
+        // Several alerts share the bar's room; none widens the window.
+        state.entry->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+        statusBar->addWidget(state.entry, 1);
     }
     state.entry->setProperty("address", controller->address());
     state.entry->setText(state.text);

@@ -21,8 +21,11 @@ StatusBarPanel::StatusBarPanel(QStatusBar *bar)
     , warning(entry(bar, "statusWarning"))
 {
     warning->setStyleSheet(QStringLiteral("QLabel { color: rgb(170, 60, 0); }"));
+    // A long warning is cut to the room there is (its tool tip and
+    // accessible name keep it whole) rather than widening the window.
+    warning->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     warning->hide();
-    bar->addPermanentWidget(warning);
+    bar->addPermanentWidget(warning, 1);
     bar->addPermanentWidget(recording);
     bar->addPermanentWidget(acquisition);
     showAcquisition(false, 0, 0);
@@ -35,6 +38,7 @@ void StatusBarPanel::setText(QLabel *label, const QString &text)
         return;
     label->setText(text);
     label->setAccessibleName(text);
+    label->setToolTip(text);
 }
 
 void StatusBarPanel::showAcquisition(bool running, int rate, int controllersShown)
