@@ -185,7 +185,7 @@ try:
           "SamplingRate and EventRate are memorized and written at start, PFactor1 is not")
     x1_events = dev.get_attribute_config("X1").events
     check([x1_events.ch_event.abs_change, x1_events.arch_event.archive_abs_change, x1_events.arch_event.archive_period]
-          == ["0.001", "0.01", "60000"], "default change and archive criteria of X1")
+          == ["0.001", "0.1", "60000"], "default change and archive criteria of X1")
     polled = {n: dev.get_attribute_poll_period(n) for n in ("Headroom1", "Intensity2", "MeanX1", "SamplesLost", "X1")}
     check(polled == {"Headroom1": 1000, "Intensity2": 1000, "MeanX1": 1000, "SamplesLost": 1000, "X1": 0}
           and dev.get_attribute_config("Headroom1").events.ch_event.abs_change == "0.01",
