@@ -1,6 +1,9 @@
 #include "BeamStabilizer.h"
 
 #include "DeviceProperties.h"
+#include "TangoLogging.h"
+
+#include <QDebug>
 
 #include <omnithread.h>
 
@@ -15,15 +18,21 @@ const char *const names[] = {
     "Intensity1", "Intensity2",
     "RangeX1", "RangeY1", "RangeX2", "RangeY2",
     "StabilizationOn1", "StabilizationOn2", "Active1", "Active2",
-    "PFactor1", "PFactor2", "SamplingRate",
+    "PFactor1", "PFactor2", "SamplingRate", "EventRate",
     "MeanX1", "MeanY1", "MeanX2", "MeanY2", "RMSRadius1", "RMSRadius2", "Headroom1", "Headroom2",
     "ControllerID", "FirmwareVersion", "SamplesReceived", "SamplesLost",
     "RawX1", "RawY1", "RawIntensity1", "RawX2", "RawY2", "RawIntensity2",
 };
 static_assert(sizeof(names) / sizeof(names[0]) == std::size_t(BeamAttribute::Count), "one name per attribute");
 
-// Attributes whose unit is the stage's position unit.
-bool isPosition(BeamAttribute a, int &stage)
+// The wait of a command for the worker: the link's reply deadline (1.5 s)
+// plus room for the stream stop and restart around it, but below the 3 s a
+// Tango client waits by default.
+constexpr int commandWaitMs = 2500;
+
+} // namespace
+
+bool BeamStabilizer::isPosition(BeamAttribute a, int &stage)
 {
     switch (a) {
     case BeamAttribute::X1: case BeamAttribute::Y1: case BeamAttribute::MeanX1:
@@ -38,13 +47,6 @@ bool isPosition(BeamAttribute a, int &stage)
         return false;
     }
 }
-
-// The wait of a command for the worker: the link's reply deadline (1.5 s)
-// plus room for the stream stop and restart around it, but below the 3 s a
-// Tango client waits by default.
-constexpr int commandWaitMs = 2500;
-
-} // namespace
 
 BeamStabilizer::BeamStabilizer(Tango::DeviceClass *cl, const char *name) : Tango::Device_5Impl(cl, name)
 {
@@ -98,6 +100,8 @@ void BeamStabilizer::init_device()
     }
     for (const auto &entry : DeviceProperties::overridesFor(get_name()))
         values[entry.first] = entry.second;
+    if (values["SetupFile"].empty())
+        values["SetupFile"] = configuredSetupFile();
 
     ControllerOptions options;
     setupError.clear();
@@ -113,7 +117,28 @@ void BeamStabilizer::init_device()
     pusher = std::thread(&BeamStabilizer::pushLoop, this);
     worker.reset(new ControllerWorker(options));
     worker->setPeriodHandler([this](const ControllerSnapshot &s, bool had) { queueEvents(s, had); });
+    // What the worker and its links report goes to this device's logger.
+    worker->setThreadHandler([this](const QThread *thread, bool working) {
+        if (working)
+            TangoLogging::route(thread, this);
+        else
+            TangoLogging::unroute(thread);
+    });
     worker->start();
+}
+
+std::string BeamStabilizer::configuredSetupFile()
+{
+    // One setup file for all devices of the server: the class property,
+    // else the default file of the user the server runs as.
+    if (Tango::Util::_UseDb) {
+        Tango::DbData data{Tango::DbDatum("SetupFile")};
+        get_device_class()->get_db_class()->get_property(data);
+        std::string path;
+        if (!data[0].is_empty() && (data[0] >> path) && !path.empty())
+            return path;
+    }
+    return DeviceProperties::defaultSetupFile();
 }
 
 void BeamStabilizer::delete_device()
@@ -138,6 +163,11 @@ void BeamStabilizer::always_executed_hook()
 
 void BeamStabilizer::applyUnits(const ControllerSnapshot &snapshot)
 {
+    // Until a controller has been identified its detector settings, and so
+    // its unit, are not known: the attributes keep the unit they had (the
+    // one stored with them, from the last connection).
+    if (snapshot.controllerId.isEmpty())
+        return;
     for (int stage = 0; stage < 2; ++stage) {
         if (appliedUnit[stage] == snapshot.unit[stage])
             continue;
@@ -148,14 +178,25 @@ void BeamStabilizer::applyUnits(const ControllerSnapshot &snapshot)
             if (!isPosition(BeamAttribute(i), s) || s != stage)
                 continue;
             Tango::Attribute &att = dev_attr->get_attr_by_name(names[i]);
-            // The unit follows the controller's detector settings; it is
-            // changed in memory only, never stored in the Tango database.
+            // The unit follows the controller's detector settings. It is
+            // stored with the attribute, so that the database never holds
+            // another unit than the device shows, and a restarted server
+            // shows the last one before its controller answers.
             Tango::AttributeConfig_5 config;
             att.get_properties(config);
+            if (unit == config.unit.in())
+                continue;
             config.unit = CORBA::string_dup(unit.c_str());
             std::string device = get_name();
-            std::vector<Tango::Attribute::AttPropDb> notStored;
-            att.set_properties(config, device, false, notStored);
+            std::vector<Tango::Attribute::AttPropDb> changes;
+            att.set_properties(config, device, false, changes);
+            if (Tango::Util::_UseDb) {
+                try {
+                    att.upd_database(changes);
+                } catch (const Tango::DevFailed &e) {
+                    qWarning().noquote() << "Unit of" << names[i] << "not stored:" << e.errors[0].desc.in();
+                }
+            }
         }
     }
 }
@@ -220,6 +261,7 @@ void BeamStabilizer::readAttribute(BeamAttribute which, Tango::Attribute &att)
         break;
     }
     case BeamAttribute::SamplingRate: setLong(s.samplingRate); break;
+    case BeamAttribute::EventRate: setDouble(s.eventRate); break;
     case BeamAttribute::MeanX1: setDouble(s.stats[0].samples ? s.stats[0].meanX : nan); break;
     case BeamAttribute::MeanY1: setDouble(s.stats[0].samples ? s.stats[0].meanY : nan); break;
     case BeamAttribute::MeanX2: setDouble(s.stats[1].samples ? s.stats[1].meanX : nan); break;
@@ -257,14 +299,99 @@ void BeamStabilizer::readAttribute(BeamAttribute which, Tango::Attribute &att)
 
 void BeamStabilizer::writeAttribute(BeamAttribute which, Tango::WAttribute &att)
 {
+    if (!worker)
+        Tango::Except::throw_exception("BeamStabilizer_NotConfigured", setupError, "BeamStabilizer::writeAttribute");
+    QString error;
+    if (which == BeamAttribute::EventRate) {
+        Tango::DevDouble perSecond = 0;
+        att.get_write_value(perSecond);
+        if (!worker->setEventRate(perSecond, error))
+            Tango::Except::throw_exception("BeamStabilizer_OutOfRange", error.toStdString(), "BeamStabilizer::writeAttribute");
+        return;
+    }
     Tango::DevLong value = 0;
     att.get_write_value(value);
     switch (which) {
     case BeamAttribute::PFactor1: runRequest(ControllerWorker::Action::SetPFactor, 1, value); break;
     case BeamAttribute::PFactor2: runRequest(ControllerWorker::Action::SetPFactor, 2, value); break;
-    case BeamAttribute::SamplingRate: runRequest(ControllerWorker::Action::SetSamplingRate, 0, value); break;
+    case BeamAttribute::SamplingRate: {
+        // Taken at once (also the memorized value at start, while the link
+        // may still be opening); only a running stream waits for its restart.
+        bool restart = false;
+        if (!worker->setSamplingRate(value, restart, error))
+            Tango::Except::throw_exception("BeamStabilizer_OutOfRange", error.toStdString(), "BeamStabilizer::writeAttribute");
+        if (restart)
+            runRequest(ControllerWorker::Action::SetSamplingRate, 0, value);
+        break;
+    }
     default: break;
     }
+}
+
+template <typename List> bool BeamStabilizer::configureHere(const List &config)
+{
+    Tango::AutoTangoMonitor sync(this, true);
+    refuseUnitChanges(config);
+    if (Tango::Util::_UseDb)
+        return false;
+    // Without a database Tango's own handling still tries to store the
+    // change there and brings the server down: apply it in memory only.
+    std::string device = get_name();
+    for (CORBA::ULong k = 0; k < config.length(); ++k) {
+        Tango::Attribute &att = dev_attr->get_attr_by_name(config[k].name.in());
+        std::vector<Tango::Attribute::AttPropDb> notStored;
+        att.set_properties(config[k], device, false, notStored);
+    }
+    return true;
+}
+
+template <typename List> void BeamStabilizer::refuseUnitChanges(const List &config)
+{
+    for (CORBA::ULong k = 0; k < config.length(); ++k) {
+        const std::string name = config[k].name.in();
+        for (int i = 0; i < int(BeamAttribute::Count); ++i) {
+            int stage = -1;
+            if (!isPosition(BeamAttribute(i), stage) || TG_strcasecmp(names[i], name.c_str()) != 0)
+                continue;
+            Tango::AttributeConfig_5 current;
+            dev_attr->get_attr_by_name(names[i]).get_properties(current);
+            if (std::string(config[k].unit.in()) == current.unit.in())
+                continue;
+            Tango::Except::throw_exception(
+                "BeamStabilizer_UnitNotWritable",
+                std::string("The unit of ") + names[i] + " is " + current.unit.in()
+                    + ", that of the controller's detector settings (setup file); it cannot be set by a client",
+                "BeamStabilizer::set_attribute_config");
+        }
+    }
+}
+
+void BeamStabilizer::set_attribute_config_5(const Tango::AttributeConfigList_5 &config, const Tango::ClntIdent &client)
+{
+    if (configureHere(config))
+        return;
+    Tango::Device_5Impl::set_attribute_config_5(config, client);
+}
+
+void BeamStabilizer::set_attribute_config_4(const Tango::AttributeConfigList_3 &config, const Tango::ClntIdent &client)
+{
+    if (configureHere(config))
+        return;
+    Tango::Device_5Impl::set_attribute_config_4(config, client);
+}
+
+void BeamStabilizer::set_attribute_config_3(const Tango::AttributeConfigList_3 &config)
+{
+    if (configureHere(config))
+        return;
+    Tango::Device_5Impl::set_attribute_config_3(config);
+}
+
+void BeamStabilizer::set_attribute_config(const Tango::AttributeConfigList &config)
+{
+    if (configureHere(config))
+        return;
+    Tango::Device_5Impl::set_attribute_config(config);
 }
 
 void BeamStabilizer::runRequest(ControllerWorker::Action action, int stage, int value)
@@ -284,8 +411,10 @@ void BeamStabilizer::reconnect()
 {
     if (!worker)
         Tango::Except::throw_exception("BeamStabilizer_NotConfigured", setupError, "BeamStabilizer::reconnect");
-    // Opening and identifying take a few seconds; the state shows the outcome.
-    worker->request(ControllerWorker::Action::Reconnect, 0, 0, 0);
+    // Closing the link is waited for, so that the state says INIT
+    // ("Reconnecting to ...") when this returns; opening and identifying
+    // take a few seconds more, and the state shows their outcome.
+    worker->request(ControllerWorker::Action::Reconnect, 0, 0, commandWaitMs);
 }
 
 void BeamStabilizer::stabilizationOn(Tango::DevShort stage)

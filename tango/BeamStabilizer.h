@@ -17,7 +17,7 @@ enum class BeamAttribute : int {
     Intensity1, Intensity2,
     RangeX1, RangeY1, RangeX2, RangeY2,
     StabilizationOn1, StabilizationOn2, Active1, Active2,
-    PFactor1, PFactor2, SamplingRate,
+    PFactor1, PFactor2, SamplingRate, EventRate,
     MeanX1, MeanY1, MeanX2, MeanY2, RMSRadius1, RMSRadius2, Headroom1, Headroom2,
     ControllerID, FirmwareVersion, SamplesReceived, SamplesLost,
     RawX1, RawY1, RawIntensity1, RawX2, RawY2, RawIntensity2,
@@ -41,6 +41,14 @@ public:
     Tango::DevState dev_state() override;
     Tango::ConstDevString dev_status() override;
 
+    // Attribute configuration from clients, with one refusal: the unit of a
+    // position follows the controller's detector settings and is not theirs
+    // to change (the values would stay in the detector's unit).
+    void set_attribute_config_5(const Tango::AttributeConfigList_5 &config, const Tango::ClntIdent &client) override;
+    void set_attribute_config_4(const Tango::AttributeConfigList_3 &config, const Tango::ClntIdent &client) override;
+    void set_attribute_config_3(const Tango::AttributeConfigList_3 &config) override;
+    void set_attribute_config(const Tango::AttributeConfigList &config) override;
+
     void readAttribute(BeamAttribute which, Tango::Attribute &attribute);
     void writeAttribute(BeamAttribute which, Tango::WAttribute &attribute);
 
@@ -51,6 +59,8 @@ public:
     void stabilizationOff(Tango::DevShort stage);
 
     static const char *attributeName(BeamAttribute which);
+    // Whether an attribute is a position of a stage (0 or 1), in its unit.
+    static bool isPosition(BeamAttribute which, int &stage);
     // ALARM while connected and a stage's piezo headroom warns; a link that
     // is down (FAULT) or opening (INIT) outranks it.
     static Tango::DevState stateOf(const ControllerSnapshot &snapshot);
@@ -60,6 +70,11 @@ public:
 private:
     void runRequest(ControllerWorker::Action action, int stage = 0, int value = 0);
     void applyUnits(const ControllerSnapshot &snapshot);
+    template <typename List> void refuseUnitChanges(const List &config);
+    // Checks a configuration from a client and, without a database, applies
+    // it; false when Tango is to apply (and store) it.
+    template <typename List> bool configureHere(const List &config);
+    std::string configuredSetupFile();
     void queueEvents(const ControllerSnapshot &snapshot, bool periodHadSamples);
     void pushLoop();
     void pushEvents(const ControllerSnapshot &snapshot, bool periodHadSamples, bool stateChanged);

@@ -1,6 +1,7 @@
 #include "BeamStabilizerClass.h"
 
 #include "BeamStabilizer.h"
+#include "DeviceProperties.h"
 
 namespace {
 
@@ -82,53 +83,87 @@ private:
     void (BeamStabilizer::*call)(Tango::DevShort);
 };
 
+// How an attribute's changes reach clients: pushed by the device at the
+// event rate, or read by Tango's polling thread (which then sends the
+// events). Either way Tango applies the change and archive criteria of the
+// attribute's configuration; the values below are the defaults.
+enum class Events { None, Pushed, Polled };
+
 struct AttributeSpec
 {
     BeamAttribute which;
     long type;
     bool writable;
-    const char *unit;       // fixed unit; positions get theirs from the detector model
+    const char *unit;       // fixed unit; positions get theirs from the detector settings
     const char *description;
-    bool events;            // change and archive events pushed at the event rate
+    Events events;
+    const char *absChange;        // change event: smallest change reported
+    const char *archiveAbsChange; // archive event: smallest change stored
 };
 
+// Polled attributes are read once a second: often enough for an alarm on a
+// headroom's quality, and nothing next to the stream.
+constexpr int pollPeriodMs = 1000;
+// An archiver stores a value at least once a minute, and in between when it
+// moved by the archive change.
+constexpr const char *archivePeriodMs = "60000";
+
 const AttributeSpec attributeTable[] = {
-    {BeamAttribute::X1, Tango::DEV_DOUBLE, false, "", "Stage 1 x position, mean over the last event period", true},
-    {BeamAttribute::Y1, Tango::DEV_DOUBLE, false, "", "Stage 1 y position, mean over the last event period", true},
-    {BeamAttribute::X2, Tango::DEV_DOUBLE, false, "", "Stage 2 x position, mean over the last event period", true},
-    {BeamAttribute::Y2, Tango::DEV_DOUBLE, false, "", "Stage 2 y position, mean over the last event period", true},
-    {BeamAttribute::Intensity1, Tango::DEV_DOUBLE, false, "V", "Stage 1 intensity", false},
-    {BeamAttribute::Intensity2, Tango::DEV_DOUBLE, false, "V", "Stage 2 intensity", false},
-    {BeamAttribute::RangeX1, Tango::DEV_DOUBLE, false, "V", "Stage 1 x actuator range", false},
-    {BeamAttribute::RangeY1, Tango::DEV_DOUBLE, false, "V", "Stage 1 y actuator range", false},
-    {BeamAttribute::RangeX2, Tango::DEV_DOUBLE, false, "V", "Stage 2 x actuator range", false},
-    {BeamAttribute::RangeY2, Tango::DEV_DOUBLE, false, "V", "Stage 2 y actuator range", false},
-    {BeamAttribute::StabilizationOn1, Tango::DEV_BOOLEAN, false, "", "Stabilization of stage 1 switched on", false},
-    {BeamAttribute::StabilizationOn2, Tango::DEV_BOOLEAN, false, "", "Stabilization of stage 2 switched on", false},
-    {BeamAttribute::Active1, Tango::DEV_BOOLEAN, false, "", "Stage 1 active (enough light)", false},
-    {BeamAttribute::Active2, Tango::DEV_BOOLEAN, false, "", "Stage 2 active (enough light)", false},
-    {BeamAttribute::PFactor1, Tango::DEV_LONG, true, "", "Stage 1 P-factor (0 = external)", false},
-    {BeamAttribute::PFactor2, Tango::DEV_LONG, true, "", "Stage 2 P-factor (0 = external)", false},
-    {BeamAttribute::SamplingRate, Tango::DEV_LONG, true, "Hz", "Stream sampling rate", false},
-    {BeamAttribute::MeanX1, Tango::DEV_DOUBLE, false, "", "Stage 1 rolling mean x", false},
-    {BeamAttribute::MeanY1, Tango::DEV_DOUBLE, false, "", "Stage 1 rolling mean y", false},
-    {BeamAttribute::MeanX2, Tango::DEV_DOUBLE, false, "", "Stage 2 rolling mean x", false},
-    {BeamAttribute::MeanY2, Tango::DEV_DOUBLE, false, "", "Stage 2 rolling mean y", false},
-    {BeamAttribute::RMSRadius1, Tango::DEV_DOUBLE, false, "", "Stage 1 RMS radius over the rolling window", true},
-    {BeamAttribute::RMSRadius2, Tango::DEV_DOUBLE, false, "", "Stage 2 RMS radius over the rolling window", true},
-    {BeamAttribute::Headroom1, Tango::DEV_DOUBLE, false, "V", "Stage 1 piezo headroom: its nearer axis to a range end (V)", false},
-    {BeamAttribute::Headroom2, Tango::DEV_DOUBLE, false, "V", "Stage 2 piezo headroom: its nearer axis to a range end (V)", false},
-    {BeamAttribute::ControllerID, Tango::DEV_STRING, false, "", "Controller identification", false},
-    {BeamAttribute::FirmwareVersion, Tango::DEV_LONG, false, "", "Firmware version", false},
-    {BeamAttribute::SamplesReceived, Tango::DEV_LONG64, false, "", "Stream samples received", false},
-    {BeamAttribute::SamplesLost, Tango::DEV_LONG64, false, "", "Stream samples dropped before they were read", false},
+    {BeamAttribute::X1, Tango::DEV_DOUBLE, false, "", "Stage 1 x position, mean over the last event period", Events::Pushed, "0.001", "0.1"},
+    {BeamAttribute::Y1, Tango::DEV_DOUBLE, false, "", "Stage 1 y position, mean over the last event period", Events::Pushed, "0.001", "0.1"},
+    {BeamAttribute::X2, Tango::DEV_DOUBLE, false, "", "Stage 2 x position, mean over the last event period", Events::Pushed, "0.001", "0.1"},
+    {BeamAttribute::Y2, Tango::DEV_DOUBLE, false, "", "Stage 2 y position, mean over the last event period", Events::Pushed, "0.001", "0.1"},
+    {BeamAttribute::Intensity1, Tango::DEV_DOUBLE, false, "V", "Stage 1 intensity", Events::Polled, "0.01", "0.1"},
+    {BeamAttribute::Intensity2, Tango::DEV_DOUBLE, false, "V", "Stage 2 intensity", Events::Polled, "0.01", "0.1"},
+    {BeamAttribute::RangeX1, Tango::DEV_DOUBLE, false, "V", "Stage 1 x actuator range", Events::Polled, "0.01", "0.1"},
+    {BeamAttribute::RangeY1, Tango::DEV_DOUBLE, false, "V", "Stage 1 y actuator range", Events::Polled, "0.01", "0.1"},
+    {BeamAttribute::RangeX2, Tango::DEV_DOUBLE, false, "V", "Stage 2 x actuator range", Events::Polled, "0.01", "0.1"},
+    {BeamAttribute::RangeY2, Tango::DEV_DOUBLE, false, "V", "Stage 2 y actuator range", Events::Polled, "0.01", "0.1"},
+    {BeamAttribute::StabilizationOn1, Tango::DEV_BOOLEAN, false, "", "Stabilization of stage 1 switched on", Events::None, nullptr, nullptr},
+    {BeamAttribute::StabilizationOn2, Tango::DEV_BOOLEAN, false, "", "Stabilization of stage 2 switched on", Events::None, nullptr, nullptr},
+    {BeamAttribute::Active1, Tango::DEV_BOOLEAN, false, "", "Stage 1 active (enough light)", Events::None, nullptr, nullptr},
+    {BeamAttribute::Active2, Tango::DEV_BOOLEAN, false, "", "Stage 2 active (enough light)", Events::None, nullptr, nullptr},
+    {BeamAttribute::PFactor1, Tango::DEV_LONG, true, "", "Stage 1 P-factor (0 = external)", Events::None, nullptr, nullptr},
+    {BeamAttribute::PFactor2, Tango::DEV_LONG, true, "", "Stage 2 P-factor (0 = external)", Events::None, nullptr, nullptr},
+    {BeamAttribute::SamplingRate, Tango::DEV_LONG, true, "Hz", "Stream sampling rate (memorized)", Events::None, nullptr, nullptr},
+    {BeamAttribute::EventRate, Tango::DEV_DOUBLE, true, "1/s", "Period means and events per second (memorized)", Events::None, nullptr, nullptr},
+    {BeamAttribute::MeanX1, Tango::DEV_DOUBLE, false, "", "Stage 1 rolling mean x", Events::Polled, "0.001", "0.1"},
+    {BeamAttribute::MeanY1, Tango::DEV_DOUBLE, false, "", "Stage 1 rolling mean y", Events::Polled, "0.001", "0.1"},
+    {BeamAttribute::MeanX2, Tango::DEV_DOUBLE, false, "", "Stage 2 rolling mean x", Events::Polled, "0.001", "0.1"},
+    {BeamAttribute::MeanY2, Tango::DEV_DOUBLE, false, "", "Stage 2 rolling mean y", Events::Polled, "0.001", "0.1"},
+    {BeamAttribute::RMSRadius1, Tango::DEV_DOUBLE, false, "", "Stage 1 RMS radius over the rolling window", Events::Pushed, "0.001", "0.01"},
+    {BeamAttribute::RMSRadius2, Tango::DEV_DOUBLE, false, "", "Stage 2 RMS radius over the rolling window", Events::Pushed, "0.001", "0.01"},
+    {BeamAttribute::Headroom1, Tango::DEV_DOUBLE, false, "V", "Stage 1 piezo headroom: its nearer axis to a range end (V)", Events::Polled, "0.01", "0.1"},
+    {BeamAttribute::Headroom2, Tango::DEV_DOUBLE, false, "V", "Stage 2 piezo headroom: its nearer axis to a range end (V)", Events::Polled, "0.01", "0.1"},
+    {BeamAttribute::ControllerID, Tango::DEV_STRING, false, "", "Controller identification", Events::None, nullptr, nullptr},
+    {BeamAttribute::FirmwareVersion, Tango::DEV_LONG, false, "", "Firmware version", Events::None, nullptr, nullptr},
+    {BeamAttribute::SamplesReceived, Tango::DEV_LONG64, false, "", "Stream samples received", Events::None, nullptr, nullptr},
+    {BeamAttribute::SamplesLost, Tango::DEV_LONG64, false, "", "Stream samples dropped before they were read", Events::Polled, "1", "1"},
 };
 
 } // namespace
 
 BeamStabilizerClass *BeamStabilizerClass::single = nullptr;
 
-BeamStabilizerClass::BeamStabilizerClass(std::string &name) : Tango::DeviceClass(name) {}
+BeamStabilizerClass::BeamStabilizerClass(std::string &name) : Tango::DeviceClass(name)
+{
+    // What configuration tools (Jive's wizard, QueryWizardDevProperty) show
+    // for a new device, and the device type its clients see.
+    set_type("BeamStabilizationController");
+    for (const DeviceProperties::Declaration &d : DeviceProperties::declarations()) {
+        std::string propertyName = d.name, description = d.description, defaultValue = d.defaultValue;
+        if (defaultValue.empty())
+            add_wiz_dev_prop(propertyName, description);
+        else
+            add_wiz_dev_prop(propertyName, description, defaultValue);
+    }
+    std::string setupName = "SetupFile";
+    std::string setupDescription =
+        "Setup file with the detector settings of the controllers, for every device whose own SetupFile is empty; "
+        "without it, ConnectionSetup.xml in the data directory under the home of the user the server runs as";
+    std::string setupDefault = DeviceProperties::defaultSetupFile();
+    add_wiz_class_prop(setupName, setupDescription, setupDefault);
+}
 
 BeamStabilizerClass *BeamStabilizerClass::init(const char *name)
 {
@@ -164,14 +199,32 @@ void BeamStabilizerClass::attribute_factory(std::vector<Tango::Attr *> &attribut
         if (entry.which == BeamAttribute::SamplingRate) {
             props.set_min_value("1");
             props.set_max_value("500");
+        } else if (entry.which == BeamAttribute::EventRate) {
+            props.set_min_value("0.1");
+            props.set_max_value("100");
         } else if (entry.which == BeamAttribute::PFactor1 || entry.which == BeamAttribute::PFactor2) {
             props.set_min_value("0");
             props.set_max_value("65535");
         }
+        if (entry.events != Events::None) {
+            props.set_event_abs_change(entry.absChange);
+            props.set_archive_event_abs_change(entry.archiveAbsChange);
+            props.set_archive_event_period(archivePeriodMs);
+        }
         attr->set_default_properties(props);
-        if (entry.events) {
-            attr->set_change_event(true, false);
-            attr->set_archive_event(true, false);
+        if (entry.events == Events::Pushed) {
+            // Pushed at the event rate; Tango checks each push against the
+            // criteria and passes on only those that meet them.
+            attr->set_change_event(true, true);
+            attr->set_archive_event(true, true);
+        } else if (entry.events == Events::Polled) {
+            attr->set_polling_period(pollPeriodMs);
+        }
+        if (entry.which == BeamAttribute::SamplingRate || entry.which == BeamAttribute::EventRate) {
+            // Kept in the database on every write and written again when
+            // the device starts (after the properties were read).
+            attr->set_memorized();
+            attr->set_memorized_init(true);
         }
         attributes.push_back(attr);
     }

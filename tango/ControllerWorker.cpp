@@ -28,6 +28,9 @@ constexpr unsigned long loopSleepMs = 5;
 // only guards against a link thread that never reports.
 constexpr int connectWaitMs = 3000;
 
+constexpr double minEventRate = 0.1;
+constexpr double maxEventRate = 100;
+
 // Ends the link thread as the next request, without first stopping a
 // stream: a link is dropped because its controller fell silent, and
 // shutting down stops the stream itself beforehand.
@@ -44,7 +47,9 @@ ControllerWorker::ControllerWorker(const ControllerOptions &options, QObject *pa
     : QThread(parent), opts(options), statistics(options.statisticsWindow, options.rawSamples)
 {
     rate = std::clamp(opts.samplingRate, 1, 500);
+    eventRate = std::clamp(opts.eventRate, minEventRate, maxEventRate);
     shown.samplingRate = rate;
+    shown.eventRate = eventRate;
     shown.statusText = QString("Connecting to %1").arg(endpointText());
     wantStreaming = opts.autoStart;
 }
@@ -94,6 +99,32 @@ void ControllerWorker::finish(const Pending &p, const RequestResult &r)
     requestDone.wakeAll();
 }
 
+bool ControllerWorker::setSamplingRate(int hz, bool &restartNeeded, QString &error)
+{
+    restartNeeded = false;
+    if (hz < 1 || hz > 500) {
+        error = QString("Sampling rate %1 Hz is outside 1 to 500 Hz").arg(hz);
+        return false;
+    }
+    QMutexLocker locker(&lock);
+    rate = hz;
+    shown.samplingRate = hz;
+    restartNeeded = shown.link == ControllerSnapshot::Link::Streaming;
+    return true;
+}
+
+bool ControllerWorker::setEventRate(double perSecond, QString &error)
+{
+    if (!(perSecond >= minEventRate && perSecond <= maxEventRate)) {
+        error = QString("Event rate %1 per second is outside %2 to %3").arg(perSecond).arg(minEventRate).arg(maxEventRate);
+        return false;
+    }
+    QMutexLocker locker(&lock);
+    eventRate = perSecond;
+    shown.eventRate = perSecond;
+    return true;
+}
+
 ControllerSnapshot ControllerWorker::snapshot() const
 {
     QMutexLocker locker(&lock);
@@ -121,8 +152,28 @@ void ControllerWorker::setLinkStatus(ControllerSnapshot::Link state, const QStri
         periodHandler(copy, false);
 }
 
+void ControllerWorker::announceThreads(Controller &c, bool working)
+{
+    if (!threadHandler)
+        return;
+    // The link's own thread, and the one its requests run on; withdrawn as
+    // they were announced (a closed link may no longer run requests).
+    if (working) {
+        linkThreads[&c] = {&c.link(), c.request([](Connection &) {
+                                           return static_cast<const QThread *>(QThread::currentThread());
+                                       }).result()};
+    }
+    for (const QThread *thread : linkThreads[&c])
+        if (thread && thread != this)
+            threadHandler(thread, working);
+    if (!working)
+        linkThreads.erase(&c);
+}
+
 void ControllerWorker::run()
 {
+    if (threadHandler)
+        threadHandler(this, true);
     nextPeriod = Connection::now();
     while (!stopRequested) {
         const qint64 now = Connection::now();
@@ -155,9 +206,12 @@ void ControllerWorker::run()
             // A stream that falls silent for three sample periods, and at
             // least 0.8 s, has lost its controller: FAULT within a second at
             // every rate from 4 Hz up.
-            const qint64 silence = std::max<qint64>(800, 3000 / std::max(rate, 1));
+            const qint64 silence = std::max<qint64>(800, 3000 / std::max(streamRate, 1));
             if (streaming && now - lastSampleAt > silence) {
                 dropLink(QString("No stream data for %1 ms").arg(now - lastSampleAt));
+            } else if (streaming && streamRate != rate) {
+                // A rate written while a start was still under way.
+                restartAtRate();
             } else if (!streaming && now >= nextStatusPoll) {
                 pollStatus();
                 nextStatusPoll = Connection::now() + 1000;
@@ -166,7 +220,7 @@ void ControllerWorker::run()
 
         if (Connection::now() >= nextPeriod) {
             publishPeriod();
-            const qint64 period = qint64(1000.0 / std::clamp(opts.eventRate, 0.1, 1000.0));
+            const qint64 period = qint64(1000.0 / eventRate.load());
             nextPeriod += period;
             if (nextPeriod < Connection::now())
                 nextPeriod = Connection::now() + period;
@@ -181,15 +235,20 @@ void ControllerWorker::run()
         if (link().isStreaming())
             stopStream();
         endLink(*controller);
+        announceThreads(*controller, false);
         controller.reset();
     }
+    if (threadHandler)
+        threadHandler(this, false);
     // Callers still waiting give up on their own deadline.
 }
 
 void ControllerWorker::connectLink()
 {
+    // A link that failed stays in FAULT while it is tried again; a first
+    // connection or a requested reconnection keeps its own text.
     const ControllerSnapshot before = snapshot();
-    if (before.link != ControllerSnapshot::Link::Fault)
+    if (before.link != ControllerSnapshot::Link::Fault && before.link != ControllerSnapshot::Link::Connecting)
         setLinkStatus(ControllerSnapshot::Link::Connecting, "Connecting to " + endpointText());
 
     std::unique_ptr<Connection> connection;
@@ -204,9 +263,11 @@ void ControllerWorker::connectLink()
         return;
     }
     auto candidate = std::make_unique<Controller>(std::move(connection));
+    announceThreads(*candidate, true);
     auto fail = [&](const QString &reason) {
         if (candidate->link().isRunning())
             endLink(*candidate);
+        announceThreads(*candidate, false);
         candidate.reset();
         nextAttempt = Connection::now() + opts.reconnectIntervalMs;
         setLinkStatus(ControllerSnapshot::Link::Fault,
@@ -258,17 +319,23 @@ void ControllerWorker::connectLink()
         startStream(rate);
 }
 
+void ControllerWorker::closeLink()
+{
+    if (!controller)
+        return;
+    {
+        QMutexLocker locker(&lock);
+        lostEarlier += link().droppedSamplesTotal();
+        forgetHeadroom();
+    }
+    endLink(*controller);
+    announceThreads(*controller, false);
+    controller.reset();
+}
+
 void ControllerWorker::dropLink(const QString &reason)
 {
-    if (controller) {
-        {
-            QMutexLocker locker(&lock);
-            lostEarlier += link().droppedSamplesTotal();
-            forgetHeadroom();
-        }
-        endLink(*controller);
-        controller.reset();
-    }
+    closeLink();
     qWarning().noquote() << "Link to" << endpointText() << "lost:" << reason;
     nextAttempt = Connection::now() + opts.reconnectIntervalMs;
     setLinkStatus(ControllerSnapshot::Link::Fault,
@@ -345,7 +412,6 @@ void ControllerWorker::publishPeriod()
         }
         for (int s = 0; s < 2; ++s)
             shown.stats[s] = statistics.stageStatistics(s);
-        shown.samplingRate = rate;
         copy = shown;
     }
     if (periodHandler && hadSamples)
@@ -385,21 +451,23 @@ void ControllerWorker::forgetHeadroom()
 RequestResult ControllerWorker::carryOut(const Pending &p)
 {
     if (p.action == Action::Reconnect) {
-        if (controller)
-            dropLink("Reconnect requested");
+        // Not a fault: the link is closed on purpose and opened at once;
+        // the state says so until the controller has been identified.
+        qInfo().noquote() << "Reconnecting to" << endpointText();
+        closeLink();
+        setLinkStatus(ControllerSnapshot::Link::Connecting, "Reconnecting to " + endpointText());
         nextAttempt = 0;
         return {true, QString()};
     }
-    if (p.action == Action::SetSamplingRate && (p.value < 1 || p.value > 500))
-        return {false, QString("Sampling rate %1 Hz is outside 1 to 500 Hz").arg(p.value)};
+    if (p.action == Action::SetSamplingRate) {
+        bool restart = false;
+        QString error;
+        if (!setSamplingRate(p.value, restart, error))
+            return {false, error};
+        return controller ? restartAtRate() : RequestResult{true, QString()};
+    }
     if (p.action == Action::Stop && !controller) {
         wantStreaming = false;
-        return {true, QString()};
-    }
-    if (p.action == Action::SetSamplingRate && !controller) {
-        rate = p.value;
-        QMutexLocker locker(&lock);
-        shown.samplingRate = rate;
         return {true, QString()};
     }
     if (!controller)
@@ -410,30 +478,28 @@ RequestResult ControllerWorker::carryOut(const Pending &p)
         return startStream(rate);
     case Action::Stop:
         return stopStream();
-    case Action::SetSamplingRate: {
-        rate = p.value;
-        {
-            QMutexLocker locker(&lock);
-            shown.samplingRate = rate;
-        }
-        if (!link().isStreaming())
-            return {true, QString()};
-        const RequestResult stopped = stopStream();
-        if (!stopped.ok)
-            return stopped;
-        return startStream(rate);
-    }
     default:
         return stageCommand(p.action, p.stage, p.value);
     }
 }
 
-RequestResult ControllerWorker::startStream(int streamRate)
+RequestResult ControllerWorker::restartAtRate()
+{
+    if (!link().isStreaming() || streamRate == rate)
+        return {true, QString()};
+    const RequestResult stopped = stopStream();
+    if (!stopped.ok)
+        return stopped;
+    return startStream(rate);
+}
+
+RequestResult ControllerWorker::startStream(int startRate)
 {
     if (link().isStreaming())
         return {true, QString()};
     drainSamples(Connection::now());
-    controller->startStream(streamRate).result();
+    streamRate = startRate;
+    controller->startStream(startRate).result();
     if (!link().isStreaming()) {
         setLinkStatus(ControllerSnapshot::Link::Idle, "Streaming error has occurred.");
         return {false, "Streaming error has occurred."};
@@ -441,7 +507,7 @@ RequestResult ControllerWorker::startStream(int streamRate)
     wantStreaming = true;
     lastSampleAt = Connection::now();
     setLinkStatus(ControllerSnapshot::Link::Streaming,
-                  QString("Streaming at %1 Hz from %2").arg(streamRate).arg(endpointText()));
+                  QString("Streaming at %1 Hz from %2").arg(startRate).arg(endpointText()));
     return {true, QString()};
 }
 

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 
 class Connection;
@@ -47,6 +48,7 @@ struct ControllerSnapshot
     bool active[2] = {false, false};
     int pFactor[2] = {-1, -1}; // -1 = not read yet
     int samplingRate = 0;
+    double eventRate = 0;
     qint64 received = 0;
     qint64 lost = 0;
     QString unit[2] = {"V", "V"};
@@ -90,11 +92,25 @@ public:
     ~ControllerWorker() override;
 
     void setPeriodHandler(PeriodHandler handler) { periodHandler = std::move(handler); }
+    // Told (from the worker thread, before start() returns at the latest
+    // for the worker itself) of every thread that starts or stops working
+    // for this controller: the worker, and each link's threads. Set it
+    // before start().
+    using ThreadHandler = std::function<void(const QThread *, bool working)>;
+    void setThreadHandler(ThreadHandler handler) { threadHandler = std::move(handler); }
 
     // Queues an action and waits up to waitMs for its result. When the
     // worker is still busy with it afterwards, the result says so; the
     // action is still carried out.
     RequestResult request(Action action, int stage = 0, int value = 0, int waitMs = 2500);
+
+    // Settings that take effect without waiting for the link. A new
+    // sampling rate is used by the next Start; a stream running at another
+    // rate is restarted at it by the worker (setSamplingRate returns true
+    // then, and a SetSamplingRate request waits for that restart). Both
+    // return false with a message for a value out of range.
+    bool setSamplingRate(int hz, bool &restartNeeded, QString &error);
+    bool setEventRate(double perSecond, QString &error);
 
     ControllerSnapshot snapshot() const;
     std::vector<StreamSample> rawSamples() const;
@@ -119,6 +135,11 @@ private:
     QString endpointText() const;
     void connectLink();
     void dropLink(const QString &reason);
+    // Ends the link and forgets what belonged to it (lost samples are kept
+    // in the total).
+    void closeLink();
+    // Announces (or withdraws) the threads of a link to the thread handler.
+    void announceThreads(Controller &link, bool working);
     void setLinkStatus(ControllerSnapshot::Link link, const QString &text);
     void drainSamples(qint64 now);
     void pollStatus();
@@ -130,6 +151,7 @@ private:
     RequestResult carryOut(const Pending &p);
     RequestResult startStream(int rate);
     RequestResult stopStream();
+    RequestResult restartAtRate();
     RequestResult stageCommand(Action action, int stage, int value);
     void readPFactors();
     void finish(const Pending &p, const RequestResult &r);
@@ -145,10 +167,15 @@ private:
     std::deque<Pending> queue;
     std::atomic<bool> stopRequested{false};
     PeriodHandler periodHandler;
+    ThreadHandler threadHandler;
+    std::map<const Controller *, std::vector<const QThread *>> linkThreads; // worker thread only
+
+    std::atomic<int> rate{100};          // Hz, for the next stream start
+    std::atomic<double> eventRate{10};   // period means per second
 
     // Worker thread only.
     bool wantStreaming = false;
-    int rate = 0;
+    int streamRate = 0;           // rate the running stream was started at
     qint64 nextAttempt = 0;
     qint64 nextStatusPoll = 0;
     qint64 nextPeriod = 0;

@@ -1,5 +1,7 @@
 #include "DeviceProperties.h"
 
+#include "setup/Settings.h"
+
 #include <QString>
 
 #include <algorithm>
@@ -45,13 +47,47 @@ bool toInt(const std::map<std::string, std::string> &values, const std::string &
 
 } // namespace
 
+const std::vector<DeviceProperties::Declaration> &DeviceProperties::declarations()
+{
+    // The defaults are those of ControllerOptions.
+    static const std::vector<Declaration> list{
+        {"Transport", "tcp", "How the controller is reached: tcp or serial"},
+        {"Address", "", "IP address of the controller, or the name of its serial port (ttyUSB0); required"},
+        {"Port", "2000", "TCP port of the controller (Transport tcp)"},
+        {"BaudRate", "921600", "Baud rate of the serial line (Transport serial)"},
+        {"Label", "", "Label sent to the controller after every connection; empty: none is sent"},
+        {"SetupFile", "",
+         "Setup file with the detector settings, looked up by the controller's ID (volts when it is not there). "
+         "Empty: the class property SetupFile, else ConnectionSetup.xml in the data directory under the home "
+         "of the user the server runs as"},
+        {"SamplingRate", "100",
+         "Stream sampling rate in Hz (1 to 500) until one is written to the SamplingRate attribute, whose "
+         "memorized value takes precedence"},
+        {"AutoStart", "false", "Start the stream after every connection and reconnection: true or false"},
+        {"EventRate", "10",
+         "Period means (and events) per second, 0.1 to 100, until one is written to the EventRate attribute, "
+         "whose memorized value takes precedence"},
+        {"StatisticsWindow", "500", "Positions in the rolling means and RMS radius"},
+        {"RawSamples", "500", "Samples kept for the raw spectrum attributes (1 to 10000)"},
+        {"ReconnectInterval", "3", "Seconds between attempts to reach a controller that was lost (1 to 3600)"},
+    };
+    return list;
+}
+
 const std::vector<std::string> &DeviceProperties::names()
 {
-    static const std::vector<std::string> list{"Transport",     "Address",        "Port",
-                                               "BaudRate",      "Label",          "SetupFile",
-                                               "SamplingRate",  "AutoStart",      "EventRate",
-                                               "StatisticsWindow", "RawSamples",  "ReconnectInterval"};
+    static const std::vector<std::string> list = [] {
+        std::vector<std::string> out;
+        for (const Declaration &d : declarations())
+            out.push_back(d.name);
+        return out;
+    }();
     return list;
+}
+
+std::string DeviceProperties::defaultSetupFile()
+{
+    return Settings::defaultFilePath().toStdString();
 }
 
 bool DeviceProperties::addOverride(const std::string &text, std::string &error)

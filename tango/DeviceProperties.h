@@ -15,7 +15,21 @@
 class DeviceProperties
 {
 public:
+    // A property as the configuration tools show it: its name, the value a
+    // device takes when it is not set (empty: none) and what it means.
+    struct Declaration
+    {
+        std::string name;
+        std::string defaultValue;
+        std::string description;
+    };
+    static const std::vector<Declaration> &declarations();
     static const std::vector<std::string> &names();
+
+    // The setup file a device reads when neither its SetupFile property nor
+    // the class's names one: ConnectionSetup.xml in the data directory of
+    // the user the server runs as.
+    static std::string defaultSetupFile();
 
     // Takes the -prop/-props arguments out of argv (so the Tango library
     // never sees them) and remembers them. Returns false with a message on a

@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """beamstab-tango end to end through the Tango Python client, against beamstab-sim
-(its command log and stdin) without a Tango database: attributes, writes, events,
-ALARM, FAULT and Reconnect; with --serial over a pseudo-terminal, only the
+(its command log and stdin) without a Tango database: the class as configuration
+tools see it, attributes, writes, events under their criteria, logging, ALARM,
+FAULT and Reconnect; with --serial over a pseudo-terminal, only the
 identification and the stream. Exits 77 (skipped) only when Tango is missing."""
-import argparse, math, os, random, signal, socket, subprocess, sys, tempfile, time
+import argparse, math, os, random, re, signal, socket, subprocess, sys, tempfile, time
 
 SKIP = 77
 
@@ -84,10 +85,10 @@ WINDOW = 200
 serial_name = "ttyUSB%d" % os.getpid()  # serial lock files are shared machine-wide: a name of this run's own
 
 
-def start_sim():
+def start_sim(extra=()):
     link = (["--serial", "--serial-link", os.path.join(work, serial_name)] if args.serial
             else ["--port", str(sim_port)])
-    proc = subprocess.Popen([args.sim, "--stdin", "--command-log", log_path] + link, stdin=subprocess.PIPE,
+    proc = subprocess.Popen([args.sim, "--stdin", "--command-log", log_path] + link + list(extra), stdin=subprocess.PIPE,
                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
     for line in proc.stdout:
         if line.strip() == "ready":
@@ -111,6 +112,26 @@ def wait_for_command(mark, code, argument, seconds=5):
 def offset_beam(stage, mv):
     sim.stdin.write("offset 0 %d %d %d\n" % (stage, mv, mv))
     sim.stdin.flush()
+
+
+def count_events(names, seconds, kinds=(tango.EventType.CHANGE_EVENT,)):
+    """Events per (attribute, kind) over a few seconds of subscription (kept
+    short: without a database the client gives up on them after 12 s)."""
+    seen = {(n, k): [] for n in names for k in kinds}
+    ids = [dev.subscribe_event(n, k, lambda e, key=(n, k): e.err or seen[key].append(e.attr_value.value))
+           for n, k in seen]
+    time.sleep(seconds)
+    for i in ids:
+        dev.unsubscribe_event(i)
+    return seen
+
+
+def set_events(name, **criteria):
+    config = dev.get_attribute_config(name)
+    for field, value in criteria.items():
+        event = config.events.arch_event if field.startswith("archive") else config.events.ch_event
+        setattr(event, field, value)
+    dev.set_attribute_config(config)
 
 
 def finish():
@@ -147,6 +168,44 @@ try:
     # Stage 1 a PSD in length (setup file), stage 2 without a detector model.
     check([dev.get_attribute_config(n).unit for n in ("X1", "X2")] == ["mm", "V"], "units from the setup file")
 
+    # --- the class as configuration tools see it
+    admin = tango.DeviceProxy("tango://127.0.0.1:%d/dserver/beamstab-tango/ctest#dbase=no" % server_port)
+    wizard = admin.QueryWizardDevProperty("BeamStabilizer")
+    declared = {wizard[i]: wizard[i + 2] for i in range(0, len(wizard), 3)}
+    check(list(declared) == ["Transport", "Address", "Port", "BaudRate", "Label", "SetupFile", "SamplingRate",
+                             "AutoStart", "EventRate", "StatisticsWindow", "RawSamples", "ReconnectInterval"]
+          and [declared[n] for n in ("Transport", "Port", "BaudRate", "SamplingRate", "EventRate")]
+          == ["tcp", "2000", "921600", "100", "10"], "device properties declared with defaults: %s" % declared)
+    class_wizard = admin.QueryWizardClassProperty("BeamStabilizer")
+    check(class_wizard[0] == "SetupFile" and class_wizard[2].endswith("ConnectionSetup.xml"),
+          "class property SetupFile with the per-user default file: %s" % class_wizard[2])
+    check(dev.info().dev_type == "BeamStabilizationController", "device type: " + dev.info().dev_type)
+    check(all("WRITE_INIT" in str(dev.get_attribute_config(n).memorized) for n in ("SamplingRate", "EventRate"))
+          and "NONE" in str(dev.get_attribute_config("PFactor1").memorized),
+          "SamplingRate and EventRate are memorized and written at start, PFactor1 is not")
+    x1_events = dev.get_attribute_config("X1").events
+    check([x1_events.ch_event.abs_change, x1_events.arch_event.archive_abs_change, x1_events.arch_event.archive_period]
+          == ["0.001", "0.1", "60000"], "default change and archive criteria of X1")
+    polled = {n: dev.get_attribute_poll_period(n) for n in ("Headroom1", "Intensity2", "MeanX1", "SamplesLost", "X1")}
+    check(polled == {"Headroom1": 1000, "Intensity2": 1000, "MeanX1": 1000, "SamplesLost": 1000, "X1": 0}
+          and dev.get_attribute_config("Headroom1").events.ch_event.abs_change == "0.01",
+          "attributes without pushed events are polled with change criteria: %s" % polled)
+    # The unit of a position is the detector's: a client cannot change it,
+    # but may change the rest of the configuration.
+    config = dev.get_attribute_config("X1")
+    config.unit = "um"
+    check(raises(lambda: dev.set_attribute_config(config)) and dev.get_attribute_config("X1").unit == "mm",
+          "a client cannot set the unit of a position")
+    config = dev.get_attribute_config("X1")
+    config.label = "Beam x, stage 1"
+    dev.set_attribute_config(config)
+    check(dev.get_attribute_config("X1").label == "Beam x, stage 1", "other configuration of X1 can be set")
+
+    # --- the server's own lines go to Tango's logging, not to stdout
+    tango_log = os.path.join(work, "tango-log.txt")
+    admin.AddLoggingTarget([device_name, "file::" + tango_log])
+    admin.SetLoggingLevel([[5], [device_name]])
+
     # --- stream: sampling rate goes into the start command
     mark = len(log_lines())
     dev.SamplingRate = 250
@@ -154,6 +213,11 @@ try:
     check(wait_for(lambda: dev.state() == tango.DevState.RUNNING, 5) and wait_for_command(mark, "SLS", "000000fa3b"),
           "Start gives RUNNING, the stream started at the written rate 250 Hz")
     check(wait_for(lambda: dev.SamplesReceived >= 2 * WINDOW, 20), "samples arrive")
+    dev.SamplingRate = 200
+    check(wait_for_command(mark, "SLS", "000000c83b") and dev.state() == tango.DevState.RUNNING,
+          "a rate written while streaming restarts the stream at it")
+    dev.SamplingRate = 250
+    check(wait_for_command(mark, "SLS", "000000fa3b"), "and back at 250 Hz")
     dev.Stop()
     check(dev.state() == tango.DevState.ON, "Stop gives ON")
     time.sleep(0.5)  # one more event period: statistics over the final window
@@ -161,7 +225,10 @@ try:
     # --- attributes against the raw samples of the same window
     names = [a + stage for a in ("X", "Y", "MeanX", "MeanY", "RMSRadius", "Intensity", "RangeX", "RangeY", "RawX", "RawY",
                                  "RawIntensity", "Headroom") for stage in "12"] + ["SamplesReceived", "SamplesLost", "SamplingRate"]
+    # From the device itself: polled attributes would come from the last poll.
+    dev.set_source(tango.DevSource.DEV)
     v = {a.name: a.value for a in dev.read_attributes(names)}
+    dev.set_source(tango.DevSource.CACHE_DEV)
     raw = {k: list(v[k]) for k in names if k.startswith("Raw")}
     check(all(len(r) == WINDOW for r in raw.values()), "raw spectra hold the last %d samples" % WINDOW)
     mean, close = (lambda xs: sum(xs) / len(xs)), (lambda a, b: abs(a - b) <= 1e-9 * max(1.0, abs(b)))
@@ -206,18 +273,25 @@ try:
                 lambda: dev.write_attribute("SamplingRate", 0)):
         check(raises(bad), "an invalid stage or value is refused")
 
-    # --- change events at the event rate, not the sample rate
-    seen = {"X1": [], "RMSRadius1": []}
-    # Subscriptions are kept short: without a database the client hears no
-    # heartbeat and gives up on them 12 s after the last subscription.
-    ids = [dev.subscribe_event(n, tango.EventType.CHANGE_EVENT, lambda e, n=n: e.err or seen[n].append(e.attr_value.value))
-           for n in seen]
-    time.sleep(3.0)
-    for i in ids:
-        dev.unsubscribe_event(i)
-    print("change events in 3 s at 250 Hz sampling: %s" % {n: len(values) for n, values in seen.items()})
+    # --- change events at the event rate, not the sample rate, and only
+    # those that meet the attribute's criteria
+    seen = count_events(["X1", "RMSRadius1"], 3.0)
+    print("change events in 3 s at 250 Hz sampling: %s" % {n: len(v) for (n, k), v in seen.items()})
     check(all(5 <= len(values) <= 90 for values in seen.values()), "change events at about 10 Hz (5..90 in 3 s)")
     check(all(isinstance(x, float) and not math.isnan(x) for values in seen.values() for x in values), "event values are numbers")
+    set_events("X1", abs_change="1000", archive_abs_change="1000", archive_period="60000")
+    both = (tango.EventType.CHANGE_EVENT, tango.EventType.ARCHIVE_EVENT)
+    quiet = count_events(["X1"], 3.0, both)
+    print("X1 events in 3 s under abs_change 1000: %s" % {str(k): len(v) for (n, k), v in quiet.items()})
+    # At most the subscription's own event, and for archiving the first push
+    # that Tango compares the later ones with.
+    check(all(len(v) <= 2 for v in quiet.values()), "criteria of the configuration hold back the events")
+    set_events("X1", abs_change="1e-9")
+    dev.EventRate = 2
+    slow = count_events(["X1"], 3.0)[("X1", tango.EventType.CHANGE_EVENT)]
+    check(dev.EventRate == 2 and 2 <= len(slow) <= 10, "EventRate 2: %d change events in 3 s" % len(slow))
+    dev.EventRate = 10
+    set_events("X1", abs_change="0.001")
 
     # --- a beam displaced beyond what stage 1's piezos can take up: ALARM
     # while they sit at the end of their range, RUNNING once it is back
@@ -230,13 +304,16 @@ try:
     offset_beam(1, 6000)
     dev.StabilizationOn(1)
     check(wait_for(lambda: dev.state() == tango.DevState.ALARM, 10), "ALARM with stage 1's piezos at their range end")
-    h1, h2 = dev.read_attributes(["Headroom1", "Headroom2"])
-    check(h1.value < 1.0 and h1.quality == tango.AttrQuality.ATTR_ALARM and h2.value > 1.0
-          and h2.quality == tango.AttrQuality.ATTR_VALID,
-          "Headroom1 %.2f V (alarm), Headroom2 %.2f V" % (h1.value, h2.value))
+    # Headroom is polled once a second: a read may give the last poll's value.
+    headroom = lambda: dev.read_attributes(["Headroom1", "Headroom2"])
+    in_alarm = lambda h: (h[0].value < 1.0 and h[0].quality == tango.AttrQuality.ATTR_ALARM and h[1].value > 1.0
+                          and h[1].quality == tango.AttrQuality.ATTR_VALID)
+    wait_for(lambda: in_alarm(headroom()), 5)
+    h1, h2 = headroom()
+    check(in_alarm((h1, h2)), "Headroom1 %.2f V (alarm), Headroom2 %.2f V" % (h1.value, h2.value))
     state_id = watch_state()
     offset_beam(1, 0)
-    check(wait_for(lambda: dev.state() == tango.DevState.RUNNING, 15) and dev.Headroom1 > 1.0,
+    check(wait_for(lambda: dev.state() == tango.DevState.RUNNING, 15) and wait_for(lambda: dev.Headroom1 > 1.0, 5),
           "RUNNING again once the piezos are back, Headroom1 recovered")
     changes = lambda: [x for i, x in enumerate(states) if i == 0 or x != states[i - 1]]  # a late push may repeat
     check(wait_for(lambda: changes() == [tango.DevState.ALARM, tango.DevState.RUNNING], 5),
@@ -260,6 +337,27 @@ try:
     dev.Reconnect()
     check(wait_for(lambda: dev.state() == tango.DevState.ON, 20), "ON again after Reconnect")
     check(dev.ControllerID == identification, "same controller identified again")
+
+    # --- a requested reconnection is no fault: INIT saying so, never FAULT.
+    # The controller now answers slowly, so that it lasts seconds.
+    sim.kill()
+    sim.wait()
+    sim = start_sim(["--delay-replies", "700"])
+    dev.Reconnect()
+    states = [(dev.state(), dev.status())]
+    wait_for(lambda: states.append((dev.state(), dev.status())) or states[-1][0] == tango.DevState.ON, 30, 0.1)
+    seen_states = set(s for s, _ in states)
+    check(states[0] == (tango.DevState.INIT, "Reconnecting to 127.0.0.1:%d" % sim_port)
+          and tango.DevState.FAULT not in seen_states and states[-1][0] == tango.DevState.ON,
+          "Reconnect: INIT (\"%s\"), then ON, no FAULT: %s" % (states[0][1], sorted(map(str, seen_states))))
+    # Opening a link stops a stream the controller may still send: the
+    # link's debug lines about it, and the worker's notes, are the device's.
+    logged = lambda: open(tango_log, errors="replace").read() if os.path.exists(tango_log) else ""
+    line = lambda level, text: '<log4j:event logger="%s"' % device_name in logged() and re.search(
+        r'level="%s"[^>]*>\s*<log4j:message><!\[CDATA\[%s' % (level, text), logged())
+    check(wait_for(lambda: line("DEBUG", "Saving reply") and line("INFO", "Reconnecting to 127.0.0.1"), 10),
+          "the server's debug and info lines reach the device's Tango log at their levels")
+    check("Saving reply" not in open(os.path.join(work, "server.txt")).read(), "and not the server's stdout")
 finally:
     server.send_signal(signal.SIGTERM)
     try:

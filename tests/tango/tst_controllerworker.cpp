@@ -91,6 +91,60 @@ private slots:
         QCOMPARE(worker.snapshot().pFactor[1], 321);
         worker.shutdown();
     }
+
+    // A requested reconnection is no fault: the link goes through
+    // Connecting ("Reconnecting to ...") straight back to Idle. Rates set
+    // meanwhile take effect without the link: the next start uses the
+    // sampling rate, and values out of range are refused.
+    void reconnectionAndSettings()
+    {
+        Simulator sim;
+        QVERIFY(sim.start(0, 1));
+        ControllerWorker worker(optionsFor(sim.port(0)));
+        QMutex seenLock;
+        QList<QPair<Link, QString>> seen;
+        worker.setPeriodHandler([&](const ControllerSnapshot &s, bool had) {
+            QMutexLocker locker(&seenLock);
+            if (!had)
+                seen.append({s.link, s.statusText});
+        });
+        worker.start();
+        QTRY_COMPARE_WITH_TIMEOUT(int(worker.snapshot().link), int(Link::Idle), 15000);
+        SimFaults slow;
+        slow.replyDelayByPrefix.insert("GID", 300); // identification takes a while
+        sim.setFaults(0, slow);
+        {
+            QMutexLocker locker(&seenLock);
+            seen.clear();
+        }
+        QVERIFY(worker.request(ControllerWorker::Action::Reconnect).ok);
+        const QString expected = QString("Reconnecting to 127.0.0.1:%1").arg(sim.port(0));
+        QCOMPARE(worker.snapshot().statusText, expected);
+        QTRY_COMPARE_WITH_TIMEOUT(int(worker.snapshot().link), int(Link::Idle), 15000);
+        {
+            QMutexLocker locker(&seenLock);
+            QCOMPARE(seen.size(), 2);
+            QVERIFY(seen[0] == qMakePair(Link::Connecting, expected) && seen[1].first == Link::Idle);
+        }
+
+        bool restart = true;
+        QString error;
+        QVERIFY(worker.setSamplingRate(123, restart, error) && !restart && worker.snapshot().samplingRate == 123);
+        QVERIFY(worker.setEventRate(2.5, error) && worker.snapshot().eventRate == 2.5);
+        for (int bad : {0, 501})
+            QVERIFY(!worker.setSamplingRate(bad, restart, error) && !error.isEmpty());
+        for (double bad : {0.0, 100.5})
+            QVERIFY(!worker.setEventRate(bad, error));
+        QCOMPARE(worker.snapshot().samplingRate, 123);
+        sim.clearCommandLog(0);
+        QVERIFY(worker.request(ControllerWorker::Action::Start).ok);
+        QVERIFY(sent(sim, QByteArray("SLS\0\0\0\x7b;", 8)));
+        // While streaming a new rate restarts the stream at it.
+        QVERIFY(worker.setSamplingRate(200, restart, error) && restart);
+        QVERIFY(worker.request(ControllerWorker::Action::SetSamplingRate, 0, 200).ok);
+        QVERIFY(sent(sim, QByteArray("SLS\0\0\0\xc8;", 8)));
+        worker.shutdown();
+    }
 };
 
 QTEST_GUILESS_MAIN(ControllerWorkerTest)

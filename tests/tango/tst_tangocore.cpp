@@ -101,6 +101,28 @@ private slots:
             QVERIFY2(accepted || !error.empty(), qPrintable(properties.join(' ')));
         }
     }
+
+    // The defaults the configuration tools show are the ones a device takes.
+    void declaredDefaultsAreTheOptionsDefaults()
+    {
+        std::map<std::string, std::string> values{{"Address", "10.0.0.5"}};
+        for (const DeviceProperties::Declaration &d : DeviceProperties::declarations()) {
+            QVERIFY2(!d.description.empty(), d.name.c_str());
+            if (!d.defaultValue.empty())
+                values[d.name] = d.defaultValue;
+        }
+        ControllerOptions fromDeclared, untouched;
+        std::string error;
+        QVERIFY2(DeviceProperties::toOptions(values, fromDeclared, error), error.c_str());
+        QCOMPARE((std::vector<double>{double(fromDeclared.tcp), double(fromDeclared.portOrBaud), double(fromDeclared.samplingRate),
+                                      double(fromDeclared.autoStart), fromDeclared.eventRate, double(fromDeclared.statisticsWindow),
+                                      double(fromDeclared.rawSamples), double(fromDeclared.reconnectIntervalMs)}),
+                 (std::vector<double>{double(untouched.tcp), double(untouched.portOrBaud), double(untouched.samplingRate),
+                                      double(untouched.autoStart), untouched.eventRate, double(untouched.statisticsWindow),
+                                      double(untouched.rawSamples), double(untouched.reconnectIntervalMs)}));
+        values["Transport"] = "serial";
+        QVERIFY(DeviceProperties::toOptions(values, fromDeclared, error) && fromDeclared.portOrBaud == 921600);
+    }
 };
 
 QTEST_GUILESS_MAIN(TangoCoreTest)
