@@ -4,7 +4,7 @@
 #include "link/RingReader.h"
 #include "link/StreamMessage.h"
 #include "link/TcpClient.h"
-#include "link/measureStore.h"
+#include "link/SampleStore.h"
 
 #include <QtTest>
 
@@ -22,7 +22,7 @@ private slots:
     void storeKeepsAtMostCapacityMinusOneAndDropsTheOldest()
     {
         auto sample = [](int n) { StreamSample s; s.x1 = int16_t(n); return s; };
-        measureStore store(1040);
+        SampleStore store(1040);
         StreamSample out = sample(-7);
         QVERIFY(!store.pop(out) && out.x1 == -7); // untouched
         for (int i = 0; i < 5000; ++i)
@@ -69,7 +69,7 @@ private slots:
         // into an empty store, wrapping the ring, longer than the store, exactly its capacity.
         for (auto [already, batch, takeLimit] : std::initializer_list<std::tuple<int, int, int>>{
                  {0, 10, 501}, {1000, 100, 7}, {5, 3000, 501}, {0, 1040, 1040}}) {
-            measureStore single(1040), batched(1040);
+            SampleStore single(1040), batched(1040);
             std::vector<StreamSample> samples(size_t(already + batch));
             for (int i = 0; i < already + batch; ++i) {
                 samples[size_t(i)].x1 = int16_t(i);
