@@ -160,7 +160,7 @@ private slots:
         }
         const QString id = QString::fromLatin1(rig.sim.identification(0)), label = r.label.left(25);
         CHECK_FIELDS(rig.dialog.records().first(), QString("type=1;name=127.0.0.1;portOrBaud=%1;id=%2;label=%3").arg(port, id, label));
-        QVERIFY(fixedText(rig.host.handed.first().id) == id && rig.host.links.front()->link().linkState() == Connection::Connected);
+        QVERIFY(rig.host.handed.first().id == id && rig.host.links.front()->link().linkState() == Connection::Connected);
         QTRY_COMPARE_WITH_TIMEOUT(rig.commandCount(labelCommand(label.toLatin1())), 1, 5000);
 
         // The same address a second time is refused before any link is made.

@@ -8,7 +8,6 @@
 #include <QTextCodec>
 #include <QtTest>
 
-#include <cstring>
 #include <memory>
 #include <tuple>
 
@@ -40,7 +39,7 @@ class TestSetupFile : public QObject
     std::unique_ptr<QTemporaryDir> m_dir;
 
 private slots:
-    void init(); void fixedFields_data(); void fixedFields(); void roundTripAndFormat();
+    void init(); void roundTripAndFormat();
     void loading_data(); void loading(); void detectorOnlyDevices(); void hostileFiles_data();
     void hostileFiles(); void nestingLimit_data(); void nestingLimit(); void detectorMerge_data();
     void detectorMerge(); void setupCommand_data(); void setupCommand();
@@ -54,46 +53,17 @@ void TestSetupFile::init()
     dataDirectory = QDir(m_dir->path());
 }
 
-void TestSetupFile::fixedFields_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("expected");
-    const QString e = QString::fromUtf8("\xc3\xa9");           // 2 bytes
-    const QString clef = QString::fromUtf8("\xf0\x9d\x84\x9e"); // 4 bytes, surrogate pair
-    QTest::newRow("63 ASCII fit") << QString(63, 'a') << QString(63, 'a');
-    QTest::newRow("64 ASCII cut to 63") << QString(64, 'b') << QString(63, 'b');
-    // 62 ASCII bytes leave one byte, too few for a two-byte character.
-    QTest::newRow("multi-byte at the end") << QString(62, 'd') + e << QString(62, 'd');
-    QTest::newRow("surrogate pair at the end") << QString(60, 'f') + clef << QString(60, 'f');
-    QTest::newRow("surrogate pair fits") << QString(59, 'g') + clef << QString(59, 'g') + clef;
-}
-
-void TestSetupFile::fixedFields()
-{
-    QFETCH(QString, text);
-    ConnectionSettings r;
-    std::memset(r.label, 'x', sizeof r.label); // stale content
-    setFixedText(r.label, text);
-    setFixedText(r.key, text); // a small field cuts the same way, leaving its neighbours alone
-    QTEST(fixedText(r.label), "expected");
-    QVERIFY(fixedText(r.key).toUtf8().size() <= 11 && text.startsWith(fixedText(r.key)));
-    QCOMPARE(r.name[0], '\0'); // the next field
-
-    const char unterminated[] = "AAAAAAAABBBBBBBB"; // an 8-byte field without terminator, then the next field
-    QCOMPARE(fromFixedField(unterminated, 8), QStringLiteral("AAAAAAAA"));
-}
-
 void TestSetupFile::roundTripAndFormat()
 {
     ConnectionSettings serial = record("ORX-KV-V31-A-0123456789ABCDEFGHIJKLMNOPQRSTUVWX", "/dev/ttyUSB0", Serial, 921600);
-    setFixedText(serial.label, QStringLiteral("Lab_1"));
+    serial.label = QStringLiteral("Lab_1");
     serial.autoConnect = serial.pulsedLaser = true;
     std::tie(serial.colorX, serial.colorI, serial.commonColorX) = std::make_tuple(QColor(255, 0, 0), QColor(0x12, 0xAB, 0xEF), QColor(Qt::yellow));
     std::tie(serial.model[0], serial.model[1], serial.calculation[0], serial.beamDiameter[1]) = std::make_tuple(1, 5, 1, 0.1 + 0.2);
     std::tie(serial.position, serial.group) = std::make_tuple(4, 2); // kept in memory only; read, never written
     // Markup, control characters, a key that is no XML name, invalid colours.
     ConnectionSettings tcp = record("ORX <&\"'> id", "host name\twith\x02tab", Tcp, 2000);
-    setFixedText(tcp.label, QStringLiteral("a&b<c>\"d'\x07"));
+    tcp.label = QStringLiteral("a&b<c>\"d'\x07");
     std::tie(tcp.colorY, tcp.beamDiameter[0], tcp.beamDiameter[1], tcp.calculation[1]) = std::make_tuple(QColor(Qt::white), 1e-7, 123456.789012345, 7);
     Settings writer;
     QVERIFY(writer.setConnections({serial, tcp}) && writer.saveConnectionFile() && writer.saveDetectorFile());
@@ -143,8 +113,8 @@ void TestSetupFile::loading_data()
                                                   << "colorX=#010203;commonColorX=#00ff00;commonColorY=invalid;commonColorI=#000000";
     QTest::newRow("General gives key and flag") << QByteArray(R"(<General pulsedLaser="1"/><Unknown/>)") << "key=0123456789A;pulsedLaser=true;id=";
     const QByteArray longText(10000, 'L');
-    QTest::newRow("long texts cut") << "<Settings label=\"" + longText + "\" id=\"" + longText + "\"/>"
-                                    << "label=" + QString(63, 'L') + ";id=" + QString(63, 'L');
+    QTest::newRow("long texts kept whole") << "<Settings label=\"" + longText + "\" id=\"" + longText + "\"/>"
+                                           << "label=" + QString(longText) + ";id=" + QString(longText);
 }
 
 void TestSetupFile::loading()
