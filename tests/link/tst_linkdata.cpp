@@ -24,17 +24,21 @@ private slots:
         auto sample = [](int n) { StreamSample s; s.x1 = int16_t(n); return s; };
         SampleStore store(1040);
         StreamSample out = sample(-7);
-        QVERIFY(!store.pop(out) && out.x1 == -7); // untouched
+        QVERIFY(!store.pop(out));
+        QVERIFY(out.x1 == -7); // untouched
         for (int i = 0; i < 5000; ++i)
             store.push(sample(i));
         // Count, dropped in this stream, dropped in all.
         auto state = [&store] { return QString("%1 %2 %3").arg(store.count()).arg(store.dropped()).arg(store.droppedTotal()); };
         QCOMPARE(state(), QString("1039 3961 3961"));
-        QVERIFY(store.pop(out) && out.x1 == 5000 - 1039); // the oldest were dropped
+        QVERIFY(store.pop(out));
+        QVERIFY(out.x1 == 5000 - 1039); // the oldest were dropped
         store.clear(); // a new stream counts afresh; the total stays
         QCOMPARE(state(), QString("0 0 3961"));
         store.push(sample(1));
-        QVERIFY(store.pop(out) && out.x1 == 1 && !store.pop(out));
+        QVERIFY(store.pop(out));
+        QVERIFY(out.x1 == 1);
+        QVERIFY(!store.pop(out));
         QCOMPARE(state(), QString("0 0 3961"));
     }
 

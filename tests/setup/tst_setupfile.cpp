@@ -66,11 +66,15 @@ void TestSetupFile::roundTripAndFormat()
     tcp.label = QStringLiteral("a&b<c>\"d'\x07");
     std::tie(tcp.colorY, tcp.beamDiameter[0], tcp.beamDiameter[1], tcp.calculation[1]) = std::make_tuple(QColor(Qt::white), 1e-7, 123456.789012345, 7);
     Settings writer;
-    QVERIFY(writer.setConnections({serial, tcp}) && writer.saveConnectionFile() && writer.saveDetectorFile());
+    QVERIFY(writer.setConnections({serial, tcp}));
+    QVERIFY(writer.saveConnectionFile());
+    QVERIFY(writer.saveDetectorFile());
 
     const QString text = QString::fromUtf8(readFile(path(QStringLiteral("ConnectionSetup.xml"))));
     QVERIFY2(text.startsWith("<!DOCTYPE SetupML>\n<ORX_Beam_Stabilization>\n <Device_123456789AB>\n  <Settings "), qPrintable(text));
-    QVERIFY(text.contains("\n </Device_123456789AB>\n") && text.endsWith("</ORX_Beam_Stabilization>\n") && !text.contains("<?xml"));
+    QVERIFY(text.contains("\n </Device_123456789AB>\n"));
+    QVERIFY(text.endsWith("</ORX_Beam_Stabilization>\n"));
+    QVERIFY(!text.contains("<?xml"));
     QCOMPARE(structure(Settings::defaultFilePath()), QStringList({"Device_123456789AB: Settings DisplayColors Detector1 Detector2 General",
                                                                   "Device_RX_______id: Settings DisplayColors Detector1 Detector2 General"}));
     for (const char *attribute : {"colorI=\"#12abef\"", "beamDiameter=\"50\"", "<General pulsedLaser=\"1\"/>", "baudrate=\"921600\"", "port=\"2000\""})
@@ -79,7 +83,8 @@ void TestSetupFile::roundTripAndFormat()
     QCOMPARE(text.count("group="), 0);
 
     Settings reader;
-    QVERIFY(reader.loadFile() && reader.records().size() == 2);
+    QVERIFY(reader.loadFile());
+    QVERIFY(reader.records().size() == 2);
     const QStringList changes{"key=123456789AB;colorY=#000000;commonColorX=invalid",
                               "key=RX_______id;colorX=#000000;colorI=#000000;name=host name\twith?tab;label=a&b<c>\"d'?"};
     for (int i = 0; i < 2; ++i) {
@@ -122,7 +127,8 @@ void TestSetupFile::loading()
     QFETCH(QByteArray, children);
     QVERIFY(writeFile(Settings::defaultFilePath(), setupXml("<Device_0123456789ABCDEF>" + children + "</Device_0123456789ABCDEF>")));
     Settings settings;
-    QVERIFY(settings.loadFile() && settings.records().size() == 1);
+    QVERIFY(settings.loadFile());
+    QVERIFY(settings.records().size() == 1);
     QFETCH(QString, expected);
     CHECK_FIELDS(settings.records().at(0), expected);
 }
@@ -136,7 +142,8 @@ void TestSetupFile::detectorOnlyDevices()
     Settings settings;
     QVERIFY(settings.loadFile());
     QList<ConnectionSettings> connected{ConnectionSettings()};
-    QVERIFY(settings.connections(connected) && connected.size() == 2); // the detector-only device has no ID
+    QVERIFY(settings.connections(connected));
+    QVERIFY(connected.size() == 2); // the detector-only device has no ID
     CHECK_FIELDS(connected.at(0), "id=A");
 
     ConnectionSettings newcomer = record("ORX-01-0123456789ABCDEFXY", "ttyUSB3");
@@ -161,10 +168,12 @@ void TestSetupFile::detectorOnlyDevices()
     CHECK_FIELDS(stranger, "key=56789abcdef;position=3");
 
     // A saved setup holds the given devices only.
-    QVERIFY(settings.setConnections({record("B", "ttyB", Serial, 9600), record("A", "10.1.1.1", Tcp, 2000)}) && settings.saveConnectionFile());
+    QVERIFY(settings.setConnections({record("B", "ttyB", Serial, 9600), record("A", "10.1.1.1", Tcp, 2000)}));
+    QVERIFY(settings.saveConnectionFile());
     QCOMPARE(structure(file), QStringList({"Device_B: Settings DisplayColors", "Device_A: Settings DisplayColors"}));
     QVERIFY(!settings.setConnections({}));
-    QVERIFY(!settings.connections(connected) && connected.isEmpty());
+    QVERIFY(!settings.connections(connected));
+    QVERIFY(connected.isEmpty());
 }
 
 void TestSetupFile::hostileFiles_data()
@@ -189,13 +198,15 @@ void TestSetupFile::hostileFiles()
     QVERIFY(settings.loadFile(path(QStringLiteral("good.xml"))));
     const QString hostile = path(QStringLiteral("hostile.xml"));
     QVERIFY(writeFile(hostile, content));
-    QVERIFY(!settings.loadFile(hostile) && settings.records().size() == 2);
+    QVERIFY(!settings.loadFile(hostile));
+    QVERIFY(settings.records().size() == 2);
     CHECK_FIELDS(settings.records().at(0), "id=ORX-A");
 
     // Merging into such a file would lose it: refused, file untouched.
     QVERIFY(!settings.saveDetectorFile(hostile));
     QCOMPARE(readFile(hostile), content);
-    QVERIFY(!settings.loadFile(path(QStringLiteral("missing.xml"))) && !QFile::exists(path(QStringLiteral("missing.xml"))));
+    QVERIFY(!settings.loadFile(path(QStringLiteral("missing.xml"))));
+    QVERIFY(!QFile::exists(path(QStringLiteral("missing.xml"))));
     QVERIFY(!settings.saveConnectionFile(path(QStringLiteral("missing/setup.xml"))));
 }
 
@@ -268,7 +279,8 @@ void TestSetupFile::detectorMerge()
         records.last().pulsedLaser = true;
     }
     Settings writer;
-    QVERIFY(writer.setConnections(records) && writer.saveDetectorFile()); // the default file
+    QVERIFY(writer.setConnections(records));
+    QVERIFY(writer.saveDetectorFile()); // the default file
     QTEST(structure(file), "expected");
 
     // Whatever the element order, loading gives each record its new values.
