@@ -16,14 +16,14 @@ QString colorText(const QColor &color)
 
 void printDevice(QTextStream &out, const ConnectionSettings &record)
 {
-    const QString id = fixedText(record.id);
-    const QString storedKey = fixedText(record.key);
+    const QString id = record.id;
+    const QString storedKey = record.key;
     const bool tcp = record.type == Tcp;
     out << "device: " << (storedKey.isEmpty() ? deviceKey(id) : storedKey) << '\n'
         << "  type: " << (tcp ? "tcp" : "serial") << '\n'
-        << "  name: " << fixedText(record.name) << '\n'
+        << "  name: " << record.name << '\n'
         << (tcp ? "  port: " : "  baudrate: ") << record.portOrBaud << '\n'
-        << "  label: " << fixedText(record.label) << '\n'
+        << "  label: " << record.label << '\n'
         << "  id: " << id << '\n'
         << "  autoConnect: " << (record.autoConnect ? 1 : 0) << '\n'
         << "  colorX: " << colorText(record.colorX) << '\n'

@@ -293,7 +293,7 @@ void ControllerWorker::connectLink()
     // Detector settings stored for this controller, else the defaults.
     Settings settings;
     ConnectionSettings record;
-    setFixedText(record.id, identity.controllerId);
+    record.id = identity.controllerId;
     StageDetectors models;
     if (settings.loadFile(opts.setupFile) && settings.restoreDetectorSettings(record))
         models = StageDetectors(record.model[0], record.beamDiameter[0], record.calculation[0],

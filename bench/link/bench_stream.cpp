@@ -3,7 +3,7 @@
 // store's push and pop under its mutex.
 
 #include "link/StreamMessage.h"
-#include "link/measureStore.h"
+#include "link/SampleStore.h"
 
 #include <benchmark/benchmark.h>
 
@@ -39,7 +39,7 @@ BENCHMARK(decodeMessage);
 
 void storePushPop(benchmark::State &state)
 {
-    measureStore store(1040);
+    SampleStore store(1040);
     StreamSample in, out;
     const int batch = int(state.range(0));
     for (auto _ : state) {

@@ -3,7 +3,7 @@
 #include "SequenceTracker.h"
 
 #include "link/StreamMessage.h"
-#include "link/measureStore.h"
+#include "link/SampleStore.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -31,7 +31,7 @@ struct Stream
 {
     int fd = -1;
     std::vector<char> pending; // bytes of a message not yet complete
-    std::unique_ptr<measureStore> store{new measureStore(1040)};
+    std::unique_ptr<SampleStore> store{new SampleStore(1040)};
 };
 
 double threadCpuMs()

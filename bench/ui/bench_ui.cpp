@@ -231,8 +231,8 @@ void handOver(MainWindow &window, const std::vector<Served> &served)
         ConnectionSettings settings;
         settings.type = Tcp;
         settings.portOrBaud = served[i].port;
-        setFixedText(settings.name, served[i].address);
-        setFixedText(settings.label, served[i].label);
+        settings.name = served[i].address;
+        settings.label = served[i].label;
         settings.colorX = QColor::fromHsv(int(i * 67) % 360, 230, 220);
         settings.colorY = QColor::fromHsv(int(i * 67 + 120) % 360, 230, 180);
         settings.colorI = QColor::fromHsv(int(i * 67 + 240) % 360, 200, 200);
@@ -321,10 +321,10 @@ int startupRow(int k, int capSeconds)
         r.type = Tcp;
         r.portOrBaud = sim.ports[i];
         r.autoConnect = true;
-        setFixedText(r.name, loopback(i));
-        setFixedText(r.label, QStringLiteral("SIM%1").arg(i));
+        r.name = loopback(i);
+        r.label = QStringLiteral("SIM%1").arg(i);
         // The identification text the simulator reports for controller i.
-        setFixedText(r.id, QStringLiteral("ORX-BS2-A-V31-SIM%1").arg(i, 3, 10, QLatin1Char('0')).leftJustified(47, '-'));
+        r.id = QStringLiteral("ORX-BS2-A-V31-SIM%1").arg(i, 3, 10, QLatin1Char('0')).leftJustified(47, '-');
         records << r;
     }
     Settings file;

@@ -121,8 +121,8 @@ ConnectionSettings settingsFor(int i, quint16 port)
     ConnectionSettings settings;
     settings.type = Tcp;
     settings.portOrBaud = port;
-    setFixedText(settings.name, loopback(i));
-    setFixedText(settings.label, QStringLiteral("SIM%1").arg(i));
+    settings.name = loopback(i);
+    settings.label = QStringLiteral("SIM%1").arg(i);
     settings.colorX = QColor::fromHsv((i * 67) % 360, 230, 220);
     settings.colorY = QColor::fromHsv((i * 67 + 120) % 360, 230, 180);
     settings.colorI = QColor::fromHsv((i * 67 + 240) % 360, 200, 200);

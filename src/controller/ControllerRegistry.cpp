@@ -48,7 +48,7 @@ int ControllerRegistry::add(Controller *controller, const ConnectionSettings *se
         status.commonColorY = settings->commonColorY;
         status.commonColorI = settings->commonColorI;
         status.groupId = settings->group;
-        status.controllerId = fixedText(settings->id);
+        status.controllerId = settings->id;
     }
     // A controller without stored colours gets a colour family of its own,
     // one that no other controller uses.

@@ -91,7 +91,7 @@ KV_ToolBar::KV_ToolBar(QWidget *parent)
     logo->setAccessibleName(QStringLiteral("Logo"));
     logo->setMaximumSize(77, 30);
     logo->setScaledContents(true);
-    logo->setPixmap(QPixmap(QStringLiteral(":/images/ORXlogo1_freigestellt.gif")));
+    logo->setPixmap(QPixmap(QStringLiteral(":/images/logo.gif")));
     addWidget(logo);
     auto *end = new QWidget(this);
     end->setFixedWidth(20);

@@ -129,7 +129,7 @@ void MainWindow::watchDisconnect(Connection *connection)
                               && registry.link(index)->linkState() != Connection::Connected))
                 return;
             qWarning().noquote() << "Controller" << address << "went away; it is no longer displayed";
-            settingsDlg->on_WidgetDisconnect(address);
+            settingsDlg->disconnectRow(address);
         },
         Qt::QueuedConnection);
 }
@@ -403,7 +403,7 @@ bool MainWindow::updateSettingsAndParameters(QList<ConnectionSettings> &settings
         ConnectionSettings &record = settings[i];
         const ControllerStatus &status = registry.controllerStatus.at(i);
         const StageDetectors &models = registry.stageDetectors.at(i);
-        setFixedText(record.label, status.label);
+        record.label = status.label;
         record.colorX = status.colorX;
         record.colorY = status.colorY;
         record.colorI = status.colorI;

@@ -5,8 +5,8 @@
 #include "link/StreamMessage.h"
 #include "link/StreamPump.h"
 #include "link/ThreadAnnotations.h"
-#include "link/TriggerObject.h"
-#include "link/measureStore.h"
+#include "link/CommandRelay.h"
+#include "link/SampleStore.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -38,11 +38,11 @@ bool isStreamStart(const QByteArray &message)
 } // namespace
 
 Connection::Connection(QObject *parent)
-    : QThread(parent), store(new measureStore(storeCapacity)), batchSlot(linksMade.fetch_add(1, std::memory_order_relaxed) / linksPerBatchSlot)
+    : QThread(parent), store(new SampleStore(storeCapacity)), batchSlot(linksMade.fetch_add(1, std::memory_order_relaxed) / linksPerBatchSlot)
 {
     // The thread deletes its dispatcher when it finishes; a second start of
     // the same thread runs on the toolkit's default one.
-    setEventDispatcher(new LinkEventDispatcher(&triggerLock)); // commands are posted under triggerLock
+    setEventDispatcher(new LinkEventDispatcher(&relayLock)); // commands are posted under relayLock
 }
 
 Connection::~Connection()
@@ -126,14 +126,14 @@ qint64 Connection::droppedSamplesTotal() const
 
 bool Connection::post(const QByteArray &message, int answer)
 {
-    QMutexLocker lock(&triggerLock);
-    annotateAcquire(&triggerLock);
-    const bool posted = trigger
-                        && QMetaObject::invokeMethod(trigger, "sendMessage", Qt::QueuedConnection,
+    QMutexLocker lock(&relayLock);
+    annotateAcquire(&relayLock);
+    const bool posted = commandRelay
+                        && QMetaObject::invokeMethod(commandRelay, "sendMessage", Qt::QueuedConnection,
                                                      Q_ARG(QByteArray, message), Q_ARG(int, answer));
     if (posted)
         postedCommands.fetch_add(1, std::memory_order_relaxed);
-    annotateRelease(&triggerLock);
+    annotateRelease(&relayLock);
     return posted;
 }
 
@@ -420,11 +420,11 @@ void Connection::resynchronise(bool queryStatus)
     const unsigned before = resyncRuns.load(std::memory_order_acquire);
     bool posted = false;
     {
-        QMutexLocker lock(&triggerLock);
-        annotateAcquire(&triggerLock);
-        posted = trigger && QMetaObject::invokeMethod(trigger, [this, queryStatus] { resyncInLinkThread(queryStatus); },
+        QMutexLocker lock(&relayLock);
+        annotateAcquire(&relayLock);
+        posted = commandRelay && QMetaObject::invokeMethod(commandRelay, [this, queryStatus] { resyncInLinkThread(queryStatus); },
                                                       Qt::QueuedConnection);
-        annotateRelease(&triggerLock);
+        annotateRelease(&relayLock);
     }
     // The link thread works for at most a second after it has finished the
     // command in front of this one.
@@ -491,33 +491,33 @@ void Connection::threadBodyFinished()
 
 void Connection::createTrigger()
 {
-    QMutexLocker lock(&triggerLock);
-    annotateAcquire(&triggerLock);
-    trigger = new TriggerObject(this);
+    QMutexLocker lock(&relayLock);
+    annotateAcquire(&relayLock);
+    commandRelay = new CommandRelay(this);
     // Nothing is queued for the new relay: whatever an earlier run of the
     // thread left uncounted is settled, or every wait would run into its
     // deadline.
     handledCommands.store(postedCommands.load(std::memory_order_relaxed), std::memory_order_release);
-    annotateRelease(&triggerLock);
+    annotateRelease(&relayLock);
 }
 
 void Connection::destroyTrigger()
 {
-    TriggerObject *relay = nullptr;
+    CommandRelay *relay = nullptr;
     {
-        QMutexLocker lock(&triggerLock);
-        annotateAcquire(&triggerLock);
-        relay = trigger;
-        trigger = nullptr;
-        annotateRelease(&triggerLock);
+        QMutexLocker lock(&relayLock);
+        annotateAcquire(&relayLock);
+        relay = commandRelay;
+        commandRelay = nullptr;
+        annotateRelease(&relayLock);
     }
     delete relay; // discards commands still queued for it
     // Those are never handled; count them as done (no post can come in
     // between: the relay is gone).
-    QMutexLocker lock(&triggerLock);
-    annotateAcquire(&triggerLock);
+    QMutexLocker lock(&relayLock);
+    annotateAcquire(&relayLock);
     handledCommands.store(postedCommands.load(std::memory_order_relaxed), std::memory_order_release);
-    annotateRelease(&triggerLock);
+    annotateRelease(&relayLock);
 }
 
 void Connection::connectReader()

@@ -16,8 +16,8 @@
 class QIODevice;
 class QTimer;
 class StreamPump;
-class TriggerObject;
-class measureStore;
+class CommandRelay;
+class SampleStore;
 
 // One controller link. Each connection runs its own thread with an event
 // loop in which the transport device lives and every byte from the
@@ -240,8 +240,8 @@ private:
     qint64 readDeadline = 0;   // link thread
     std::atomic<int> replyState{Idle};
     std::atomic<int> streamCommandState{NoStreamCommand};
-    TriggerObject *trigger = nullptr; // guarded by triggerLock
-    QMutex triggerLock;               // keeps the relay alive while a command is posted
+    CommandRelay *commandRelay = nullptr; // guarded by relayLock
+    QMutex relayLock;                      // keeps the relay alive while a command is posted
     int answerLength = 0;             // link thread
     bool readerRunning = false;       // link thread: saveReply is on the stack
     bool replyReaderActive = false;   // link thread: a reply reader is on the stack
@@ -265,7 +265,7 @@ private:
     mutable QMutex labelLock; // the link thread reads the label for its closing log line
     QString labelText;
     bool linkThreadStopped = false;
-    std::unique_ptr<measureStore> store;
+    std::unique_ptr<SampleStore> store;
     // Link thread: stream bytes and samples of one read (grown, never
     // shrunk), the batching timer and the read notifier it holds off.
     std::vector<char> streamBytes;

@@ -90,9 +90,9 @@ void Connection::handBackFromPump(unsigned ticket)
     // has taken the stream back, and posting is safe from any thread. The
     // link thread's dispatcher takes the posting tag before it runs posted
     // events (for ThreadSanitizer, which cannot see the toolkit's lock).
-    annotateAcquire(&triggerLock);
+    annotateAcquire(&relayLock);
     QMetaObject::invokeMethod(batchTimer, [this, ticket] { pumpHandedBack(ticket); }, Qt::QueuedConnection);
-    annotateRelease(&triggerLock);
+    annotateRelease(&relayLock);
 }
 
 void Connection::pumpHandedBack(unsigned ticket)

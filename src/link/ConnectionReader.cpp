@@ -7,7 +7,7 @@
 #include "link/LinkEventDispatcher.h"
 #include "link/StreamMessage.h"
 #include "link/StreamPump.h"
-#include "link/measureStore.h"
+#include "link/SampleStore.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

@@ -1,6 +1,6 @@
 #include "link/TcpClient.h"
 
-#include "link/TriggerObject.h"
+#include "link/CommandRelay.h"
 
 #include <QCoreApplication>
 #include <QDebug>

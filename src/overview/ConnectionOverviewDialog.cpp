@@ -53,7 +53,7 @@ ListWidget *ConnectionOverviewDialog::list() const
 void ConnectionOverviewDialog::setControllerBusy(const QString &address, bool busy)
 {
     for (int i = 1; i < rows.size(); ++i)
-        if (rows.at(i)->name() == address)
+        if (rows.at(i)->address() == address)
             rows.at(i)->setBusy(busy);
 }
 
@@ -77,7 +77,7 @@ bool ConnectionOverviewDialog::rowsMatch(const QList<ControllerStatus> &status) 
     if (rows.size() != status.size() + 1)
         return false;
     for (int i = 0; i < status.size(); ++i)
-        if (rows.at(i + 1)->name() != status.at(i).address)
+        if (rows.at(i + 1)->address() != status.at(i).address)
             return false;
     return true;
 }
@@ -87,17 +87,17 @@ bool ConnectionOverviewDialog::rowsMatch(const QList<ControllerStatus> &status) 
 // and append a row at the bottom for each new controller.
 void ConnectionOverviewDialog::realign(const QList<ControllerStatus> &status)
 {
-    QMultiHash<QString, int> byName; // address -> index into rows
+    QMultiHash<QString, int> byAddress; // address -> index into rows
     for (int r = rows.size() - 1; r >= 1; --r)
-        byName.insert(rows.at(r)->name(), r);
+        byAddress.insert(rows.at(r)->address(), r);
     QList<OverviewWidget *> keptRows{rows.first()};
     QList<QListWidgetItem *> keptItems{items.first()};
     QVector<bool> used(rows.size(), false);
     QList<int> newRecords;
     for (int i = 0; i < status.size(); ++i) {
-        const int r = byName.value(status.at(i).address, -1);
+        const int r = byAddress.value(status.at(i).address, -1);
         if (r > 0) {
-            byName.remove(status.at(i).address, r);
+            byAddress.remove(status.at(i).address, r);
             used[r] = true;
             keptRows.append(rows.at(r));
             keptItems.append(items.at(r));
@@ -122,10 +122,10 @@ void ConnectionOverviewDialog::realign(const QList<ControllerStatus> &status)
         places.append(ui->listWidget->row(items.at(i)) - 1);
 }
 
-OverviewWidget *ConnectionOverviewDialog::createRow(const QString &name)
+OverviewWidget *ConnectionOverviewDialog::createRow(const QString &address)
 {
     auto *added = new OverviewWidget(false);
-    added->setName(name);
+    added->setAddress(address);
     auto *item = new QListWidgetItem;
     item->setSizeHint(added->sizeHint());
     ui->listWidget->addItem(item);

@@ -53,18 +53,18 @@ public:
     ListWidget *list() const;
 
 signals:
-    void displayConnection(QString name, bool show);
-    void displayCommonDetector(QString name, bool show);
-    void changeColor(QString name, QColor color, int graph);
-    void changeStage(QString name, int stage, bool active);
-    void openParamDialog(QString name);
-    void multiplexDetectors(QString name, bool status, int stage);
-    void newGroupId(QString name, int id);
+    void displayConnection(QString address, bool show);
+    void displayCommonDetector(QString address, bool show);
+    void changeColor(QString address, QColor color, int graph);
+    void changeStage(QString address, int stage, bool active);
+    void openParamDialog(QString address);
+    void multiplexDetectors(QString address, bool status, int stage);
+    void newGroupId(QString address, int id);
 
 public slots:
     // Declared for the main window's wiring; nothing more is shown for them.
-    void setDisplayConnection(QString name, bool show);
-    void setDisplayCommonDetector(QString name, bool show);
+    void setDisplayConnection(QString address, bool show);
+    void setDisplayCommonDetector(QString address, bool show);
 
 private slots:
     // A row moved on screen from place oldIndex to newIndex.
@@ -74,7 +74,7 @@ private slots:
 private:
     bool rowsMatch(const QList<ControllerStatus> &status) const;
     void realign(const QList<ControllerStatus> &status);
-    OverviewWidget *createRow(const QString &name);
+    OverviewWidget *createRow(const QString &address);
     void removeRow(OverviewWidget *row, QListWidgetItem *item);
     void wire(OverviewWidget *row, bool on);
 

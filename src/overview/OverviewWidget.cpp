@@ -92,8 +92,8 @@ void OverviewWidget::updateFromSettings(const ControllerStatus &status)
         ui->label->setToolTip(shownLabel);
         nameControls();
     }
-    if (status.address != rowName)
-        rowName = status.address;
+    if (status.address != rowAddress)
+        rowAddress = status.address;
     if (status.alert != shownAlert) {
         // A controller that went away is marked in its row until it is back.
         shownAlert = status.alert;
@@ -135,7 +135,7 @@ void OverviewWidget::updateFromSettings(const ControllerStatus &status)
     // Announced last: a receiver may change the record this row was given.
     for (int target = 0; target < 3; ++target)
         if (colorChanged[target])
-            emit newColor(rowName, colors[target], target);
+            emit newColor(rowAddress, colors[target], target);
 }
 
 // Controls without a text of their own, or with the same text in every
@@ -188,19 +188,19 @@ void OverviewWidget::on_enable1_clicked()
     // changes only when a later status brings the new state, so its checked
     // state is put back at once.
     ui->enable1->setChecked(stabOn[0]);
-    emit updateStage(rowName, 1, !stabOn[0]);
+    emit updateStage(rowAddress, 1, !stabOn[0]);
 }
 
 void OverviewWidget::on_enable2_clicked()
 {
     ui->enable2->setChecked(stabOn[1]);
-    emit updateStage(rowName, 2, !stabOn[1]);
+    emit updateStage(rowAddress, 2, !stabOn[1]);
 }
 
 void OverviewWidget::on_showCheckBox_clicked()
 {
     displayOn = ui->showCheckBox->isChecked();
-    emit display(rowName, displayOn);
+    emit display(rowAddress, displayOn);
 }
 
 void OverviewWidget::on_showCheckBox2_clicked()
@@ -221,7 +221,7 @@ void OverviewWidget::openColorDialog(int target)
         colorDialog = new QColorDialog(this);
         colorDialog->setObjectName(QStringLiteral("colorDialog"));
         colorDialog->setWindowTitle(QStringLiteral("Please choose a color"));
-        colorDialog->setWindowIcon(QIcon(QStringLiteral(":/images/ORXlogo1_freigestellt.gif")));
+        colorDialog->setWindowIcon(QIcon(QStringLiteral(":/images/logo.gif")));
         connect(colorDialog, &QColorDialog::colorSelected, this, &OverviewWidget::on_colorSelected);
     }
     if (target < 3)
@@ -237,29 +237,29 @@ void OverviewWidget::on_colorSelected(QColor color)
         return;
     colors[colorTarget] = color;
     showColor(colorTarget);
-    emit newColor(rowName, color, colorTarget);
+    emit newColor(rowAddress, color, colorTarget);
 }
 
 void OverviewWidget::on_parameterPushButton_clicked()
 {
-    emit openParams(rowName);
+    emit openParams(rowAddress);
 }
 
 void OverviewWidget::on_typeComboBox_currentIndexChanged(int index)
 {
     if (index == 0 || index == 1)
-        emit multiplexingUpdate(rowName, index == 1, 1);
+        emit multiplexingUpdate(rowAddress, index == 1, 1);
 }
 
 void OverviewWidget::on_type2ComboBox_currentIndexChanged(int index)
 {
     if (index == 0 || index == 1)
-        emit multiplexingUpdate(rowName, index == 1, 2);
+        emit multiplexingUpdate(rowAddress, index == 1, 2);
 }
 
 void OverviewWidget::on_groupSpinBox_valueChanged(int arg1)
 {
-    emit newGroup(rowName, arg1);
+    emit newGroup(rowAddress, arg1);
 }
 
 void OverviewWidget::setBusy(bool on)

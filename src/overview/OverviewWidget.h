@@ -19,7 +19,7 @@ class OverviewWidget;
 // lights and Start/Stop switches of both stages, the display check box, the
 // colour buttons of its x, y and intensity curves and the "Parameters"
 // button. A row never talks to a controller: every user action becomes a
-// signal carrying the row's name (the connection's address), and the row
+// signal carrying the controller's address, and the row
 // shows what updateFromSettings brings. The group and common-detector
 // controls of the form are kept hidden.
 class OverviewWidget : public QWidget
@@ -30,8 +30,8 @@ public:
     ~OverviewWidget() override;
 
     bool isHeader() const { return header; }
-    QString name() const { return rowName; }
-    void setName(const QString &name) { rowName = name; }
+    QString address() const { return rowAddress; }
+    void setAddress(const QString &address) { rowAddress = address; }
     QString label() const { return shownLabel; }
     QColor color(int target) const;
     bool displayFlag() const { return displayOn; }
@@ -51,13 +51,13 @@ public:
     void on_colorSelected(QColor color);
 
 signals:
-    void display(QString name, bool show);
-    void displayCommonDetector(QString name, bool show);
-    void newColor(QString name, QColor color, int graph);
-    void updateStage(QString name, int stage, bool activate);
-    void openParams(QString name);
-    void multiplexingUpdate(QString name, bool status, int stage);
-    void newGroup(QString name, int groupId);
+    void display(QString address, bool show);
+    void displayCommonDetector(QString address, bool show);
+    void newColor(QString address, QColor color, int graph);
+    void updateStage(QString address, int stage, bool activate);
+    void openParams(QString address);
+    void multiplexingUpdate(QString address, bool status, int stage);
+    void newGroup(QString address, int groupId);
 
 private slots:
     void on_enable1_clicked();
@@ -87,7 +87,7 @@ private:
     const bool header;
     QString shownLabel;
     QString shownAlert; // why the controller stopped answering; empty while fine
-    QString rowName;
+    QString rowAddress;
     bool stabOn[2] = {false, false};
     bool active[2] = {false, false};
     bool connected = false;

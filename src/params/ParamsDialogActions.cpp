@@ -223,7 +223,7 @@ void ParamsDialog::saveRecord(const QByteArray &idReply)
     }
 
     ConnectionSettings record;
-    setFixedText(record.id, id);
+    record.id = id;
     const StageDetectors &entry = detectors.at(current);
     for (int s = 0; s < 2; ++s) {
         record.calculation[s] = entry.stage(s)->calculation;

@@ -13,6 +13,7 @@
 #include <QFont>
 #include <QGridLayout>
 #include <QLabel>
+#include <QCheckBox>
 #include <QPushButton>
 #include <QScrollBar>
 
@@ -38,6 +39,9 @@ ServiceDialog::ServiceDialog(QWidget *parent) : QDialog(parent), ui(new Ui::Serv
     ui->buttonSSH_3->setEnabled(false);
     ui->buttonCSH_3->setEnabled(false);
     connect(ui->buttonGIN_1, &QPushButton::clicked, this, &ServiceDialog::buttonGIN_clicked);
+    // The check box's object name is misspelt in the form; connected by hand
+    // so the slot can carry a correct name.
+    connect(ui->manalPosition_checkBox, &QCheckBox::clicked, this, &ServiceDialog::manualPositionClicked);
     buildQuickSetGrid();
     // Return must not fire a controller command by accident.
     for (QPushButton *button : findChildren<QPushButton *>())
@@ -439,7 +443,7 @@ void ServiceDialog::on_baudrateChange_clicked()
 
 // ----------------------------------------------------------------- others
 
-void ServiceDialog::on_manalPosition_checkBox_clicked(bool checked)
+void ServiceDialog::manualPositionClicked(bool checked)
 {
     ui->drive_spinBox->setEnabled(checked);
     ui->Drive_position->setEnabled(!checked);

@@ -68,7 +68,7 @@ private slots:
     void on_baudrateChange_clicked();
     void on_error_PushButton_clicked();
     void on_fram_PushButton_clicked();
-    void on_manalPosition_checkBox_clicked(bool checked);
+    void manualPositionClicked(bool checked);
     void on_clear_pushButton_clicked();
     void on_buttonClose_clicked();
 

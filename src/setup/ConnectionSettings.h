@@ -4,7 +4,6 @@
 #include <QList>
 #include <QString>
 
-#include <cstddef>
 #include <cstdint>
 
 // Link type of a controller. Every value other than Tcp means serial.
@@ -13,21 +12,18 @@ enum ConnectionType : std::int32_t {
     Tcp = 1
 };
 
-// Stored settings of one controller, copied whole by value. Text fields are
-// fixed-size, zero-terminated arrays in the local 8-bit encoding; fill and
-// read them only through setFixedText() and fixedText(), which cut text that
-// does not fit and always leave the field terminated.
+// Stored settings of one controller, copied whole by value.
 struct ConnectionSettings
 {
     std::int32_t type = Serial;    // ConnectionType
-    char label[64] = {};           // user label of the system
-    char name[64] = {};            // serial port name or host address
+    QString label;                 // user label of the system
+    QString name;                  // serial port name or host address
     std::int32_t portOrBaud = 0;   // baud rate (serial) or TCP port
     std::int32_t position = 0;     // place in the system order; not stored in files
     std::int32_t group = 0;        // subsystem group; read from files, never written
     bool autoConnect = false;      // connect when the setup is loaded
-    char id[64] = {};              // controller ID
-    char key[12] = {};             // device key, see deviceKey()
+    QString id;                    // controller ID
+    QString key;                   // device key, see deviceKey(); at most deviceKeyLength characters
     QColor colorX;                 // trace colours; invalid until set
     QColor colorY;
     QColor colorI;
@@ -40,31 +36,12 @@ struct ConnectionSettings
     std::int32_t calculation[2] = {0, 0};       // 0 = volts, else length unit
 };
 
+// Longest device key: keys taken from a file are cut to this length.
+constexpr int deviceKeyLength = 11;
+
 // Device key naming a controller in the setup file: the last 11 characters
 // of the first 25 characters of the controller ID.
 QString deviceKey(const QString &id);
-
-// Writes text into a field of `size` bytes in the local 8-bit encoding. Text
-// that does not fit is cut after the last whole character that fits, so the
-// field never holds a partial multi-byte character; the rest of the field is
-// zero-filled and the last byte is always zero.
-void copyToFixedField(char *field, std::size_t size, const QString &text);
-
-// Reads a field of `size` bytes up to its first zero byte (or its end, should
-// the terminator be missing) from the local 8-bit encoding.
-QString fromFixedField(const char *field, std::size_t size);
-
-template<std::size_t N>
-void setFixedText(char (&field)[N], const QString &text)
-{
-    copyToFixedField(field, N, text);
-}
-
-template<std::size_t N>
-QString fixedText(const char (&field)[N])
-{
-    return fromFixedField(field, N);
-}
 
 // The records in the order of their places in the system configuration
 // (position), records with the same place keeping their order. A setup is

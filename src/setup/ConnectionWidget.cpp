@@ -87,9 +87,9 @@ bool ConnectionWidget::autoConnect() const
 void ConnectionWidget::on_Button_clicked()
 {
     if (m_connected)
-        emit disconnectC(m_address);
+        emit disconnectRequested(m_address);
     else
-        emit reconnectC(m_address);
+        emit reconnectRequested(m_address);
 }
 
 void ConnectionWidget::on_deleteButton_clicked()

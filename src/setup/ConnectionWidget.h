@@ -37,8 +37,8 @@ public:
 
 signals:
     void autoConnectChanged(bool isActive);
-    void reconnectC(QString address);
-    void disconnectC(QString address);
+    void reconnectRequested(QString address);
+    void disconnectRequested(QString address);
     void labelChanged(QString address, QString label);
     void deleteConnection(QString address);
 

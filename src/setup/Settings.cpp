@@ -131,7 +131,7 @@ bool parseSetup(const QByteArray &content, QDomDocument &document, const QString
 // ---- names and texts written to the file ----
 
 // Device key as used in element names: characters an XML name cannot carry
-// become '_', and the result is cut to the 11 characters of the key field.
+// become '_', and the result is cut to the length of a device key.
 QString normalizedKey(const QString &key)
 {
     QString result = key;
@@ -142,15 +142,15 @@ QString normalizedKey(const QString &key)
         if (!allowed)
             c = QLatin1Char('_');
     }
-    return result.left(static_cast<int>(sizeof(ConnectionSettings::key)) - 1);
+    return result.left(deviceKeyLength);
 }
 
 // Key under which a record is written: derived from its controller ID, or
 // the stored key of a detector-only record that has no ID.
 QString recordKey(const ConnectionSettings &record)
 {
-    const QString id = fixedText(record.id);
-    return normalizedKey(id.isEmpty() ? fixedText(record.key) : deviceKey(id));
+    const QString id = record.id;
+    return normalizedKey(id.isEmpty() ? record.key : deviceKey(id));
 }
 
 // Attribute text with the characters XML 1.0 cannot carry replaced by '?'.
@@ -195,10 +195,10 @@ void setTextAttribute(QDomElement &element, const QString &name, const QString &
 QDomElement connectionElement(QDomDocument &document, const ConnectionSettings &record)
 {
     QDomElement settings = document.createElement(QStringLiteral("Settings"));
-    setTextAttribute(settings, QStringLiteral("name"), fixedText(record.name));
+    setTextAttribute(settings, QStringLiteral("name"), record.name);
     settings.setAttribute(QStringLiteral("type"), QString::number(record.type));
-    setTextAttribute(settings, QStringLiteral("label"), fixedText(record.label));
-    setTextAttribute(settings, QStringLiteral("id"), fixedText(record.id));
+    setTextAttribute(settings, QStringLiteral("label"), record.label);
+    setTextAttribute(settings, QStringLiteral("id"), record.id);
     settings.setAttribute(QStringLiteral("autoConnect"), record.autoConnect ? QStringLiteral("1") : QStringLiteral("0"));
     if (record.type == Tcp)
         settings.setAttribute(QStringLiteral("port"), QString::number(record.portOrBaud));
@@ -278,10 +278,10 @@ QColor colorAttribute(const QDomElement &element, const QString &name)
 
 void readSettings(const QDomElement &element, ConnectionSettings &record)
 {
-    setFixedText(record.name, element.attribute(QStringLiteral("name")));
+    record.name = element.attribute(QStringLiteral("name"));
     record.type = intAttribute(element, QStringLiteral("type"));
-    setFixedText(record.label, element.attribute(QStringLiteral("label")));
-    setFixedText(record.id, element.attribute(QStringLiteral("id")));
+    record.label = element.attribute(QStringLiteral("label"));
+    record.id = element.attribute(QStringLiteral("id"));
     record.autoConnect = intAttribute(element, QStringLiteral("autoConnect")) != 0;
     if (record.type == Tcp)
         record.portOrBaud = intAttribute(element, QStringLiteral("port"));
@@ -292,8 +292,8 @@ void readSettings(const QDomElement &element, ConnectionSettings &record)
         if (group != QLatin1String("false"))
             record.group = group.toInt();
     }
-    qInfo().noquote() << "Loaded connection settings for" << fixedText(record.name)
-                      << "with ID" << fixedText(record.id);
+    qInfo().noquote() << "Loaded connection settings for" << record.name
+                      << "with ID" << record.id;
 }
 
 void readColors(const QDomElement &element, QColor &x, QColor &y, QColor &i)
@@ -319,7 +319,7 @@ ConnectionSettings readDevice(const QDomElement &device)
             readSettings(child, record);
         } else if (tag == QLatin1String("General")) {
             record.pulsedLaser = intAttribute(child, QStringLiteral("pulsedLaser")) != 0;
-            setFixedText(record.key, device.tagName().mid(devicePrefixLength));
+            record.key = device.tagName().mid(devicePrefixLength).left(deviceKeyLength);
         } else if (tag == QLatin1String("Detector1")) {
             readDetector(child, record, 0);
         } else if (tag == QLatin1String("Detector2")) {
@@ -538,7 +538,7 @@ int Settings::indexOfDevice(const QString &id) const
 {
     const QString key = normalizedKey(deviceKey(id));
     for (int i = 0; i < m_records.size(); ++i) {
-        if (normalizedKey(fixedText(m_records.at(i).key)) == key)
+        if (normalizedKey(m_records.at(i).key) == key)
             return i;
     }
     return -1;
@@ -561,26 +561,26 @@ void copyDetectorFields(const ConnectionSettings &from, ConnectionSettings &to)
 
 bool Settings::restoreDetectorSettings(ConnectionSettings &record) const
 {
-    const int index = indexOfDevice(fixedText(record.id));
+    const int index = indexOfDevice(record.id);
     if (index < 0)
         return false;
     const ConnectionSettings &stored = m_records.at(index);
     copyDetectorFields(stored, record);
-    std::copy(std::begin(stored.key), std::end(stored.key), std::begin(record.key));
+    record.key = stored.key;
     return true;
 }
 
 bool Settings::storeDetectorSettings(ConnectionSettings &record)
 {
-    const int index = indexOfDevice(fixedText(record.id));
+    const int index = indexOfDevice(record.id);
     if (index < 0) {
-        setFixedText(record.key, deviceKey(fixedText(record.id)));
+        record.key = deviceKey(record.id);
         record.position = m_records.size();
         m_records.append(record);
         return false;
     }
     ConnectionSettings &stored = m_records[index];
     copyDetectorFields(record, stored);
-    std::copy(std::begin(record.id), std::end(record.id), std::begin(stored.id));
+    stored.id = record.id;
     return true;
 }

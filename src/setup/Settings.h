@@ -18,7 +18,8 @@
 // Robustness rules beyond the file format itself:
 // - A file larger than maximumFileSize bytes or nested deeper than
 //   maximumNestingDepth elements is treated as unreadable.
-// - Text longer than a record field is cut to fit (see setFixedText()).
+// - A device key read from an element name is cut to deviceKeyLength
+//   characters.
 // - Element names are built from the device key with every character that
 //   an XML name cannot carry replaced by '_', and attribute texts have
 //   control characters that XML cannot carry replaced by '?', so a written

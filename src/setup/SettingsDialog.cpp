@@ -150,8 +150,8 @@ ConnectionWidget *SettingsDialog::addRow(bool tcp, const QString &controllerId, 
 {
     ConnectionWidget *row = rows->add(tcp, controllerId, label, address, autoConnect);
     connect(row, &ConnectionWidget::labelChanged, this, &SettingsDialog::newLabel);
-    connect(row, &ConnectionWidget::reconnectC, this, &SettingsDialog::on_WidgetReconnect);
-    connect(row, &ConnectionWidget::disconnectC, this, &SettingsDialog::on_WidgetDisconnect);
+    connect(row, &ConnectionWidget::reconnectRequested, this, &SettingsDialog::reconnectRow);
+    connect(row, &ConnectionWidget::disconnectRequested, this, &SettingsDialog::disconnectRow);
     connect(row, &ConnectionWidget::deleteConnection, this, &SettingsDialog::deleteConnectionSlot);
     connect(row, &ConnectionWidget::autoConnectChanged, this,
             [this, row](bool isActive) { autoConnectChanged(row->address(), isActive); });
@@ -161,7 +161,7 @@ ConnectionWidget *SettingsDialog::addRow(bool tcp, const QString &controllerId, 
 void SettingsDialog::autoConnectChanged(QString address, bool isActive)
 {
     for (ConnectionSettings &record : m_records) {
-        if (fixedText(record.name) == address)
+        if (record.name == address)
             record.autoConnect = isActive;
     }
 }
@@ -177,7 +177,7 @@ void SettingsDialog::markController(const QString &address, const QString &text)
                 row->setAlert(text);
 }
 
-void SettingsDialog::on_WidgetReconnect(QString address)
+void SettingsDialog::reconnectRow(QString address)
 {
     if (rows->isBusy(address))
         return;
@@ -212,7 +212,7 @@ void SettingsDialog::on_WidgetReconnect(QString address)
     });
 }
 
-void SettingsDialog::on_WidgetDisconnect(QString address)
+void SettingsDialog::disconnectRow(QString address)
 {
     if (rows->isBusy(address))
         return;
@@ -247,7 +247,7 @@ void SettingsDialog::deleteConnectionSlot(QString address)
         if (!closed)
             return;
         for (int i = 0; i < self->m_records.size(); ++i) {
-            if (fixedText(self->m_records.at(i).name) == address) {
+            if (self->m_records.at(i).name == address) {
                 self->m_records.removeAt(i);
                 break;
             }
@@ -303,14 +303,14 @@ void SettingsDialog::loadRecords(const QString &path)
     const bool ok = settings.loadFile(path) && settings.connections(loaded) && !loaded.isEmpty();
     QList<std::pair<Controller *, ConnectionSettings>> toIdentify;
     for (ConnectionSettings record : qAsConst(loaded)) {
-        const QString controllerId = fixedText(record.id);
+        const QString controllerId = record.id;
         if (rows->hasId(controllerId, true, true)) {
             qDebug().noquote() << "Skipping already existing" << controllerId;
             continue;
         }
         settings.restoreDetectorSettings(record);
         const bool tcp = record.type == Tcp;
-        const QString label = fixedText(record.label);
+        const QString label = record.label;
         std::unique_ptr<Connection> link;
         if (tcp) {
             link = std::make_unique<TcpClient>();
@@ -318,15 +318,15 @@ void SettingsDialog::loadRecords(const QString &path)
         } else {
             const int entry = discoveredIndex(controllerId);
             if (entry >= 0)
-                setFixedText(record.name, m_discovered.at(entry).value(1));
+                record.name = m_discovered.at(entry).value(1);
             link = std::make_unique<SerialPort>();
             qDebug().noquote() << "Creating serial connection" << label;
         }
         link->setLabel(label);
         link->setTriggerMode(record.pulsedLaser);
-        addRow(tcp, controllerId, label, fixedText(record.name), record.autoConnect);
+        addRow(tcp, controllerId, label, record.name, record.autoConnect);
         m_records.append(record);
-        const bool initialized = link->initialize(fixedText(record.name), record.portOrBaud);
+        const bool initialized = link->initialize(record.name, record.portOrBaud);
         auto *controller = new Controller(std::move(link));
         host->newConnection(controller, &m_records.last());
         if (record.autoConnect && initialized)
@@ -349,8 +349,8 @@ void SettingsDialog::loadRecords(const QString &path)
 void SettingsDialog::identifyLoaded(Controller *controller, const ConnectionSettings &record)
 {
     const QString address = controller->address();
-    const QString controllerId = fixedText(record.id);
-    const QString label = fixedText(record.label);
+    const QString controllerId = record.id;
+    const QString label = record.label;
     const unsigned generation = m_loadGeneration;
     ++m_loadsOutstanding;
     rows->setBusy(address, true);

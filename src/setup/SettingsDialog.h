@@ -70,13 +70,13 @@ public:
     bool isBusy() const { return m_work != Work::None; }
 
 signals:
-    void newLabel(QString title, QString label);
+    void newLabel(QString address, QString label);
 
 public slots:
     void autoConnectChanged(QString address, bool isActive);
     void fillPortsInfo();
-    void on_WidgetReconnect(QString address);
-    void on_WidgetDisconnect(QString address);
+    void reconnectRow(QString address);
+    void disconnectRow(QString address);
     // Marks the rows of this controller with what happened to it (empty: fine).
     void markController(const QString &address, const QString &text);
     void deleteConnectionSlot(QString address);

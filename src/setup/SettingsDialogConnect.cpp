@@ -241,9 +241,9 @@ ConnectionSettings SettingsDialog::newRecord(int type, const QString &address, c
 {
     ConnectionSettings record;
     record.type = type;
-    setFixedText(record.name, address);
-    setFixedText(record.id, controllerId);
-    setFixedText(record.label, label);
+    record.name = address;
+    record.id = controllerId;
+    record.label = label;
     record.portOrBaud = portOrBaud;
     record.autoConnect = true;
     // No colours: the window gives a new controller a colour family of its

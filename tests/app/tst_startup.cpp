@@ -74,7 +74,8 @@ private slots:
         program.waitForFinished();
 
         const QString log = readLog(dataPath);
-        QVERIFY(QDir(dataPath).exists("Data") && !log.contains("Activated service mode"));
+        QVERIFY(QDir(dataPath).exists("Data"));
+        QVERIFY(!log.contains("Activated service mode"));
         QVERIFY(log.contains(":[Info]:Unrecognized command line argument -x\n"));
     }
 };

@@ -63,7 +63,8 @@ private slots:
         tcpSim.setFaults(0, with<SimFaults>([](auto &f) { f.refuseCodes = {"GID"}; }));
         run = runCli({"identify", "--tcp", target});
         tcpSim.setFaults(0, SimFaults());
-        QVERIFY2(run.exitCode == 4 && run.err.contains("System identification failed"), qPrintable(run.err));
+        QVERIFY2(run.exitCode == 4, qPrintable(run.err));
+        QVERIFY2(run.err.contains("System identification failed"), qPrintable(run.err));
     }
 
     // One reply (intensity of stage 1) 1.7 s late: that line is an error,
@@ -78,10 +79,10 @@ private slots:
         QCOMPARE(clean.exitCode, 0);
         const int flags = valueOf(clean.out, "flags").mid(2).toInt(nullptr, 16);
         const int active[2] = {(flags >> 5) & 1, (flags >> 6) & 1};
-        QVERIFY2((flags & 0x18) == 0x10 && clean.out.contains("stabilization\t0\t1\n")
-                     && clean.out.contains(QString("active\t%1\t%2\n").arg(active[0]).arg(active[1]))
-                     && clean.out.contains(QString("activeSignal\t%1\t%2\n").arg(active[0]).arg(active[1])),
-                 qPrintable(clean.out));
+        QVERIFY2((flags & 0x18) == 0x10, qPrintable(clean.out));
+        QVERIFY2(clean.out.contains("stabilization\t0\t1\n"), qPrintable(clean.out));
+        QVERIFY2(clean.out.contains(QString("active\t%1\t%2\n").arg(active[0]).arg(active[1])), qPrintable(clean.out));
+        QVERIFY2(clean.out.contains(QString("activeSignal\t%1\t%2\n").arg(active[0]).arg(active[1])), qPrintable(clean.out));
         tcpSim.setFaults(0, with<SimFaults>([](auto &f) { f.replyDelayByPrefix = {{QByteArray("GIN\x01", 4), 1700}}; }));
         const CliRun run = runCli({"status", "--tcp", target});
         tcpSim.setFaults(0, SimFaults());
@@ -91,10 +92,13 @@ private slots:
         // Settings and flags do not change between the runs; measured values
         // (intensity, common detector) only need to be there.
         for (const char *key : {"flags", "stabilization", "active", "activeSignal", "pFactor1", "sensitivity1",
-                                "adjustIn1x", "adjustIn1y", "pFactor2", "sensitivity2", "adjustIn2x", "adjustIn2y"})
-            QVERIFY2(!valueOf(clean.out, key).isEmpty() && valueOf(run.out, key) == valueOf(clean.out, key), key);
+                                "adjustIn1x", "adjustIn1y", "pFactor2", "sensitivity2", "adjustIn2x", "adjustIn2y"}) {
+            QVERIFY2(!valueOf(clean.out, key).isEmpty(), key);
+            QVERIFY2(valueOf(run.out, key) == valueOf(clean.out, key), key);
+        }
         QVERIFY(QRegularExpression("^\\d+$").match(valueOf(run.out, "intensity2")).hasMatch());
-        QVERIFY(!valueOf(run.out, "commonDetector").isEmpty() && run.out.count("no valid reply") == 1);
+        QVERIFY(!valueOf(run.out, "commonDetector").isEmpty());
+        QVERIFY(run.out.count("no valid reply") == 1);
     }
 
     // A start that is never answered is stopped; a stop that is never confirmed fails the run.
@@ -112,8 +116,8 @@ private slots:
             QCOMPARE(run.exitCode, 5);
             QVERIFY2(run.err.contains(message), qPrintable(run.err));
             const QList<QByteArray> log = tcpSim.commandLog(0);
-            QVERIFY2(log.indexOf(QByteArray("SLS\x00\x00\x00\x64;", 8)) >= 0 && log.last() == "CLS;",
-                     qPrintable(log.join(' ').toHex(' ')));
+            QVERIFY2(log.indexOf(QByteArray("SLS\x00\x00\x00\x64;", 8)) >= 0, qPrintable(log.join(' ').toHex(' ')));
+            QVERIFY2(log.last() == "CLS;", qPrintable(log.join(' ').toHex(' ')));
             if (silent == "SLS")
                 QVERIFY2(elapsed < 10000, qPrintable(QString::number(elapsed)));
             QTRY_VERIFY_WITH_TIMEOUT(!tcpSim.hasClient(0), 5000);
@@ -144,11 +148,13 @@ private slots:
         QCOMPARE(valueOf(run.out, "dropped") + valueOf(run.out, "lines"), "0" + QString::number(samples));
         QVERIFY2(!run.err.contains("dropped"), qPrintable(run.err)); // drained in time: no warning
         QFile recorded(file);
-        QVERIFY(recorded.open(QIODevice::ReadOnly) && QFile::exists(file + ".json"));
+        QVERIFY(recorded.open(QIODevice::ReadOnly));
+        QVERIFY(QFile::exists(file + ".json"));
         const QList<QByteArray> lines = recorded.readAll().split('\n');
         QCOMPARE(lines.size(), samples + 4); // three header lines, the empty piece after the last newline
         // The line format is the recorder's; the tool chooses volts and starts the clock.
-        QVERIFY(lines.at(1).startsWith("ms\tX1(V)\tY1(V)\tI1(V)") && lines.at(3).startsWith("0\t"));
+        QVERIFY(lines.at(1).startsWith("ms\tX1(V)\tY1(V)\tI1(V)"));
+        QVERIFY(lines.at(3).startsWith("0\t"));
     }
 
     // Device files carry no maker, so they count as non-FTDI interfaces: found with --all.
@@ -199,8 +205,8 @@ private slots:
                  // run gets as far as reading the recording.
                  {{"analyze", "/nonexistent/run.csv", "--png=/nonexistent/run.png"}, 3, "cannot read"}}) {
             const CliRun run = runCli(arguments);
-            QVERIFY2(run.exitCode == exitCode && run.err.contains(message),
-                     qPrintable(arguments.join(' ') + ": " + QString::number(run.exitCode) + ' ' + run.err));
+            QVERIFY2(run.exitCode == exitCode, qPrintable(arguments.join(' ') + ": " + QString::number(run.exitCode) + ' ' + run.err));
+            QVERIFY2(run.err.contains(message), qPrintable(arguments.join(' ') + ": " + QString::number(run.exitCode) + ' ' + run.err));
         }
     }
 
@@ -216,8 +222,9 @@ private slots:
                  {"speed", link + QStringList{"--rate"}, "--seconds"}, {"scan", {"--all", "--pts", "--device-dir"}, "--tcp"},
                  {"setup", {"FILE"}, "--device-dir"}, {"analyze", {"--segment", "--rate", "--fit-minutes", "--png", "FILE"}, "--tcp"}}) {
             const CliRun help = runCli({command, "--help"});
-            QVERIFY2(help.exitCode == 0 && help.err.isEmpty() && help.out.startsWith("Usage: beamstab-cli " + command + ' '),
-                     qPrintable(command + ": " + help.out + help.err));
+            QVERIFY2(help.exitCode == 0, qPrintable(command + ": " + help.out + help.err));
+            QVERIFY2(help.err.isEmpty(), qPrintable(command + ": " + help.out + help.err));
+            QVERIFY2(help.out.startsWith("Usage: beamstab-cli " + command + ' '), qPrintable(command + ": " + help.out + help.err));
             for (const QString &option : options + QStringList{"--help", "--log"})
                 QVERIFY2(help.out.contains(QRegularExpression("\\n  (-h, )?" + option + "\\b")), qPrintable(command + ' ' + option));
             QVERIFY2(!help.out.contains(foreign), qPrintable(command + ' ' + foreign));

@@ -124,7 +124,8 @@ private slots:
                 const QString label = QString::fromLatin1(command.mid(3, Protocol::labelLength)).trimmed();
                 const int thread = label.mid(1, 1).toInt();
                 const int j = label.mid(3, label.size() - 4).toInt();
-                QVERIFY2(thread >= 0 && thread < 3, command.constData());
+                QVERIFY2(thread >= 0, command.constData());
+                QVERIFY2(thread < 3, command.constData());
                 order[thread] << j;
                 if (j % 4 == 0) {
                     QVERIFY2(i + 3 < log.size(), "compound sequence cut short");
@@ -162,7 +163,8 @@ private slots:
         QVERIFY(slow);
         auto fast = controllerFor(*sim, 1);
         const QFuture<ControllerIdentity> id = fast->openAndIdentify(5000);
-        QVERIFY(finishes(id) && id.result().valid);
+        QVERIFY(finishes(id));
+        QVERIFY(id.result().valid);
         sim->setFaults(0, with<SimFaults>([](SimFaults &f) { f.delayMs = 700; }));
         QStringList finished;
         // Four late exchanges: the slow controller is busy for seconds.

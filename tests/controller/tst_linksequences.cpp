@@ -37,7 +37,9 @@ private slots:
                 while (link->takeSample(s))
                     kept.push_back(sequenceOf(s));
             });
-        QVERIFY(outcome.accepted && outcome.streamResumed && Protocol::statusFromReply(outcome.reply).valid);
+        QVERIFY(outcome.accepted);
+        QVERIFY(outcome.streamResumed);
+        QVERIFY(Protocol::statusFromReply(outcome.reply).valid);
         QVERIFY(!streamingInHook);
         QVERIFY2(kept.size() >= 50, qPrintable(QString::number(kept.size())));
         for (std::size_t i = 0; i < kept.size(); ++i)

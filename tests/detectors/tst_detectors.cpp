@@ -48,14 +48,18 @@ private slots:
     {
         StageDetectors entry(1, 80.0, 1, 3, 65.0, 0, true);
         const Detector *stage2 = entry.stage2();
-        QVERIFY(entry.stage(1) == stage2 && entry.stage(2) == nullptr);
+        QVERIFY(entry.stage(1) == stage2);
+        QVERIFY(entry.stage(2) == nullptr);
         QCOMPARE(StageDetectors(6, 50.0, 1, 0, 50.0, 0, false).stage1()->type(), 0); // an unknown type from a file is none
 
         // setDetector keeps beam diameter and calculation and leaves the other stage.
         entry.setDetector(0, 2);
         entry.setDetector(2, 4); // ignored
         const Detector *psd = entry.stage1();
-        QVERIFY(psd->type() == 2 && psd->beamDiameter == 80.0 && psd->calculation == 1 && psd->unitText() == "mm");
+        QVERIFY(psd->type() == 2);
+        QVERIFY(psd->beamDiameter == 80.0);
+        QVERIFY(psd->calculation == 1);
+        QVERIFY(psd->unitText() == "mm");
         QCOMPARE(entry.stage2(), stage2);
 
         // Assignment (also to itself) and copies are deep and keep each model's
@@ -66,7 +70,9 @@ private slots:
         const StageDetectors &self = copy;
         copy = self;
         const StageDetectors copied(copy);
-        QVERIFY(copied.stage1()->type() == 2 && copied.stage1()->beamDiameter == 80.0 && copied.triggerDisplay);
+        QVERIFY(copied.stage1()->type() == 2);
+        QVERIFY(copied.stage1()->beamDiameter == 80.0);
+        QVERIFY(copied.triggerDisplay);
         QCOMPARE(copied.stage2()->calculatePosition(1.0, 0.0), 10.0);
     }
 
@@ -87,8 +93,10 @@ private slots:
                     entry.setDetector(1, 1);
                 }
                 // Never inverted.
-                QVERIFY2(entry.stage2()->beamDiameter == expected && entry.stage1()->beamDiameter == 65.0
-                             && entry.stage2()->rangeMaximum() == expected / 2 && entry.stage2()->calculatePosition(0.5, 1.0) > 0, where);
+                QVERIFY2(entry.stage2()->beamDiameter == expected, where);
+                QVERIFY2(entry.stage1()->beamDiameter == 65.0, where);
+                QVERIFY2(entry.stage2()->rangeMaximum() == expected / 2, where);
+                QVERIFY2(entry.stage2()->calculatePosition(0.5, 1.0) > 0, where);
                 QVERIFY2(!usable == log.contains("of stage 2 is not a positive number; using 50"), where);
             }
         }
@@ -98,7 +106,8 @@ private slots:
         log.clear();
         entry.setDetector(0, 1);
         // Volts: the diameter is not shown.
-        QVERIFY(entry.stage1()->rangeMaximum() == 5.0 && entry.stage1()->beamDiameter == 50.0);
+        QVERIFY(entry.stage1()->rangeMaximum() == 5.0);
+        QVERIFY(entry.stage1()->beamDiameter == 50.0);
         QVERIFY(log.contains("of stage 1 is not a positive number"));
     }
 };

@@ -63,7 +63,7 @@ inline ConnectionSettings simSettings(int i)
 {
     ConnectionSettings settings;
     settings.type = Tcp;
-    setFixedText(settings.name, simAddress(i));
+    settings.name = simAddress(i);
     settings.colorX = QColor::fromHsv((i * 97) % 360, 255, 230);
     settings.colorY = QColor::fromHsv((i * 97 + 40) % 360, 255, 150);
     settings.colorI = QColor::fromHsv((i * 97 + 80) % 360, 255, 200);

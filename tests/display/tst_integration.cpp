@@ -71,8 +71,8 @@ class IntegrationTest : public QObject
         for (int i = 0; i < autoPattern.size(); ++i) {
             ConnectionSettings record = simSettings(i);
             record.portOrBaud = sim.port(i);
-            setFixedText(record.id, QString::fromLatin1(sim.identification(i)));
-            setFixedText(record.label, QStringLiteral("SIM%1").arg(i));
+            record.id = QString::fromLatin1(sim.identification(i));
+            record.label = QStringLiteral("SIM%1").arg(i);
             record.autoConnect = autoPattern.at(i) == QLatin1Char('1');
             records << record;
         }
@@ -115,7 +115,7 @@ private slots:
         QVERIFY(f.start(2, bench));
         for (int i = 0; i < 2; ++i) {
             ConnectionSettings settings = simSettings(i);
-            setFixedText(settings.id, QString::fromLatin1(f.sim.identification(i)));
+            settings.id = QString::fromLatin1(f.sim.identification(i));
             QVERIFY(f.add(i, settings));
         }
         f.counter("counterSamplingRate")->setValue(500);

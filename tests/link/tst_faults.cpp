@@ -58,11 +58,14 @@ private slots:
         for (bool stopAnswered : {true, false}) {
             sim = std::make_unique<Simulator>();
             auto link = benchLink(*sim);
-            QVERIFY(link && startStream(*link));
+            QVERIFY(link);
+            QVERIFY(startStream(*link));
             QVector<StreamSample> samples = takeFor(*link, 300);
             sim->setFaults(0, with<SimFaults>([&](auto &f) { f.stallStream = true, f.dropEvery = !stopAnswered; }));
             samples += takeFor(*link, 300);
-            QVERIFY(samples.size() > 50 && isComplete(samples) && link->isStreaming());
+            QVERIFY(samples.size() > 50);
+            QVERIFY(isComplete(samples));
+            QVERIFY(link->isStreaming());
             sim->clearCommandLog(0);
             QElapsedTimer timer;
             timer.start();
@@ -86,7 +89,8 @@ private slots:
         QTest::qWait(200); // room for a second notice, which must not come
         QCOMPARE(*reported, QStringList{"127.0.0.1"});
         const QVector<StreamSample> samples = takeAll(*link);
-        QVERIFY(samples.size() > 100 && isComplete(samples));
+        QVERIFY(samples.size() > 100);
+        QVERIFY(isComplete(samples));
         QCOMPARE(samples.size(), int(sim->counters(0).streamMessagesSent) - 1);
         QCOMPARE(status(*link), QByteArray("none")); // a command on the ended link fails
     }
@@ -123,7 +127,8 @@ private slots:
                                   with<SimConfig>([&](auto &c) { c.variantM = code == "SGS"; }));
             QVERIFY2(link, code);
             link->setTriggerMode(code == "SPS");
-            QVERIFY(!startStream(*link) && !link->isStreaming());
+            QVERIFY(!startStream(*link));
+            QVERIFY(!link->isStreaming());
             sim->clearCommandLog(0);
             QCOMPARE(stop(*link), goodReply);
             QCOMPARE(sim->commandLog(0), QList<QByteArray>{"CLS;"});
@@ -197,11 +202,15 @@ private slots:
     void stopConfirmedWhenTheLastMessageIsLost()
     {
         auto link = benchLink(*sim, with<SimFaults>([](auto &f) { f.loseLastMessage = true; }));
-        QVERIFY(link && link->firmwareVersion() >= 11 && startStream(*link));
+        QVERIFY(link);
+        QVERIFY(link->firmwareVersion() >= 11);
+        QVERIFY(startStream(*link));
         QByteArray reply;
         const QVector<StreamSample> samples = takeAndStop(*link, 300, reply);
-        QVERIFY(reply == goodReply && !link->isStreaming());
-        QVERIFY(!samples.isEmpty() && isComplete(samples));
+        QVERIFY(reply == goodReply);
+        QVERIFY(!link->isStreaming());
+        QVERIFY(!samples.isEmpty());
+        QVERIFY(isComplete(samples));
         QCOMPARE(status(*link).left(2), goodReply);
     }
 
@@ -209,10 +218,13 @@ private slots:
     {
         auto session = [this] {
             auto link = benchLink(*sim);
-            QVERIFY(link && startStream(*link));
+            QVERIFY(link);
+            QVERIFY(startStream(*link));
             QByteArray reply;
             const QVector<StreamSample> samples = takeAndStop(*link, 50, reply);
-            QVERIFY(reply == goodReply && !samples.isEmpty() && isComplete(samples));
+            QVERIFY(reply == goodReply);
+            QVERIFY(!samples.isEmpty());
+            QVERIFY(isComplete(samples));
             QVERIFY(link->disconnectLink());
         };
         // The first session creates the process's one-time state.

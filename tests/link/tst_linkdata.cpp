@@ -4,7 +4,7 @@
 #include "link/RingReader.h"
 #include "link/StreamMessage.h"
 #include "link/TcpClient.h"
-#include "link/measureStore.h"
+#include "link/SampleStore.h"
 
 #include <QtTest>
 
@@ -22,19 +22,23 @@ private slots:
     void storeKeepsAtMostCapacityMinusOneAndDropsTheOldest()
     {
         auto sample = [](int n) { StreamSample s; s.x1 = int16_t(n); return s; };
-        measureStore store(1040);
+        SampleStore store(1040);
         StreamSample out = sample(-7);
-        QVERIFY(!store.pop(out) && out.x1 == -7); // untouched
+        QVERIFY(!store.pop(out));
+        QVERIFY(out.x1 == -7); // untouched
         for (int i = 0; i < 5000; ++i)
             store.push(sample(i));
         // Count, dropped in this stream, dropped in all.
         auto state = [&store] { return QString("%1 %2 %3").arg(store.count()).arg(store.dropped()).arg(store.droppedTotal()); };
         QCOMPARE(state(), QString("1039 3961 3961"));
-        QVERIFY(store.pop(out) && out.x1 == 5000 - 1039); // the oldest were dropped
+        QVERIFY(store.pop(out));
+        QVERIFY(out.x1 == 5000 - 1039); // the oldest were dropped
         store.clear(); // a new stream counts afresh; the total stays
         QCOMPARE(state(), QString("0 0 3961"));
         store.push(sample(1));
-        QVERIFY(store.pop(out) && out.x1 == 1 && !store.pop(out));
+        QVERIFY(store.pop(out));
+        QVERIFY(out.x1 == 1);
+        QVERIFY(!store.pop(out));
         QCOMPARE(state(), QString("0 0 3961"));
     }
 
@@ -69,7 +73,7 @@ private slots:
         // into an empty store, wrapping the ring, longer than the store, exactly its capacity.
         for (auto [already, batch, takeLimit] : std::initializer_list<std::tuple<int, int, int>>{
                  {0, 10, 501}, {1000, 100, 7}, {5, 3000, 501}, {0, 1040, 1040}}) {
-            measureStore single(1040), batched(1040);
+            SampleStore single(1040), batched(1040);
             std::vector<StreamSample> samples(size_t(already + batch));
             for (int i = 0; i < already + batch; ++i) {
                 samples[size_t(i)].x1 = int16_t(i);

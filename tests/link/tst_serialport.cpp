@@ -38,11 +38,14 @@ private slots:
             QVERIFY(startStream(*link));
             QByteArray reply;
             const int taken = takeAndStop(*link, 400, reply).size();
-            QVERIFY(reply == goodReply && !link->isStreaming());
+            QVERIFY(reply == goodReply);
+            QVERIFY(!link->isStreaming());
             // Every message but the start reply is stored, the last one too.
             QCOMPARE(taken, int(sim->counters(0).streamMessagesSent) - 1);
-            QVERIFY(taken > 100 && link->resynchronisations() == 0);
-            QVERIFY(link->disconnectLink() && link->linkState() == Connection::Disconnected);
+            QVERIFY(taken > 100);
+            QVERIFY(link->resynchronisations() == 0);
+            QVERIFY(link->disconnectLink());
+            QVERIFY(link->linkState() == Connection::Disconnected);
         }
     }
 
@@ -70,7 +73,9 @@ private slots:
             link->getControllerId();
             QVERIFY(link->waitForReply(reply));
             QCOMPARE(parseIdentification(reply).controllerId.toLatin1(), sim->identification(0));
-            QVERIFY(link->isRunning() && link->linkState() == Connection::Connected && reported.isEmpty());
+            QVERIFY(link->isRunning());
+            QVERIFY(link->linkState() == Connection::Connected);
+            QVERIFY(reported.isEmpty());
             QCOMPARE(sim->commandLog(0), (QList<QByteArray>{"GAS;", "GID;"}));
         }
     }
@@ -81,7 +86,8 @@ private slots:
     {
         for (bool streaming : {false, true}) {
             auto link = connectLink(921600);
-            QVERIFY(link && identifyController(*link).valid);
+            QVERIFY(link);
+            QVERIFY(identifyController(*link).valid);
             const auto reported = watchDisconnects(*link, this);
             if (streaming) {
                 QVERIFY(startStream(*link));

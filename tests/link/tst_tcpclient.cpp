@@ -34,7 +34,8 @@ private slots:
             const auto faults = with<SimFaults>([&](auto &f) { f.garbageEvery = garbageEvery, f.garbageBytes = 20; });
             Simulator sim;
             auto link = benchLink(sim, faults, with<SimConfig>([&](auto &c) { c.firmware = firmware; }));
-            QVERIFY(link && link->firmwareVersion() == firmware);
+            QVERIFY(link);
+            QVERIFY(link->firmwareVersion() == firmware);
             link->setStreamBatchInterval(batchMs);
             QVERIFY(startStream(*link));
             QVector<StreamSample> samples;
@@ -43,9 +44,11 @@ private slots:
                 QTRY_VERIFY_WITH_TIMEOUT(sim.counters(0).streamMessagesSent - 1 - samples.size() - link->storedSamples() > 150, 4000);
             QByteArray reply;
             samples += takeAndStop(*link, 0, reply);
-            QVERIFY(reply == goodReply && !link->isStreaming()); // only within the reply wait
+            QVERIFY(reply == goodReply);
+            QVERIFY(!link->isStreaming()); // only within the reply wait
             // All in order despite garbage; firmware 10 drops what follows the stop.
-            QVERIFY(samples.size() > 100 && isComplete(samples));
+            QVERIFY(samples.size() > 100);
+            QVERIFY(isComplete(samples));
             if (firmware >= 11)
                 QCOMPARE(samples.size(), int(sim.counters(0).streamMessagesSent) - 1);
             // Each run of garbage is skipped in one resynchronisation, whoever read it.
@@ -75,11 +78,13 @@ private slots:
             link->postMessage(command, length);
             QByteArray reply;
             QVERIFY2(link->waitForReply(reply), code);
-            QVERIFY2(reply.size() == length && reply.startsWith(goodReply) && reply.endsWith(';'),
-                     qPrintable(code + ": " + reply.toHex()));
+            QVERIFY2(reply.size() == length, qPrintable(code + ": " + reply.toHex()));
+            QVERIFY2(reply.startsWith(goodReply), qPrintable(code + ": " + reply.toHex()));
+            QVERIFY2(reply.endsWith(';'), qPrintable(code + ": " + reply.toHex()));
             if (link->isStreaming()) {
                 link->clearLiveStream();
-                QVERIFY(link->waitForReply(reply) && !link->isStreaming());
+                QVERIFY(link->waitForReply(reply));
+                QVERIFY(!link->isStreaming());
             }
         }
     }
@@ -103,7 +108,9 @@ private slots:
     {
         Simulator sim;
         auto link = benchLink(sim); // firmware 31: the end-of-stream message is a sample
-        QVERIFY(link && startStream(*link, 500) && link->droppedSamples() == 0);
+        QVERIFY(link);
+        QVERIFY(startStream(*link, 500));
+        QVERIFY(link->droppedSamples() == 0);
         QTRY_VERIFY_WITH_TIMEOUT(link->droppedSamples() > 0, 30000); // more than the store holds
         QCOMPARE(link->storedSamples(), 1039);
         QByteArray reply;
@@ -117,7 +124,8 @@ private slots:
         }
         QCOMPARE(qint64(previous), sent);                           // the last one arrived,
         QCOMPARE(sent - samples.size(), qint64(link->droppedSamples())); // and every gap was counted
-        QVERIFY(startStream(*link, 500) && link->droppedSamples() == 0);
+        QVERIFY(startStream(*link, 500));
+        QVERIFY(link->droppedSamples() == 0);
         takeAndStop(*link, 0, reply);
     }
 };

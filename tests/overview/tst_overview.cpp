@@ -204,8 +204,8 @@ private slots:
         QVERIFY(f.start(3));
         for (int i = 0; i < 3; ++i) {
             records << simSettings(i);
-            setFixedText(records[i].label, QStringLiteral("SIM%1").arg(i));
-            setFixedText(records[i].id, QStringLiteral("ORX-SIMULATED-UNIT-0000%1-V31").arg(i));
+            records[i].label = QStringLiteral("SIM%1").arg(i);
+            records[i].id = QStringLiteral("ORX-SIMULATED-UNIT-0000%1-V31").arg(i);
             records[i].portOrBaud = 2000 + i;
             QVERIFY(f.add(i, records[i], false));
         }
@@ -247,7 +247,7 @@ private slots:
         QVERIFY(loading.loadFile(path) && loading.connections(loaded));
         f.openWindow();
         for (const ConnectionSettings &record : loaded)
-            QVERIFY(f.add(fixedText(record.name).section(QLatin1Char('.'), 3).toInt() - 1, record, false));
+            QVERIFY(f.add(record.name.section(QLatin1Char('.'), 3).toInt() - 1, record, false));
         QCOMPARE(screenLabels(overviewOf(f)), QStringList({"SIM2", "SIM0", "SIM1"}));
         QCOMPARE(overviewOf(f)->order(), QList<int>({0, 1, 2}));
     }

@@ -108,7 +108,8 @@ private slots:
         QCOMPARE(name->text(), path);
         // The window has opened its files: the automatic stop runs a minute.
         m_dialog->startTimerSaving();
-        QVERIFY(m_dialog->stopTimer()->interval == 60000u && m_dialog->stopTimer()->isActive());
+        QVERIFY(m_dialog->stopTimer()->interval == 60000u);
+        QVERIFY(m_dialog->stopTimer()->isActive());
         // Hiding the last controller stops the recording and keeps Start off.
         m_dialog->enableStart(false);
         QCOMPARE(state(), QVector<int>({0, 0, 0, 0, 0, 0, 1, 1}));
@@ -131,7 +132,8 @@ private slots:
         w<QLineEdit>("lineEdit_FileName")->setText("old");
         QCOMPARE(clickAnswering(start, boxAnswer(QMessageBox::Cancel)),
                  "File exists!|File\n" + existing.fileName() + "\n already exists!\n\nOverwrite the file?");
-        QVERIFY(started.isEmpty() && start->isEnabled());
+        QVERIFY(started.isEmpty());
+        QVERIFY(start->isEnabled());
         clickAnswering(start, boxAnswer(QMessageBox::Ok));
         QCOMPARE(started.size(), 1);
     }
@@ -146,7 +148,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(w<QProgressBar>("progressBar")->value() >= 40, 10000); // refreshed every second
         QVERIFY(stopped.isEmpty());
         QTRY_COMPARE_WITH_TIMEOUT(stopped.size(), 1, 10000);
-        QVERIFY(!m_dialog->isRecording() && button("pushButton_Start")->isEnabled());
+        QVERIFY(!m_dialog->isRecording());
+        QVERIFY(button("pushButton_Start")->isEnabled());
     }
 
     // Small pieces stand in for the 24.8-day limit of one timer.
@@ -158,9 +161,13 @@ private slots:
         QElapsedTimer clock;
         clock.start();
         once.start(130);
-        QVERIFY(once.chunk == 40u && once.rest == 90u && once.remainingTime() > 90u && once.remainingTime() <= 130u);
+        QVERIFY(once.chunk == 40u);
+        QVERIFY(once.rest == 90u);
+        QVERIFY(once.remainingTime() > 90u);
+        QVERIFY(once.remainingTime() <= 130u);
         QTRY_COMPARE_WITH_TIMEOUT(fired.size(), 1, 5000);
-        QVERIFY(clock.elapsed() >= 125 && !once.isActive());
+        QVERIFY(clock.elapsed() >= 125);
+        QVERIFY(!once.isActive());
         QTest::qWait(200);
         QCOMPARE(fired.size(), 1);
         clock.restart();
@@ -168,7 +175,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(cycles.size() >= 3, 5000);
         QVERIFY(clock.elapsed() >= 175);
         longest.start(3602439000u); // 999:99:99 fits 32 bits, not one timer
-        QVERIFY(longest.rest == 3602439000u - 2147483647u && longest.remainingTime() > 3602430000u);
+        QVERIFY(longest.rest == 3602439000u - 2147483647u);
+        QVERIFY(longest.remainingTime() > 3602430000u);
     }
 };
 

@@ -81,7 +81,8 @@ private slots:
             detectors.triggerDisplay = r.trigger;
             Recorder recorder;
             QVERIFY2(recorder.start(path, false, {source(2, "A"), source(0, "B")}, r.samplingRate, r.saveRate), r.name);
-            QVERIFY(recorder.saveRate() == r.saveRateUsed && recorder.filePaths() == QStringList{path});
+            QVERIFY(recorder.saveRate() == r.saveRateUsed);
+            QVERIFY(recorder.filePaths() == QStringList{path});
             QList<int> expected;
             for (int n = 7; n < 407; ++n) {
                 recorder.offer(2, numbered(n), detectors);
@@ -128,10 +129,13 @@ private slots:
         recorder.stop([](int c) { return c == 2 ? qint64(17) : qint64(0); });
 
         const RecordingText a = readRecording(fileA), b = readRecording(fileB);
-        QVERIFY(a.columns.startsWith("ms\tX1(mm)\tY1(mm)\tI1(V)\tX2(V)") && a.emptyLine.isEmpty());
+        QVERIFY(a.columns.startsWith("ms\tX1(mm)\tY1(mm)\tI1(V)\tX2(V)"));
+        QVERIFY(a.emptyLine.isEmpty());
         QVERIFY(b.columns.startsWith("ms\tX1(" + QString::fromUtf8("µm").toLocal8Bit() + ")"));
         const QList<int> numbersA = recordedNumbers(a), numbersB = recordedNumbers(b);
-        QVERIFY(numbersA.size() == 51 && !numbersA.contains(-1) && !numbersB.contains(-1));
+        QVERIFY(numbersA.size() == 51);
+        QVERIFY(!numbersA.contains(-1));
+        QVERIFY(!numbersB.contains(-1));
         QCOMPARE(numbersB.first(), 100);
         for (const auto *text : {&a, &b}) // tag 3 (A) or 1 (B) in y1, written in volts
             for (const auto &row : text->rows)
@@ -147,21 +151,27 @@ private slots:
         QTemporaryDir dir;
         Recorder recorder;
         const QString path = dir.filePath("run.csv"), missing = dir.filePath("missing/run.csv");
-        QVERIFY(!recorder.start(path, false, {source(0, "A")}, 500, 0) && !recorder.start(path, false, {}, 500, 100));
-        QVERIFY(!recorder.start(missing, false, {source(0, "A")}, 500, 100) && recorder.errorString().contains(missing));
+        QVERIFY(!recorder.start(path, false, {source(0, "A")}, 500, 0));
+        QVERIFY(!recorder.start(path, false, {}, 500, 100));
+        QVERIFY(!recorder.start(missing, false, {source(0, "A")}, 500, 100));
+        QVERIFY(recorder.errorString().contains(missing));
         // An existing per-controller file that may not be overwritten.
         QFile existing(dir.filePath("run_B.csv"));
-        QVERIFY(existing.open(QIODevice::WriteOnly) && existing.write("keep me") == 7);
+        QVERIFY(existing.open(QIODevice::WriteOnly));
+        QVERIFY(existing.write("keep me") == 7);
         existing.close();
         QStringList asked;
         recorder.setOverwriteQuestion([&asked](const QString &file) { return asked << file, false; });
         QVERIFY(!recorder.start(path, true, {source(0, "A"), source(1, "B")}, 500, 100));
         QCOMPARE(asked, QStringList{existing.fileName()});
-        QVERIFY(!recorder.isRecording() && existing.open(QIODevice::ReadOnly) && existing.readAll() == "keep me");
+        QVERIFY(!recorder.isRecording());
+        QVERIFY(existing.open(QIODevice::ReadOnly));
+        QVERIFY(existing.readAll() == "keep me");
         recorder.setOverwriteQuestion({});
         QVERIFY(recorder.start(path, true, {source(0, "A"), source(1, "A")}, 500, 100));
         QCOMPARE(recorder.filePaths(), (QStringList{dir.filePath("run_A.csv"), dir.filePath("run_A_2.csv")}));
-        QVERIFY(!recorder.start(path, false, {source(0, "A")}, 500, 100) && recorder.isRecording()); // already recording
+        QVERIFY(!recorder.start(path, false, {source(0, "A")}, 500, 100));
+        QVERIFY(recorder.isRecording()); // already recording
     }
 
     // A file-size limit stands in for a full disk: the recording reports the
@@ -172,7 +182,8 @@ private slots:
         const QString path = dir.filePath("full.csv");
         constexpr rlim_t limit = 20000;
         rlimit old{}, limited{};
-        QVERIFY(getrlimit(RLIMIT_FSIZE, &old) == 0 && getrlimit(RLIMIT_FSIZE, &limited) == 0);
+        QVERIFY(getrlimit(RLIMIT_FSIZE, &old) == 0);
+        QVERIFY(getrlimit(RLIMIT_FSIZE, &limited) == 0);
         const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
         limited.rlim_cur = limit;
         QVERIFY(setrlimit(RLIMIT_FSIZE, &limited) == 0);
@@ -189,16 +200,21 @@ private slots:
         setrlimit(RLIMIT_FSIZE, &old);
         std::signal(SIGXFSZ, oldHandler);
 
-        QVERIFY(started && failed.size() == 1);
+        QVERIFY(started);
+        QVERIFY(failed.size() == 1);
         const QString message = failed.first().first().toString();
-        QVERIFY2(message.contains(path) && message.contains("too large", Qt::CaseInsensitive), qPrintable(message));
+        QVERIFY2(message.contains(path), qPrintable(message));
+        QVERIFY2(message.contains("too large", Qt::CaseInsensitive), qPrintable(message));
         const RecordingText text = readRecording(path);
-        QVERIFY(QFileInfo(path).size() <= qint64(limit) && text.endsWithFeed && text.rows.size() > 200);
+        QVERIFY(QFileInfo(path).size() <= qint64(limit));
+        QVERIFY(text.endsWithFeed);
+        QVERIFY(text.rows.size() > 200);
         for (int i = 0; i < text.rows.size(); ++i)
             QCOMPARE(qMakePair(text.rows[i].size(), qRound(text.rows[i][1].toDouble() * 1000)), qMakePair(11, i));
         const QStringList written = meta(path, {"linesWritten", "linesLost", "error"});
         QCOMPARE(written[0].toInt(), text.rows.size());
-        QVERIFY(written[1].toInt() > 0 && written[2].contains("too large", Qt::CaseInsensitive));
+        QVERIFY(written[1].toInt() > 0);
+        QVERIFY(written[2].contains("too large", Qt::CaseInsensitive));
     }
 };
 

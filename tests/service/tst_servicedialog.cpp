@@ -124,7 +124,8 @@ private slots:
     void initTestCase()
     {
         std::unique_ptr<TcpClient> link = connectToSimulator(tcpSim);
-        QVERIFY(link && identifyController(*link, 0).valid);
+        QVERIFY(link);
+        QVERIFY(identifyController(*link, 0).valid);
         tcpLink = link.get();
         tcpController = std::make_unique<Controller>(std::move(link));
     }
@@ -191,6 +192,24 @@ private slots:
             QCOMPARE(ServiceReport::framDump(QByteArray(size, ';')), QString("Not supported! \n"));
     }
 
+    // The manual position check box switches the drive input between the
+    // preset combo box and the free spin box, both ways.
+    void manualPositionChoosesTheDriveInput()
+    {
+        ServiceDialog dialog;
+        auto *manual = dialog.findChild<QAbstractButton *>("manalPosition_checkBox");
+        auto *free = dialog.findChild<QWidget *>("drive_spinBox");
+        auto *preset = dialog.findChild<QComboBox *>("Drive_position");
+        QVERIFY(manual);
+        QVERIFY(free);
+        QVERIFY(preset);
+        QCOMPARE(std::make_pair(free->isEnabled(), preset->isEnabled()), std::make_pair(false, true));
+        manual->click();
+        QCOMPARE(std::make_pair(free->isEnabled(), preset->isEnabled()), std::make_pair(true, false));
+        manual->click();
+        QCOMPARE(std::make_pair(free->isEnabled(), preset->isEnabled()), std::make_pair(false, true));
+    }
+
     // A controller that answers 700 ms late: the user-interface thread runs
     // on meanwhile (a timer keeps firing), the test buttons are disabled
     // except those the form disables for good, and a controller handed over
@@ -216,7 +235,9 @@ private slots:
         ticker.start(10);
 
         gas->click();
-        QVERIFY(dialog->isBusy() && !gas->isEnabled() && dialog->windowTitle().endsWith("Busy..."));
+        QVERIFY(dialog->isBusy());
+        QVERIFY(!gas->isEnabled());
+        QVERIFY(dialog->windowTitle().endsWith("Busy..."));
         gas->click(); // ignored while busy
         if (switchAway)
             dialog->setController(nullptr);
@@ -228,7 +249,9 @@ private slots:
         QVERIFY2(ticksWhileBusy >= 3, qPrintable(QString::number(ticksWhileBusy)));
         QCOMPARE(tcpSim.commandLog(0), QList<QByteArray>{"GAS;"});
         QCOMPARE(pane(*dialog).count("Get Active Signal"), switchAway ? 0 : 1);
-        QVERIFY(gas->isEnabled() && !ssh3->isEnabled() && !dialog->windowTitle().contains("Busy"));
+        QVERIFY(gas->isEnabled());
+        QVERIFY(!ssh3->isEnabled());
+        QVERIFY(!dialog->windowTitle().contains("Busy"));
     }
 
     void testsLeaveTheStreamAsFound_data()
@@ -250,11 +273,13 @@ private slots:
             QVERIFY(startStream(*tcpLink, 200));
         tcpSim.clearCommandLog(0);
         QVERIFY(!run(*dialog, button).isEmpty());
-        QVERIFY(tcpLink->isStreaming() == running && tcpSim.isStreaming(0) == running);
+        QVERIFY(tcpLink->isStreaming() == running);
+        QVERIFY(tcpSim.isStreaming(0) == running);
         const QList<QByteArray> log = tcpSim.commandLog(0);
         if (running) {
             QCOMPARE(log.first(), QByteArray("CLS;"));
-            QVERIFY(lastStreamRate(log) == 200 && tcpLink->samplingRate() == 200);
+            QVERIFY(lastStreamRate(log) == 200);
+            QVERIFY(tcpLink->samplingRate() == 200);
             QTRY_VERIFY_WITH_TIMEOUT(tcpLink->storedSamples() > 0, 5000);
         } else if (button != "speed_pushButton") {
             QCOMPARE(lastStreamRate(log), -1);
@@ -300,7 +325,8 @@ private slots:
         QCOMPARE(dialog.findChild<QLabel *>("config_Label")->text(), QString::number(now));
         QCOMPARE(rig->sim.commandLog(0).count(QByteArray("SBR") + (to == "921600" ? '\x09' : '\x01') + ';'), 1);
         // The stream runs on, readable at the rate the link reports.
-        QVERIFY(rig->link().isStreaming() && rig->sim.isStreaming(0));
+        QVERIFY(rig->link().isStreaming());
+        QVERIFY(rig->sim.isStreaming(0));
         StreamSample samples[1000];
         while (rig->link().takeSamples(samples, 1000) > 0) {
         }

@@ -37,7 +37,7 @@ public:
         handed << *settings;
         events << "new " + controller->address();
         if (dialog)
-            QObject::connect(&controller->link(), &Connection::hostDisconnected, dialog, &SettingsDialog::on_WidgetDisconnect);
+            QObject::connect(&controller->link(), &Connection::hostDisconnected, dialog, &SettingsDialog::disconnectRow);
     }
 
     void connectionReady(QString address, QString) override { ready << address, events << "ready " + address; }
@@ -89,7 +89,7 @@ public:
         if (settings.size() != int(links.size()))
             return false;
         for (int i = 0; i < settings.size(); ++i) {
-            setFixedText(settings[i].label, links[i]->link().label());
+            settings[i].label = links[i]->link().label();
             const auto it = current.constFind(links[i]->address());
             if (it == current.constEnd())
                 continue;

@@ -31,9 +31,9 @@ inline ConnectionSettings record(const QString &id, const QString &name = QStrin
                                  const QString &label = QString(), bool autoConnect = false)
 {
     ConnectionSettings r;
-    setFixedText(r.id, id);
-    setFixedText(r.name, name);
-    setFixedText(r.label, label);
+    r.id = id;
+    r.name = name;
+    r.label = label;
     r.type = type;
     r.portOrBaud = portOrBaud;
     r.autoConnect = autoConnect;
@@ -44,9 +44,9 @@ inline ConnectionSettings record(const QString &id, const QString &name = QStrin
 inline QVariantMap fieldMap(const ConnectionSettings &r)
 {
     auto color = [](const QColor &c) { return c.isValid() ? c.name() : QStringLiteral("invalid"); };
-    return QVariantMap{{"type", r.type}, {"label", fixedText(r.label)}, {"name", fixedText(r.name)}, {"portOrBaud", r.portOrBaud},
-                       {"position", r.position}, {"group", r.group}, {"autoConnect", r.autoConnect}, {"id", fixedText(r.id)},
-                       {"key", fixedText(r.key)}, {"colorX", color(r.colorX)}, {"colorY", color(r.colorY)}, {"colorI", color(r.colorI)},
+    return QVariantMap{{"type", r.type}, {"label", r.label}, {"name", r.name}, {"portOrBaud", r.portOrBaud},
+                       {"position", r.position}, {"group", r.group}, {"autoConnect", r.autoConnect}, {"id", r.id},
+                       {"key", r.key}, {"colorX", color(r.colorX)}, {"colorY", color(r.colorY)}, {"colorI", color(r.colorI)},
                        {"commonColorX", color(r.commonColorX)}, {"commonColorY", color(r.commonColorY)}, {"commonColorI", color(r.commonColorI)},
                        {"pulsedLaser", r.pulsedLaser}, {"model1", r.model[0]}, {"beamDiameter1", QString::number(r.beamDiameter[0], 'g', 15)},
                        {"calculation1", r.calculation[0]}, {"model2", r.model[1]}, {"beamDiameter2", QString::number(r.beamDiameter[1], 'g', 15)},

@@ -113,7 +113,8 @@ private slots:
     void initTestCase()
     {
         log = std::make_unique<LogCapture>();
-        QVERIFY(home.isValid() && devices.isValid());
+        QVERIFY(home.isValid());
+        QVERIFY(devices.isValid());
         dataDirectory.setPath(home.path());
         otherSerialDevices = true; // device files carry no maker
         useSerialDeviceDirectory(devices.path());
@@ -160,13 +161,15 @@ private slots:
         }
         const QString id = QString::fromLatin1(rig.sim.identification(0)), label = r.label.left(25);
         CHECK_FIELDS(rig.dialog.records().first(), QString("type=1;name=127.0.0.1;portOrBaud=%1;id=%2;label=%3").arg(port, id, label));
-        QVERIFY(fixedText(rig.host.handed.first().id) == id && rig.host.links.front()->link().linkState() == Connection::Connected);
+        QVERIFY(rig.host.handed.first().id == id);
+        QVERIFY(rig.host.links.front()->link().linkState() == Connection::Connected);
         QTRY_COMPARE_WITH_TIMEOUT(rig.commandCount(labelCommand(label.toLatin1())), 1, 5000);
 
         // The same address a second time is refused before any link is made.
         rig.connectTcp("127.0.0.1", port, "Again");
         QCOMPARE(rig.text("infoLabel2"), QStringLiteral("Connection already exists."));
-        QVERIFY(rig.list(true)->count() == 1 && rig.commandCount("GID;") == 1);
+        QVERIFY(rig.list(true)->count() == 1);
+        QVERIFY(rig.commandCount("GID;") == 1);
     }
 
     // Serial connect over a pseudo-terminal after a scan, with and without
@@ -206,20 +209,23 @@ private slots:
         QCOMPARE(rig.text("infoLabel"), r.message);
         QCOMPARE(rig.commandCount(r.baudCommand), r.baudCommand.isEmpty() ? 0 : 1);
         const bool success = r.message == "Connected";
-        QVERIFY(rig.countsAre(success) && rig.list(false)->count() == success);
+        QVERIFY(rig.countsAre(success));
+        QVERIFY(rig.list(false)->count() == success);
         QCOMPARE(devicesBox->count(), found && !success ? 1 : 0); // a failed controller stays offered
         if (!success)
             return;
         CHECK_FIELDS(rig.dialog.records().first(),
                      QString("type=0;name=%1;portOrBaud=%2;id=%3").arg(portName(1)).arg(r.selectedBaud).arg(QString(rig.sim.identification(0))));
-        QVERIFY(rig.host.links.front()->link().parameter() == r.selectedBaud && rig.host.links.front()->link().linkState() == Connection::Connected);
+        QVERIFY(rig.host.links.front()->link().parameter() == r.selectedBaud);
+        QVERIFY(rig.host.links.front()->link().linkState() == Connection::Connected);
         QTRY_COMPARE_WITH_TIMEOUT(rig.commandCount(labelCommand(r.label.toLatin1())), 1, 5000);
 
         // A controller that has a row is not offered again by a new scan.
         rig.host.links.front()->link().disconnectLink();
         rig.w("rescanButton")->click();
         QVERIFY(rig.idle());
-        QVERIFY(rig.dialog.discoveredControllers().size() == 1 && devicesBox->count() == 0);
+        QVERIFY(rig.dialog.discoveredControllers().size() == 1);
+        QVERIFY(devicesBox->count() == 0);
     }
 
     // Loading a setup: auto-connect on and off, an ID that no longer
@@ -249,7 +255,8 @@ private slots:
         ConnectionSettings stored = record(id, tcp ? address : portName(7), tcp ? Tcp : Serial, parameter, "Stored", kind != "tcp off");
         std::tie(stored.colorX, stored.model[1], stored.beamDiameter[0]) = std::make_tuple(QColor(10, 20, 30), 3, 125.5);
         Settings file;
-        QVERIFY(file.setConnections({stored}) && file.saveSetupFile(home.filePath("chosen.xml")));
+        QVERIFY(file.setConnections({stored}));
+        QVERIFY(file.saveSetupFile(home.filePath("chosen.xml")));
         if (kind == "tcp existing") {
             rig.connectTcp(address, QString::number(parameter), "First");
             QVERIFY(rig.idle());
@@ -261,13 +268,15 @@ private slots:
 
         QVERIFY(rig.idle());
         QCOMPARE(rig.texts(), QStringList({"Loading was successful", "Loading successful"}));
-        QVERIFY(rig.countsAre(1) && rig.list(tcp)->count() == 1);
+        QVERIFY(rig.countsAre(1));
+        QVERIFY(rig.list(tcp)->count() == 1);
         QTRY_COMPARE_WITH_TIMEOUT(rig.host.links.front()->link().linkState() == Connection::Connected, connected, 5000);
         QCOMPARE(rig.row(tcp, 0)->isConnected(), connected);
         QCOMPARE(rig.host.ready.size(), int(connected && kind != "tcp existing"));
         if (kind == "tcp existing") {
             QVERIFY(log->contains("Skipping already existing"));
-            QVERIFY(rig.commandCount("GID;") == 0 && rig.row(true, 0)->label() == "First");
+            QVERIFY(rig.commandCount("GID;") == 0);
+            QVERIFY(rig.row(true, 0)->label() == "First");
             return;
         }
         CHECK_FIELDS(rig.host.handed.first(), "name=" + address + ";colorX=#0a141e;model2=3;beamDiameter1=125.5");
@@ -275,13 +284,16 @@ private slots:
         QCOMPARE(rig.inRow<QCheckBox>(tcp, 0, "checkBoxAutoConnect")->isChecked(), kind != "tcp off");
         QCOMPARE(rig.host.links.front()->link().label(), QStringLiteral("Stored"));
         QTRY_COMPARE_WITH_TIMEOUT(rig.commandCount(labelCommand("Stored")), connected ? 1 : 0, 5000);
-        if (kind == "tcp off")
-            QVERIFY(!rig.host.links.front()->link().isRunning() && !rig.sim.hasClient(0));
+        if (kind == "tcp off") {
+            QVERIFY(!rig.host.links.front()->link().isRunning());
+            QVERIFY(!rig.sim.hasClient(0));
+        }
         if (!tcp) {
             // Found by the search before the load made its row: still offered, but refused.
             rig.connectSerial("Twice");
             QVERIFY(rig.idle());
-            QVERIFY(rig.text("infoLabel") == "Connection already created" && rig.list(false)->count() == 1);
+            QVERIFY(rig.text("infoLabel") == "Connection already created");
+            QVERIFY(rig.list(false)->count() == 1);
         }
     }
 
@@ -339,7 +351,8 @@ private slots:
         QCOMPARE(rig.host.handed.size(), 4);
         CHECK_FIELDS(rig.host.handed[2], "id=" + ids[0] + ";label=Serial_1;autoConnect=false;colorX=#000102;pulsedLaser=false;model1=1;beamDiameter2=42.25");
         CHECK_FIELDS(rig.host.handed[3], "id=" + ids[1] + ";label=Tcp_2X;autoConnect=true;colorX=#640102;pulsedLaser=true;model1=2;beamDiameter2=43.25");
-        QVERIFY(rig.host.links[0]->link().linkState() != Connection::Connected && rig.host.links[1]->link().linkState() == Connection::Connected);
+        QVERIFY(rig.host.links[0]->link().linkState() != Connection::Connected);
+        QVERIFY(rig.host.links[1]->link().linkState() == Connection::Connected);
         QCOMPARE(rig.host.ready, QStringList{"127.0.0.1"});
         QVERIFY(rig.host.links[1]->link().isTriggerMode());
         rig.dialog.loadConnection(home.filePath("missing.xml"));
@@ -367,7 +380,8 @@ private slots:
         rig.connectTcp("127.0.0.1", QString::number(rig.sim.port(0)), "Once");
         QVERIFY(rig.idle());
         clicker.stop();
-        QVERIFY(clicks > 0 && rig.countsAre(1));
+        QVERIFY(clicks > 0);
+        QVERIFY(rig.countsAre(1));
         QCOMPARE(rig.text("infoLabel2"), QStringLiteral("Connected"));
         QCOMPARE(rig.commandCount("GID;"), 1);
     }
@@ -398,10 +412,12 @@ private slots:
 
         cancel->click();
         QCOMPARE(controls(), QStringLiteral("1111-"));
-        QVERIFY(!rig.dialog.isBusy() && rig.text("infoLabel2") != "Connected");
+        QVERIFY(!rig.dialog.isBusy());
+        QVERIFY(rig.text("infoLabel2") != "Connected");
         QTRY_VERIFY_WITH_TIMEOUT(!rig.sim.hasClient(0), 10000);
         QCoreApplication::processEvents();
-        QVERIFY(rig.countsAre(0) && rig.host.handed.isEmpty());
+        QVERIFY(rig.countsAre(0));
+        QVERIFY(rig.host.handed.isEmpty());
 
         rig.sim.setFaults(0, SimFaults());
         rig.connectTcp("127.0.0.1", port, "Again");
@@ -431,7 +447,8 @@ private slots:
             stored << record(rig.sim.identification(i), addresses.last(), Tcp, rig.sim.port(i), QStringLiteral("L%1").arg(i), true);
         }
         Settings file;
-        QVERIFY(file.setConnections(stored) && file.saveSetupFile(home.filePath("four.xml")));
+        QVERIFY(file.setConnections(stored));
+        QVERIFY(file.saveSetupFile(home.filePath("four.xml")));
         rig.dialog.loadConnection(home.filePath("four.xml"));
 
         QCOMPARE(rig.host.events, handOvers);

@@ -8,7 +8,6 @@
 #include <QTextCodec>
 #include <QtTest>
 
-#include <cstring>
 #include <memory>
 #include <tuple>
 
@@ -40,7 +39,7 @@ class TestSetupFile : public QObject
     std::unique_ptr<QTemporaryDir> m_dir;
 
 private slots:
-    void init(); void fixedFields_data(); void fixedFields(); void roundTripAndFormat();
+    void init(); void roundTripAndFormat();
     void loading_data(); void loading(); void detectorOnlyDevices(); void hostileFiles_data();
     void hostileFiles(); void nestingLimit_data(); void nestingLimit(); void detectorMerge_data();
     void detectorMerge(); void setupCommand_data(); void setupCommand();
@@ -54,53 +53,28 @@ void TestSetupFile::init()
     dataDirectory = QDir(m_dir->path());
 }
 
-void TestSetupFile::fixedFields_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("expected");
-    const QString e = QString::fromUtf8("\xc3\xa9");           // 2 bytes
-    const QString clef = QString::fromUtf8("\xf0\x9d\x84\x9e"); // 4 bytes, surrogate pair
-    QTest::newRow("63 ASCII fit") << QString(63, 'a') << QString(63, 'a');
-    QTest::newRow("64 ASCII cut to 63") << QString(64, 'b') << QString(63, 'b');
-    // 62 ASCII bytes leave one byte, too few for a two-byte character.
-    QTest::newRow("multi-byte at the end") << QString(62, 'd') + e << QString(62, 'd');
-    QTest::newRow("surrogate pair at the end") << QString(60, 'f') + clef << QString(60, 'f');
-    QTest::newRow("surrogate pair fits") << QString(59, 'g') + clef << QString(59, 'g') + clef;
-}
-
-void TestSetupFile::fixedFields()
-{
-    QFETCH(QString, text);
-    ConnectionSettings r;
-    std::memset(r.label, 'x', sizeof r.label); // stale content
-    setFixedText(r.label, text);
-    setFixedText(r.key, text); // a small field cuts the same way, leaving its neighbours alone
-    QTEST(fixedText(r.label), "expected");
-    QVERIFY(fixedText(r.key).toUtf8().size() <= 11 && text.startsWith(fixedText(r.key)));
-    QCOMPARE(r.name[0], '\0'); // the next field
-
-    const char unterminated[] = "AAAAAAAABBBBBBBB"; // an 8-byte field without terminator, then the next field
-    QCOMPARE(fromFixedField(unterminated, 8), QStringLiteral("AAAAAAAA"));
-}
-
 void TestSetupFile::roundTripAndFormat()
 {
     ConnectionSettings serial = record("ORX-KV-V31-A-0123456789ABCDEFGHIJKLMNOPQRSTUVWX", "/dev/ttyUSB0", Serial, 921600);
-    setFixedText(serial.label, QStringLiteral("Lab_1"));
+    serial.label = QStringLiteral("Lab_1");
     serial.autoConnect = serial.pulsedLaser = true;
     std::tie(serial.colorX, serial.colorI, serial.commonColorX) = std::make_tuple(QColor(255, 0, 0), QColor(0x12, 0xAB, 0xEF), QColor(Qt::yellow));
     std::tie(serial.model[0], serial.model[1], serial.calculation[0], serial.beamDiameter[1]) = std::make_tuple(1, 5, 1, 0.1 + 0.2);
     std::tie(serial.position, serial.group) = std::make_tuple(4, 2); // kept in memory only; read, never written
     // Markup, control characters, a key that is no XML name, invalid colours.
     ConnectionSettings tcp = record("ORX <&\"'> id", "host name\twith\x02tab", Tcp, 2000);
-    setFixedText(tcp.label, QStringLiteral("a&b<c>\"d'\x07"));
+    tcp.label = QStringLiteral("a&b<c>\"d'\x07");
     std::tie(tcp.colorY, tcp.beamDiameter[0], tcp.beamDiameter[1], tcp.calculation[1]) = std::make_tuple(QColor(Qt::white), 1e-7, 123456.789012345, 7);
     Settings writer;
-    QVERIFY(writer.setConnections({serial, tcp}) && writer.saveConnectionFile() && writer.saveDetectorFile());
+    QVERIFY(writer.setConnections({serial, tcp}));
+    QVERIFY(writer.saveConnectionFile());
+    QVERIFY(writer.saveDetectorFile());
 
     const QString text = QString::fromUtf8(readFile(path(QStringLiteral("ConnectionSetup.xml"))));
     QVERIFY2(text.startsWith("<!DOCTYPE SetupML>\n<ORX_Beam_Stabilization>\n <Device_123456789AB>\n  <Settings "), qPrintable(text));
-    QVERIFY(text.contains("\n </Device_123456789AB>\n") && text.endsWith("</ORX_Beam_Stabilization>\n") && !text.contains("<?xml"));
+    QVERIFY(text.contains("\n </Device_123456789AB>\n"));
+    QVERIFY(text.endsWith("</ORX_Beam_Stabilization>\n"));
+    QVERIFY(!text.contains("<?xml"));
     QCOMPARE(structure(Settings::defaultFilePath()), QStringList({"Device_123456789AB: Settings DisplayColors Detector1 Detector2 General",
                                                                   "Device_RX_______id: Settings DisplayColors Detector1 Detector2 General"}));
     for (const char *attribute : {"colorI=\"#12abef\"", "beamDiameter=\"50\"", "<General pulsedLaser=\"1\"/>", "baudrate=\"921600\"", "port=\"2000\""})
@@ -109,7 +83,8 @@ void TestSetupFile::roundTripAndFormat()
     QCOMPARE(text.count("group="), 0);
 
     Settings reader;
-    QVERIFY(reader.loadFile() && reader.records().size() == 2);
+    QVERIFY(reader.loadFile());
+    QVERIFY(reader.records().size() == 2);
     const QStringList changes{"key=123456789AB;colorY=#000000;commonColorX=invalid",
                               "key=RX_______id;colorX=#000000;colorI=#000000;name=host name\twith?tab;label=a&b<c>\"d'?"};
     for (int i = 0; i < 2; ++i) {
@@ -143,8 +118,8 @@ void TestSetupFile::loading_data()
                                                   << "colorX=#010203;commonColorX=#00ff00;commonColorY=invalid;commonColorI=#000000";
     QTest::newRow("General gives key and flag") << QByteArray(R"(<General pulsedLaser="1"/><Unknown/>)") << "key=0123456789A;pulsedLaser=true;id=";
     const QByteArray longText(10000, 'L');
-    QTest::newRow("long texts cut") << "<Settings label=\"" + longText + "\" id=\"" + longText + "\"/>"
-                                    << "label=" + QString(63, 'L') + ";id=" + QString(63, 'L');
+    QTest::newRow("long texts kept whole") << "<Settings label=\"" + longText + "\" id=\"" + longText + "\"/>"
+                                           << "label=" + QString(longText) + ";id=" + QString(longText);
 }
 
 void TestSetupFile::loading()
@@ -152,7 +127,8 @@ void TestSetupFile::loading()
     QFETCH(QByteArray, children);
     QVERIFY(writeFile(Settings::defaultFilePath(), setupXml("<Device_0123456789ABCDEF>" + children + "</Device_0123456789ABCDEF>")));
     Settings settings;
-    QVERIFY(settings.loadFile() && settings.records().size() == 1);
+    QVERIFY(settings.loadFile());
+    QVERIFY(settings.records().size() == 1);
     QFETCH(QString, expected);
     CHECK_FIELDS(settings.records().at(0), expected);
 }
@@ -166,7 +142,8 @@ void TestSetupFile::detectorOnlyDevices()
     Settings settings;
     QVERIFY(settings.loadFile());
     QList<ConnectionSettings> connected{ConnectionSettings()};
-    QVERIFY(settings.connections(connected) && connected.size() == 2); // the detector-only device has no ID
+    QVERIFY(settings.connections(connected));
+    QVERIFY(connected.size() == 2); // the detector-only device has no ID
     CHECK_FIELDS(connected.at(0), "id=A");
 
     ConnectionSettings newcomer = record("ORX-01-0123456789ABCDEFXY", "ttyUSB3");
@@ -191,10 +168,12 @@ void TestSetupFile::detectorOnlyDevices()
     CHECK_FIELDS(stranger, "key=56789abcdef;position=3");
 
     // A saved setup holds the given devices only.
-    QVERIFY(settings.setConnections({record("B", "ttyB", Serial, 9600), record("A", "10.1.1.1", Tcp, 2000)}) && settings.saveConnectionFile());
+    QVERIFY(settings.setConnections({record("B", "ttyB", Serial, 9600), record("A", "10.1.1.1", Tcp, 2000)}));
+    QVERIFY(settings.saveConnectionFile());
     QCOMPARE(structure(file), QStringList({"Device_B: Settings DisplayColors", "Device_A: Settings DisplayColors"}));
     QVERIFY(!settings.setConnections({}));
-    QVERIFY(!settings.connections(connected) && connected.isEmpty());
+    QVERIFY(!settings.connections(connected));
+    QVERIFY(connected.isEmpty());
 }
 
 void TestSetupFile::hostileFiles_data()
@@ -219,13 +198,15 @@ void TestSetupFile::hostileFiles()
     QVERIFY(settings.loadFile(path(QStringLiteral("good.xml"))));
     const QString hostile = path(QStringLiteral("hostile.xml"));
     QVERIFY(writeFile(hostile, content));
-    QVERIFY(!settings.loadFile(hostile) && settings.records().size() == 2);
+    QVERIFY(!settings.loadFile(hostile));
+    QVERIFY(settings.records().size() == 2);
     CHECK_FIELDS(settings.records().at(0), "id=ORX-A");
 
     // Merging into such a file would lose it: refused, file untouched.
     QVERIFY(!settings.saveDetectorFile(hostile));
     QCOMPARE(readFile(hostile), content);
-    QVERIFY(!settings.loadFile(path(QStringLiteral("missing.xml"))) && !QFile::exists(path(QStringLiteral("missing.xml"))));
+    QVERIFY(!settings.loadFile(path(QStringLiteral("missing.xml"))));
+    QVERIFY(!QFile::exists(path(QStringLiteral("missing.xml"))));
     QVERIFY(!settings.saveConnectionFile(path(QStringLiteral("missing/setup.xml"))));
 }
 
@@ -298,7 +279,8 @@ void TestSetupFile::detectorMerge()
         records.last().pulsedLaser = true;
     }
     Settings writer;
-    QVERIFY(writer.setConnections(records) && writer.saveDetectorFile()); // the default file
+    QVERIFY(writer.setConnections(records));
+    QVERIFY(writer.saveDetectorFile()); // the default file
     QTEST(structure(file), "expected");
 
     // Whatever the element order, loading gives each record its new values.

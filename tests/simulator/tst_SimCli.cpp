@@ -18,20 +18,25 @@ private slots:
             while (sim.canReadLine())
                 lines << QString::fromLatin1(sim.readLine()).trimmed();
         QCOMPARE(lines.size(), 3);
-        QVERIFY(lines[0].startsWith("tcp 0 127.0.0.1:") && lines[1].startsWith("tcp 1 127.0.0.1:"));
+        QVERIFY(lines[0].startsWith("tcp 0 127.0.0.1:"));
+        QVERIFY(lines[1].startsWith("tcp 1 127.0.0.1:"));
         SimClient c;
         QVERIFY(c.connectTo(quint16(lines[1].section(':', 1).toUInt())));
         const QByteArray id = c.exchange("GID;", 50);
-        QVERIFY2(id.contains("-V10-") && id.contains("LAB001") && id[10] == 'N', id.constData() + 2);
+        QVERIFY2(id.contains("-V10-"), id.constData() + 2);
+        QVERIFY2(id.contains("LAB001"), id.constData() + 2);
+        QVERIFY2(id[10] == 'N', id.constData() + 2);
         sim.terminate();
         QVERIFY(sim.waitForFinished(5000));
-        QVERIFY(sim.exitStatus() == QProcess::NormalExit && sim.exitCode() == 0);
+        QVERIFY(sim.exitStatus() == QProcess::NormalExit);
+        QVERIFY(sim.exitCode() == 0);
         // A bad option serves nothing: it prints nothing on stdout and exits with 2.
         for (const QStringList &args : QList<QStringList>{{"--frobnicate"}, {"--serial-flow", "2"}, {"--garbage", "5"}}) {
             QProcess bad;
             bad.start(SIM_EXECUTABLE, args);
             QVERIFY(bad.waitForFinished(5000));
-            QVERIFY2(bad.exitCode() == 2 && bad.readAllStandardOutput().isEmpty(), qPrintable(args.join(' ')));
+            QVERIFY2(bad.exitCode() == 2, qPrintable(args.join(' ')));
+            QVERIFY2(bad.readAllStandardOutput().isEmpty(), qPrintable(args.join(' ')));
         }
     }
 };

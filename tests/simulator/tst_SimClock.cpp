@@ -71,8 +71,11 @@ private slots:
                     QFAIL(qPrintable(QString("%1 Hz: %2 bytes after %3 ms, %4 messages due").arg(rate).arg(data.size()).arg(b.now - start).arg(due)));
             }
             const QList<QByteArray> all = b.messages(data);
-            for (int i = 0; i < all.size(); ++i) // no end mark while running
-                QVERIFY(isMessage(all[i]) && sequence(all[i]) == quint32(i) && !(all[i][2] & 0x80));
+            for (int i = 0; i < all.size(); ++i) { // no end mark while running
+                QVERIFY(isMessage(all[i]));
+                QCOMPARE(sequence(all[i]), quint32(i));
+                QVERIFY(!(all[i][2] & 0x80));
+            }
             QCOMPARE(b.c.counters().streamMessagesSent, qint64(all.size()));
         }
     }
@@ -88,7 +91,8 @@ private slots:
         coarse.now += 1000;
         coarse.c.tick(coarse.now);
         const QByteArray a = fine.take();
-        QVERIFY(a.size() == 500 * 25 && a == coarse.take());
+        QVERIFY(a.size() == 500 * 25);
+        QVERIFY(a == coarse.take());
         // The beam moves: not every message carries the same position.
         QSet<quint32> positions;
         for (const QByteArray &m : fine.messages(a))
@@ -106,7 +110,8 @@ private slots:
             Bench b(config(firmware, variantM, ignorePercent));
             const bool flags = firmware >= 11, ignored = variantM && ignorePercent == 100;
             const QByteArray sample = b.send("S1S;");
-            QVERIFY(isMessage(sample) && !(sample[3] & 0x04));
+            QVERIFY(isMessage(sample));
+            QVERIFY(!(sample[3] & 0x04));
             QCOMPARE(b.send(startCmd(variantM ? "SGS" : "SLS", 100)).size(), 25);
             b.runTo(b.now + 105);
             const QList<QByteArray> stream = b.messages(b.take());
@@ -118,7 +123,8 @@ private slots:
             QCOMPARE(stop.mid(flags ? 25 : 0), ok);
             if (flags) {
                 const QByteArray last = stop.left(25);
-                QVERIFY(isMessage(last) && (last[2] & 0x80));
+                QVERIFY(isMessage(last));
+                QVERIFY((last[2] & 0x80));
                 QCOMPARE(bool(last[3] & 0x04), ignored);
                 QCOMPARE(sequence(last), sequence(stream.last()) + 1);
             }
@@ -148,8 +154,10 @@ private slots:
         data += b.take();
         const QList<QByteArray> messages = b.messages(data);
         QCOMPARE(data.size(), 55 * 25);
-        for (int i = 0; i < messages.size(); ++i)
-            QVERIFY(isMessage(messages[i]) && sequence(messages[i]) == quint32(i + 1));
+        for (int i = 0; i < messages.size(); ++i) {
+            QVERIFY(isMessage(messages[i]));
+            QCOMPARE(sequence(messages[i]), quint32(i + 1));
+        }
         QCOMPARE(b.send("CL"), QByteArray());
         QCOMPARE(b.send("S;").right(2), ok);
         QVERIFY(!b.c.isStreaming());

@@ -64,9 +64,12 @@ private slots:
             QVERIFY(rig.start());
             const QByteArray r = rig.c.exchange(cmd, length);
             const bool nothingMore = rig.c.exchange({}, 1, 50).isEmpty(); // nothing beyond the reply
-            QVERIFY2(r.size() == length && r.left(2) == (errorCode ? refused : ok) && r.endsWith(';') && nothingMore
-                         && rig.sim.commandLog(0) == QList<QByteArray>{cmd},
-                     qPrintable(cmd.toHex(' ') + " -> " + r.toHex(' ')));
+            const QByteArray where = cmd.toHex(' ') + " -> " + r.toHex(' ');
+            QVERIFY2(r.size() == length, where.constData());
+            QVERIFY2(r.left(2) == (errorCode ? refused : ok), where.constData());
+            QVERIFY2(r.endsWith(';'), where.constData());
+            QVERIFY2(nothingMore, where.constData());
+            QVERIFY2(rig.sim.commandLog(0) == QList<QByteArray>{cmd}, where.constData());
             if (errorCode != 0)
                 QCOMPARE(rig.c.exchange("GER;", 7).mid(2, 4), cmd.left(3) + char(errorCode));
         }
@@ -145,15 +148,20 @@ private slots:
         Rig rig;
         QVERIFY(rig.start(with<SimConfig>([](auto &c) { c.variantM = true, c.pulseRate = 100; })));
         const QByteArray id = rig.c.exchange("GID;", 50);
-        QVERIFY2(id.contains("-VM31-") && id[10] == 'A' && id.count(';') == 2, id.constData() + 2);
+        QVERIFY2(id.contains("-VM31-"), id.constData() + 2);
+        QVERIFY2(id[10] == 'A', id.constData() + 2);
+        QVERIFY2(id.count(';') == 2, id.constData() + 2);
         QByteArray rest;
         const QList<QByteArray> messages = frames(rig.stream(startCmd("SGS", 500), 300), &rest);
-        QVERIFY(rest == ok && !messages.isEmpty());
+        QVERIFY(rest == ok);
+        QVERIFY(!messages.isEmpty());
 
         // Trigger mode: an acknowledge, then one message per pulse.
         const QByteArray data = rig.stream(raw("SPS\x00\x00;"), 300);
         const QList<QByteArray> pulses = frames(data.mid(2), &rest);
-        QVERIFY(data.startsWith(ok) && rest == ok && !pulses.isEmpty());
+        QVERIFY(data.startsWith(ok));
+        QVERIFY(rest == ok);
+        QVERIFY(!pulses.isEmpty());
         QCOMPARE(qint64(messages.size() + pulses.size()), rig.sim.counters(0).streamMessagesSent);
     }
 };

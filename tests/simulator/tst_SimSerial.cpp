@@ -27,8 +27,10 @@ private slots:
         QVERIFY(port.open(QIODevice::ReadWrite));
         SimClient c(&port);
         const QByteArray id = c.exchange("GID;", 50);
-        QVERIFY(id.size() == 50 && id.startsWith(QByteArray("\x00;ORX", 5)));
-        QVERIFY(c.exchange(QByteArray("SLS\x00\x00\x00\x64;", 8), 25).size() == 25 && sim.isStreaming(1));
+        QVERIFY(id.size() == 50);
+        QVERIFY(id.startsWith(QByteArray("\x00;ORX", 5)));
+        QVERIFY(c.exchange(QByteArray("SLS\x00\x00\x00\x64;", 8), 25).size() == 25);
+        QVERIFY(sim.isStreaming(1));
         // The hang-up ends the stream; the device can be opened again.
         port.close();
         QTRY_VERIFY_WITH_TIMEOUT(!sim.isStreaming(1), 3000);
@@ -70,7 +72,8 @@ private slots:
         port.close();
         // Nothing is lost silently: what nobody could read is counted.
         QTRY_VERIFY_WITH_TIMEOUT(sim.counters(0).bytesNotDelivered >= 5 * 25, 10000);
-        QVERIFY(sim.isStreaming(0) && port.open(QIODevice::ReadWrite));
+        QVERIFY(sim.isStreaming(0));
+        QVERIFY(port.open(QIODevice::ReadWrite));
         QCOMPARE(SimClient(&port).exchange({}, 100, 10000).size(), 100);
         QVERIFY(sim.isStreaming(0));
         port.write("CLS;");

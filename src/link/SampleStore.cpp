@@ -1,4 +1,4 @@
-#include "link/measureStore.h"
+#include "link/SampleStore.h"
 
 #include "link/ThreadAnnotations.h"
 
@@ -27,25 +27,25 @@ private:
 
 } // namespace
 
-measureStore::measureStore(int capacity_)
+SampleStore::SampleStore(int capacity_)
     : buffer(new StreamSample[capacity_ > 1 ? capacity_ : 2]), capacity(capacity_ > 1 ? capacity_ : 2)
 {
 }
 
-void measureStore::clear()
+void SampleStore::clear()
 {
     StoreLock lock(mutex);
     head = tail = 0;
     droppedAtClear.store(droppedCount.load(std::memory_order_relaxed), std::memory_order_relaxed);
 }
 
-int measureStore::count()
+int SampleStore::count()
 {
     StoreLock lock(mutex);
     return (head - tail + capacity) % capacity;
 }
 
-void measureStore::push(const StreamSample &sample)
+void SampleStore::push(const StreamSample &sample)
 {
     StoreLock lock(mutex);
     if ((capacity - head + tail) % capacity == 1) {
@@ -57,7 +57,7 @@ void measureStore::push(const StreamSample &sample)
         head = 0;
 }
 
-bool measureStore::pop(StreamSample &sample)
+bool SampleStore::pop(StreamSample &sample)
 {
     StoreLock lock(mutex);
     if (head == tail)
@@ -68,7 +68,7 @@ bool measureStore::pop(StreamSample &sample)
     return true;
 }
 
-void measureStore::pushSamples(const StreamSample *samples, int n)
+void SampleStore::pushSamples(const StreamSample *samples, int n)
 {
     if (n <= 0)
         return;
@@ -94,7 +94,7 @@ void measureStore::pushSamples(const StreamSample *samples, int n)
         droppedCount.store(droppedCount.load(std::memory_order_relaxed) + lost, std::memory_order_relaxed);
 }
 
-int measureStore::takeSamples(StreamSample *out, int maxCount)
+int SampleStore::takeSamples(StreamSample *out, int maxCount)
 {
     StoreLock lock(mutex);
     int taken = 0;

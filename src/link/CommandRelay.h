@@ -7,11 +7,11 @@ class Connection;
 
 // Relay that lives in a link thread: a queued call of sendMessage runs the
 // connection's sendMessage in that thread, where the device lives.
-class TriggerObject : public QObject
+class CommandRelay : public QObject
 {
     Q_OBJECT
 public:
-    explicit TriggerObject(Connection *connection);
+    explicit CommandRelay(Connection *connection);
 
 public slots:
     void sendMessage(QByteArray message, int answerLength);

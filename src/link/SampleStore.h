@@ -16,11 +16,11 @@
 // Samples a full store overwrote are counted (since the last clear(), which
 // a stream start does); dropped() reads the count without the lock, so the
 // user-interface thread can show it at any time.
-class measureStore : public QObject
+class SampleStore : public QObject
 {
     Q_OBJECT
 public:
-    explicit measureStore(int capacity);
+    explicit SampleStore(int capacity);
 
     void clear();
     int count();
