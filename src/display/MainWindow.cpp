@@ -7,13 +7,13 @@
 #include "app/StartupFlags.h"
 #include "app/Version.h"
 #include "display/ColorScalesFrame.h"
-#include "display/Counter.h"
+#include "display/LinkedSpinBox.h"
 #include "display/GenericPlot.h"
-#include "display/KV_ToolBar.h"
+#include "display/MainToolBar.h"
 #include "display/PlotConfigurator.h"
 #include "display/PointingStatistics.h"
 #include "display/RescaleDialog.h"
-#include "display/RescaleTimeAxisDlg.h"
+#include "display/RescaleTimeAxisDialog.h"
 #include "display/Acquisition.h"
 #include "display/StagePanel.h"
 #include "display/ThermoSlider.h"
@@ -78,8 +78,8 @@ MainWindow::MainWindow(QWidget *parent)
     displayTimer->setSingleShot(true); // every tick restarts it
     connect(displayTimer, &QTimer::timeout, this, &MainWindow::updateData);
 
-    serviceDlg = new ServiceDialog(this);
-    serviceDlg->setObjectName(QStringLiteral("serviceDialog"));
+    operationTestsDialog = new ServiceDialog(this);
+    operationTestsDialog->setObjectName(QStringLiteral("serviceDialog"));
 
     setWindowTitle(QStringLiteral("ORX Beam Stabilization"));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowMinimizeButtonHint
@@ -134,9 +134,9 @@ MainWindow::MainWindow(QWidget *parent)
     WindowStatus::Parts statusParts{{ui->thermo_x, ui->thermo_y, ui->thermo_x_2, ui->thermo_y_2},
                                     {ui->layoutBars, ui->layoutBars_2},
                                     ui->menuHelp->menuAction()};
-    status = new WindowStatus(this, registry, records, dataLoggerDlg, statusParts);
+    status = new WindowStatus(this, registry, records, recordingDialog, statusParts);
     status->setRowMarker([this](const QString &address, const QString &text) {
-        settingsDlg->markController(address, text);
+        connectionDialog->markController(address, text);
     });
 
     params->attachControllers(registry.controllers, registry.controllerStatus);
@@ -151,12 +151,12 @@ MainWindow::MainWindow(QWidget *parent)
     ui->actionDisconnect->setVisible(false);
     menuBar()->removeAction(ui->menuParameters->menuAction());
     tools->startAction()->setEnabled(false);
-    dataLoggerDlg->enableStart(false);
+    recordingDialog->enableStart(false);
     tick.timeOrigin[0] = tick.timeOrigin[1] = 0;
     setSingleControllerWidgetsVisible(false);
     // The default setup: its controllers are handed over, and those marked
     // for automatic connection are connected and displayed.
-    settingsDlg->loadConnection(QString());
+    connectionDialog->loadConnection(QString());
     // 430 Hz until links say otherwise; loaded links set the limit they allow.
     maxRate = ControllerRegistry::slowSerialMaxRate;
     if (registry.count() > 0)
@@ -186,14 +186,14 @@ MainWindow::~MainWindow()
 
 void MainWindow::buildToolBar()
 {
-    tools = new KV_ToolBar(this);
+    tools = new MainToolBar(this);
     addToolBar(Qt::TopToolBarArea, tools);
     connect(tools->startAction(), &QAction::triggered, this, &MainWindow::startStopDataAcquisition);
     connect(tools->clearAction(), &QAction::triggered, this, &MainWindow::resetPlotsAndDisplays);
     QRadioButton *pointing = tools->pointingMode();
     connect(pointing, &QRadioButton::toggled, this, &MainWindow::enableSamplesCounter);
     connect(pointing, &QRadioButton::toggled, this, &MainWindow::enableStatistics);
-    connect(tools->samplesToTake(), &Counter::valueChanged, this, &MainWindow::updateSamplesToTake);
+    connect(tools->samplesToTake(), &LinkedSpinBox::valueChanged, this, &MainWindow::updateSamplesToTake);
     showRunning(false);
 }
 
@@ -226,25 +226,25 @@ void MainWindow::buildPlots()
 
 void MainWindow::buildDialogs()
 {
-    settingsDlg = new SettingsDialog(this, this);
-    settingsDlg->setObjectName(QStringLiteral("settingsDialog"));
-    connect(settingsDlg, &SettingsDialog::newLabel, this, &MainWindow::changeLabel);
+    connectionDialog = new SettingsDialog(this, this);
+    connectionDialog->setObjectName(QStringLiteral("settingsDialog"));
+    connect(connectionDialog, &SettingsDialog::newLabel, this, &MainWindow::changeLabel);
     auto showSettings = [this] {
-        settingsDlg->show();
-        settingsDlg->raise();
-        settingsDlg->activateWindow();
+        connectionDialog->show();
+        connectionDialog->raise();
+        connectionDialog->activateWindow();
     };
     for (QAction *action : {ui->actionConnectSettings, ui->actionConnect}) {
         action->setEnabled(true);
         connect(action, &QAction::triggered, this, showSettings);
     }
 
-    dataLoggerDlg = new DataLoggerDialog(this);
-    dataLoggerDlg->setObjectName(QStringLiteral("dataLoggerDialog"));
-    connect(dataLoggerDlg, &DataLoggerDialog::dataRecordingStarted, this, &MainWindow::startDataRecordingFromDlg);
-    connect(dataLoggerDlg, &DataLoggerDialog::dataRecordingStopped, this, &MainWindow::stopDataRecordingFromDlg);
-    connect(this, &MainWindow::stopRecording, dataLoggerDlg, &DataLoggerDialog::emitStopSignal);
-    connect(this, &MainWindow::startTimer, dataLoggerDlg, &DataLoggerDialog::startTimerSaving);
+    recordingDialog = new DataLoggerDialog(this);
+    recordingDialog->setObjectName(QStringLiteral("dataLoggerDialog"));
+    connect(recordingDialog, &DataLoggerDialog::dataRecordingStarted, this, &MainWindow::startDataRecordingFromDialog);
+    connect(recordingDialog, &DataLoggerDialog::dataRecordingStopped, this, &MainWindow::stopDataRecordingFromDialog);
+    connect(this, &MainWindow::stopRecording, recordingDialog, &DataLoggerDialog::emitStopSignal);
+    connect(this, &MainWindow::startTimer, recordingDialog, &DataLoggerDialog::startTimerSaving);
     // Queued: the failure is reported from inside the recorder's write.
     connect(&records, &Recorder::writeFailed, this, &MainWindow::recordingFailed, Qt::QueuedConnection);
     records.setOverwriteQuestion([this](const QString &file) {
@@ -269,26 +269,26 @@ void MainWindow::buildDialogs()
 
 void MainWindow::showDataloggerDialog()
 {
-    dataLoggerDlg->applySamplingRate(tools->samplingRate()->value());
-    dataLoggerDlg->show();
-    dataLoggerDlg->raise();
-    dataLoggerDlg->activateWindow();
+    recordingDialog->applySamplingRate(tools->samplingRate()->value());
+    recordingDialog->show();
+    recordingDialog->raise();
+    recordingDialog->activateWindow();
 }
 
 void MainWindow::closeDataloggerDialog()
 {
-    if (dataLoggerDlg->isVisible())
-        dataLoggerDlg->hide();
+    if (recordingDialog->isVisible())
+        recordingDialog->hide();
 }
 
 void MainWindow::showServiceDialog()
 {
     const int c = registry.activeIndex;
     if (c >= 0 && c < registry.count())
-        serviceDlg->setController(registry.controllers.at(c));
-    serviceDlg->show();
-    serviceDlg->raise();
-    serviceDlg->activateWindow();
+        operationTestsDialog->setController(registry.controllers.at(c));
+    operationTestsDialog->show();
+    operationTestsDialog->raise();
+    operationTestsDialog->activateWindow();
 }
 
 void MainWindow::wireMenus()
@@ -433,13 +433,13 @@ void MainWindow::closeEvent(QCloseEvent *event)
 {
     // The recording ends with its files complete; then every link is
     // stopped and removed before the window goes.
-    if (dataLoggerDlg->isRecording())
-        dataLoggerDlg->emitStopSignal();
-    stopDataRecordingFromDlg();
+    if (recordingDialog->isRecording())
+        recordingDialog->emitStopSignal();
+    stopDataRecordingFromDialog();
     // The displayed streams stop first, then every controller closes, all
     // in parallel; each leaves the lists when its link has ended.
     stopDrawingPlots();
-    settingsDlg->removeAllConnections();
+    connectionDialog->removeAllConnections();
     // Links the dialog has no row for (handed over directly) go as well.
     for (int c = registry.count() - 1; c >= 0; --c)
         if (!registry.leaving.contains(registry.controllers.at(c)))

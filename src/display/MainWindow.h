@@ -26,9 +26,9 @@ class DropIndicator;
 class GenericPlot;
 class JitterWindowLink;
 class RescaleDialog;
-class RescaleTimeAxisDlg;
+class RescaleTimeAxisDialog;
 class InformationDialog;
-class KV_ToolBar;
+class MainToolBar;
 class ParamsDialog;
 class PointingStatistics;
 class QMessageBox;
@@ -71,16 +71,16 @@ public:
     int maxSamplingRate() const { return maxRate; }
     int samplesTaken() const { return tick.samplesTaken; }
     int errorCount() const;
-    KV_ToolBar *toolBar() const { return tools; }
+    MainToolBar *toolBar() const { return tools; }
     PointingStatistics *statistics() const { return stats.get(); }
     QMessageBox *streamErrorBox() const { return streamError; }
     ParamsDialog *paramsDialog() const { return params; }
     GenericPlot *positionPlot(int stage) const;
     GenericPlot *timePlot(int stage) const;
     GenericPlot *intensityPlot(int stage) const;
-    SettingsDialog *settingsDialog() const { return settingsDlg; }
-    DataLoggerDialog *dataLoggerDialog() const { return dataLoggerDlg; }
-    ServiceDialog *serviceDialog() const { return serviceDlg; }
+    SettingsDialog *settingsDialog() const { return connectionDialog; }
+    DataLoggerDialog *dataLoggerDialog() const { return recordingDialog; }
+    ServiceDialog *serviceDialog() const { return operationTestsDialog; }
     const Recorder &recorder() const { return records; }
     // Sees every processed sample while the display runs (display position,
     // connection index, sample), after the recorder has had it.
@@ -143,19 +143,19 @@ private slots:
     void enableSamplesCounter(bool on);
     void startDrawingPlots();
     void stopDrawingPlots();
-    void startDataRecordingFromDlg(QString path, bool multiSave);
-    void stopDataRecordingFromDlg();
+    void startDataRecordingFromDialog(QString path, bool multiSave);
+    void stopDataRecordingFromDialog();
     void recordingFailed(const QString &message);
     void startStopDataAcquisition();
     bool on_push_Stab1_clicked();
     bool on_push_Stab2_clicked();
     // Asks the active controller for its status flags; the buttons and
     // lamps follow when the answer arrives. False when none is active.
-    bool getStabilAndActiveStatus();
+    bool requestActiveStatus();
     void updateSamplesToTake(int value);
     // Axis rescaling (MainWindowRescale.cpp).
     void showRescaleDialog(int axisID, double max, double min);
-    void showRescaleTimeAxisDlg(int axisID, int lower, int upper);
+    void showRescaleTimeAxisDialog(int axisID, int lower, int upper);
     void rescaleAxis(int id, double lower, double upper, bool pairCheck);
     void rescaleTimeAxis(int axisID, int lower, int upper, bool pairCheck);
     void openAxisDialog(int axisID);
@@ -198,13 +198,13 @@ private:
     void analysisAfterTick(const DisplayTick::Result &result);
 
     std::unique_ptr<Ui::MainWindow> ui;
-    KV_ToolBar *tools = nullptr;
+    MainToolBar *tools = nullptr;
     QTimer *displayTimer = nullptr;
     QMessageBox *streamError = nullptr;
     InformationDialog *about = nullptr;
-    SettingsDialog *settingsDlg = nullptr;
-    DataLoggerDialog *dataLoggerDlg = nullptr;
-    ServiceDialog *serviceDlg = nullptr;
+    SettingsDialog *connectionDialog = nullptr;
+    DataLoggerDialog *recordingDialog = nullptr;
+    ServiceDialog *operationTestsDialog = nullptr;
     QMenu *serviceMenu = nullptr;
     ParamsDialog *params; // before registry: it keeps the stage detector list
     ControllerRegistry registry;
@@ -227,8 +227,8 @@ private:
     // System configuration overview and axis rescaling (MainWindowRescale.cpp).
     void buildOverviewAndRescale();
     ConnectionOverviewDialog *overview = nullptr;
-    std::unique_ptr<RescaleDialog> rescaleDlg;
-    std::unique_ptr<RescaleTimeAxisDlg> rescaleTimeDlg;
+    std::unique_ptr<RescaleDialog> rescaleDialog;
+    std::unique_ptr<RescaleTimeAxisDialog> rescaleTimeDialog;
     AxisClickFilter *axisClicks = nullptr;
     Recorder records;
     DisplayTick::RecorderHook sampleObserver;

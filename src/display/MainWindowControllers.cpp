@@ -8,9 +8,9 @@
 
 #include "ui_mainwindow.h"
 
-#include "display/Counter.h"
+#include "display/LinkedSpinBox.h"
 #include "display/GenericPlot.h"
-#include "display/KV_ToolBar.h"
+#include "display/MainToolBar.h"
 #include "display/PointingStatistics.h"
 #include "display/Acquisition.h"
 #include "display/StagePanel.h"
@@ -70,8 +70,8 @@ void MainWindow::clearCurves(int c)
 void MainWindow::setRateLimit()
 {
     maxRate = registry.rateLimit();
-    Counter *counters[2] = {tools->samplingRate(), tools->updateRate()};
-    for (Counter *counter : counters) {
+    LinkedSpinBox *counters[2] = {tools->samplingRate(), tools->updateRate()};
+    for (LinkedSpinBox *counter : counters) {
         if (triggerRateLock && counter == tools->samplingRate()) {
             savedRateMaximum = maxRate;
             continue;
@@ -122,14 +122,14 @@ void MainWindow::watchDisconnect(Connection *connection)
     // dialog, which marks its row; a notice that arrives after the link was
     // removed or dealt with is dropped.
     connect(
-        connection, &Connection::hostDisconnected, settingsDlg,
+        connection, &Connection::hostDisconnected, connectionDialog,
         [this](QString address) {
             const int index = registry.indexOf(address);
             if (index < 0 || (!registry.isDisplayed(index) && !registry.controllerStatus.at(index).connected
                               && registry.link(index)->linkState() != Connection::Connected))
                 return;
             qWarning().noquote() << "Controller" << address << "went away; it is no longer displayed";
-            settingsDlg->on_WidgetDisconnect(address);
+            connectionDialog->on_WidgetDisconnect(address);
         },
         Qt::QueuedConnection);
 }
@@ -184,7 +184,7 @@ void MainWindow::showConnection(QString id, bool show)
                 showStatistics2(ui->checkBox_statistics_2->isChecked());
             }
             tools->startAction()->setEnabled(true);
-            dataLoggerDlg->enableStart(true);
+            recordingDialog->enableStart(true);
             colourAxisCaptions(&status);
             tick.clearAverages();
             registry.activeIndex = c;
@@ -213,7 +213,7 @@ void MainWindow::showConnection(QString id, bool show)
         registry.activeIndex = remaining;
     } else if (registry.displayed.isEmpty()) {
         tools->startAction()->setEnabled(false);
-        dataLoggerDlg->enableStart(false); // stops a running recording
+        recordingDialog->enableStart(false); // stops a running recording
         enableStatistics(false);
         colourAxisCaptions(nullptr);
         registry.activeIndex = -1;
@@ -259,7 +259,7 @@ void MainWindow::closedConnection(QString address, std::function<void(bool close
     // controller, after whatever it is doing. Until it reports closed it is
     // in the lists but no longer found by its address.
     showConnection(address, false);
-    disconnect(&controller->link(), &Connection::hostDisconnected, settingsDlg, nullptr);
+    disconnect(&controller->link(), &Connection::hostDisconnected, connectionDialog, nullptr);
     status->forget(controller);
     registry.leaving.insert(controller);
     connect(controller, &Controller::closed, this, [this, controller, done] {
@@ -441,7 +441,7 @@ void MainWindow::multiplexSystem(QString name, bool direction, int stage)
     stages->multiplex(name, direction, stage);
 }
 
-bool MainWindow::getStabilAndActiveStatus()
+bool MainWindow::requestActiveStatus()
 {
     return acquisition->pollActive();
 }

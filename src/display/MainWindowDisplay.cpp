@@ -6,9 +6,9 @@
 
 #include "ui_mainwindow.h"
 
-#include "display/Counter.h"
+#include "display/LinkedSpinBox.h"
 #include "display/GenericPlot.h"
-#include "display/KV_ToolBar.h"
+#include "display/MainToolBar.h"
 #include "display/PointingStatistics.h"
 #include "display/RescaleDialog.h"
 #include "display/Acquisition.h"
@@ -107,7 +107,7 @@ void MainWindow::applyUnits()
         lcdY[s]->setText(QStringLiteral("Position y") + caption);
         positionRange[s][0] = max;
         positionRange[s][1] = min;
-        rescaleDlg->setUnitKind(stage.model->unitKind(), s + 1);
+        rescaleDialog->setUnitKind(stage.model->unitKind(), s + 1);
         plots.time[s]->setAxisScale(QwtPlot::yLeft, min, max);
         plots.position[s]->setRange(max, min);
         plots.position[s]->resetZoom();
@@ -121,7 +121,7 @@ void MainWindow::applyUnits()
 
 void MainWindow::checkTriggerRate()
 {
-    Counter *rate = tools->samplingRate();
+    LinkedSpinBox *rate = tools->samplingRate();
     if (!triggerRateLock) {
         savedSamplingRate = rate->value();
         savedRateMaximum = rate->maximum();
@@ -158,7 +158,7 @@ void MainWindow::startStopDataAcquisition()
 {
     if (!tools->startAction()->isChecked()) {
         // The recording ends before the streams stop.
-        dataLoggerDlg->emitStopSignal();
+        recordingDialog->emitStopSignal();
         stopDrawingPlots();
         showRunning(false);
         return;
@@ -196,8 +196,8 @@ void MainWindow::stopDrawingPlots()
 {
     // Without acquisition nothing more is recorded: a running recording ends
     // first (also at the end of a pointing run or after communication errors).
-    if (dataLoggerDlg && (dataLoggerDlg->isRecording() || records.isRecording()))
-        dataLoggerDlg->emitStopSignal();
+    if (recordingDialog && (recordingDialog->isRecording() || records.isRecording()))
+        recordingDialog->emitStopSignal();
     acquisition->stopStreams();
     tools->startAction()->setChecked(false);
     showRunning(false);

@@ -9,7 +9,7 @@
 #include "display/GenericPlot.h"
 #include "display/PlotConfigurator.h"
 #include "display/RescaleDialog.h"
-#include "display/RescaleTimeAxisDlg.h"
+#include "display/RescaleTimeAxisDialog.h"
 #include "overview/ConnectionOverviewDialog.h"
 
 #include <QAction>
@@ -18,10 +18,10 @@
 
 void MainWindow::buildOverviewAndRescale()
 {
-    rescaleDlg = std::make_unique<RescaleDialog>();
-    rescaleTimeDlg = std::make_unique<RescaleTimeAxisDlg>();
-    connect(rescaleDlg.get(), &RescaleDialog::axisRescaled, this, &MainWindow::rescaleAxis);
-    connect(rescaleTimeDlg.get(), &RescaleTimeAxisDlg::axisRescaled, this, &MainWindow::rescaleTimeAxis);
+    rescaleDialog = std::make_unique<RescaleDialog>();
+    rescaleTimeDialog = std::make_unique<RescaleTimeAxisDialog>();
+    connect(rescaleDialog.get(), &RescaleDialog::axisRescaled, this, &MainWindow::rescaleAxis);
+    connect(rescaleTimeDialog.get(), &RescaleTimeAxisDialog::axisRescaled, this, &MainWindow::rescaleTimeAxis);
     axisClicks = new AxisClickFilter(this);
     axisClicks->watch(plots);
     connect(axisClicks, &AxisClickFilter::axisClicked, this, &MainWindow::openAxisDialog);
@@ -50,7 +50,7 @@ void MainWindow::openAxisDialog(int axisID)
         showRescaleDialog(axisID, scale.upperBound(), scale.lowerBound());
     } else if (axisID == 3 || axisID == 4) {
         const QwtScaleDiv &scale = plots.time[s]->axisScaleDiv(QwtPlot::xTop);
-        showRescaleTimeAxisDlg(axisID, int(scale.lowerBound()), int(scale.upperBound()));
+        showRescaleTimeAxisDialog(axisID, int(scale.lowerBound()), int(scale.upperBound()));
     }
 }
 
@@ -60,38 +60,38 @@ void MainWindow::showRescaleDialog(int axisID, double max, double min)
     case 1:
     case 2: {
         const int s = axisID - 1;
-        rescaleDlg->setAxis(axisID);
-        rescaleDlg->setLimits(positionRange[s][0], positionRange[s][1], positionRange[s][0], positionRange[s][1]);
-        rescaleDlg->setWindowTitle(QStringLiteral("Stage %1: Rescale x/y axis").arg(axisID));
+        rescaleDialog->setAxis(axisID);
+        rescaleDialog->setLimits(positionRange[s][0], positionRange[s][1], positionRange[s][0], positionRange[s][1]);
+        rescaleDialog->setWindowTitle(QStringLiteral("Stage %1: Rescale x/y axis").arg(axisID));
         break;
     }
     case 5:
     case 6:
-        rescaleDlg->setAxis(axisID);
-        rescaleDlg->setLimits(PlotConfigurator::intensityMax, 0.0, PlotConfigurator::intensityMax, 0.0);
-        rescaleDlg->setWindowTitle(QStringLiteral("Stage %1: Rescale i axis").arg(axisID - 4));
+        rescaleDialog->setAxis(axisID);
+        rescaleDialog->setLimits(PlotConfigurator::intensityMax, 0.0, PlotConfigurator::intensityMax, 0.0);
+        rescaleDialog->setWindowTitle(QStringLiteral("Stage %1: Rescale i axis").arg(axisID - 4));
         break;
     default:
         return;
     }
-    rescaleDlg->setUpper(max);
-    rescaleDlg->setLower(min);
-    rescaleDlg->show();
-    rescaleDlg->raise();
-    rescaleDlg->activateWindow();
+    rescaleDialog->setUpper(max);
+    rescaleDialog->setLower(min);
+    rescaleDialog->show();
+    rescaleDialog->raise();
+    rescaleDialog->activateWindow();
 }
 
-void MainWindow::showRescaleTimeAxisDlg(int axisID, int lower, int upper)
+void MainWindow::showRescaleTimeAxisDialog(int axisID, int lower, int upper)
 {
     if (axisID != 3 && axisID != 4)
         return;
-    rescaleTimeDlg->setAxis(axisID);
-    rescaleTimeDlg->setWindowTitle(QStringLiteral("Stage %1:  Rescale Time Axis").arg(axisID - 2));
-    rescaleTimeDlg->setLower(lower);
-    rescaleTimeDlg->setUpper(upper);
-    rescaleTimeDlg->show();
-    rescaleTimeDlg->raise();
-    rescaleTimeDlg->activateWindow();
+    rescaleTimeDialog->setAxis(axisID);
+    rescaleTimeDialog->setWindowTitle(QStringLiteral("Stage %1:  Rescale Time Axis").arg(axisID - 2));
+    rescaleTimeDialog->setLower(lower);
+    rescaleTimeDialog->setUpper(upper);
+    rescaleTimeDialog->show();
+    rescaleTimeDialog->raise();
+    rescaleTimeDialog->activateWindow();
 }
 
 void MainWindow::rescaleAxis(int id, double lower, double upper, bool pairCheck)

@@ -35,7 +35,7 @@ private slots:
         QFETCH(int, limit);
         WindowFixture *f = shared.get([](WindowFixture &f) { return f.connect(1); });
         QVERIFY(f);
-        Counter *sampling = f->counter("counterSamplingRate"), *update = f->counter("counterUpdateRate");
+        LinkedSpinBox *sampling = f->counter("counterSamplingRate"), *update = f->counter("counterUpdateRate");
         sampling->setValue(480);
         update->setValue(480);
 
@@ -169,11 +169,11 @@ private slots:
         // every status query fails.
         auto *box = f.widget<QMessageBox>("communicationErrorBox");
         for (int i = 1; i <= 3; ++i) {
-            QMetaObject::invokeMethod(f.window.get(), "getStabilAndActiveStatus");
+            QMetaObject::invokeMethod(f.window.get(), "requestActiveStatus");
             QTRY_COMPARE_WITH_TIMEOUT(f.window->errorCount(), i, 10000);
             QVERIFY(f.startAction()->isChecked() && !box->isVisible());
         }
-        QMetaObject::invokeMethod(f.window.get(), "getStabilAndActiveStatus");
+        QMetaObject::invokeMethod(f.window.get(), "requestActiveStatus");
         QTRY_VERIFY_WITH_TIMEOUT(box->isVisible() && !f.startAction()->isChecked(), 10000);
         // The stream stops, and the next good status reply (the tick polls
         // the idle controller) resets the count.

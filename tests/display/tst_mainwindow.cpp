@@ -123,7 +123,7 @@ private slots:
     {
         WindowFixture f;
         QVERIFY(f.start(1));
-        Counter *rate = f.counter("counterSamplingRate");
+        LinkedSpinBox *rate = f.counter("counterSamplingRate");
         rate->setValue(200);
         ConnectionSettings settings = simSettings(0);
         settings.pulsedLaser = true;

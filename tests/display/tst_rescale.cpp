@@ -5,7 +5,7 @@
 
 #include "display/CurveData.h"
 #include "display/RescaleDialog.h"
-#include "display/RescaleTimeAxisDlg.h"
+#include "display/RescaleTimeAxisDialog.h"
 
 #include <qwt_scale_div.h>
 #include <qwt_scale_widget.h>
@@ -74,7 +74,7 @@ private slots:
         QVERIFY(bounds(f.window->intensityPlot(1), QwtPlot::yLeft) != qMakePair(1.0, 3.0));
 
         QTest::mouseClick(f.window->intensityPlot(1)->axisWidget(QwtPlot::xBottom), Qt::LeftButton);
-        auto *dialog = topLevel<RescaleTimeAxisDlg>("RescaleTimeAxisDlg");
+        auto *dialog = topLevel<RescaleTimeAxisDialog>("RescaleTimeAxisDlg");
         QVERIFY(dialog && dialog->isVisible());
         dialog->setUpper(1);
         clickOk(dialog, true);
