@@ -66,7 +66,8 @@ void TestPointingAccumulator::knownSeries()
     QCOMPARE(a.meanY(), meanY);
     // Absolute tolerance: some radii are 0.
     QVERIFY2(std::abs(a.rmsRadius() - rms) < 1e-9, qPrintable(QString::number(a.rmsRadius(), 'g', 17)));
-    QVERIFY2(std::abs(a.runningRmsRadius() - runningRms) < 1e-9,
+    // The running means of a far-off series are rounded to its magnitude.
+    QVERIFY2(std::abs(a.runningRmsRadius() - runningRms) < 1e-6,
              qPrintable(QString::number(a.runningRmsRadius(), 'g', 17)));
 }
 
