@@ -11,9 +11,10 @@
 #include "display/GenericPlot.h"
 #include "display/MainToolBar.h"
 #include "display/PlotConfigurator.h"
+#include "display/ControllerList.h"
+#include "display/PlotPanel.h"
 #include "display/PointingStatistics.h"
-#include "display/RescaleDialog.h"
-#include "display/RescaleTimeAxisDialog.h"
+#include "display/SamplingRateLimit.h"
 #include "display/Acquisition.h"
 #include "display/StagePanel.h"
 #include "display/ThermoSlider.h"
@@ -107,14 +108,7 @@ MainWindow::MainWindow(QWidget *parent)
 
     buildPlots();
 
-    stats = std::make_unique<PointingStatistics>(plots.position[0], plots.position[1]);
-    stats->setUnitSource([this](int connection, int stage) {
-        if (units.lengthUnit(stage) && connection >= 0 && connection < registry.count())
-            return registry.stageDetectors.at(connection).stage(stage - 1)->unitText();
-        return Detector().unitText();
-    });
-    tick.setStatistics(stats.get());
-    clearStatistics();
+    plotPanel->clearStatistics();
 
     thermo[0] = ui->thermo_x;
     thermo[1] = ui->thermo_y;
@@ -129,7 +123,7 @@ MainWindow::MainWindow(QWidget *parent)
 
     about = new InformationDialog(this);
     wireMenus();
-    buildOverviewAndRescale();
+    buildOverview();
     buildDialogs();
     WindowStatus::Parts statusParts{{ui->thermo_x, ui->thermo_y, ui->thermo_x_2, ui->thermo_y_2},
                                     {ui->layoutBars, ui->layoutBars_2},
@@ -138,6 +132,15 @@ MainWindow::MainWindow(QWidget *parent)
     status->setRowMarker([this](const QString &address, const QString &text) {
         connectionDialog->markController(address, text);
     });
+    ControllerList::Parts listParts{registry, plots,     tick,           records,         *rates,
+                                    tools,    plotPanel, params,         overview,        connectionDialog,
+                                    recordingDialog,     acquisition,    stages,          status};
+    ControllerList::Widgets listWidgets{{ui->frameStage, ui->frameStage_2, ui->numericDisplays, ui->numericDisplays_2},
+                                        {ui->label_timeX, ui->label_timeX_2},
+                                        {ui->label_timeY, ui->label_timeY_2},
+                                        {ui->label_intensity, ui->label_intensity_2}};
+    controllerList = new ControllerList(listParts, listWidgets, this);
+    connect(controllerList, &ControllerList::streamRestartFailed, this, &MainWindow::errorStreamStart);
 
     params->attachControllers(registry.controllers, registry.controllerStatus);
     connect(ui->actionParametersOpen, &QAction::triggered, params, [this] { params->show(); params->raise(); });
@@ -153,14 +156,14 @@ MainWindow::MainWindow(QWidget *parent)
     tools->startAction()->setEnabled(false);
     recordingDialog->enableStart(false);
     tick.timeOrigin[0] = tick.timeOrigin[1] = 0;
-    setSingleControllerWidgetsVisible(false);
+    for (QWidget *single : std::initializer_list<QWidget *>{ui->frameStage, ui->frameStage_2, ui->numericDisplays, ui->numericDisplays_2})
+        single->setVisible(false);
     // The default setup: its controllers are handed over, and those marked
     // for automatic connection are connected and displayed.
     connectionDialog->loadConnection(QString());
     // 430 Hz until links say otherwise; loaded links set the limit they allow.
-    maxRate = ControllerRegistry::slowSerialMaxRate;
     if (registry.count() > 0)
-        setRateLimit();
+        rates->setMaximum(registry.rateLimit());
     qInfo() << "Finished constructing main window";
 }
 
@@ -188,11 +191,11 @@ void MainWindow::buildToolBar()
 {
     tools = new MainToolBar(this);
     addToolBar(Qt::TopToolBarArea, tools);
+    rates = std::make_unique<SamplingRateLimit>(tools);
     connect(tools->startAction(), &QAction::triggered, this, &MainWindow::startStopDataAcquisition);
     connect(tools->clearAction(), &QAction::triggered, this, &MainWindow::resetPlotsAndDisplays);
     QRadioButton *pointing = tools->pointingMode();
     connect(pointing, &QRadioButton::toggled, this, &MainWindow::enableSamplesCounter);
-    connect(pointing, &QRadioButton::toggled, this, &MainWindow::enableStatistics);
     connect(tools->samplesToTake(), &LinkedSpinBox::valueChanged, this, &MainWindow::updateSamplesToTake);
     showRunning(false);
 }
@@ -205,6 +208,16 @@ void MainWindow::buildPlots()
     plots.time[1] = ui->plot_time_2;
     plots.intensity[0] = ui->plot_intensity;
     plots.intensity[1] = ui->plot_intensity_2;
+    PlotPanel::Widgets panelWidgets{{ui->checkBox_statistics, ui->checkBox_statistics_2},
+                                    {ui->pushButton_resetZoomPosition, ui->pushButton_resetZoomPosition_2},
+                                    {ui->pushButton_resetZoomTime, ui->pushButton_resetZoomTime_2},
+                                    {ui->label_positionUnit, ui->label_positionUnit_2},
+                                    {ui->label_timeX, ui->label_timeX_2},
+                                    {ui->label_timeY, ui->label_timeY_2},
+                                    {ui->label_positionX, ui->label_positionX_2},
+                                    {ui->label_positionY, ui->label_positionY_2}};
+    plotPanel = new PlotPanel(plots, tick, registry, units, panelWidgets, this);
+    connect(tools->pointingMode(), &QRadioButton::toggled, plotPanel, &PlotPanel::enableStatistics);
     for (int s = 0; s < 2; ++s) {
         PlotConfigurator::configurePositionPlot(plots.position[s]);
         PlotConfigurator::configureTimePlot(plots.time[s]);
@@ -215,13 +228,7 @@ void MainWindow::buildPlots()
         plots.intensity[s]->setMinimumHeight(70);
     }
     tick.timeWindow[0] = tick.timeWindow[1] = 10 * 1000.0;
-    drawWhiteLine(10000);
-    connect(ui->checkBox_statistics, &QCheckBox::toggled, this, &MainWindow::showStatistics1);
-    connect(ui->checkBox_statistics_2, &QCheckBox::toggled, this, &MainWindow::showStatistics2);
-    connect(ui->pushButton_resetZoomPosition, &QPushButton::clicked, this, &MainWindow::unZoomOsci1);
-    connect(ui->pushButton_resetZoomPosition_2, &QPushButton::clicked, this, &MainWindow::unZoomOsci2);
-    connect(ui->pushButton_resetZoomTime, &QPushButton::clicked, this, &MainWindow::unZoomPlot1);
-    connect(ui->pushButton_resetZoomTime_2, &QPushButton::clicked, this, &MainWindow::unZoomPlot2);
+    plotPanel->drawWhiteLine(10000);
 }
 
 void MainWindow::buildDialogs()
@@ -301,6 +308,8 @@ void MainWindow::wireMenus()
 GenericPlot *MainWindow::positionPlot(int stage) const { return plots.position[stage == 2 ? 1 : 0]; }
 GenericPlot *MainWindow::timePlot(int stage) const { return plots.time[stage == 2 ? 1 : 0]; }
 GenericPlot *MainWindow::intensityPlot(int stage) const { return plots.intensity[stage == 2 ? 1 : 0]; }
+PointingStatistics *MainWindow::statistics() const { return plotPanel->statistics(); }
+int MainWindow::maxSamplingRate() const { return rates->maximum(); }
 
 bool MainWindow::isRunning() const
 {
@@ -316,44 +325,6 @@ void MainWindow::restartDisplayTimer()
 {
     if (displayTimer && !closing)
         displayTimer->start(updateInterval());
-}
-
-// ---- Zoom ------------------------------------------------------------------
-
-void MainWindow::unZoomOsci1()
-{
-    plots.position[0]->resetZoom();
-    plots.position[0]->replot();
-}
-
-void MainWindow::unZoomOsci2()
-{
-    plots.position[1]->resetZoom();
-    plots.position[1]->replot();
-}
-
-void MainWindow::unZoomPlot1()
-{
-    plots.time[0]->setAxisScale(QwtPlot::yLeft, positionRange[0][1], positionRange[0][0]);
-    plots.time[0]->replot();
-    rescaleTimeAxis(3, 0, int(PlotConfigurator::timeAxisSeconds), false);
-    plots.intensity[0]->setAxisScale(QwtPlot::yLeft, 0.0, PlotConfigurator::intensityMax);
-    plots.intensity[0]->replot();
-}
-
-void MainWindow::unZoomPlot2()
-{
-    plots.time[1]->setAxisScale(QwtPlot::yLeft, positionRange[1][1], positionRange[1][0]);
-    plots.time[1]->replot();
-    rescaleTimeAxis(4, 0, int(PlotConfigurator::timeAxisSeconds), false);
-    plots.intensity[1]->setAxisScale(QwtPlot::yLeft, 0.0, PlotConfigurator::intensityMax);
-    plots.intensity[1]->replot();
-}
-
-void MainWindow::drawWhiteLine(double width)
-{
-    PlotConfigurator::drawWhiteLine(plots.time[0], width);
-    PlotConfigurator::drawWhiteLine(plots.time[1], width);
 }
 
 // ---- Menus, about, manuals ------------------------------------------------------
@@ -443,7 +414,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
     // Links the dialog has no row for (handed over directly) go as well.
     for (int c = registry.count() - 1; c >= 0; --c)
         if (!registry.leaving.contains(registry.controllers.at(c)))
-            closedConnection(registry.controllers.at(c)->address(), [](bool) {});
+            controllerList->remove(registry.controllers.at(c)->address(), [](bool) {});
     closing = true;
     displayTimer->stop();
     about->close();

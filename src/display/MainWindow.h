@@ -17,7 +17,6 @@
 #include <functional>
 #include <memory>
 
-class AxisClickFilter;
 class Connection;
 class ConnectionOverviewDialog;
 class Controller;
@@ -25,12 +24,13 @@ class DataLoggerDialog;
 class DropIndicator;
 class GenericPlot;
 class JitterWindowLink;
-class RescaleDialog;
-class RescaleTimeAxisDialog;
 class InformationDialog;
 class MainToolBar;
 class ParamsDialog;
+class PlotPanel;
 class PointingStatistics;
+class ControllerList;
+class SamplingRateLimit;
 class QMessageBox;
 class QTimer;
 class ServiceDialog;
@@ -51,7 +51,9 @@ class MainWindow;
 // whose result arrives later in a slot, so the user-interface thread never
 // waits on a controller. The work is done by the companions beside it:
 // ControllerRegistry (the controllers and what is kept per controller),
-// Acquisition (streams, status polls, error count), StagePanel (stage
+// ControllerList (adding, showing, removing and reconnecting them),
+// PlotPanel (zoom, units, axis rescaling, statistics shown),
+// SamplingRateLimit (the limits of the rate boxes), Acquisition (streams, status polls, error count), StagePanel (stage
 // buttons, lamps and commands), DisplayTick (samples to plots), DisplayUnits
 // (units of the axes), Recorder (what is written while recording). The slots
 // below are the window's interface to the dialogs.
@@ -68,11 +70,11 @@ public:
     QList<StageDetectors> &stageDetectors() { return registry.stageDetectors; }
     const QList<int> &displayed() const { return registry.displayed; }
     int activeIndex() const { return registry.activeIndex; }
-    int maxSamplingRate() const { return maxRate; }
+    int maxSamplingRate() const;
     int samplesTaken() const { return tick.samplesTaken; }
     int errorCount() const;
     MainToolBar *toolBar() const { return tools; }
-    PointingStatistics *statistics() const { return stats.get(); }
+    PointingStatistics *statistics() const;
     QMessageBox *streamErrorBox() const { return streamError; }
     ParamsDialog *paramsDialog() const { return params; }
     GenericPlot *positionPlot(int stage) const;
@@ -129,16 +131,6 @@ private slots:
     void showUserManualSoftware();
     void showUserManualHardware();
     void resetPlotsAndDisplays();
-    void unZoomOsci1();
-    void unZoomOsci2();
-    void unZoomPlot1();
-    void unZoomPlot2();
-    void drawWhiteLine(double width);
-    void updateStatistics(int count, int index, bool display);
-    void enableStatistics(bool on);
-    void showStatistics1(bool on);
-    void showStatistics2(bool on);
-    void clearStatistics();
     void showRunning(bool running);
     void enableSamplesCounter(bool on);
     void startDrawingPlots();
@@ -153,12 +145,6 @@ private slots:
     // lamps follow when the answer arrives. False when none is active.
     bool requestActiveStatus();
     void updateSamplesToTake(int value);
-    // Axis rescaling (MainWindowRescale.cpp).
-    void showRescaleDialog(int axisID, double max, double min);
-    void showRescaleTimeAxisDialog(int axisID, int lower, int upper);
-    void rescaleAxis(int id, double lower, double upper, bool pairCheck);
-    void rescaleTimeAxis(int axisID, int lower, int upper, bool pairCheck);
-    void openAxisDialog(int axisID);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -172,23 +158,12 @@ private:
     void buildDialogs();
     void setRecordingShown(bool enabled);
     bool recordingEnabled() const;
+    void buildOverview();
     // Display helpers.
-    void applyUnits();
-    void checkTriggerRate();
     void syncStageWidgets();
     void showNumericDisplays();
-    void setSingleControllerWidgetsVisible(bool visible);
-    void colourAxisCaptions(const ControllerStatus *status);
     void restartDisplayTimer();
     int updateInterval() const;
-    void addCurves(int c, const ControllerStatus &status);
-    void removeCurves(int c);
-    void clearCurves(int c);
-    void setRateLimit();
-    void watchController(Controller *controller);
-    void watchDisconnect(Connection *connection);
-    // Takes a closed controller out of every list and deletes it.
-    void finishRemoval(Controller *controller);
     void openManual(const QString &fileName);
     bool isRunning() const;
     // Jitter analysis, headroom and drop indicator (MainWindowAnalysis.cpp).
@@ -209,27 +184,18 @@ private:
     ParamsDialog *params; // before registry: it keeps the stage detector list
     ControllerRegistry registry;
     DisplayPlots plots;
-    std::unique_ptr<PointingStatistics> stats;
     DisplayTick tick;
     DisplayUnits units;
     ThermoSlider *thermo[4] = {nullptr, nullptr, nullptr, nullptr};
-    double positionRange[2][2] = {{5.0, -5.0}, {5.0, -5.0}}; // max, min per stage
-    QString unitShown[2] = {QStringLiteral("V"), QStringLiteral("V")};
-    int maxRate = 430;
-    bool triggerRateLock = false;
-    int savedSamplingRate = 100;
-    int savedRateMaximum = 430;
+    std::unique_ptr<SamplingRateLimit> rates;
+    PlotPanel *plotPanel = nullptr;
+    ControllerList *controllerList = nullptr;
     Acquisition *acquisition = nullptr;
     StagePanel *stages = nullptr;
     bool closing = false;
     TickObserver tickObserver;
 
-    // System configuration overview and axis rescaling (MainWindowRescale.cpp).
-    void buildOverviewAndRescale();
     ConnectionOverviewDialog *overview = nullptr;
-    std::unique_ptr<RescaleDialog> rescaleDialog;
-    std::unique_ptr<RescaleTimeAxisDialog> rescaleTimeDialog;
-    AxisClickFilter *axisClicks = nullptr;
     Recorder records;
     DisplayTick::RecorderHook sampleObserver;
     // Jitter analysis, headroom and drop indicator.
