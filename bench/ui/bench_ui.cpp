@@ -19,8 +19,8 @@
 
 #include "app/StartupFlags.h"
 #include "controller/Controller.h"
-#include "display/Counter.h"
-#include "display/KV_ToolBar.h"
+#include "display/LinkedSpinBox.h"
+#include "display/MainToolBar.h"
 #include "display/MainWindow.h"
 #include "link/Identification.h"
 #include "link/TcpClient.h"

@@ -18,9 +18,9 @@
 #include "../load/SequenceTracker.h"
 #include "controller/Controller.h"
 
-#include "display/Counter.h"
+#include "display/LinkedSpinBox.h"
 #include "link/Connection.h"
-#include "display/KV_ToolBar.h"
+#include "display/MainToolBar.h"
 #include "display/MainWindow.h"
 #include "recording/DataLoggerDialog.h"
 #include "link/Identification.h"

@@ -7,13 +7,14 @@
 #include "app/StartupFlags.h"
 #include "app/Version.h"
 #include "display/ColorScalesFrame.h"
-#include "display/Counter.h"
+#include "display/LinkedSpinBox.h"
 #include "display/GenericPlot.h"
-#include "display/KV_ToolBar.h"
+#include "display/MainToolBar.h"
 #include "display/PlotConfigurator.h"
+#include "display/ControllerList.h"
+#include "display/PlotPanel.h"
 #include "display/PointingStatistics.h"
-#include "display/RescaleDialog.h"
-#include "display/RescaleTimeAxisDlg.h"
+#include "display/SamplingRateLimit.h"
 #include "display/Acquisition.h"
 #include "display/StagePanel.h"
 #include "display/ThermoSlider.h"
@@ -78,8 +79,8 @@ MainWindow::MainWindow(QWidget *parent)
     displayTimer->setSingleShot(true); // every tick restarts it
     connect(displayTimer, &QTimer::timeout, this, &MainWindow::updateData);
 
-    serviceDlg = new ServiceDialog(this);
-    serviceDlg->setObjectName(QStringLiteral("serviceDialog"));
+    operationTestsDialog = new ServiceDialog(this);
+    operationTestsDialog->setObjectName(QStringLiteral("serviceDialog"));
 
     setWindowTitle(QStringLiteral("ORX Beam Stabilization"));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowMinimizeButtonHint
@@ -107,14 +108,7 @@ MainWindow::MainWindow(QWidget *parent)
 
     buildPlots();
 
-    stats = std::make_unique<PointingStatistics>(plots.position[0], plots.position[1]);
-    stats->setUnitSource([this](int connection, int stage) {
-        if (units.lengthUnit(stage) && connection >= 0 && connection < registry.count())
-            return registry.stageDetectors.at(connection).stage(stage - 1)->unitText();
-        return Detector().unitText();
-    });
-    tick.setStatistics(stats.get());
-    clearStatistics();
+    plotPanel->clearStatistics();
 
     thermo[0] = ui->thermo_x;
     thermo[1] = ui->thermo_y;
@@ -129,15 +123,24 @@ MainWindow::MainWindow(QWidget *parent)
 
     about = new InformationDialog(this);
     wireMenus();
-    buildOverviewAndRescale();
+    buildOverview();
     buildDialogs();
     WindowStatus::Parts statusParts{{ui->thermo_x, ui->thermo_y, ui->thermo_x_2, ui->thermo_y_2},
                                     {ui->layoutBars, ui->layoutBars_2},
                                     ui->menuHelp->menuAction()};
-    status = new WindowStatus(this, registry, records, dataLoggerDlg, statusParts);
+    status = new WindowStatus(this, registry, records, recordingDialog, statusParts);
     status->setRowMarker([this](const QString &address, const QString &text) {
-        settingsDlg->markController(address, text);
+        connectionDialog->markController(address, text);
     });
+    ControllerList::Parts listParts{registry, plots,     tick,           records,         *rates,
+                                    tools,    plotPanel, params,         overview,        connectionDialog,
+                                    recordingDialog,     acquisition,    stages,          status};
+    ControllerList::Widgets listWidgets{{ui->frameStage, ui->frameStage_2, ui->numericDisplays, ui->numericDisplays_2},
+                                        {ui->label_timeX, ui->label_timeX_2},
+                                        {ui->label_timeY, ui->label_timeY_2},
+                                        {ui->label_intensity, ui->label_intensity_2}};
+    controllerList = new ControllerList(listParts, listWidgets, this);
+    connect(controllerList, &ControllerList::streamRestartFailed, this, &MainWindow::errorStreamStart);
 
     params->attachControllers(registry.controllers, registry.controllerStatus);
     connect(ui->actionParametersOpen, &QAction::triggered, params, [this] { params->show(); params->raise(); });
@@ -151,16 +154,16 @@ MainWindow::MainWindow(QWidget *parent)
     ui->actionDisconnect->setVisible(false);
     menuBar()->removeAction(ui->menuParameters->menuAction());
     tools->startAction()->setEnabled(false);
-    dataLoggerDlg->enableStart(false);
+    recordingDialog->enableStart(false);
     tick.timeOrigin[0] = tick.timeOrigin[1] = 0;
-    setSingleControllerWidgetsVisible(false);
+    for (QWidget *single : std::initializer_list<QWidget *>{ui->frameStage, ui->frameStage_2, ui->numericDisplays, ui->numericDisplays_2})
+        single->setVisible(false);
     // The default setup: its controllers are handed over, and those marked
     // for automatic connection are connected and displayed.
-    settingsDlg->loadConnection(QString());
+    connectionDialog->loadConnection(QString());
     // 430 Hz until links say otherwise; loaded links set the limit they allow.
-    maxRate = ControllerRegistry::slowSerialMaxRate;
     if (registry.count() > 0)
-        setRateLimit();
+        rates->setMaximum(registry.rateLimit());
     qInfo() << "Finished constructing main window";
 }
 
@@ -186,14 +189,14 @@ MainWindow::~MainWindow()
 
 void MainWindow::buildToolBar()
 {
-    tools = new KV_ToolBar(this);
+    tools = new MainToolBar(this);
     addToolBar(Qt::TopToolBarArea, tools);
+    rates = std::make_unique<SamplingRateLimit>(tools);
     connect(tools->startAction(), &QAction::triggered, this, &MainWindow::startStopDataAcquisition);
     connect(tools->clearAction(), &QAction::triggered, this, &MainWindow::resetPlotsAndDisplays);
     QRadioButton *pointing = tools->pointingMode();
     connect(pointing, &QRadioButton::toggled, this, &MainWindow::enableSamplesCounter);
-    connect(pointing, &QRadioButton::toggled, this, &MainWindow::enableStatistics);
-    connect(tools->samplesToTake(), &Counter::valueChanged, this, &MainWindow::updateSamplesToTake);
+    connect(tools->samplesToTake(), &LinkedSpinBox::valueChanged, this, &MainWindow::updateSamplesToTake);
     showRunning(false);
 }
 
@@ -205,6 +208,16 @@ void MainWindow::buildPlots()
     plots.time[1] = ui->plot_time_2;
     plots.intensity[0] = ui->plot_intensity;
     plots.intensity[1] = ui->plot_intensity_2;
+    PlotPanel::Widgets panelWidgets{{ui->checkBox_statistics, ui->checkBox_statistics_2},
+                                    {ui->pushButton_resetZoomPosition, ui->pushButton_resetZoomPosition_2},
+                                    {ui->pushButton_resetZoomTime, ui->pushButton_resetZoomTime_2},
+                                    {ui->label_positionUnit, ui->label_positionUnit_2},
+                                    {ui->label_timeX, ui->label_timeX_2},
+                                    {ui->label_timeY, ui->label_timeY_2},
+                                    {ui->label_positionX, ui->label_positionX_2},
+                                    {ui->label_positionY, ui->label_positionY_2}};
+    plotPanel = new PlotPanel(plots, tick, registry, units, panelWidgets, this);
+    connect(tools->pointingMode(), &QRadioButton::toggled, plotPanel, &PlotPanel::enableStatistics);
     for (int s = 0; s < 2; ++s) {
         PlotConfigurator::configurePositionPlot(plots.position[s]);
         PlotConfigurator::configureTimePlot(plots.time[s]);
@@ -215,36 +228,30 @@ void MainWindow::buildPlots()
         plots.intensity[s]->setMinimumHeight(70);
     }
     tick.timeWindow[0] = tick.timeWindow[1] = 10 * 1000.0;
-    drawWhiteLine(10000);
-    connect(ui->checkBox_statistics, &QCheckBox::toggled, this, &MainWindow::showStatistics1);
-    connect(ui->checkBox_statistics_2, &QCheckBox::toggled, this, &MainWindow::showStatistics2);
-    connect(ui->pushButton_resetZoomPosition, &QPushButton::clicked, this, &MainWindow::unZoomOsci1);
-    connect(ui->pushButton_resetZoomPosition_2, &QPushButton::clicked, this, &MainWindow::unZoomOsci2);
-    connect(ui->pushButton_resetZoomTime, &QPushButton::clicked, this, &MainWindow::unZoomPlot1);
-    connect(ui->pushButton_resetZoomTime_2, &QPushButton::clicked, this, &MainWindow::unZoomPlot2);
+    plotPanel->drawWhiteLine(10000);
 }
 
 void MainWindow::buildDialogs()
 {
-    settingsDlg = new SettingsDialog(this, this);
-    settingsDlg->setObjectName(QStringLiteral("settingsDialog"));
-    connect(settingsDlg, &SettingsDialog::newLabel, this, &MainWindow::changeLabel);
+    connectionDialog = new SettingsDialog(this, this);
+    connectionDialog->setObjectName(QStringLiteral("settingsDialog"));
+    connect(connectionDialog, &SettingsDialog::newLabel, this, &MainWindow::changeLabel);
     auto showSettings = [this] {
-        settingsDlg->show();
-        settingsDlg->raise();
-        settingsDlg->activateWindow();
+        connectionDialog->show();
+        connectionDialog->raise();
+        connectionDialog->activateWindow();
     };
     for (QAction *action : {ui->actionConnectSettings, ui->actionConnect}) {
         action->setEnabled(true);
         connect(action, &QAction::triggered, this, showSettings);
     }
 
-    dataLoggerDlg = new DataLoggerDialog(this);
-    dataLoggerDlg->setObjectName(QStringLiteral("dataLoggerDialog"));
-    connect(dataLoggerDlg, &DataLoggerDialog::dataRecordingStarted, this, &MainWindow::startDataRecordingFromDlg);
-    connect(dataLoggerDlg, &DataLoggerDialog::dataRecordingStopped, this, &MainWindow::stopDataRecordingFromDlg);
-    connect(this, &MainWindow::stopRecording, dataLoggerDlg, &DataLoggerDialog::emitStopSignal);
-    connect(this, &MainWindow::startTimer, dataLoggerDlg, &DataLoggerDialog::startTimerSaving);
+    recordingDialog = new DataLoggerDialog(this);
+    recordingDialog->setObjectName(QStringLiteral("dataLoggerDialog"));
+    connect(recordingDialog, &DataLoggerDialog::dataRecordingStarted, this, &MainWindow::startDataRecordingFromDialog);
+    connect(recordingDialog, &DataLoggerDialog::dataRecordingStopped, this, &MainWindow::stopDataRecordingFromDialog);
+    connect(this, &MainWindow::stopRecording, recordingDialog, &DataLoggerDialog::emitStopSignal);
+    connect(this, &MainWindow::startTimer, recordingDialog, &DataLoggerDialog::startTimerSaving);
     // Queued: the failure is reported from inside the recorder's write.
     connect(&records, &Recorder::writeFailed, this, &MainWindow::recordingFailed, Qt::QueuedConnection);
     records.setOverwriteQuestion([this](const QString &file) {
@@ -269,26 +276,26 @@ void MainWindow::buildDialogs()
 
 void MainWindow::showDataloggerDialog()
 {
-    dataLoggerDlg->applySamplingRate(tools->samplingRate()->value());
-    dataLoggerDlg->show();
-    dataLoggerDlg->raise();
-    dataLoggerDlg->activateWindow();
+    recordingDialog->applySamplingRate(tools->samplingRate()->value());
+    recordingDialog->show();
+    recordingDialog->raise();
+    recordingDialog->activateWindow();
 }
 
 void MainWindow::closeDataloggerDialog()
 {
-    if (dataLoggerDlg->isVisible())
-        dataLoggerDlg->hide();
+    if (recordingDialog->isVisible())
+        recordingDialog->hide();
 }
 
 void MainWindow::showServiceDialog()
 {
     const int c = registry.activeIndex;
     if (c >= 0 && c < registry.count())
-        serviceDlg->setController(registry.controllers.at(c));
-    serviceDlg->show();
-    serviceDlg->raise();
-    serviceDlg->activateWindow();
+        operationTestsDialog->setController(registry.controllers.at(c));
+    operationTestsDialog->show();
+    operationTestsDialog->raise();
+    operationTestsDialog->activateWindow();
 }
 
 void MainWindow::wireMenus()
@@ -301,6 +308,8 @@ void MainWindow::wireMenus()
 GenericPlot *MainWindow::positionPlot(int stage) const { return plots.position[stage == 2 ? 1 : 0]; }
 GenericPlot *MainWindow::timePlot(int stage) const { return plots.time[stage == 2 ? 1 : 0]; }
 GenericPlot *MainWindow::intensityPlot(int stage) const { return plots.intensity[stage == 2 ? 1 : 0]; }
+PointingStatistics *MainWindow::statistics() const { return plotPanel->statistics(); }
+int MainWindow::maxSamplingRate() const { return rates->maximum(); }
 
 bool MainWindow::isRunning() const
 {
@@ -316,44 +325,6 @@ void MainWindow::restartDisplayTimer()
 {
     if (displayTimer && !closing)
         displayTimer->start(updateInterval());
-}
-
-// ---- Zoom ------------------------------------------------------------------
-
-void MainWindow::unZoomOsci1()
-{
-    plots.position[0]->resetZoom();
-    plots.position[0]->replot();
-}
-
-void MainWindow::unZoomOsci2()
-{
-    plots.position[1]->resetZoom();
-    plots.position[1]->replot();
-}
-
-void MainWindow::unZoomPlot1()
-{
-    plots.time[0]->setAxisScale(QwtPlot::yLeft, positionRange[0][1], positionRange[0][0]);
-    plots.time[0]->replot();
-    rescaleTimeAxis(3, 0, int(PlotConfigurator::timeAxisSeconds), false);
-    plots.intensity[0]->setAxisScale(QwtPlot::yLeft, 0.0, PlotConfigurator::intensityMax);
-    plots.intensity[0]->replot();
-}
-
-void MainWindow::unZoomPlot2()
-{
-    plots.time[1]->setAxisScale(QwtPlot::yLeft, positionRange[1][1], positionRange[1][0]);
-    plots.time[1]->replot();
-    rescaleTimeAxis(4, 0, int(PlotConfigurator::timeAxisSeconds), false);
-    plots.intensity[1]->setAxisScale(QwtPlot::yLeft, 0.0, PlotConfigurator::intensityMax);
-    plots.intensity[1]->replot();
-}
-
-void MainWindow::drawWhiteLine(double width)
-{
-    PlotConfigurator::drawWhiteLine(plots.time[0], width);
-    PlotConfigurator::drawWhiteLine(plots.time[1], width);
 }
 
 // ---- Menus, about, manuals ------------------------------------------------------
@@ -433,17 +404,17 @@ void MainWindow::closeEvent(QCloseEvent *event)
 {
     // The recording ends with its files complete; then every link is
     // stopped and removed before the window goes.
-    if (dataLoggerDlg->isRecording())
-        dataLoggerDlg->emitStopSignal();
-    stopDataRecordingFromDlg();
+    if (recordingDialog->isRecording())
+        recordingDialog->emitStopSignal();
+    stopDataRecordingFromDialog();
     // The displayed streams stop first, then every controller closes, all
     // in parallel; each leaves the lists when its link has ended.
     stopDrawingPlots();
-    settingsDlg->removeAllConnections();
+    connectionDialog->removeAllConnections();
     // Links the dialog has no row for (handed over directly) go as well.
     for (int c = registry.count() - 1; c >= 0; --c)
         if (!registry.leaving.contains(registry.controllers.at(c)))
-            closedConnection(registry.controllers.at(c)->address(), [](bool) {});
+            controllerList->remove(registry.controllers.at(c)->address(), [](bool) {});
     closing = true;
     displayTimer->stop();
     about->close();

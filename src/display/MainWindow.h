@@ -17,7 +17,6 @@
 #include <functional>
 #include <memory>
 
-class AxisClickFilter;
 class Connection;
 class ConnectionOverviewDialog;
 class Controller;
@@ -25,12 +24,13 @@ class DataLoggerDialog;
 class DropIndicator;
 class GenericPlot;
 class JitterWindowLink;
-class RescaleDialog;
-class RescaleTimeAxisDlg;
 class InformationDialog;
-class KV_ToolBar;
+class MainToolBar;
 class ParamsDialog;
+class PlotPanel;
 class PointingStatistics;
+class ControllerList;
+class SamplingRateLimit;
 class QMessageBox;
 class QTimer;
 class ServiceDialog;
@@ -51,7 +51,9 @@ class MainWindow;
 // whose result arrives later in a slot, so the user-interface thread never
 // waits on a controller. The work is done by the companions beside it:
 // ControllerRegistry (the controllers and what is kept per controller),
-// Acquisition (streams, status polls, error count), StagePanel (stage
+// ControllerList (adding, showing, removing and reconnecting them),
+// PlotPanel (zoom, units, axis rescaling, statistics shown),
+// SamplingRateLimit (the limits of the rate boxes), Acquisition (streams, status polls, error count), StagePanel (stage
 // buttons, lamps and commands), DisplayTick (samples to plots), DisplayUnits
 // (units of the axes), Recorder (what is written while recording). The slots
 // below are the window's interface to the dialogs.
@@ -68,19 +70,19 @@ public:
     QList<StageDetectors> &stageDetectors() { return registry.stageDetectors; }
     const QList<int> &displayed() const { return registry.displayed; }
     int activeIndex() const { return registry.activeIndex; }
-    int maxSamplingRate() const { return maxRate; }
+    int maxSamplingRate() const;
     int samplesTaken() const { return tick.samplesTaken; }
     int errorCount() const;
-    KV_ToolBar *toolBar() const { return tools; }
-    PointingStatistics *statistics() const { return stats.get(); }
+    MainToolBar *toolBar() const { return tools; }
+    PointingStatistics *statistics() const;
     QMessageBox *streamErrorBox() const { return streamError; }
     ParamsDialog *paramsDialog() const { return params; }
     GenericPlot *positionPlot(int stage) const;
     GenericPlot *timePlot(int stage) const;
     GenericPlot *intensityPlot(int stage) const;
-    SettingsDialog *settingsDialog() const { return settingsDlg; }
-    DataLoggerDialog *dataLoggerDialog() const { return dataLoggerDlg; }
-    ServiceDialog *serviceDialog() const { return serviceDlg; }
+    SettingsDialog *settingsDialog() const { return connectionDialog; }
+    DataLoggerDialog *dataLoggerDialog() const { return recordingDialog; }
+    ServiceDialog *serviceDialog() const { return operationTestsDialog; }
     const Recorder &recorder() const { return records; }
     // Sees every processed sample while the display runs (display position,
     // connection index, sample), after the recorder has had it.
@@ -129,36 +131,20 @@ private slots:
     void showUserManualSoftware();
     void showUserManualHardware();
     void resetPlotsAndDisplays();
-    void unZoomOsci1();
-    void unZoomOsci2();
-    void unZoomPlot1();
-    void unZoomPlot2();
-    void drawWhiteLine(double width);
-    void updateStatistics(int count, int index, bool display);
-    void enableStatistics(bool on);
-    void showStatistics1(bool on);
-    void showStatistics2(bool on);
-    void clearStatistics();
     void showRunning(bool running);
     void enableSamplesCounter(bool on);
     void startDrawingPlots();
     void stopDrawingPlots();
-    void startDataRecordingFromDlg(QString path, bool multiSave);
-    void stopDataRecordingFromDlg();
+    void startDataRecordingFromDialog(QString path, bool multiSave);
+    void stopDataRecordingFromDialog();
     void recordingFailed(const QString &message);
     void startStopDataAcquisition();
     bool on_push_Stab1_clicked();
     bool on_push_Stab2_clicked();
     // Asks the active controller for its status flags; the buttons and
     // lamps follow when the answer arrives. False when none is active.
-    bool getStabilAndActiveStatus();
+    bool requestActiveStatus();
     void updateSamplesToTake(int value);
-    // Axis rescaling (MainWindowRescale.cpp).
-    void showRescaleDialog(int axisID, double max, double min);
-    void showRescaleTimeAxisDlg(int axisID, int lower, int upper);
-    void rescaleAxis(int id, double lower, double upper, bool pairCheck);
-    void rescaleTimeAxis(int axisID, int lower, int upper, bool pairCheck);
-    void openAxisDialog(int axisID);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -172,23 +158,12 @@ private:
     void buildDialogs();
     void setRecordingShown(bool enabled);
     bool recordingEnabled() const;
+    void buildOverview();
     // Display helpers.
-    void applyUnits();
-    void checkTriggerRate();
     void syncStageWidgets();
     void showNumericDisplays();
-    void setSingleControllerWidgetsVisible(bool visible);
-    void colourAxisCaptions(const ControllerStatus *status);
     void restartDisplayTimer();
     int updateInterval() const;
-    void addCurves(int c, const ControllerStatus &status);
-    void removeCurves(int c);
-    void clearCurves(int c);
-    void setRateLimit();
-    void watchController(Controller *controller);
-    void watchDisconnect(Connection *connection);
-    // Takes a closed controller out of every list and deletes it.
-    void finishRemoval(Controller *controller);
     void openManual(const QString &fileName);
     bool isRunning() const;
     // Jitter analysis, headroom and drop indicator (MainWindowAnalysis.cpp).
@@ -198,38 +173,29 @@ private:
     void analysisAfterTick(const DisplayTick::Result &result);
 
     std::unique_ptr<Ui::MainWindow> ui;
-    KV_ToolBar *tools = nullptr;
+    MainToolBar *tools = nullptr;
     QTimer *displayTimer = nullptr;
     QMessageBox *streamError = nullptr;
     InformationDialog *about = nullptr;
-    SettingsDialog *settingsDlg = nullptr;
-    DataLoggerDialog *dataLoggerDlg = nullptr;
-    ServiceDialog *serviceDlg = nullptr;
+    SettingsDialog *connectionDialog = nullptr;
+    DataLoggerDialog *recordingDialog = nullptr;
+    ServiceDialog *operationTestsDialog = nullptr;
     QMenu *serviceMenu = nullptr;
     ParamsDialog *params; // before registry: it keeps the stage detector list
     ControllerRegistry registry;
     DisplayPlots plots;
-    std::unique_ptr<PointingStatistics> stats;
     DisplayTick tick;
     DisplayUnits units;
     ThermoSlider *thermo[4] = {nullptr, nullptr, nullptr, nullptr};
-    double positionRange[2][2] = {{5.0, -5.0}, {5.0, -5.0}}; // max, min per stage
-    QString unitShown[2] = {QStringLiteral("V"), QStringLiteral("V")};
-    int maxRate = 430;
-    bool triggerRateLock = false;
-    int savedSamplingRate = 100;
-    int savedRateMaximum = 430;
+    std::unique_ptr<SamplingRateLimit> rates;
+    PlotPanel *plotPanel = nullptr;
+    ControllerList *controllerList = nullptr;
     Acquisition *acquisition = nullptr;
     StagePanel *stages = nullptr;
     bool closing = false;
     TickObserver tickObserver;
 
-    // System configuration overview and axis rescaling (MainWindowRescale.cpp).
-    void buildOverviewAndRescale();
     ConnectionOverviewDialog *overview = nullptr;
-    std::unique_ptr<RescaleDialog> rescaleDlg;
-    std::unique_ptr<RescaleTimeAxisDlg> rescaleTimeDlg;
-    AxisClickFilter *axisClicks = nullptr;
     Recorder records;
     DisplayTick::RecorderHook sampleObserver;
     // Jitter analysis, headroom and drop indicator.

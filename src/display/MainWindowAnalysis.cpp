@@ -7,10 +7,10 @@
 #include "ui_mainwindow.h"
 
 #include "analysis_ui/JitterAnalysisWidget.h"
-#include "display/Counter.h"
+#include "display/LinkedSpinBox.h"
 #include "display/DropIndicator.h"
 #include "display/JitterWindowLink.h"
-#include "display/KV_ToolBar.h"
+#include "display/MainToolBar.h"
 #include "display/ThermoSlider.h"
 #include "link/Connection.h"
 

@@ -6,11 +6,12 @@
 
 #include "ui_mainwindow.h"
 
-#include "display/Counter.h"
+#include "display/LinkedSpinBox.h"
 #include "display/GenericPlot.h"
-#include "display/KV_ToolBar.h"
+#include "display/MainToolBar.h"
+#include "display/PlotPanel.h"
 #include "display/PointingStatistics.h"
-#include "display/RescaleDialog.h"
+#include "display/SamplingRateLimit.h"
 #include "display/Acquisition.h"
 #include "display/StagePanel.h"
 #include "display/ThermoSlider.h"
@@ -36,8 +37,8 @@ void MainWindow::updateData()
 {
     QElapsedTimer duration;
     duration.start();
-    applyUnits();
-    checkTriggerRate();
+    plotPanel->applyUnits(tools->pointingMode()->isChecked());
+    rates->follow(registry.allDisplayedTriggered(), isRunning());
     DisplayTick::Result result;
     analysisBeforeTick();
     const bool running = tools->startAction()->isChecked() && tools->startAction()->isEnabled();
@@ -82,68 +83,6 @@ void MainWindow::showNumericDisplays()
     }
 }
 
-void MainWindow::applyUnits()
-{
-    units.update(registry);
-    QLabel *position[2] = {ui->label_positionUnit, ui->label_positionUnit_2};
-    QLabel *timeX[2] = {ui->label_timeX, ui->label_timeX_2};
-    QLabel *timeY[2] = {ui->label_timeY, ui->label_timeY_2};
-    QLabel *lcdX[2] = {ui->label_positionX, ui->label_positionX_2};
-    QLabel *lcdY[2] = {ui->label_positionY, ui->label_positionY_2};
-    for (int s = 0; s < 2; ++s) {
-        const DisplayUnits::Stage &stage = units.stage(s + 1);
-        const QString unit = stage.unit();
-        const QString caption = QStringLiteral(" [") + unit + QLatin1Char(']');
-        const double max = stage.model->rangeMaximum();
-        const double min = stage.model->rangeMinimum();
-        if (position[s]->text() == caption && positionRange[s][0] == max)
-            continue;
-        if (stage.lengthUnit == 0 && unit != Detector().unitText())
-            continue;
-        position[s]->setText(caption);
-        timeX[s]->setText(QStringLiteral("X") + caption);
-        timeY[s]->setText(QStringLiteral("Y") + caption);
-        lcdX[s]->setText(QStringLiteral("Position x") + caption);
-        lcdY[s]->setText(QStringLiteral("Position y") + caption);
-        positionRange[s][0] = max;
-        positionRange[s][1] = min;
-        rescaleDlg->setUnitKind(stage.model->unitKind(), s + 1);
-        plots.time[s]->setAxisScale(QwtPlot::yLeft, min, max);
-        plots.position[s]->setRange(max, min);
-        plots.position[s]->resetZoom();
-        plots.position[s]->clear();
-        plots.time[s]->clear();
-        plots.intensity[s]->clear();
-        if (tools->pointingMode()->isChecked())
-            clearStatistics();
-    }
-}
-
-void MainWindow::checkTriggerRate()
-{
-    Counter *rate = tools->samplingRate();
-    if (!triggerRateLock) {
-        savedSamplingRate = rate->value();
-        savedRateMaximum = rate->maximum();
-    }
-    if (registry.allDisplayedTriggered()) {
-        if (!triggerRateLock) {
-            triggerRateLock = true;
-            rate->setMaximum(1000);
-            rate->setValue(1000);
-            rate->setEnabled(false);
-        }
-        return;
-    }
-    rate->setEnabled(!isRunning());
-    if (triggerRateLock) {
-        if (savedRateMaximum >= 1 && savedRateMaximum <= 1000)
-            rate->setMaximum(savedRateMaximum);
-        rate->setValue(savedSamplingRate);
-        triggerRateLock = false;
-    }
-}
-
 void MainWindow::syncStageWidgets()
 {
     const int c = registry.singleDisplayed();
@@ -158,7 +97,7 @@ void MainWindow::startStopDataAcquisition()
 {
     if (!tools->startAction()->isChecked()) {
         // The recording ends before the streams stop.
-        dataLoggerDlg->emitStopSignal();
+        recordingDialog->emitStopSignal();
         stopDrawingPlots();
         showRunning(false);
         return;
@@ -169,12 +108,11 @@ void MainWindow::startStopDataAcquisition()
     acquisition->startStreams(tools->samplingRate()->value());
     acquisition->resetErrors();
     resetPlotsAndDisplays();
-    stats->restartClock();
+    statistics()->restartClock();
     if (tools->pointingMode()->isChecked()) {
         tick.samplesToTake = tools->samplesToTake()->value();
         if (tick.samplesTaken >= tick.samplesToTake) {
-            tick.samplesTaken = 0;
-            clearStatistics();
+            plotPanel->clearStatistics();
         }
     } else {
         tick.samplesToTake = -1;
@@ -185,35 +123,26 @@ void MainWindow::startStopDataAcquisition()
 
 void MainWindow::startDrawingPlots()
 {
-    for (int s = 0; s < 2; ++s) {
-        plots.position[s]->start();
-        plots.time[s]->start();
-        plots.intensity[s]->start();
-    }
+    plotPanel->startPlots();
 }
 
 void MainWindow::stopDrawingPlots()
 {
     // Without acquisition nothing more is recorded: a running recording ends
     // first (also at the end of a pointing run or after communication errors).
-    if (dataLoggerDlg && (dataLoggerDlg->isRecording() || records.isRecording()))
-        dataLoggerDlg->emitStopSignal();
+    if (recordingDialog && (recordingDialog->isRecording() || records.isRecording()))
+        recordingDialog->emitStopSignal();
     acquisition->stopStreams();
     tools->startAction()->setChecked(false);
     showRunning(false);
-    for (int s = 0; s < 2; ++s) {
-        plots.position[s]->stop();
-        plots.time[s]->stop();
-        plots.intensity[s]->stop();
-        plots.position[s]->replot();
-    }
+    plotPanel->stopPlots();
 }
 
 void MainWindow::showRunning(bool running)
 {
     if (tools->pointingMode()->isChecked())
         tools->samplesToTake()->setEnabled(true);
-    tools->samplingRate()->setEnabled(!running && !triggerRateLock);
+    tools->samplingRate()->setEnabled(!running && !rates->locked());
     QAction *start = tools->startAction();
     start->setText(running ? QStringLiteral("Stop") : QStringLiteral("Start"));
     start->setChecked(running);
@@ -223,13 +152,9 @@ void MainWindow::showRunning(bool running)
 void MainWindow::resetPlotsAndDisplays()
 {
     displayTimer->stop();
-    for (int s = 0; s < 2; ++s) {
-        plots.position[s]->clear();
-        plots.time[s]->clear();
-        plots.intensity[s]->clear();
-    }
+    plotPanel->clearPlots();
     tick.restartSweeps(quint32(QDateTime::currentMSecsSinceEpoch()));
-    clearStatistics();
+    plotPanel->clearStatistics();
     tick.clearAverages();
     for (QLCDNumber *lcd : findChildren<QLCDNumber *>()) {
         lcd->display(zeroText);
@@ -244,7 +169,7 @@ void MainWindow::enableSamplesCounter(bool on)
     if (isRunning() && on) {
         tick.samplesToTake = tools->samplesToTake()->value();
         tick.samplesTaken = 0;
-        stats->clear();
+        statistics()->clear();
     } else {
         tick.samplesToTake = -1;
     }
@@ -254,44 +179,3 @@ void MainWindow::updateSamplesToTake(int value)
 {
     tick.samplesToTake = value;
 }
-
-// ---- Statistics ------------------------------------------------------------
-
-void MainWindow::updateStatistics(int count, int index, bool display)
-{
-    stats->update(count, index, tick.samplesTaken, display, tick.current);
-}
-
-void MainWindow::clearStatistics()
-{
-    tick.samplesTaken = 0;
-    stats->clear();
-}
-
-void MainWindow::enableStatistics(bool on)
-{
-    if (!on) {
-        ui->checkBox_statistics->setChecked(false);
-        ui->checkBox_statistics_2->setChecked(false);
-        stats->setShown(1, false);
-        stats->setShown(2, false);
-        ui->checkBox_statistics->setEnabled(false);
-        ui->checkBox_statistics_2->setEnabled(false);
-        return;
-    }
-    ui->checkBox_statistics->setEnabled(true);
-    ui->checkBox_statistics_2->setEnabled(true);
-    showStatistics1(ui->checkBox_statistics->isChecked());
-    showStatistics2(ui->checkBox_statistics_2->isChecked());
-}
-
-void MainWindow::showStatistics1(bool on)
-{
-    stats->setShown(1, on, registry.singleDisplayed(), tick.samplesTaken);
-}
-
-void MainWindow::showStatistics2(bool on)
-{
-    stats->setShown(2, on, registry.singleDisplayed(), tick.samplesTaken);
-}
-

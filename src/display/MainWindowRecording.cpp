@@ -5,8 +5,8 @@
 
 #include "display/MainWindow.h"
 
-#include "display/Counter.h"
-#include "display/KV_ToolBar.h"
+#include "display/LinkedSpinBox.h"
+#include "display/MainToolBar.h"
 #include "display/WindowStatus.h"
 #include "link/Connection.h"
 #include "recording/DataLoggerDialog.h"
@@ -36,7 +36,7 @@ void MainWindow::setRecordingShown(bool enabled)
     tools->recordingLabel()->setText(enabled ? recordingOnText : recordingOffText);
 }
 
-void MainWindow::startDataRecordingFromDlg(QString path, bool multiSave)
+void MainWindow::startDataRecordingFromDialog(QString path, bool multiSave)
 {
     if (recordingEnabled() || records.isRecording()) {
         emit stopRecording();
@@ -47,8 +47,8 @@ void MainWindow::startDataRecordingFromDlg(QString path, bool multiSave)
         startStopDataAcquisition();
     }
     const int samplingRate = tools->samplingRate()->value();
-    if (samplingRate < dataLoggerDlg->saveRate())
-        dataLoggerDlg->applySamplingRate(samplingRate);
+    if (samplingRate < recordingDialog->saveRate())
+        recordingDialog->applySamplingRate(samplingRate);
 
     // One source per displayed controller, in display order; without one
     // file per controller the recorder keeps only the first (the active one).
@@ -68,7 +68,7 @@ void MainWindow::startDataRecordingFromDlg(QString path, bool multiSave)
         source.storeDroppedAtStart = link->droppedSamplesTotal();
         sources << source;
     }
-    if (!records.start(path, multiSave, sources, samplingRate, dataLoggerDlg->saveRate())) {
+    if (!records.start(path, multiSave, sources, samplingRate, recordingDialog->saveRate())) {
         qWarning().noquote() << "Recording not started:" << records.errorString();
         auto *box = new QMessageBox(QMessageBox::Critical, QStringLiteral("Data recording"),
                                     QStringLiteral("The recording could not be started.\n\n%1").arg(records.errorString()),
@@ -84,7 +84,7 @@ void MainWindow::startDataRecordingFromDlg(QString path, bool multiSave)
     setRecordingShown(true);
 }
 
-void MainWindow::stopDataRecordingFromDlg()
+void MainWindow::stopDataRecordingFromDialog()
 {
     setRecordingShown(false);
     if (records.isRecording()) {
@@ -105,8 +105,8 @@ void MainWindow::recordingFailed(const QString &message)
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->open();
     // The acquisition goes on; only the recording ends.
-    if (dataLoggerDlg->isRecording())
-        dataLoggerDlg->emitStopSignal();
+    if (recordingDialog->isRecording())
+        recordingDialog->emitStopSignal();
     else
-        stopDataRecordingFromDlg();
+        stopDataRecordingFromDialog();
 }

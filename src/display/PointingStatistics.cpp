@@ -110,31 +110,17 @@ void PointingStatistics::update(int count, int index, int samplesTaken, bool dis
     // its range) adds nothing, and each stage divides by the samples it
     // really added, so one such sample cannot turn the result into NaN.
     if (!display && samplesTaken > 0) {
-        if (std::isfinite(current.x1) && std::isfinite(current.y1)) {
-            ++a.added1;
-            a.sumX1 += current.x1;
-            a.sumY1 += current.y1;
-            m_centre1 = QPointF(a.sumX1 / a.added1, a.sumY1 / a.added1);
-            // Distances from the mean as it stands at this sample (running mean).
-            const double dx1 = m_centre1.x() - current.x1;
-            const double dy1 = m_centre1.y() - current.y1;
-            a.sq1 += dx1 * dx1 + dy1 * dy1;
-        }
-        if (std::isfinite(current.x2) && std::isfinite(current.y2)) {
-            ++a.added2;
-            a.sumX2 += current.x2;
-            a.sumY2 += current.y2;
-            m_centre2 = QPointF(a.sumX2 / a.added2, a.sumY2 / a.added2);
-            const double dx2 = m_centre2.x() - current.x2;
-            const double dy2 = m_centre2.y() - current.y2;
-            a.sq2 += dx2 * dx2 + dy2 * dy2;
-        }
+        if (a.stage1.add(current.x1, current.y1))
+            m_centre1 = QPointF(a.stage1.meanX(), a.stage1.meanY());
+        if (a.stage2.add(current.x2, current.y2))
+            m_centre2 = QPointF(a.stage2.meanX(), a.stage2.meanY());
     }
 
     const qint64 now = m_clock();
     if ((display || now - m_lastRefresh > refreshIntervalMs) && samplesTaken > 0) {
-        m_rms1 = a.added1 > 0 ? std::sqrt(a.sq1 / a.added1) : 0.0;
-        m_rms2 = a.added2 > 0 ? std::sqrt(a.sq2 / a.added2) : 0.0;
+        // Each sample's distance from the mean as it stood at that sample.
+        m_rms1 = a.stage1.runningRmsRadius();
+        m_rms2 = a.stage2.runningRmsRadius();
         m_text1.setText(resultText(m_centre1.x(), m_centre1.y(), count, m_rms1,
                                    m_unitSource(index, 1)));
         m_text2.setText(resultText(m_centre2.x(), m_centre2.y(), count, m_rms2,

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "analysis/PointingAccumulator.h"
+
 #include <qwt_text.h>
 
 #include <QPainterPath>
@@ -13,23 +15,17 @@ class GenericPlot;
 class QwtPlotShapeItem;
 class QwtPlotTextLabel;
 
-// Pointing-mode statistics of the two stages: per connection the sums of the
-// positions and of the squared distances from the running mean, the mean and
-// RMS radius of each stage, their texts in the upper left corner of the
+// Pointing-mode statistics of the two stages: per connection an accumulator
+// of each stage's positions, the mean and the RMS radius about the running
+// mean of each stage, their texts in the upper left corner of the
 // stage's position plot and a target cross with a circle of the RMS radius.
 class PointingStatistics
 {
 public:
-    // Sums of one connection over the current run.
+    // What one connection has added over the current run, per stage.
     struct Accumulator {
-        double sumX1 = 0.0;
-        double sumY1 = 0.0;
-        double sumX2 = 0.0;
-        double sumY2 = 0.0;
-        double sq1 = 0.0;
-        double sq2 = 0.0;
-        int added1 = 0; // samples with a finite stage-1 / stage-2 position
-        int added2 = 0;
+        PointingAccumulator stage1;
+        PointingAccumulator stage2;
     };
     // Converted positions of one sample, in the display unit of each stage.
     struct Positions {

@@ -78,7 +78,8 @@ private slots:
         QString output, errors;
         QTextStream out(&output), err(&errors);
         QCOMPARE(runAnalyzeCommand({m_recording, QStringLiteral("--segment"), QStringLiteral("2048")}, out, err), 0);
-        QVERIFY2(errors.isEmpty() && output.contains("samples: 30000 at 500 Hz (from the time column), 60.0 s"), qPrintable(errors + output));
+        QVERIFY2(errors.isEmpty(), qPrintable(errors + output));
+        QVERIFY2(output.contains("samples: 30000 at 500 Hz (from the time column), 60.0 s"), qPrintable(errors + output));
         QVERIFY(output.contains(QStringLiteral("segment 2048 samples, resolution 0.2441 Hz, 28 segments")));
 
         const QString x1 = QStringLiteral("stage 1 x (V)"), y1 = QStringLiteral("stage 1 y (V)");
@@ -115,7 +116,8 @@ private slots:
             QString output, errors;
             QTextStream out(&output), err(&errors);
             QCOMPARE(runAnalyzeCommand(QStringList(row.args).replaceInStrings(bad, path), out, err), row.exitCode);
-            QVERIFY2(errors.contains(row.message) && output.isEmpty(), qPrintable(errors));
+            QVERIFY2(errors.contains(row.message), qPrintable(errors));
+            QVERIFY2(output.isEmpty(), qPrintable(errors));
         }
     }
 
@@ -133,7 +135,9 @@ private slots:
         QCOMPARE(QImage(picture).size(), QSize(1200, 1200));
         tool.start(QStringLiteral(BEAMSTAB_CLI), {QStringLiteral("analyze"), m_recording, QStringLiteral("--png"),
                                                   m_dir.filePath(QStringLiteral("no/such/dir/run.png"))});
-        QVERIFY(tool.waitForFinished(120000) && tool.exitCode() == 5 && tool.readAllStandardError().contains("cannot write"));
+        QVERIFY(tool.waitForFinished(120000));
+        QVERIFY(tool.exitCode() == 5);
+        QVERIFY(tool.readAllStandardError().contains("cannot write"));
     }
 
 private:

@@ -62,7 +62,8 @@ private slots:
         for (const auto &r : rows) {
             const auto x = whiteNoise(std::size_t(r.samples), r.sigma, 1234, 4.0);
             const Spectrum s = Spectrum::welch(x.data(), x.size(), r.rate, r.segment);
-            QVERIFY(s.segmentLength == std::min(r.segment, r.samples) && s.bins() == s.segmentLength / 2 + 1);
+            QVERIFY(s.segmentLength == std::min(r.segment, r.samples));
+            QVERIFY(s.bins() == s.segmentLength / 2 + 1);
             QVERIFY(std::abs(s.frequency.back() - (s.segmentLength % 2 ? r.rate / 2 - s.resolution / 2 : r.rate / 2)) < 1e-9);
             // Flat at sigma * sqrt(2 / fs), in the low, middle and high thirds alike.
             for (double from : {0.0, 1.0 / 3, 2.0 / 3})
@@ -91,7 +92,8 @@ private slots:
                 x[i] += r.amplitude * std::sin(2 * M_PI * r.frequency * double(i) / rate + 0.3);
             const auto a = JitterAnalysis::analyzeAxis(x, {}, rate, JitterAnalysis::Settings());
             const Spectrum &s = a.spectrum;
-            QVERIFY2(!a.peaks.empty() && std::abs(a.peaks.front().frequency - r.frequency) <= s.resolution, qPrintable(QString::number(r.frequency)));
+            QVERIFY2(!a.peaks.empty(), qPrintable(QString::number(r.frequency)));
+            QVERIFY2(std::abs(a.peaks.front().frequency - r.frequency) <= s.resolution, qPrintable(QString::number(r.frequency)));
             // The sine's RMS sits within a few bins of its frequency.
             const double lineRms = s.bandRms(r.frequency - 4 * s.resolution, r.frequency + 4 * s.resolution);
             VERIFY_RATIO(lineRms, std::hypot(r.amplitude / std::sqrt(2.0), r.noise * std::sqrt(16 * s.resolution / rate)), 0.02);
@@ -119,8 +121,12 @@ private slots:
             QVERIFY2(std::abs(direct.at(m) - std::sqrt(sum / (2 * terms))) < 1e-9, qPrintable(QString::number(m)));
         }
         // Up to a third of the record; octaves 1, 2, 4, 8, 16.
-        QVERIFY(direct.maxFactor() == 20 && direct.octaves().size() == 5 && direct.atTau(2.0) == direct.at(20));
-        QVERIFY(std::isnan(direct.atTau(2.2)) && std::isnan(direct.at(31)) && std::isnan(direct.atTau(0.05)));
+        QVERIFY(direct.maxFactor() == 20);
+        QVERIFY(direct.octaves().size() == 5);
+        QVERIFY(direct.atTau(2.0) == direct.at(20));
+        QVERIFY(std::isnan(direct.atTau(2.2)));
+        QVERIFY(std::isnan(direct.at(31)));
+        QVERIFY(std::isnan(direct.atTau(0.05)));
     }
 
     void headroom()
@@ -146,8 +152,11 @@ private slots:
                     v[i] = 9.9 - 0.001 * double(i);
             const Headroom h = Headroom::compute(v.data(), v.size(), rate, 120);
             const QString what = QString("%1: %2 %3 %4").arg(r.name).arg(h.voltage).arg(h.distance).arg(h.secondsToLimit);
-            QVERIFY2(h.valid && h.fitSpan == std::min(r.seconds, 120.0) && h.isWarning() == r.warning, qPrintable(what));
-            QVERIFY2(std::abs(h.voltage - r.voltage) < 0.01 && std::abs(h.distance - r.distance) < 0.01, qPrintable(what));
+            QVERIFY2(h.valid, qPrintable(what));
+            QVERIFY2(h.fitSpan == std::min(r.seconds, 120.0), qPrintable(what));
+            QVERIFY2(h.isWarning() == r.warning, qPrintable(what));
+            QVERIFY2(std::abs(h.voltage - r.voltage) < 0.01, qPrintable(what));
+            QVERIFY2(std::abs(h.distance - r.distance) < 0.01, qPrintable(what));
             QVERIFY2(std::isinf(r.toLimit) ? h.secondsToLimit > 1e4 : std::abs(h.secondsToLimit / r.toLimit - 1) < 0.02, qPrintable(what));
             QVERIFY(!Headroom::compute(v.data(), 0, rate).valid);
         }
@@ -177,15 +186,19 @@ private slots:
                 continue;
             QCOMPARE(int(r.samples()), row.samples);
             QCOMPARE(r.positionUnit[0] + r.positionUnit[1] + r.start.toString(Qt::ISODate), QStringLiteral("µmV2026-12-06T01:02:03"));
-            for (auto &stage : r.range)
-                QVERIFY(int(stage[0].size()) == row.samples && int(stage[1].size()) == row.samples);
+            for (auto &stage : r.range) {
+                QCOMPARE(int(stage[0].size()), row.samples);
+                QCOMPARE(int(stage[1].size()), row.samples);
+            }
             if (row.samples >= 1)
                 QCOMPARE(std::make_tuple(r.position[0][0][0], r.position[0][1][0], r.position[1][1][0], r.range[0][1][0], r.range[1][1][0]),
                          std::make_tuple(12.5, -3.25, -0.033, 4.99, 5.00));
             if (row.samples == 2) {
                 // Exactly the double a full conversion gives.
-                QVERIFY(r.position[1][0][1] == std::strtod("0.121", nullptr) && r.position[1][1][1] == std::strtod("-0.030", nullptr));
-                QVERIFY(std::isnan(r.position[0][1][1]) && r.sampleRate == 500.0);
+                QVERIFY(r.position[1][0][1] == std::strtod("0.121", nullptr));
+                QVERIFY(r.position[1][1][1] == std::strtod("-0.030", nullptr));
+                QVERIFY(std::isnan(r.position[0][1][1]));
+                QVERIFY(r.sampleRate == 500.0);
             }
         }
         // Every column, also those the jitter record leaves out.
@@ -206,7 +219,8 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("run.csv"));
         QFile file(path), json(path + QStringLiteral(".json"));
-        QVERIFY(file.open(QIODevice::WriteOnly) && json.open(QIODevice::WriteOnly));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(json.open(QIODevice::WriteOnly));
         json.write("{\"samplingRateHz\": 200, \"saveRateHz\": 200, \"triggerMode\": false}");
         auto stage1 = createDetector(DetectorQD), stage2 = createDetector(DetectorPSD);
         stage1->calculation = 1;
@@ -221,9 +235,12 @@ private slots:
         JitterRecord r;
         QString error;
         QVERIFY2(RecordReader::readFile(path, r, error), qPrintable(error));
-        QVERIFY(r.samples() == 1000 && r.sampleRate == 200.0 && r.position[1][0][999] == 0.999);
+        QVERIFY(r.samples() == 1000);
+        QVERIFY(r.sampleRate == 200.0);
+        QVERIFY(r.position[1][0][999] == 0.999);
         QCOMPARE(r.positionUnit[0] + r.positionUnit[1], stage1->unitText() + QStringLiteral("V"));
-        QVERIFY(!RecordReader::readFile(dir.filePath(QStringLiteral("missing.csv")), r, error) && error.contains("missing.csv"));
+        QVERIFY(!RecordReader::readFile(dir.filePath(QStringLiteral("missing.csv")), r, error));
+        QVERIFY(error.contains("missing.csv"));
     }
 };
 

@@ -63,15 +63,19 @@ private slots:
                               cell(3, W::ColumnBand3), cell(2, W::ColumnHeadroom)}),
                  QStringList({"0.141 µm", "6.98 Hz", "31.01 Hz", "0.141", "0.0354", "0.40 V"}));
         // Stage 2 x actuator 0.4 V from 10 V: the warning colour.
-        QVERIFY(table->item(2, W::ColumnHeadroom)->background().style() != Qt::NoBrush
-                && table->item(0, W::ColumnHeadroom)->background().style() == Qt::NoBrush);
+        QVERIFY(table->item(2, W::ColumnHeadroom)->background().style() != Qt::NoBrush);
+        QVERIFY(table->item(0, W::ColumnHeadroom)->background().style() == Qt::NoBrush);
         // A spectrum and its cumulative RMS per axis; one Allan curve per axis.
         QCOMPARE(qMakePair(curves(&w, "plot_Spectrum"), curves(&w, "plot_Allan")), qMakePair(8, 4));
-        QVERIFY(info->text().contains("8000 samples at 200 Hz") && info->text().contains("resolution 0.0488 Hz"));
+        QVERIFY(info->text().contains("8000 samples at 200 Hz"));
+        QVERIFY(info->text().contains("resolution 0.0488 Hz"));
         w.findChild<QSpinBox *>("spinBox_Segment")->setValue(1000);
-        QVERIFY(w.result().front().spectrum.segmentLength == 1000 && info->text().contains("resolution 0.2 Hz"));
+        QVERIFY(w.result().front().spectrum.segmentLength == 1000);
+        QVERIFY(info->text().contains("resolution 0.2 Hz"));
         w.setRecord(sines(0.05)); // 10 samples: too few
-        QVERIFY(info->text().contains("Not enough data") && curves(&w, "plot_Spectrum") == 0 && cell(0, W::ColumnRms).isEmpty());
+        QVERIFY(info->text().contains("Not enough data"));
+        QVERIFY(curves(&w, "plot_Spectrum") == 0);
+        QVERIFY(cell(0, W::ColumnRms).isEmpty());
     }
 
     void liveRollingRecord()
@@ -88,7 +92,8 @@ private slots:
         }
         QTRY_VERIFY_WITH_TIMEOUT(analyzed.count() >= 1, 10000);
         const auto &result = w.result();
-        QVERIFY(result.size() == 4 && result[1].spectrum.sampleRate == 100);
+        QVERIFY(result.size() == 4);
+        QVERIFY(result[1].spectrum.sampleRate == 100);
         QVERIFY2(std::abs(result[1].rms - 0.1 / std::sqrt(2.0)) < 0.002, qPrintable(QString::number(result[1].rms)));
         QVERIFY(std::abs(result[3].headroom.drift - 0.01) < 1e-4);
 

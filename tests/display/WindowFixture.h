@@ -6,10 +6,10 @@
 #include "SimulatorLink.h"
 #include "controller/Controller.h"
 
-#include "display/Counter.h"
+#include "display/LinkedSpinBox.h"
 #include "display/CurveData.h"
 #include "display/GenericPlot.h"
-#include "display/KV_ToolBar.h"
+#include "display/MainToolBar.h"
 #include "display/MainWindow.h"
 #include "link/Identification.h"
 #include "setup/ConnectionSettings.h"
@@ -216,7 +216,7 @@ struct WindowFixture
                 return false;
         return true;
     }
-    Counter *counter(const char *name) const { return window->findChild<Counter *>(QLatin1String(name)); }
+    LinkedSpinBox *counter(const char *name) const { return window->findChild<LinkedSpinBox *>(QLatin1String(name)); }
     template<typename T = QPushButton>
     T *widget(const char *name) const { return child<T>(window.get(), name); }
 

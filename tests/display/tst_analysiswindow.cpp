@@ -53,11 +53,14 @@ private slots:
             const QString tip = monitor.toolTip(0);
             QVERIFY2(monitor.isWarning(0) == bool(r.reason), r.name);
             QVERIFY2(r.reason ? tip.contains(r.reason) : !tip.contains(QStringLiteral("warning")), qPrintable(tip));
-            QVERIFY(!monitor.isWarning(1) && !monitor.isWarning(2) && !monitor.isWarning(3));
+            QVERIFY(!monitor.isWarning(1));
+            QVERIFY(!monitor.isWarning(2));
+            QVERIFY(!monitor.isWarning(3));
             // A pause in the values (acquisition stopped) starts a new history.
             const double centred[4] = {5.0, 5.0, 5.0, 5.0};
             QVERIFY(monitor.offer(now + 10 * HeadroomMonitor::intervalMs, centred));
-            QVERIFY(monitor.historyLength() == 1 && !monitor.isWarning(0));
+            QVERIFY(monitor.historyLength() == 1);
+            QVERIFY(!monitor.isWarning(0));
         }
     }
 
@@ -72,13 +75,16 @@ private slots:
         QVERIFY(f.acquire(1, 200));
         f.widget<QAction>("actionJitterAnalysis")->trigger();
         JitterAnalysisWidget *w = f.window->jitterAnalysis()->window();
-        QVERIFY(w->isVisible() && w->isLive() && w->windowTitle().contains(QStringLiteral("SIM0")));
+        QVERIFY(w->isVisible());
+        QVERIFY(w->isLive());
+        QVERIFY(w->windowTitle().contains(QStringLiteral("SIM0")));
         QCOMPARE(w->record().sampleRate, 200.0);
         QTRY_VERIFY_WITH_TIMEOUT(w->analyses() > 0 && w->record().samples() > 400, 15000);
         // The actuators of a simulated controller rest mid-range; the
         // positions arrive in volts as the window shows them.
         const JitterRecord &record = w->record();
-        QVERIFY(qAbs(record.range[0][0].back() - 5.0) < 0.5 && qAbs(record.position[1][1].back()) < 2.0);
+        QVERIFY(qAbs(record.range[0][0].back() - 5.0) < 0.5);
+        QVERIFY(qAbs(record.position[1][1].back()) < 2.0);
         QCOMPARE(record.positionUnit[0], QStringLiteral("V"));
 
         w->close();
@@ -118,7 +124,8 @@ private slots:
         WindowFixture f;
         QVERIFY(f.connect(1));
         DropIndicator *drops = f.window->dropIndicator();
-        QVERIFY(drops && !drops->isVisible());
+        QVERIFY(drops);
+        QVERIFY(!drops->isVisible());
         Connection *link = &f.window->controllers().first()->link();
         QVERIFY(f.acquire(1, rate));
         const auto ticks = countTicks(f.window.get());

@@ -118,7 +118,8 @@ private slots:
         if (r.recording) {
             // Its file ended with the reason; the other goes on.
             QTRY_VERIFY_WITH_TIMEOUT(readJson(files[1])["error"].toString() == text, 5000);
-            QVERIFY(f.window->recorder().isRecording() && dialog->isRecording());
+            QVERIFY(f.window->recorder().isRecording());
+            QVERIFY(dialog->isRecording());
             QCOMPARE(f.window->recorder().filePaths(), QStringList{files[0]});
             QVERIFY2(dialog->notice().contains(text), qPrintable(dialog->notice()));
             const int before = lineCount(files[0]);
@@ -193,7 +194,10 @@ private slots:
 
         QAction *show = f.widget<QAction>("actionShowLegend");
         QToolBar *bar = f.widget<QToolBar>("legendBar");
-        QVERIFY(show && bar && show->isChecked() && bar->isVisible());
+        QVERIFY(show);
+        QVERIFY(bar);
+        QVERIFY(show->isChecked());
+        QVERIFY(bar->isVisible());
         show->trigger();
         QVERIFY(!bar->isVisible());
         show->trigger();

@@ -35,7 +35,7 @@ private slots:
         QFETCH(int, limit);
         WindowFixture *f = shared.get([](WindowFixture &f) { return f.connect(1); });
         QVERIFY(f);
-        Counter *sampling = f->counter("counterSamplingRate"), *update = f->counter("counterUpdateRate");
+        LinkedSpinBox *sampling = f->counter("counterSamplingRate"), *update = f->counter("counterUpdateRate");
         sampling->setValue(480);
         update->setValue(480);
 
@@ -53,7 +53,8 @@ private slots:
         QCOMPARE((QList<int>{f->window->maxSamplingRate(), sampling->maximum(), update->maximum(), sampling->value(), update->value()}),
                  (QList<int>{limit, limit, limit, qMin(480, limit), qMin(480, limit)}));
         QVERIFY(closeController(f->window.get(), serial->address()));
-        QVERIFY(f->window->maxSamplingRate() == 500 && sampling->maximum() == 500);
+        QVERIFY(f->window->maxSamplingRate() == 500);
+        QVERIFY(sampling->maximum() == 500);
     }
 
     void fiftyFirstControllerConnectsButIsNotDisplayed()
@@ -64,19 +65,23 @@ private slots:
             QVERIFY(f.add(i, simSettings(i), false));
         QCOMPARE(f.window->displayed().size(), 50);
         const ControllerStatus last = f.window->controllerStatus().at(50);
-        QVERIFY(last.connected && !last.shown && f.window->controllerStatus().at(49).shown);
+        QVERIFY(last.connected);
+        QVERIFY(!last.shown);
+        QVERIFY(f.window->controllerStatus().at(49).shown);
         QCOMPARE(qMakePair(f.window->positionPlot(1)->curveCount(), f.window->timePlot(2)->curveCount()), qMakePair(51, 102));
         // Room again: it can be shown.
         f.window->showConnection(simAddress(0), false);
         f.window->showConnection(simAddress(50), true);
-        QVERIFY(f.window->controllerStatus().at(50).shown && f.window->displayed().last() == 50);
+        QVERIFY(f.window->controllerStatus().at(50).shown);
+        QVERIFY(f.window->displayed().last() == 50);
     }
 
     // Three controllers of distinct colours; the middle one goes.
     void removingAControllerReindexesEverythingBehindIt()
     {
         WindowFixture f;
-        QVERIFY(f.connect(3) && f.acquire(3));
+        QVERIFY(f.connect(3));
+        QVERIFY(f.acquire(3));
         QVERIFY(closeController(f.window.get(), simAddress(1)));
         QCOMPARE(f.window->displayed(), (QList<int>{0, 1}));
         QCOMPARE((QList<int>{f.window->activeIndex(), f.window->controllers().size(), f.window->statistics()->connectionCount()}),
@@ -92,7 +97,9 @@ private slots:
         }
         QTRY_VERIFY_WITH_TIMEOUT(!f.sim.hasClient(1), 5000);
         // The others stream on, into their own curves.
-        QVERIFY(!f.sim.isStreaming(1) && f.sim.isStreaming(0) && f.sim.isStreaming(2));
+        QVERIFY(!f.sim.isStreaming(1));
+        QVERIFY(f.sim.isStreaming(0));
+        QVERIFY(f.sim.isStreaming(2));
         f.window->timePlot(1)->clearAllCurves();
         QTRY_VERIFY_WITH_TIMEOUT(curveSize(f.window->timePlot(1), 0) > 0 && curveSize(f.window->timePlot(1), 2) > 0, 5000);
     }
@@ -105,14 +112,19 @@ private slots:
         QVERIFY(idle->initialize(simAddress(0), f.sim.port(0)));
         ConnectionSettings settings = simSettings(0);
         f.window->newConnection(new Controller(std::unique_ptr<Connection>(idle)), &settings);
-        QVERIFY(f.window->displayed().isEmpty() && !f.window->controllerStatus().at(0).connected && !f.startAction()->isEnabled());
+        QVERIFY(f.window->displayed().isEmpty());
+        QVERIFY(!f.window->controllerStatus().at(0).connected);
+        QVERIFY(!f.startAction()->isEnabled());
         QString boardID;
         QVERIFY(reconnectController(f.window.get(), simAddress(0), boardID));
         QCOMPARE(boardID, QString::fromLatin1(f.sim.identification(0)));
-        QVERIFY(f.window->displayed() == QList<int>{0} && f.window->controllerStatus().at(0).connected && f.startAction()->isEnabled());
+        QVERIFY(f.window->displayed() == QList<int>{0});
+        QVERIFY(f.window->controllerStatus().at(0).connected);
+        QVERIFY(f.startAction()->isEnabled());
 
         // After the controller was replaced, the new ID is reported so the connection dialog can refuse it.
-        QVERIFY(disconnectController(f.window.get(), simAddress(0)) && f.window->displayed().isEmpty());
+        QVERIFY(disconnectController(f.window.get(), simAddress(0)));
+        QVERIFY(f.window->displayed().isEmpty());
         SimConfig other = f.sim.config(0);
         other.idText = QStringLiteral("OTHER77");
         f.sim.setConfig(0, other);
@@ -169,11 +181,12 @@ private slots:
         // every status query fails.
         auto *box = f.widget<QMessageBox>("communicationErrorBox");
         for (int i = 1; i <= 3; ++i) {
-            QMetaObject::invokeMethod(f.window.get(), "getStabilAndActiveStatus");
+            QMetaObject::invokeMethod(f.window.get(), "requestActiveStatus");
             QTRY_COMPARE_WITH_TIMEOUT(f.window->errorCount(), i, 10000);
-            QVERIFY(f.startAction()->isChecked() && !box->isVisible());
+            QVERIFY(f.startAction()->isChecked());
+            QVERIFY(!box->isVisible());
         }
-        QMetaObject::invokeMethod(f.window.get(), "getStabilAndActiveStatus");
+        QMetaObject::invokeMethod(f.window.get(), "requestActiveStatus");
         QTRY_VERIFY_WITH_TIMEOUT(box->isVisible() && !f.startAction()->isChecked(), 10000);
         // The stream stops, and the next good status reply (the tick polls
         // the idle controller) resets the count.
@@ -198,7 +211,8 @@ private slots:
         QVERIFY(!f.window->updateSettingsAndParameters(records));
         records << ConnectionSettings();
         QVERIFY(f.window->updateSettingsAndParameters(records));
-        QVERIFY(records[1].label == QStringLiteral("Beam_B") && records[1].position == 1);
+        QCOMPARE(records[1].label, QStringLiteral("Beam_B"));
+        QVERIFY(records[1].position == 1);
     }
 };
 

@@ -126,7 +126,8 @@ private slots:
 
         f.widget<QAction>("actionRecordingOpen")->trigger();
         DataLoggerDialog *dialog = f.window->dataLoggerDialog();
-        QVERIFY(dialog->isVisible() && dialog->saveRate() == 500);
+        QVERIFY(dialog->isVisible());
+        QVERIFY(dialog->saveRate() == 500);
 
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("run.txt"));
@@ -135,20 +136,26 @@ private slots:
         QPushButton *start = child(dialog, "pushButton_Start");
         start->click();
         // The acquisition was started for the recording.
-        QVERIFY(f.startAction()->isChecked() && f.window->recorder().isRecording() && f.streaming(2, true));
+        QVERIFY(f.startAction()->isChecked());
+        QVERIFY(f.window->recorder().isRecording());
+        QVERIFY(f.streaming(2, true));
         QCOMPARE(f.widget<QLabel>("labelRecording")->text(), QStringLiteral("Data recording enabled"));
         const QStringList files = f.window->recorder().filePaths();
         QCOMPARE(files, (multi ? QStringList{dir.filePath("run_SIM0.txt"), dir.filePath("run_SIM1.txt")} : QStringList{path}));
         QTRY_VERIFY_WITH_TIMEOUT(f.window->recorder().linesWritten() > (multi ? 2000 : 1000), 20000);
 
         stopAcquisition ? f.startAction()->trigger() : child(dialog, "pushButton_Stop")->click();
-        QVERIFY(!f.window->recorder().isRecording() && !dialog->isRecording() && start->isEnabled());
+        QVERIFY(!f.window->recorder().isRecording());
+        QVERIFY(!dialog->isRecording());
+        QVERIFY(start->isEnabled());
         QCOMPARE(f.widget<QLabel>("labelRecording")->text(), QStringLiteral("Data recording disabled"));
         QCOMPARE(f.startAction()->isChecked(), !stopAcquisition);
 
         for (int k = 0; k < files.size(); ++k) {
             const RecordingText text = readRecording(files[k]);
-            QVERIFY2(text.ok && text.endsWithFeed && text.rows.size() > 500, qPrintable(files[k]));
+            QVERIFY2(text.ok, qPrintable(files[k]));
+            QVERIFY2(text.endsWithFeed, qPrintable(files[k]));
+            QVERIFY2(text.rows.size() > 500, qPrintable(files[k]));
             const quint32 first = sequenceOf(text.rows.first());
             for (int i = 0; i < text.rows.size(); ++i) {
                 const QList<QByteArray> &row = text.rows[i];
@@ -170,7 +177,8 @@ private slots:
     void recordingThatCannotBeWritten()
     {
         WindowFixture f;
-        QVERIFY(f.connect(1) && f.acquire(1, 500));
+        QVERIFY(f.connect(1));
+        QVERIFY(f.acquire(1, 500));
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("limited.txt"));
         rlimit old{};
@@ -189,9 +197,11 @@ private slots:
 
         const QMessageBox *box = f.widget<QMessageBox>("recordingFailedBox");
         QVERIFY2(box->text().contains(path), qPrintable(box->text()));
-        QVERIFY(!f.window->recorder().isRecording() && !dialog->isRecording());
+        QVERIFY(!f.window->recorder().isRecording());
+        QVERIFY(!dialog->isRecording());
         QCOMPARE(f.widget<QLabel>("labelRecording")->text(), QStringLiteral("Data recording disabled"));
-        QVERIFY(f.startAction()->isChecked() && f.sim.isStreaming(0));
+        QVERIFY(f.startAction()->isChecked());
+        QVERIFY(f.sim.isStreaming(0));
     }
 
     // The window loads the default setup while it is built: every stored
@@ -204,7 +214,8 @@ private slots:
     {
         LogCapture log;
         WindowFixture f;
-        QVERIFY(f.start(4, SimConfig(), false) && writeDefaultSetup(f.sim, QStringLiteral("1101")));
+        QVERIFY(f.start(4, SimConfig(), false));
+        QVERIFY(writeDefaultSetup(f.sim, QStringLiteral("1101")));
         f.openWindow();
         // The window is up before the setup's controllers have identified.
         QTRY_COMPARE_WITH_TIMEOUT(f.window->displayed(), (QList<int>{0, 1, 3}), 20000);
@@ -227,7 +238,8 @@ private slots:
         f.sim.setFaults(1, close);
         QTRY_COMPARE_WITH_TIMEOUT(rowButtons(dialog, 4), QStringLiteral("DRRD"), 5000);
         QCOMPARE(f.window->displayed(), (QList<int>{0, 3}));
-        QVERIFY(!f.window->controllerStatus().at(1).connected && f.startAction()->isChecked());
+        QVERIFY(!f.window->controllerStatus().at(1).connected);
+        QVERIFY(f.startAction()->isChecked());
         f.window->timePlot(1)->clearAllCurves();
         QTRY_VERIFY_WITH_TIMEOUT(curveSize(f.window->timePlot(1), 0) > 0 && curveSize(f.window->timePlot(1), 6) > 0, 5000);
         QCOMPARE(curveSize(f.window->timePlot(1), 2), 0);
@@ -237,7 +249,9 @@ private slots:
         child(rowOf(dialog, 1), "Button")->click();
         QTRY_COMPARE_WITH_TIMEOUT(rowButtons(dialog, 4), QStringLiteral("DDRD"), 5000);
         const ControllerStatus &back = f.window->controllerStatus().at(1);
-        QVERIFY(f.window->displayed().contains(1) && back.colorX.rgb() == simSettings(1).colorX.rgb() && back.label == "SIM1");
+        QVERIFY(f.window->displayed().contains(1));
+        QVERIFY(back.colorX.rgb() == simSettings(1).colorX.rgb());
+        QVERIFY(back.label == "SIM1");
         QTRY_VERIFY_WITH_TIMEOUT(f.sim.isStreaming(1), 5000);
 
         // Deleting the row takes the controller out of the window.
@@ -262,7 +276,8 @@ private slots:
                 f.window->showConnection(simAddress(0), false);
             tests->trigger();
             const int active = step == 0 ? -1 : step == 3 ? 1 : 0;
-            QVERIFY(service->isVisible() && f.window->activeIndex() == active);
+            QVERIFY(service->isVisible());
+            QVERIFY(f.window->activeIndex() == active);
             QCOMPARE(service->controller(), active < 0 ? nullptr : f.window->controllers().at(active));
         }
     }

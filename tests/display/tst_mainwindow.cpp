@@ -80,7 +80,7 @@ private slots:
 
         DisplayTick tick(registry, plots);
         QVector<StreamSample> seen;
-        tick.setRecorderHook([&](int d, int c, const StreamSample &sample) { QVERIFY(d == 0 && c == 0); seen << sample; });
+        tick.setRecorderHook([&](int d, int c, const StreamSample &sample) { QCOMPARE(qMakePair(d, c), qMakePair(0, 0)); seen << sample; });
         const quint32 now = quint32(QDateTime::currentMSecsSinceEpoch());
         tick.restartSweeps(oldSweep ? now - 20000 : now - 1000);
 
@@ -123,16 +123,18 @@ private slots:
     {
         WindowFixture f;
         QVERIFY(f.start(1));
-        Counter *rate = f.counter("counterSamplingRate");
+        LinkedSpinBox *rate = f.counter("counterSamplingRate");
         rate->setValue(200);
         ConnectionSettings settings = simSettings(0);
         settings.pulsedLaser = true;
         QVERIFY(f.add(0, settings));
         QTRY_COMPARE_WITH_TIMEOUT(rate->value(), 1000, 5000);
-        QVERIFY(rate->maximum() == 1000 && !rate->isEnabled());
+        QVERIFY(rate->maximum() == 1000);
+        QVERIFY(!rate->isEnabled());
         f.window->showConnection(simAddress(0), false);
         QTRY_COMPARE_WITH_TIMEOUT(rate->value(), 200, 5000);
-        QVERIFY(rate->maximum() == 500 && rate->isEnabled());
+        QVERIFY(rate->maximum() == 500);
+        QVERIFY(rate->isEnabled());
     }
 
     void refusedStartShowsStreamingErrorAndOthersStream()
@@ -143,7 +145,8 @@ private slots:
         f.startAction()->trigger();
         QTRY_VERIFY_WITH_TIMEOUT(f.window->streamErrorBox()->isVisible(), 5000);
         QCOMPARE(f.window->streamErrorBox()->text() + f.startAction()->text(), QStringLiteral("Streaming error has occurred.Stop"));
-        QVERIFY(f.sim.isStreaming(0) && !f.sim.isStreaming(1));
+        QVERIFY(f.sim.isStreaming(0));
+        QVERIFY(!f.sim.isStreaming(1));
         QTRY_VERIFY_WITH_TIMEOUT(curveSize(f.window->positionPlot(1), 0) > 0, 5000);
     }
 
@@ -159,7 +162,9 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!f.startAction()->isChecked(), 10000);
         QCOMPARE(f.window->samplesTaken(), 300);
         const QString text = f.window->statistics()->text(1);
-        QVERIFY2(text.contains("#samples=300") && !text.contains("nan") && f.window->statistics()->isShown(1), qPrintable(text));
+        QVERIFY2(text.contains("#samples=300"), qPrintable(text));
+        QVERIFY2(!text.contains("nan"), qPrintable(text));
+        QVERIFY2(f.window->statistics()->isShown(1), qPrintable(text));
         QTRY_VERIFY_WITH_TIMEOUT(!f.sim.isStreaming(0), 5000);
         QCOMPARE(curveSize(f.window->positionPlot(1), 0), 300); // the whole run accumulated
     }
@@ -167,7 +172,8 @@ private slots:
     void closingStopsStreamsAndEndsEveryLink()
     {
         WindowFixture f;
-        QVERIFY(f.connect(3) && f.acquire(3));
+        QVERIFY(f.connect(3));
+        QVERIFY(f.acquire(3));
         QVERIFY(f.window->close());
         QTRY_VERIFY_WITH_TIMEOUT(f.window->controllers().isEmpty(), 20000);
         QVERIFY(f.streaming(3, false));

@@ -5,7 +5,7 @@
 
 #include "display/CurveData.h"
 #include "display/RescaleDialog.h"
-#include "display/RescaleTimeAxisDlg.h"
+#include "display/RescaleTimeAxisDialog.h"
 
 #include <qwt_scale_div.h>
 #include <qwt_scale_widget.h>
@@ -66,7 +66,8 @@ private slots:
         QVERIFY(f.connect(1));
         QTest::mouseClick(f.window->intensityPlot(2)->axisWidget(QwtPlot::yLeft), Qt::LeftButton);
         auto *values = topLevel<RescaleDialog>("RescaleDialog");
-        QVERIFY(values && values->isVisible());
+        QVERIFY(values);
+        QVERIFY(values->isVisible());
         values->setUpper(3.0);
         values->setLower(1.0);
         clickOk(values);
@@ -74,20 +75,24 @@ private slots:
         QVERIFY(bounds(f.window->intensityPlot(1), QwtPlot::yLeft) != qMakePair(1.0, 3.0));
 
         QTest::mouseClick(f.window->intensityPlot(1)->axisWidget(QwtPlot::xBottom), Qt::LeftButton);
-        auto *dialog = topLevel<RescaleTimeAxisDlg>("RescaleTimeAxisDlg");
-        QVERIFY(dialog && dialog->isVisible());
+        auto *dialog = topLevel<RescaleTimeAxisDialog>("RescaleTimeAxisDlg");
+        QVERIFY(dialog);
+        QVERIFY(dialog->isVisible());
         dialog->setUpper(1);
         clickOk(dialog, true);
         const QPair<double, double> second(0.0, 1.0);
-        for (int s = 1; s <= 2; ++s)
-            QVERIFY(bounds(f.window->timePlot(s), QwtPlot::xTop) == second && bounds(f.window->intensityPlot(s), QwtPlot::xBottom) == second);
+        for (int s = 1; s <= 2; ++s) {
+            QVERIFY(bounds(f.window->timePlot(s), QwtPlot::xTop) == second);
+            QVERIFY(bounds(f.window->intensityPlot(s), QwtPlot::xBottom) == second);
+        }
 
         // Each stage's sweep now starts again after a second.
         QVERIFY(f.acquire(1, 100));
         QTRY_VERIFY_WITH_TIMEOUT(curveSize(f.window->timePlot(1), 0) > 0, 5000);
         for (int s = 1; s <= 2; ++s) {
             const QPair<double, bool> sweep = watchSweep(f.window->timePlot(s), 2500);
-            QVERIFY2(sweep.first <= 1.05 && sweep.second, qPrintable(QString::number(sweep.first)));
+            QVERIFY2(sweep.first <= 1.05, qPrintable(QString::number(sweep.first)));
+            QVERIFY2(sweep.second, qPrintable(QString::number(sweep.first)));
         }
     }
 };

@@ -118,7 +118,8 @@ private slots:
             // The switch shows what the controller reports, through several status polls.
             const int polls = f.commands(controller, "GSF").size();
             QTRY_VERIFY_WITH_TIMEOUT(f.commands(controller, "GSF").size() >= polls + 3, 5000);
-            QVERIFY(button->text() == QStringLiteral("OFF") && !button->isChecked());
+            QVERIFY(button->text() == QStringLiteral("OFF"));
+            QVERIFY(!button->isChecked());
             return;
         }
         QTRY_COMPARE_WITH_TIMEOUT(button->text(), QStringLiteral("ON"), 5000);
@@ -171,7 +172,8 @@ private slots:
 
         QCheckBox *show = child<QCheckBox>(dialog->row(1), "showCheckBox");
         QTest::mouseClick(show, Qt::LeftButton);
-        QVERIFY(f.window->displayed() == QList<int>{0} && !f.window->controllerStatus().at(1).shown);
+        QVERIFY(f.window->displayed() == QList<int>{0});
+        QVERIFY(!f.window->controllerStatus().at(1).shown);
         QTRY_VERIFY_WITH_TIMEOUT(!f.sim.isStreaming(1), 5000);
         // Controller 1 goes on being drawn, controller 2 does not.
         const int before = int(f.sim.counters(0).streamMessagesSent);
@@ -180,7 +182,9 @@ private slots:
                  (QList<int>{0, 0, 0}));
 
         QTest::mouseClick(show, Qt::LeftButton);
-        QVERIFY(show->isChecked() && f.window->displayed() == QList<int>({0, 1}) && f.streaming(2, true));
+        QVERIFY(show->isChecked());
+        QVERIFY(f.window->displayed() == QList<int>({0, 1}));
+        QVERIFY(f.streaming(2, true));
         QTRY_VERIFY_WITH_TIMEOUT(curveSize(f.window->positionPlot(1), 1) > 0 && curveSize(f.window->intensityPlot(2), 1) > 0, 5000);
     }
 
@@ -211,7 +215,8 @@ private slots:
         }
         ConnectionOverviewDialog *dialog = openOverview(f);
         ListWidget *list = dialog->list();
-        QVERIFY(!(list->item(0)->flags() & Qt::ItemIsDragEnabled) && (list->item(1)->flags() & Qt::ItemIsDragEnabled));
+        QVERIFY(!(list->item(0)->flags() & Qt::ItemIsDragEnabled));
+        QVERIFY((list->item(1)->flags() & Qt::ItemIsDragEnabled));
         for (const Drop &drop : drops) {
             list->setCurrentRow(drop.from);
             QPoint pos(list->viewport()->width() / 2, ListWidget::headerArea / 2);
@@ -232,7 +237,9 @@ private slots:
         QVERIFY(f.window->updateSettingsAndParameters(records));
         QCOMPARE((QList<int>{records[0].position, records[1].position, records[2].position}), (QList<int>{1, 2, 0}));
         Settings saving;
-        QVERIFY(saving.setConnections(inSystemOrder(records)) && saving.saveConnectionFile(path) && saving.saveDetectorFile(path));
+        QVERIFY(saving.setConnections(inSystemOrder(records)));
+        QVERIFY(saving.saveConnectionFile(path));
+        QVERIFY(saving.saveDetectorFile(path));
 
         // A removed controller takes only its own row with it.
         QVERIFY(closeController(f.window.get(), simAddress(1)));
@@ -244,7 +251,8 @@ private slots:
         f.window.reset();
         Settings loading;
         QList<ConnectionSettings> loaded;
-        QVERIFY(loading.loadFile(path) && loading.connections(loaded));
+        QVERIFY(loading.loadFile(path));
+        QVERIFY(loading.connections(loaded));
         f.openWindow();
         for (const ConnectionSettings &record : loaded)
             QVERIFY(f.add(record.name.section(QLatin1Char('.'), 3).toInt() - 1, record, false));

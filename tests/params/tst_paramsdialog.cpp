@@ -241,7 +241,8 @@ private slots:
 
         QTRY_VERIFY(f.dialog->messageBox()->isVisible());
         QCOMPARE(f.info(), message);
-        QVERIFY(f.radio(externalRadio)->isChecked() && f.radio(externalRadio + "_2")->isChecked());
+        QVERIFY(f.radio(externalRadio)->isChecked());
+        QVERIFY(f.radio(externalRadio + "_2")->isChecked());
         QVERIFY(f.sim.commandLog(0).contains(stillSent));
         // Nothing refused changed on the controller; what was accepted did.
         const SimStageState after = f.sim.stageState(0, 0);
@@ -342,18 +343,21 @@ private slots:
         QCOMPARE(f.dialog->messageBox()->isVisible() ? f.info() : QString(), r.message);
         if (partner < 0) {
             QCOMPARE(f.w<QLabel>("partnerLabel")->text(), QStringLiteral("Missing"));
-            QVERIFY(!f.w<QPushButton>("alignPushButton")->isEnabled() && f.commands(0, "GCA").isEmpty());
+            QVERIFY(!f.w<QPushButton>("alignPushButton")->isEnabled());
+            QVERIFY(f.commands(0, "GCA").isEmpty());
             return;
         }
         const ControllerStatus &status = f.window->controllerStatus().at(partner);
         if (!refused.isEmpty()) {
             // The common-detector flags say what the partner accepted.
             QCOMPARE(f.commands(partner, "SAI").size(), refused == "SAI" ? 1 : 0);
-            QVERIFY(status.multiplex1 == (refused != "SMD") && status.multiplex2 == (refused != "SMD"));
+            QVERIFY(status.multiplex1 == (refused != "SMD"));
+            QVERIFY(status.multiplex2 == (refused != "SMD"));
             return;
         }
         QCOMPARE(f.commands(partner, "SMD").size(), r.commonFlagsSet ? 0 : 2);
-        QVERIFY(f.sim.stageState(partner, 0).multiplex && f.sim.stageState(partner, 1).multiplex);
+        QVERIFY(f.sim.stageState(partner, 0).multiplex);
+        QVERIFY(f.sim.stageState(partner, 1).multiplex);
         QCOMPARE(f.commands(0, "GCA").size(), 1);
         // Each axis in turn, and the partner holds the value sent.
         QStringList sent, held;
@@ -367,8 +371,11 @@ private slots:
         // Locking the partner takes both its stages off the common detectors.
         f.click("lockSubsystemButton");
         QCOMPARE(f.commands(partner, "SSE"), QList<QByteArray>({raw("SSE\x01;", 5), raw("SSE\x02;", 5)}));
-        QVERIFY(!status.multiplex1 && !status.multiplex2 && !f.w<QPushButton>("lockSubsystemButton")->isEnabled());
-        QVERIFY(!f.sim.stageState(partner, 0).multiplex && f.sim.stageState(partner, 0).stabilization);
+        QVERIFY(!status.multiplex1);
+        QVERIFY(!status.multiplex2);
+        QVERIFY(!f.w<QPushButton>("lockSubsystemButton")->isEnabled());
+        QVERIFY(!f.sim.stageState(partner, 0).multiplex);
+        QVERIFY(f.sim.stageState(partner, 0).stabilization);
     }
 
     void applyDuringAcquisitionKeepsStreamAndReachesDisplay()
@@ -387,8 +394,10 @@ private slots:
         f.click("radioButtonPositionInLength");
         f.sim.clearCommandLog(0);
         f.click("pushButtonApply");
-        QVERIFY(f.codes(0).first() == "CLS" && f.sim.commandLog(0).last() == raw("SLS\x00\x00\x00\xC8;", 8));
-        QVERIFY(f.sim.isStreaming(0) && !f.window->streamErrorBox()->isVisible());
+        QVERIFY(f.codes(0).first() == "CLS");
+        QVERIFY(f.sim.commandLog(0).last() == raw("SLS\x00\x00\x00\xC8;", 8));
+        QVERIFY(f.sim.isStreaming(0));
+        QVERIFY(!f.window->streamErrorBox()->isVisible());
 
         // Next ticks: captions and statistics in millimetres.
         QTRY_COMPARE_WITH_TIMEOUT(f.widget<QLabel>("label_positionX")->text(), QStringLiteral("Position x [mm]"), 5000);
@@ -413,10 +422,12 @@ private slots:
         f.sim.clearCommandLog(0);
         f.click(stage == 1 ? "pushButton_SetHold" : "pushButton_SetHold_2");
         QCOMPARE(f.ownCodes(0).mid(0, 2), order); // then the refresh
-        QVERIFY(f.sim.stageState(0, stage - 1).setHold && !f.sim.stageState(0, 2 - stage).setHold);
+        QVERIFY(f.sim.stageState(0, stage - 1).setHold);
+        QVERIFY(!f.sim.stageState(0, 2 - stage).setHold);
         // Set & Hold takes the chosen type into the stage model; the other stage keeps its own.
         const StageDetectors &detectors = f.window->stageDetectors().at(0);
-        QVERIFY(detectors.stage(stage - 1)->type() == 2 && detectors.stage(2 - stage)->type() == 0);
+        QVERIFY(detectors.stage(stage - 1)->type() == 2);
+        QVERIFY(detectors.stage(2 - stage)->type() == 0);
     }
 
     // A controller that answers 700 ms late: the user-interface thread runs on
@@ -447,20 +458,23 @@ private slots:
         ticker.start(10);
 
         f.dialog->openDialog(simAddress(0));
-        QVERIFY(f.dialog->isBusy() && f.dialog->windowTitle().endsWith("Busy..."));
+        QVERIFY(f.dialog->isBusy());
+        QVERIFY(f.dialog->windowTitle().endsWith("Busy..."));
         for (const char *name : {"pushButtonApply", "pushButtonSave", "pushButtonRefresh"})
             QVERIFY2(!f.w<QPushButton>(name)->isEnabled(), name);
         f.w<QPushButton>("pushButtonApply")->click(); // ignored while busy
         if (switchAway)
             f.dialog->openDialog(simAddress(1));
-        QVERIFY(f.drained(0) && f.idle());
+        QVERIFY(f.drained(0));
+        QVERIFY(f.idle());
         f.sim.setFaults(0, SimFaults());
 
         QVERIFY2(ticksWhileBusy >= 3, qPrintable(QString::number(ticksWhileBusy)));
         QVERIFY(f.commands(0, "SPF").isEmpty());
         QCOMPARE(f.dialog->currentIndex(), switchAway ? 1 : 0);
         QCOMPARE(f.spin("doubleSpinBox_PFactor")->value(), switchAway ? 0.01 : 1.25);
-        QVERIFY(f.w<QPushButton>("pushButtonApply")->isEnabled() && f.dialog->windowTitle() == "Parameters");
+        QVERIFY(f.w<QPushButton>("pushButtonApply")->isEnabled());
+        QVERIFY(f.dialog->windowTitle() == "Parameters");
     }
 
     void removingControllersKeepsTheDialogOnItsController()
@@ -468,9 +482,12 @@ private slots:
         DialogFixture f;
         QVERIFY(f.open(3, SimConfig(), 2));
         QCOMPARE(f.dialog->currentIndex(), 2);
-        QVERIFY(closeController(f.window.get(), simAddress(0)) && f.window->stageDetectors().size() == 2);
-        QVERIFY(f.dialog->currentIndex() == 1 && f.dialog->isVisible());
-        QVERIFY(closeController(f.window.get(), simAddress(2)) && f.window->stageDetectors().size() == 1);
+        QVERIFY(closeController(f.window.get(), simAddress(0)));
+        QVERIFY(f.window->stageDetectors().size() == 2);
+        QVERIFY(f.dialog->currentIndex() == 1);
+        QVERIFY(f.dialog->isVisible());
+        QVERIFY(closeController(f.window.get(), simAddress(2)));
+        QVERIFY(f.window->stageDetectors().size() == 1);
         QVERIFY(!f.dialog->isVisible());
     }
 };

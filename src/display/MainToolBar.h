@@ -2,7 +2,7 @@
 
 #include <QToolBar>
 
-class Counter;
+class LinkedSpinBox;
 class QAction;
 class QLabel;
 class QRadioButton;
@@ -10,17 +10,17 @@ class QRadioButton;
 // The main window's tool bar: Start/Stop and Clear, the sampling-rate,
 // update-rate and sample counters, oscilloscope or pointing mode, the
 // recording lamp and the logo. Fixed at the top.
-class KV_ToolBar : public QToolBar
+class MainToolBar : public QToolBar
 {
     Q_OBJECT
 public:
-    explicit KV_ToolBar(QWidget *parent = nullptr);
+    explicit MainToolBar(QWidget *parent = nullptr);
 
     QAction *startAction() const { return start; }
     QAction *clearAction() const { return clear; }
-    Counter *samplingRate() const { return sampling; }
-    Counter *updateRate() const { return update; }
-    Counter *samplesToTake() const { return samples; }
+    LinkedSpinBox *samplingRate() const { return sampling; }
+    LinkedSpinBox *updateRate() const { return update; }
+    LinkedSpinBox *samplesToTake() const { return samples; }
     QRadioButton *oscilloscope() const { return oscilloscopeButton; }
     QRadioButton *pointingMode() const { return pointingButton; }
     QLabel *recordingLamp() const { return lamp; }
@@ -29,9 +29,9 @@ public:
 private:
     QAction *start;
     QAction *clear;
-    Counter *sampling;
-    Counter *update;
-    Counter *samples;
+    LinkedSpinBox *sampling;
+    LinkedSpinBox *update;
+    LinkedSpinBox *samples;
     QRadioButton *oscilloscopeButton;
     QRadioButton *pointingButton;
     QLabel *lamp;

@@ -6,15 +6,15 @@ class QLabel;
 class QSpinBox;
 
 // A labelled spin box: optional prefix label, the box, optional suffix label.
-// Linked to a master counter it never exceeds the master's value, follows the
+// Linked to a master box it never exceeds the master's value, follows the
 // master down and returns to the value the user last typed (wantedValue) when
 // the master rises again.
-class Counter : public QWidget
+class LinkedSpinBox : public QWidget
 {
     Q_OBJECT
 public:
-    Counter(QWidget *parent, const QString &prefix, const QString &suffix, int min, int max,
-            int step, Counter *master = nullptr);
+    LinkedSpinBox(QWidget *parent, const QString &prefix, const QString &suffix, int min, int max,
+            int step, LinkedSpinBox *master = nullptr);
 
     int value() const;
     int wantedValue() const { return wanted; }
@@ -35,6 +35,6 @@ private slots:
 
 private:
     QSpinBox *box;
-    Counter *master;
+    LinkedSpinBox *master;
     int wanted;
 };

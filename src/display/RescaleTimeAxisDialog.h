@@ -12,12 +12,12 @@ class RescaleTimeAxisDlg;
 // in whole seconds, entered as hhh:mm:ss. "OK" emits axisRescaled; an upper
 // limit not above the lower one becomes lower + 1 s, and a field left blank
 // counts as 0.
-class RescaleTimeAxisDlg : public QDialog
+class RescaleTimeAxisDialog : public QDialog
 {
     Q_OBJECT
 public:
-    explicit RescaleTimeAxisDlg(QWidget *parent = nullptr);
-    ~RescaleTimeAxisDlg() override;
+    explicit RescaleTimeAxisDialog(QWidget *parent = nullptr);
+    ~RescaleTimeAxisDialog() override;
 
     int axis() const { return axisId; }
     void setAxis(int id) { axisId = id; }

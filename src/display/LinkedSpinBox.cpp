@@ -1,14 +1,14 @@
-#include "display/Counter.h"
+#include "display/LinkedSpinBox.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QSpinBox>
 
-Counter::Counter(QWidget *parent, const QString &prefix, const QString &suffix, int min, int max,
-                 int step, Counter *masterCounter)
+LinkedSpinBox::LinkedSpinBox(QWidget *parent, const QString &prefix, const QString &suffix, int min, int max,
+                 int step, LinkedSpinBox *masterBox)
     : QWidget(parent)
     , box(new QSpinBox(this))
-    , master(masterCounter)
+    , master(masterBox)
 {
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -27,17 +27,17 @@ Counter::Counter(QWidget *parent, const QString &prefix, const QString &suffix, 
     if (!suffix.isEmpty())
         layout->addWidget(new QLabel(QLatin1Char(' ') + suffix, this));
     wanted = box->value();
-    connect(box, QOverload<int>::of(&QSpinBox::valueChanged), this, &Counter::ownValueChanged);
+    connect(box, QOverload<int>::of(&QSpinBox::valueChanged), this, &LinkedSpinBox::ownValueChanged);
     if (master)
-        connect(master, &Counter::valueChanged, this, &Counter::masterValueChanged);
+        connect(master, &LinkedSpinBox::valueChanged, this, &LinkedSpinBox::masterValueChanged);
 }
 
-int Counter::value() const { return box->value(); }
-int Counter::maximum() const { return box->maximum(); }
-int Counter::minimum() const { return box->minimum(); }
-void Counter::setMaximum(int max) { box->setMaximum(max); }
+int LinkedSpinBox::value() const { return box->value(); }
+int LinkedSpinBox::maximum() const { return box->maximum(); }
+int LinkedSpinBox::minimum() const { return box->minimum(); }
+void LinkedSpinBox::setMaximum(int max) { box->setMaximum(max); }
 
-void Counter::setValue(int value)
+void LinkedSpinBox::setValue(int value)
 {
     if (master && value > master->value()) {
         box->setValue(master->value());
@@ -50,7 +50,7 @@ void Counter::setValue(int value)
     }
 }
 
-void Counter::ownValueChanged(int value)
+void LinkedSpinBox::ownValueChanged(int value)
 {
     if (master && value > master->value()) {
         box->setValue(master->value()); // re-enters with the clamped value
@@ -61,7 +61,7 @@ void Counter::ownValueChanged(int value)
     emit valueChanged(value);
 }
 
-void Counter::masterValueChanged(int value)
+void LinkedSpinBox::masterValueChanged(int value)
 {
     if (value <= wanted)
         box->setValue(value);

@@ -1,6 +1,6 @@
-#include "display/KV_ToolBar.h"
+#include "display/MainToolBar.h"
 
-#include "display/Counter.h"
+#include "display/LinkedSpinBox.h"
 
 #include <QAction>
 #include <QDebug>
@@ -20,7 +20,7 @@ QWidget *box(QWidget *parent, QHBoxLayout *&layout)
 }
 } // namespace
 
-KV_ToolBar::KV_ToolBar(QWidget *parent)
+MainToolBar::MainToolBar(QWidget *parent)
     : QToolBar(parent)
 {
     qInfo() << "Constructing ToolBar";
@@ -39,10 +39,10 @@ KV_ToolBar::KV_ToolBar(QWidget *parent)
 
     QHBoxLayout *layout = nullptr;
     QWidget *rates = box(this, layout);
-    sampling = new Counter(rates, QStringLiteral("Sampling rate [Hz]"), QString(), 1, 430, 1);
+    sampling = new LinkedSpinBox(rates, QStringLiteral("Sampling rate [Hz]"), QString(), 1, 430, 1);
     sampling->setObjectName(QStringLiteral("counterSamplingRate"));
     sampling->setValue(100);
-    update = new Counter(rates, QStringLiteral("Update rate [Hz]"), QString(), 1, 430, 1, sampling);
+    update = new LinkedSpinBox(rates, QStringLiteral("Update rate [Hz]"), QString(), 1, 430, 1, sampling);
     update->setObjectName(QStringLiteral("counterUpdateRate"));
     update->setValue(100);
     layout->addWidget(update);
@@ -61,7 +61,7 @@ KV_ToolBar::KV_ToolBar(QWidget *parent)
     pointingButton = new QRadioButton(QStringLiteral("Pointing mode"), mode);
     pointingButton->setObjectName(QStringLiteral("radioPointingMode"));
     layout->addWidget(pointingButton);
-    samples = new Counter(mode, QStringLiteral("Samples to take"), QString(), 1, 10000000, 1000);
+    samples = new LinkedSpinBox(mode, QStringLiteral("Samples to take"), QString(), 1, 10000000, 1000);
     samples->setObjectName(QStringLiteral("counterSamplesToTake"));
     samples->setValue(1000000);
     samples->setEnabled(false);

@@ -1,22 +1,22 @@
-#include "display/RescaleTimeAxisDlg.h"
+#include "display/RescaleTimeAxisDialog.h"
 
 #include "ui_rescaletimeaxisdlg.h"
 
 #include <QStringList>
 
-RescaleTimeAxisDlg::RescaleTimeAxisDlg(QWidget *parent)
+RescaleTimeAxisDialog::RescaleTimeAxisDialog(QWidget *parent)
     : QDialog(parent, Qt::Tool)
     , ui(new Ui::RescaleTimeAxisDlg)
 {
     ui->setupUi(this);
-    connect(ui->okButton, &QPushButton::clicked, this, &RescaleTimeAxisDlg::acceptNewValues);
+    connect(ui->okButton, &QPushButton::clicked, this, &RescaleTimeAxisDialog::acceptNewValues);
     connect(ui->cancelButton, &QPushButton::clicked, this, &QDialog::close);
     setFixedSize(sizeHint());
 }
 
-RescaleTimeAxisDlg::~RescaleTimeAxisDlg() = default;
+RescaleTimeAxisDialog::~RescaleTimeAxisDialog() = default;
 
-QString RescaleTimeAxisDlg::formatSeconds(int seconds)
+QString RescaleTimeAxisDialog::formatSeconds(int seconds)
 {
     seconds = qMax(0, seconds);
     const int rest = seconds % 3600;
@@ -26,7 +26,7 @@ QString RescaleTimeAxisDlg::formatSeconds(int seconds)
         .arg(rest % 60, 2, 10, QLatin1Char('0'));
 }
 
-int RescaleTimeAxisDlg::parseSeconds(const QString &text)
+int RescaleTimeAxisDialog::parseSeconds(const QString &text)
 {
     const QStringList parts = text.split(QLatin1Char(':'));
     int total = 0;
@@ -37,17 +37,17 @@ int RescaleTimeAxisDlg::parseSeconds(const QString &text)
     return total;
 }
 
-void RescaleTimeAxisDlg::setLower(int seconds)
+void RescaleTimeAxisDialog::setLower(int seconds)
 {
     ui->lineEditLower->setText(formatSeconds(seconds));
 }
 
-void RescaleTimeAxisDlg::setUpper(int seconds)
+void RescaleTimeAxisDialog::setUpper(int seconds)
 {
     ui->lineEditUpper->setText(formatSeconds(seconds));
 }
 
-void RescaleTimeAxisDlg::acceptNewValues()
+void RescaleTimeAxisDialog::acceptNewValues()
 {
     const int lower = parseSeconds(ui->lineEditLower->text());
     int upper = parseSeconds(ui->lineEditUpper->text());
