@@ -1,5 +1,7 @@
 #include "StreamStatistics.h"
 
+#include "analysis/PointingAccumulator.h"
+
 #include "detectors/StageDetectors.h"
 
 #include <algorithm>
@@ -99,23 +101,16 @@ StageStatistics StreamStatistics::stageStatistics(int stage) const
     StageStatistics st;
     if (stage < 0 || stage > 1 || pointCount[stage] == 0)
         return st;
-    const int n = pointCount[stage];
+    // The RMS radius about the mean of the statistics window, by the same
+    // accumulator as the main window's pointing statistics.
     const auto &ring = points[stage];
-    double sx = 0, sy = 0;
-    for (int i = 0; i < n; ++i) {
-        sx += ring[std::size_t(i)].x;
-        sy += ring[std::size_t(i)].y;
-    }
-    st.samples = n;
-    st.meanX = sx / n;
-    st.meanY = sy / n;
-    double sq = 0;
-    for (int i = 0; i < n; ++i) {
-        const double dx = ring[std::size_t(i)].x - st.meanX;
-        const double dy = ring[std::size_t(i)].y - st.meanY;
-        sq += dx * dx + dy * dy;
-    }
-    st.rmsRadius = std::sqrt(sq / n);
+    PointingAccumulator accumulator;
+    for (int i = 0; i < pointCount[stage]; ++i)
+        accumulator.add(ring[std::size_t(i)].x, ring[std::size_t(i)].y);
+    st.samples = accumulator.count();
+    st.meanX = accumulator.meanX();
+    st.meanY = accumulator.meanY();
+    st.rmsRadius = accumulator.rmsRadius();
     return st;
 }
 
