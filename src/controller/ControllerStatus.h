@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/Protocol.h"
+
 #include <QColor>
 #include <QString>
 
@@ -11,6 +13,18 @@ struct ControllerStatus
     QString address;        // the connection's address(); every slot finds a controller by it
     QString controllerId;   // as the controller reported it at identification
     bool connected = false; // link connected and the stage flags below valid
+
+    // Takes the stage flags of a status reply and marks the controller
+    // connected.
+    void applyFlags(const Protocol::StatusFlags &flags)
+    {
+        stabOn1 = flags.stabilizationOn[0];
+        stabOn2 = flags.stabilizationOn[1];
+        active1 = flags.active[0];
+        active2 = flags.active[1];
+        connected = true;
+    }
+
     bool stabOn1 = false;
     bool stabOn2 = false;
     bool active1 = false;

@@ -9,19 +9,19 @@
 
 namespace LinkSequences {
 
-namespace {
-
 bool isCancelled(const CancelCheck &cancelled)
 {
     return cancelled && cancelled();
 }
 
-QByteArray waitedReply(Connection &link)
+QByteArray awaitReply(Connection &link)
 {
     QByteArray reply;
     link.waitForReply(reply);
     return reply;
 }
+
+namespace {
 
 // Firmware below 11 shows the effect of a command in its flags only after
 // 100 ms.
@@ -33,7 +33,7 @@ constexpr int flagsFirmware = 11;
 QByteArray ask(Connection &link, const QByteArray &command)
 {
     link.postMessage(command, Protocol::answerLength(command));
-    return waitedReply(link);
+    return awaitReply(link);
 }
 
 bool waitForConnected(Connection &link, int milliseconds, const CancelCheck &cancelled)
@@ -61,12 +61,12 @@ ControllerIdentity identify(Connection &link, int stopAttempts, const CancelChec
         if (isCancelled(cancelled))
             return ControllerIdentity();
         link.clearLiveStream();
-        waitedReply(link);
+        awaitReply(link);
     }
     if (isCancelled(cancelled))
         return ControllerIdentity();
     link.getControllerId();
-    const ControllerIdentity identity = parseIdentification(waitedReply(link));
+    const ControllerIdentity identity = parseIdentification(awaitReply(link));
     applyIdentification(link, identity);
     return identity;
 }
@@ -79,11 +79,11 @@ void stopStream(Connection &link)
 QByteArray stopStreamReply(Connection &link)
 {
     link.clearLiveStream();
-    const QByteArray reply = waitedReply(link);
+    const QByteArray reply = awaitReply(link);
     if (Protocol::isGoodReply(reply))
         return reply;
     link.clearLiveStream();
-    return waitedReply(link);
+    return awaitReply(link);
 }
 
 bool startStream(Connection &link, int rate)
@@ -96,20 +96,20 @@ QByteArray startStreamReply(Connection &link, int rate)
 {
     link.setSamplingRate(rate);
     link.startStream(Protocol::rateArguments(rate));
-    return waitedReply(link);
+    return awaitReply(link);
 }
 
 Protocol::StatusFlags readStatus(Connection &link)
 {
     link.getStatusFlags();
-    return Protocol::statusFromReply(waitedReply(link));
+    return Protocol::statusFromReply(awaitReply(link));
 }
 
 bool sendLabel(Connection &link, const QString &label)
 {
     link.setLabel(label);
     link.sendLabel(label);
-    return Protocol::isGoodReply(waitedReply(link));
+    return Protocol::isGoodReply(awaitReply(link));
 }
 
 PausedOutcome paused(Connection &link, const std::function<QByteArray()> &exchange, const BeforeResume &beforeResume)
@@ -138,7 +138,7 @@ PausedOutcome switchStabilization(Connection &link, int stage, bool on, int atte
                 link.setStabilizationOn(Protocol::stageArgument(stage));
             else
                 link.setStabilizationOff(Protocol::stageArgument(stage));
-            reply = waitedReply(link);
+            reply = awaitReply(link);
             if (Protocol::isGoodReply(reply))
                 break;
         }
@@ -153,7 +153,7 @@ PausedOutcome setMultiplex(Connection &link, int stage, bool on)
             link.setMultiplex(Protocol::stageArgument(stage));
         else
             link.clearMultiplex(Protocol::stageArgument(stage));
-        return waitedReply(link);
+        return awaitReply(link);
     });
     outcome.accepted = !outcome.reply.isEmpty() && outcome.reply.at(0) == '\0';
     return outcome;
@@ -180,14 +180,14 @@ ControllerIdentity reconnect(Connection &link, int waitMs)
         return ControllerIdentity();
     }
     link.clearLiveStream();
-    waitedReply(link);
+    awaitReply(link);
     link.clearLiveStream();
-    if (waitedReply(link).isEmpty()) {
+    if (awaitReply(link).isEmpty()) {
         link.clearLiveStream();
-        waitedReply(link);
+        awaitReply(link);
     }
     link.getControllerId();
-    const ControllerIdentity identity = parseIdentification(waitedReply(link));
+    const ControllerIdentity identity = parseIdentification(awaitReply(link));
     if (!applyIdentification(link, identity)) {
         link.disconnectLink();
         qInfo() << "Reconnecting failed";

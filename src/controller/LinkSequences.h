@@ -20,6 +20,13 @@ namespace LinkSequences {
 // Returns true when the caller asked the running sequence to give up.
 using CancelCheck = std::function<bool()>;
 
+// True when a check is given and says the sequence is to give up.
+bool isCancelled(const CancelCheck &cancelled);
+
+// Waits for the reply to the command just posted: the reply bytes, empty on
+// a time-out or a dropped command.
+QByteArray awaitReply(Connection &link);
+
 // Posts one command (its answer length from the command table) and waits for
 // the reply: the reply bytes, empty on a time-out or a dropped command.
 QByteArray ask(Connection &link, const QByteArray &command);

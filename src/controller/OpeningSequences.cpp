@@ -8,18 +8,6 @@ namespace LinkSequences {
 
 namespace {
 
-bool isCancelled(const CancelCheck &cancelled)
-{
-    return cancelled && cancelled();
-}
-
-QByteArray waitedReply(Connection &link)
-{
-    QByteArray reply;
-    link.waitForReply(reply);
-    return reply;
-}
-
 // "CLS;" `times` times, each reply awaited and not judged: stops a stream
 // that an earlier run left going. False when cancelled on the way.
 bool stopStreamBlindly(Connection &link, int times, const CancelCheck &cancelled)
@@ -28,7 +16,7 @@ bool stopStreamBlindly(Connection &link, int times, const CancelCheck &cancelled
         if (isCancelled(cancelled))
             return false;
         link.clearLiveStream();
-        waitedReply(link);
+        awaitReply(link);
     }
     return !isCancelled(cancelled);
 }
@@ -42,7 +30,7 @@ Opening openAndIdentify(Connection &link, int waitMs, int stopAttempts, const Ca
     if (!opening.connected || !stopStreamBlindly(link, stopAttempts, cancelled))
         return opening;
     link.getControllerId();
-    const QByteArray reply = waitedReply(link);
+    const QByteArray reply = awaitReply(link);
     opening.identity = parseIdentification(reply);
     if (applyIdentification(link, opening.identity))
         opening.storedId = QString::fromLatin1(reply.mid(2)).remove(QLatin1Char(';'));
@@ -55,7 +43,7 @@ bool changeBaudRate(Connection &link, int newBaud, int waitMs, const CancelCheck
     const bool connected = open(link, waitMs, cancelled);
     if (connected && stopStreamBlindly(link, 2, cancelled)) {
         link.setBaudRate(Protocol::baudRateArguments(newBaud));
-        reply = waitedReply(link);
+        reply = awaitReply(link);
     }
     if (link.isRunning())
         link.disconnectLink();

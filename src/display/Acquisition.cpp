@@ -100,11 +100,6 @@ void Acquisition::statusRead(Controller *controller, const Protocol::StatusFlags
     }
     if (active)
         errors = 0;
-    ControllerStatus &status = registry.controllerStatus[c];
-    status.stabOn1 = flags.stabilizationOn[0];
-    status.stabOn2 = flags.stabilizationOn[1];
-    status.active1 = flags.active[0];
-    status.active2 = flags.active[1];
-    status.connected = true;
+    registry.controllerStatus[c].applyFlags(flags);
     emit statusApplied(c);
 }

@@ -133,12 +133,7 @@ void StagePanel::applyStatus(Controller *controller, const Protocol::StatusFlags
     const int c = registry.indexOf(controller);
     if (c < 0 || !flags.valid)
         return;
-    ControllerStatus &status = registry.controllerStatus[c];
-    status.stabOn1 = flags.stabilizationOn[0];
-    status.stabOn2 = flags.stabilizationOn[1];
-    status.active1 = flags.active[0];
-    status.active2 = flags.active[1];
-    status.connected = true;
+    registry.controllerStatus[c].applyFlags(flags);
 }
 
 void StagePanel::sync(const ControllerStatus &status)
