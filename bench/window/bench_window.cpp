@@ -22,7 +22,9 @@
 #include "link/Connection.h"
 #include "display/MainToolBar.h"
 #include "display/MainWindow.h"
+#include "display/RecordingControl.h"
 #include "recording/DataLoggerDialog.h"
+#include "recording/Recorder.h"
 #include "link/Identification.h"
 #include "link/TcpClient.h"
 #include "setup/ConnectionSettings.h"
@@ -235,7 +237,7 @@ Row benchmark(int k, int update, double seconds, bool record)
         bool measuring = false;
         window.setSampleObserver([&](int, int c, const StreamSample &sample) {
             trackers[size_t(c)].add(sample, 0, false);
-            if (window.recorder().isRecording())
+            if (window.recording()->recorder().isRecording())
                 ++row.whileRecording;
         });
         std::vector<qint64> ticks, withPaint;
@@ -263,14 +265,14 @@ Row benchmark(int k, int update, double seconds, bool record)
         // way the user does it in the recording dialog.
         QTemporaryDir recordDir;
         QStringList files;
-        DataLoggerDialog *logger = window.dataLoggerDialog();
+        DataLoggerDialog *logger = window.recording()->dialog();
         if (record) {
             window.findChild<QAction *>(QStringLiteral("actionRecordingOpen"))->trigger();
             logger->findChild<QLineEdit *>(QStringLiteral("lineEdit_FileName"))->setText(recordDir.filePath("bench.txt"));
             logger->findChild<QCheckBox *>(QStringLiteral("checkBox"))->setChecked(true);
             logger->findChild<QSpinBox *>(QStringLiteral("spinBox_SaveRate"))->setValue(500);
             logger->findChild<QPushButton *>(QStringLiteral("pushButton_Start"))->click();
-            files = window.recorder().filePaths();
+            files = window.recording()->recorder().filePaths();
             if (files.size() != k)
                 row.error = QStringLiteral("%1 recording files for %2 controllers").arg(files.size()).arg(k);
         }

@@ -4,7 +4,6 @@
 #include "controller/ControllerStatus.h"
 #include "display/DisplayTick.h"
 #include "controller/DisplayUnits.h"
-#include "display/HeadroomMonitor.h"
 #include "recording/Recorder.h"
 #include "setup/ConnectionHost.h"
 
@@ -21,10 +20,9 @@ class Connection;
 class ConnectionOverviewDialog;
 class Controller;
 class DataLoggerDialog;
-class DropIndicator;
 class GenericPlot;
-class JitterWindowLink;
-class InformationDialog;
+class HelpMenu;
+class RecordingControl;
 class MainToolBar;
 class ParamsDialog;
 class PlotPanel;
@@ -33,7 +31,7 @@ class ControllerList;
 class SamplingRateLimit;
 class QMessageBox;
 class QTimer;
-class ServiceDialog;
+class WindowAnalysis;
 class SettingsDialog;
 class ThermoSlider;
 struct ConnectionSettings;
@@ -81,9 +79,10 @@ public:
     GenericPlot *timePlot(int stage) const;
     GenericPlot *intensityPlot(int stage) const;
     SettingsDialog *settingsDialog() const { return connectionDialog; }
-    DataLoggerDialog *dataLoggerDialog() const { return recordingDialog; }
-    ServiceDialog *serviceDialog() const { return operationTestsDialog; }
-    const Recorder &recorder() const { return records; }
+    // The recording dialog, the recorder and the recording lamp.
+    RecordingControl *recording() const { return recordingControl; }
+    // About, manuals and the service dialog.
+    HelpMenu *helpMenu() const { return help; }
     // Sees every processed sample while the display runs (display position,
     // connection index, sample), after the recorder has had it.
     void setSampleObserver(DisplayTick::RecorderHook observer) { sampleObserver = std::move(observer); }
@@ -92,17 +91,11 @@ public:
     using TickObserver = std::function<void(qint64 nanoseconds, const DisplayTick::Result &result)>;
     void setTickObserver(TickObserver observer) { tickObserver = std::move(observer); }
     // Jitter analysis window, piezo headroom warnings and the lost-samples
-    // entry of the status bar (MainWindowAnalysis.cpp).
-    JitterWindowLink *jitterAnalysis() const { return jitter; }
-    const HeadroomMonitor &headroomMonitor() const { return headroom; }
-    DropIndicator *dropIndicator() const { return drops; }
+    // entry of the status bar.
+    WindowAnalysis *analysis() const { return analysisSide; }
     // Status bar, legend, range bars and the announcements of controllers
     // that went away (WindowStatus.h).
     WindowStatus *windowStatus() const { return status; }
-
-signals:
-    void stopRecording();
-    void startTimer();
 
 public slots:
     void resizeGraphs();
@@ -124,20 +117,11 @@ public slots:
 private slots:
     void updateData();
     void on_actionExit_triggered();
-    void showDataloggerDialog();
-    void closeDataloggerDialog();
-    void showServiceDialog();
-    void showAboutSoftwareDialog();
-    void showUserManualSoftware();
-    void showUserManualHardware();
     void resetPlotsAndDisplays();
     void showRunning(bool running);
     void enableSamplesCounter(bool on);
     void startDrawingPlots();
     void stopDrawingPlots();
-    void startDataRecordingFromDialog(QString path, bool multiSave);
-    void stopDataRecordingFromDialog();
-    void recordingFailed(const QString &message);
     void startStopDataAcquisition();
     bool on_push_Stab1_clicked();
     bool on_push_Stab2_clicked();
@@ -154,33 +138,22 @@ private:
     // Construction steps.
     void buildToolBar();
     void buildPlots();
-    void wireMenus();
     void buildDialogs();
-    void setRecordingShown(bool enabled);
-    bool recordingEnabled() const;
     void buildOverview();
     // Display helpers.
     void syncStageWidgets();
     void showNumericDisplays();
     void restartDisplayTimer();
     int updateInterval() const;
-    void openManual(const QString &fileName);
     bool isRunning() const;
-    // Jitter analysis, headroom and drop indicator (MainWindowAnalysis.cpp).
-    void buildAnalysis();
-    void openJitterAnalysis();
-    void analysisBeforeTick();
-    void analysisAfterTick(const DisplayTick::Result &result);
 
     std::unique_ptr<Ui::MainWindow> ui;
     MainToolBar *tools = nullptr;
     QTimer *displayTimer = nullptr;
     QMessageBox *streamError = nullptr;
-    InformationDialog *about = nullptr;
     SettingsDialog *connectionDialog = nullptr;
-    DataLoggerDialog *recordingDialog = nullptr;
-    ServiceDialog *operationTestsDialog = nullptr;
-    QMenu *serviceMenu = nullptr;
+    RecordingControl *recordingControl = nullptr;
+    HelpMenu *help = nullptr;
     ParamsDialog *params; // before registry: it keeps the stage detector list
     ControllerRegistry registry;
     DisplayPlots plots;
@@ -198,9 +171,6 @@ private:
     ConnectionOverviewDialog *overview = nullptr;
     Recorder records;
     DisplayTick::RecorderHook sampleObserver;
-    // Jitter analysis, headroom and drop indicator.
-    JitterWindowLink *jitter = nullptr;
-    HeadroomMonitor headroom;
-    DropIndicator *drops = nullptr;
+    WindowAnalysis *analysisSide = nullptr;
     WindowStatus *status = nullptr;
 };

@@ -15,6 +15,8 @@
 #include "display/Acquisition.h"
 #include "display/StagePanel.h"
 #include "display/ThermoSlider.h"
+#include "display/RecordingControl.h"
+#include "display/WindowAnalysis.h"
 #include "display/WindowStatus.h"
 #include "link/Connection.h"
 #include "overview/ConnectionOverviewDialog.h"
@@ -40,7 +42,7 @@ void MainWindow::updateData()
     plotPanel->applyUnits(tools->pointingMode()->isChecked());
     rates->follow(registry.allDisplayedTriggered(), isRunning());
     DisplayTick::Result result;
-    analysisBeforeTick();
+    analysisSide->beforeTick();
     const bool running = tools->startAction()->isChecked() && tools->startAction()->isEnabled();
     if (running) {
         result = tick.run(tools->samplingRate()->value(), units);
@@ -49,7 +51,7 @@ void MainWindow::updateData()
         if (result.runFinished)
             stopDrawingPlots();
     }
-    analysisAfterTick(result);
+    analysisSide->afterTick(result);
     status->afterTick(tick, result, running, tools->samplingRate()->value());
     // Requests only: a slow or silent controller delays neither this tick
     // nor the others' polls.
@@ -97,7 +99,7 @@ void MainWindow::startStopDataAcquisition()
 {
     if (!tools->startAction()->isChecked()) {
         // The recording ends before the streams stop.
-        recordingDialog->emitStopSignal();
+        recordingControl->dialog()->emitStopSignal();
         stopDrawingPlots();
         showRunning(false);
         return;
@@ -130,8 +132,8 @@ void MainWindow::stopDrawingPlots()
 {
     // Without acquisition nothing more is recorded: a running recording ends
     // first (also at the end of a pointing run or after communication errors).
-    if (recordingDialog && (recordingDialog->isRecording() || records.isRecording()))
-        recordingDialog->emitStopSignal();
+    if (recordingControl)
+        recordingControl->stopIfRecording();
     acquisition->stopStreams();
     tools->startAction()->setChecked(false);
     showRunning(false);

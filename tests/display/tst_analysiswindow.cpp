@@ -10,6 +10,7 @@
 #include "display/DropIndicator.h"
 #include "display/HeadroomMonitor.h"
 #include "display/JitterWindowLink.h"
+#include "display/WindowAnalysis.h"
 
 #include <QThread>
 
@@ -74,7 +75,7 @@ private slots:
         const auto ticks = countTicks(f.window.get());
         QVERIFY(f.acquire(1, 200));
         f.widget<QAction>("actionJitterAnalysis")->trigger();
-        JitterAnalysisWidget *w = f.window->jitterAnalysis()->window();
+        JitterAnalysisWidget *w = f.window->analysis()->jitter()->window();
         QVERIFY(w->isVisible());
         QVERIFY(w->isLive());
         QVERIFY(w->windowTitle().contains(QStringLiteral("SIM0")));
@@ -88,7 +89,7 @@ private slots:
         QCOMPARE(record.positionUnit[0], QStringLiteral("V"));
 
         w->close();
-        QTRY_VERIFY_WITH_TIMEOUT(!f.window->jitterAnalysis()->isFeeding(), 5000); // a tick notices
+        QTRY_VERIFY_WITH_TIMEOUT(!f.window->analysis()->jitter()->isFeeding(), 5000); // a tick notices
         const std::size_t kept = w->record().samples();
         const qint64 before = ticks->taken;
         QTRY_VERIFY_WITH_TIMEOUT(ticks->taken > before + 400, 10000); // the display goes on
@@ -123,7 +124,7 @@ private slots:
         QFETCH(int, blockMs);
         WindowFixture f;
         QVERIFY(f.connect(1));
-        DropIndicator *drops = f.window->dropIndicator();
+        DropIndicator *drops = f.window->analysis()->drops();
         QVERIFY(drops);
         QVERIFY(!drops->isVisible());
         Connection *link = &f.window->controllers().first()->link();

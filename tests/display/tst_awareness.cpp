@@ -12,7 +12,9 @@
 #include "display/StatusBarPanel.h"
 #include "display/ThermoSlider.h"
 #include "display/WindowStatus.h"
+#include "display/RecordingControl.h"
 #include "recording/DataLoggerDialog.h"
+#include "recording/Recorder.h"
 
 #include <QCheckBox>
 #include <QJsonObject>
@@ -87,7 +89,7 @@ private slots:
         WindowFixture f;
         QVERIFY(f.connect(2));
         QTemporaryDir dir;
-        DataLoggerDialog *dialog = f.window->dataLoggerDialog();
+        DataLoggerDialog *dialog = f.window->recording()->dialog();
         QStringList files;
         if (r.recording) {
             QVERIFY(f.acquire(2, 200));
@@ -95,8 +97,8 @@ private slots:
             child<QLineEdit>(dialog, "lineEdit_FileName")->setText(dir.filePath(QStringLiteral("run.txt")));
             child<QCheckBox>(dialog, "checkBox")->setChecked(true);
             child(dialog, "pushButton_Start")->click();
-            QVERIFY(f.window->recorder().isRecording());
-            files = f.window->recorder().filePaths();
+            QVERIFY(f.window->recording()->recorder().isRecording());
+            files = f.window->recording()->recorder().filePaths();
             QCOMPARE(files.size(), 2);
             QTRY_VERIFY_WITH_TIMEOUT(lineCount(files[1]) > 20, 20000);
         }
@@ -118,9 +120,9 @@ private slots:
         if (r.recording) {
             // Its file ended with the reason; the other goes on.
             QTRY_VERIFY_WITH_TIMEOUT(readJson(files[1])["error"].toString() == text, 5000);
-            QVERIFY(f.window->recorder().isRecording());
+            QVERIFY(f.window->recording()->recorder().isRecording());
             QVERIFY(dialog->isRecording());
-            QCOMPARE(f.window->recorder().filePaths(), QStringList{files[0]});
+            QCOMPARE(f.window->recording()->recorder().filePaths(), QStringList{files[0]});
             QVERIFY2(dialog->notice().contains(text), qPrintable(dialog->notice()));
             const int before = lineCount(files[0]);
             const int stopped = lineCount(files[1]);

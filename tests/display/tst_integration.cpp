@@ -11,7 +11,10 @@
 #include "../recording/RecordTestUtil.h"
 
 #include "app/StartupFlags.h"
+#include "display/HelpMenu.h"
+#include "display/RecordingControl.h"
 #include "recording/DataLoggerDialog.h"
+#include "recording/Recorder.h"
 #include "service/ServiceDialog.h"
 #include "setup/ConnectionWidget.h"
 #include "setup/Settings.h"
@@ -125,7 +128,7 @@ private slots:
         f.window->setSampleObserver([&](int, int c, const StreamSample &sample) { seen[c].insert(sequenceOf(sample), sample); });
 
         f.widget<QAction>("actionRecordingOpen")->trigger();
-        DataLoggerDialog *dialog = f.window->dataLoggerDialog();
+        DataLoggerDialog *dialog = f.window->recording()->dialog();
         QVERIFY(dialog->isVisible());
         QVERIFY(dialog->saveRate() == 500);
 
@@ -137,15 +140,15 @@ private slots:
         start->click();
         // The acquisition was started for the recording.
         QVERIFY(f.startAction()->isChecked());
-        QVERIFY(f.window->recorder().isRecording());
+        QVERIFY(f.window->recording()->recorder().isRecording());
         QVERIFY(f.streaming(2, true));
         QCOMPARE(f.widget<QLabel>("labelRecording")->text(), QStringLiteral("Data recording enabled"));
-        const QStringList files = f.window->recorder().filePaths();
+        const QStringList files = f.window->recording()->recorder().filePaths();
         QCOMPARE(files, (multi ? QStringList{dir.filePath("run_SIM0.txt"), dir.filePath("run_SIM1.txt")} : QStringList{path}));
-        QTRY_VERIFY_WITH_TIMEOUT(f.window->recorder().linesWritten() > (multi ? 2000 : 1000), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(f.window->recording()->recorder().linesWritten() > (multi ? 2000 : 1000), 20000);
 
         stopAcquisition ? f.startAction()->trigger() : child(dialog, "pushButton_Stop")->click();
-        QVERIFY(!f.window->recorder().isRecording());
+        QVERIFY(!f.window->recording()->recorder().isRecording());
         QVERIFY(!dialog->isRecording());
         QVERIFY(start->isEnabled());
         QCOMPARE(f.widget<QLabel>("labelRecording")->text(), QStringLiteral("Data recording disabled"));
@@ -188,7 +191,7 @@ private slots:
         limited.rlim_cur = 20000;
         QVERIFY(setrlimit(RLIMIT_FSIZE, &limited) == 0);
         f.widget<QAction>("actionRecordingOpen")->trigger();
-        DataLoggerDialog *dialog = f.window->dataLoggerDialog();
+        DataLoggerDialog *dialog = f.window->recording()->dialog();
         child<QLineEdit>(dialog, "lineEdit_FileName")->setText(path);
         child(dialog, "pushButton_Start")->click();
         QTRY_VERIFY_WITH_TIMEOUT(f.widget<QMessageBox>("recordingFailedBox"), 20000);
@@ -197,7 +200,7 @@ private slots:
 
         const QMessageBox *box = f.widget<QMessageBox>("recordingFailedBox");
         QVERIFY2(box->text().contains(path), qPrintable(box->text()));
-        QVERIFY(!f.window->recorder().isRecording());
+        QVERIFY(!f.window->recording()->recorder().isRecording());
         QVERIFY(!dialog->isRecording());
         QCOMPARE(f.widget<QLabel>("labelRecording")->text(), QStringLiteral("Data recording disabled"));
         QVERIFY(f.startAction()->isChecked());
@@ -267,7 +270,7 @@ private slots:
         WindowFixture f;
         QVERIFY(f.start(2));
         QAction *tests = f.widget<QAction>("actionOperationTests");
-        ServiceDialog *service = f.window->serviceDialog();
+        ServiceDialog *service = f.window->helpMenu()->serviceDialog();
         // Controllers added one by one, then the first taken out of the display.
         for (int step = 0; step < 4; ++step) {
             if (step == 1 || step == 2)
