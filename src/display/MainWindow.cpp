@@ -5,6 +5,7 @@
 #include "controller/Controller.h"
 #include "display/ColorScalesFrame.h"
 #include "display/LinkedSpinBox.h"
+#include "display/LiveDisplay.h"
 #include "display/GenericPlot.h"
 #include "display/HelpMenu.h"
 #include "display/MainToolBar.h"
@@ -69,10 +70,6 @@ MainWindow::MainWindow(QWidget *parent)
 
     buildToolBar();
 
-    displayTimer = new QTimer(this);
-    displayTimer->setSingleShot(true); // every tick restarts it
-    connect(displayTimer, &QTimer::timeout, this, &MainWindow::updateData);
-
     setWindowTitle(QStringLiteral("ORX Beam Stabilization"));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowMinimizeButtonHint
                    | Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
@@ -85,7 +82,6 @@ MainWindow::MainWindow(QWidget *parent)
                             this);
     acquisition = new Acquisition(registry, this);
     connect(acquisition, &Acquisition::streamStartFailed, this, &MainWindow::errorStreamStart);
-    connect(acquisition, &Acquisition::tooManyErrors, this, &MainWindow::stopDrawingPlots);
     QPalette lcdPalette;
     lcdPalette.setColor(QPalette::Window, Qt::black);
     lcdPalette.setColor(QPalette::WindowText, Qt::green);
@@ -139,7 +135,11 @@ MainWindow::MainWindow(QWidget *parent)
     analysisSide = new WindowAnalysis(this, registry, tick, units, tools, thermo);
     // The first tick only now: building the dialogs processes events, and a
     // tick must not find the analysis side unbuilt.
-    displayTimer->start(1000);
+    LiveDisplay::Parts liveParts{registry, tick, units, tools, *rates, plotPanel, acquisition, stages, status,
+                                 overview, recordingControl, analysisSide,
+                                 {ui->lcd_positionX, ui->lcd_positionY, ui->lcd_intensityValue,
+                                  ui->lcd_positionX_2, ui->lcd_positionY_2, ui->lcd_intensityValue_2}};
+    live = new LiveDisplay(this, liveParts, 1000);
 
     ui->actionDisconnect->setVisible(false);
     menuBar()->removeAction(ui->menuParameters->menuAction());
@@ -160,14 +160,12 @@ MainWindow::MainWindow(QWidget *parent)
 MainWindow::~MainWindow()
 {
     qInfo() << "Destroying main window";
-    if (!closing)
-        stopDrawingPlots();
-    if (displayTimer)
-        displayTimer->stop();
+    if (!live->isClosing())
+        live->stop();
+    live->close();
     // The controllers go while the window's members still exist: deleting
     // one ends its link (bounded by its request in progress) and may deliver
     // pending events, and no result of theirs may reach the window any more.
-    closing = true;
     registry.displayed.clear();
     for (int c = registry.count() - 1; c >= 0; --c) {
         Controller *controller = registry.takeAt(c);
@@ -182,12 +180,11 @@ void MainWindow::buildToolBar()
     tools = new MainToolBar(this);
     addToolBar(Qt::TopToolBarArea, tools);
     rates = std::make_unique<SamplingRateLimit>(tools);
-    connect(tools->startAction(), &QAction::triggered, this, &MainWindow::startStopDataAcquisition);
-    connect(tools->clearAction(), &QAction::triggered, this, &MainWindow::resetPlotsAndDisplays);
-    QRadioButton *pointing = tools->pointingMode();
-    connect(pointing, &QRadioButton::toggled, this, &MainWindow::enableSamplesCounter);
-    connect(tools->samplesToTake(), &LinkedSpinBox::valueChanged, this, &MainWindow::updateSamplesToTake);
-    showRunning(false);
+    // The live display is built last; the tool bar cannot be used before.
+    connect(tools->startAction(), &QAction::triggered, this, [this] { if (live) live->startStop(); });
+    connect(tools->clearAction(), &QAction::triggered, this, [this] { if (live) live->resetPlotsAndDisplays(); });
+    connect(tools->pointingMode(), &QRadioButton::toggled, this, [this](bool on) { if (live) live->enableSamplesCounter(on); });
+    connect(tools->samplesToTake(), &LinkedSpinBox::valueChanged, this, [this](int value) { tick.samplesToTake = value; });
 }
 
 void MainWindow::buildPlots()
@@ -236,7 +233,7 @@ void MainWindow::buildDialogs()
         connect(action, &QAction::triggered, this, showSettings);
     }
 
-    recordingControl = new RecordingControl(this, registry, records, tools, [this] { startStopDataAcquisition(); });
+    recordingControl = new RecordingControl(this, registry, records, tools, [this] { live->startStop(); });
     recordingControl->wireMenu(ui->actionRecordingOpen, ui->actionRecordingClose);
 
     // Every processed sample of the display tick passes the recorder.
@@ -251,23 +248,10 @@ void MainWindow::buildDialogs()
 GenericPlot *MainWindow::positionPlot(int stage) const { return plots.position[stage == 2 ? 1 : 0]; }
 GenericPlot *MainWindow::timePlot(int stage) const { return plots.time[stage == 2 ? 1 : 0]; }
 GenericPlot *MainWindow::intensityPlot(int stage) const { return plots.intensity[stage == 2 ? 1 : 0]; }
-PointingStatistics *MainWindow::statistics() const { return plotPanel->statistics(); }
-int MainWindow::maxSamplingRate() const { return rates->maximum(); }
-
-bool MainWindow::isRunning() const
+MainWindow::Parts MainWindow::parts() const
 {
-    return tools->startAction()->isChecked();
-}
-
-int MainWindow::updateInterval() const
-{
-    return int(1000.0 / tools->updateRate()->value());
-}
-
-void MainWindow::restartDisplayTimer()
-{
-    if (displayTimer && !closing)
-        displayTimer->start(updateInterval());
+    return {tools, plotPanel, rates.get(), acquisition, live, recordingControl,
+            help,  analysisSide, status,   params,      connectionDialog, streamError};
 }
 
 // ---- Menus ------------------------------------------------------
@@ -306,14 +290,13 @@ void MainWindow::closeEvent(QCloseEvent *event)
     recordingControl->finish();
     // The displayed streams stop first, then every controller closes, all
     // in parallel; each leaves the lists when its link has ended.
-    stopDrawingPlots();
+    live->stop();
     connectionDialog->removeAllConnections();
     // Links the dialog has no row for (handed over directly) go as well.
     for (int c = registry.count() - 1; c >= 0; --c)
         if (!registry.leaving.contains(registry.controllers.at(c)))
             controllerList->remove(registry.controllers.at(c)->address(), [](bool) {});
-    closing = true;
-    displayTimer->stop();
+    live->close();
     help->closeAbout();
     for (QWidget *w : QApplication::topLevelWidgets())
         if (w != this && w->isVisible())
