@@ -283,8 +283,8 @@ int latencyRow(bool streaming, int k, const QString &faults, int seconds)
     // The start of acquisition and the unplugging fall into the measured time.
     if (streaming)
         QTimer::singleShot(300, window, [window] {
-            window->toolBar()->samplingRate()->setValue(500);
-            window->toolBar()->startAction()->trigger();
+            window->parts().toolBar->samplingRate()->setValue(500);
+            window->parts().toolBar->startAction()->trigger();
         });
     if (unplugged.process->state() != QProcess::NotRunning)
         QTimer::singleShot(1000, window, [&] { unplugged.process->terminate(); });
@@ -364,7 +364,7 @@ int startupRow(int k, int capSeconds)
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
         int n = 0;
-        for (const ControllerStatus &status : window->controllerStatus())
+        for (const ControllerStatus &status : window->controllerRegistry().controllerStatus)
             n += status.connected;
         connected = n;
         if (n == k && identifiedMs < 0)

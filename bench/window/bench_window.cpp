@@ -15,6 +15,7 @@
 // first controller (stabilization off, so it stays there); --analysis opens
 // the jitter analysis window once acquisition runs.
 
+#include "display/LiveDisplay.h"
 #include "../load/SequenceTracker.h"
 #include "controller/Controller.h"
 
@@ -22,7 +23,9 @@
 #include "link/Connection.h"
 #include "display/MainToolBar.h"
 #include "display/MainWindow.h"
+#include "display/RecordingControl.h"
 #include "recording/DataLoggerDialog.h"
+#include "recording/Recorder.h"
 #include "link/Identification.h"
 #include "link/TcpClient.h"
 #include "setup/ConnectionSettings.h"
@@ -207,9 +210,9 @@ void stopSimulator(QProcess &sim)
 
 void startAcquisition(MainWindow &window, int rate, int update)
 {
-    window.toolBar()->samplingRate()->setValue(rate);
-    window.toolBar()->updateRate()->setValue(update);
-    window.toolBar()->startAction()->trigger();
+    window.parts().toolBar->samplingRate()->setValue(rate);
+    window.parts().toolBar->updateRate()->setValue(update);
+    window.parts().toolBar->startAction()->trigger();
 }
 
 Row benchmark(int k, int update, double seconds, bool record)
@@ -235,7 +238,7 @@ Row benchmark(int k, int update, double seconds, bool record)
         bool measuring = false;
         window.setSampleObserver([&](int, int c, const StreamSample &sample) {
             trackers[size_t(c)].add(sample, 0, false);
-            if (window.recorder().isRecording())
+            if (window.parts().recording->recorder().isRecording())
                 ++row.whileRecording;
         });
         std::vector<qint64> ticks, withPaint;
@@ -243,7 +246,7 @@ Row benchmark(int k, int update, double seconds, bool record)
         ticks.reserve(size_t(seconds * update) + 100);
         withPaint.reserve(size_t(seconds * update) + 100);
         paintCpu.reserve(size_t(seconds * update) + 100);
-        window.setTickObserver([&](qint64 ns, const DisplayTick::Result &result) {
+        window.parts().live->setTickObserver([&](qint64 ns, const DisplayTick::Result &result) {
             if (!measuring)
                 return;
             ticks.push_back(ns);
@@ -263,14 +266,14 @@ Row benchmark(int k, int update, double seconds, bool record)
         // way the user does it in the recording dialog.
         QTemporaryDir recordDir;
         QStringList files;
-        DataLoggerDialog *logger = window.dataLoggerDialog();
+        DataLoggerDialog *logger = window.parts().recording->dialog();
         if (record) {
             window.findChild<QAction *>(QStringLiteral("actionRecordingOpen"))->trigger();
             logger->findChild<QLineEdit *>(QStringLiteral("lineEdit_FileName"))->setText(recordDir.filePath("bench.txt"));
             logger->findChild<QCheckBox *>(QStringLiteral("checkBox"))->setChecked(true);
             logger->findChild<QSpinBox *>(QStringLiteral("spinBox_SaveRate"))->setValue(500);
             logger->findChild<QPushButton *>(QStringLiteral("pushButton_Start"))->click();
-            files = window.recorder().filePaths();
+            files = window.parts().recording->recorder().filePaths();
             if (files.size() != k)
                 row.error = QStringLiteral("%1 recording files for %2 controllers").arg(files.size()).arg(k);
         }
@@ -290,7 +293,7 @@ Row benchmark(int k, int update, double seconds, bool record)
             for (const QString &file : files)
                 row.linesWritten += dataLines(file);
         }
-        window.toolBar()->startAction()->trigger(); // Stop
+        window.parts().toolBar->startAction()->trigger(); // Stop
         wait(300);
         std::sort(ticks.begin(), ticks.end());
         row.ticks = int(ticks.size());
@@ -361,12 +364,12 @@ int main(int argc, char *argv[])
             return 1;
         }
         const QString drive = parser.value("drive");
-        if (drive.size() >= 3 && !window.controllers().isEmpty()) {
+        if (drive.size() >= 3 && !window.controllerRegistry().controllers.isEmpty()) {
             QByteArray arguments;
             const int mV = drive.mid(2).toInt();
             arguments.append(char(drive.at(0).digitValue())).append(drive.at(1).toLatin1());
             arguments.append(char(mV >> 8)).append(char(mV & 0xff)).append(';');
-            Connection *first = &window.controllers().first()->link();
+            Connection *first = &window.controllerRegistry().controllers.first()->link();
             first->setDriveActuator(arguments);
             QByteArray reply;
             if (!first->waitForReply(reply) || !reply.startsWith(QByteArray("\0;", 2)))

@@ -2,29 +2,29 @@
 
 #include "ui_mainwindow.h"
 
-#include "about/InformationDialog.h"
 #include "controller/Controller.h"
-#include "app/StartupFlags.h"
-#include "app/Version.h"
 #include "display/ColorScalesFrame.h"
 #include "display/LinkedSpinBox.h"
+#include "display/LiveDisplay.h"
 #include "display/GenericPlot.h"
+#include "display/HelpMenu.h"
 #include "display/MainToolBar.h"
 #include "display/PlotConfigurator.h"
 #include "display/ControllerList.h"
 #include "display/PlotPanel.h"
 #include "display/PointingStatistics.h"
+#include "display/RecordingControl.h"
 #include "display/SamplingRateLimit.h"
 #include "display/Acquisition.h"
 #include "display/StagePanel.h"
 #include "display/ThermoSlider.h"
+#include "display/WindowAnalysis.h"
 #include "display/WindowStatus.h"
 #include "display/Zoomer.h"
 #include "link/Connection.h"
 #include "overview/ConnectionOverviewDialog.h"
 #include "params/ParamsDialog.h"
 #include "recording/DataLoggerDialog.h"
-#include "service/ServiceDialog.h"
 #include "setup/SettingsDialog.h"
 
 #include <QAction>
@@ -66,21 +66,9 @@ MainWindow::MainWindow(QWidget *parent)
     resize(1064, 808);
     setMinimumSize(600, 450);
 
-    serviceMenu = menuBar()->addMenu(QStringLiteral("Service"));
-    serviceMenu->setObjectName(QStringLiteral("menuService"));
-    QAction *operationTests = serviceMenu->addAction(QStringLiteral("Operation Tests"));
-    operationTests->setObjectName(QStringLiteral("actionOperationTests"));
-    connect(operationTests, &QAction::triggered, this, &MainWindow::showServiceDialog);
-    serviceMenu->menuAction()->setVisible(serviceMode);
+    help = new HelpMenu(this, registry, {ui->actionAboutSoftware, ui->actionManualSoftware, ui->actionManualHardware});
 
     buildToolBar();
-
-    displayTimer = new QTimer(this);
-    displayTimer->setSingleShot(true); // every tick restarts it
-    connect(displayTimer, &QTimer::timeout, this, &MainWindow::updateData);
-
-    operationTestsDialog = new ServiceDialog(this);
-    operationTestsDialog->setObjectName(QStringLiteral("serviceDialog"));
 
     setWindowTitle(QStringLiteral("ORX Beam Stabilization"));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowMinimizeButtonHint
@@ -94,7 +82,6 @@ MainWindow::MainWindow(QWidget *parent)
                             this);
     acquisition = new Acquisition(registry, this);
     connect(acquisition, &Acquisition::streamStartFailed, this, &MainWindow::errorStreamStart);
-    connect(acquisition, &Acquisition::tooManyErrors, this, &MainWindow::stopDrawingPlots);
     QPalette lcdPalette;
     lcdPalette.setColor(QPalette::Window, Qt::black);
     lcdPalette.setColor(QPalette::WindowText, Qt::green);
@@ -121,20 +108,19 @@ MainWindow::MainWindow(QWidget *parent)
     streamError->setInformativeText(QString());
     streamError->setModal(false);
 
-    about = new InformationDialog(this);
-    wireMenus();
     buildOverview();
     buildDialogs();
     WindowStatus::Parts statusParts{{ui->thermo_x, ui->thermo_y, ui->thermo_x_2, ui->thermo_y_2},
                                     {ui->layoutBars, ui->layoutBars_2},
                                     ui->menuHelp->menuAction()};
-    status = new WindowStatus(this, registry, records, recordingDialog, statusParts);
+    status = new WindowStatus(this, registry, records, recordingControl->dialog(), statusParts);
+    recordingControl->setStatus(status);
     status->setRowMarker([this](const QString &address, const QString &text) {
         connectionDialog->markController(address, text);
     });
     ControllerList::Parts listParts{registry, plots,     tick,           records,         *rates,
                                     tools,    plotPanel, params,         overview,        connectionDialog,
-                                    recordingDialog,     acquisition,    stages,          status};
+                                    recordingControl->dialog(), acquisition,    stages,          status};
     ControllerList::Widgets listWidgets{{ui->frameStage, ui->frameStage_2, ui->numericDisplays, ui->numericDisplays_2},
                                         {ui->label_timeX, ui->label_timeX_2},
                                         {ui->label_timeY, ui->label_timeY_2},
@@ -146,15 +132,19 @@ MainWindow::MainWindow(QWidget *parent)
     connect(ui->actionParametersOpen, &QAction::triggered, params, [this] { params->show(); params->raise(); });
     connect(ui->actionParametersClose, &QAction::triggered, params, &QDialog::close);
     connect(overview, &ConnectionOverviewDialog::openParamDialog, params, &ParamsDialog::openDialog);
-    buildAnalysis(); // jitter analysis menu, headroom warnings, lost-samples entry
+    analysisSide = new WindowAnalysis(this, registry, tick, units, tools, thermo);
     // The first tick only now: building the dialogs processes events, and a
     // tick must not find the analysis side unbuilt.
-    displayTimer->start(1000);
+    LiveDisplay::Parts liveParts{registry, tick, units, tools, *rates, plotPanel, acquisition, stages, status,
+                                 overview, recordingControl, analysisSide,
+                                 {ui->lcd_positionX, ui->lcd_positionY, ui->lcd_intensityValue,
+                                  ui->lcd_positionX_2, ui->lcd_positionY_2, ui->lcd_intensityValue_2}};
+    live = new LiveDisplay(this, liveParts, 1000);
 
     ui->actionDisconnect->setVisible(false);
     menuBar()->removeAction(ui->menuParameters->menuAction());
     tools->startAction()->setEnabled(false);
-    recordingDialog->enableStart(false);
+    recordingControl->dialog()->enableStart(false);
     tick.timeOrigin[0] = tick.timeOrigin[1] = 0;
     for (QWidget *single : std::initializer_list<QWidget *>{ui->frameStage, ui->frameStage_2, ui->numericDisplays, ui->numericDisplays_2})
         single->setVisible(false);
@@ -170,14 +160,12 @@ MainWindow::MainWindow(QWidget *parent)
 MainWindow::~MainWindow()
 {
     qInfo() << "Destroying main window";
-    if (!closing)
-        stopDrawingPlots();
-    if (displayTimer)
-        displayTimer->stop();
+    if (!live->isClosing())
+        live->stop();
+    live->close();
     // The controllers go while the window's members still exist: deleting
     // one ends its link (bounded by its request in progress) and may deliver
     // pending events, and no result of theirs may reach the window any more.
-    closing = true;
     registry.displayed.clear();
     for (int c = registry.count() - 1; c >= 0; --c) {
         Controller *controller = registry.takeAt(c);
@@ -192,12 +180,11 @@ void MainWindow::buildToolBar()
     tools = new MainToolBar(this);
     addToolBar(Qt::TopToolBarArea, tools);
     rates = std::make_unique<SamplingRateLimit>(tools);
-    connect(tools->startAction(), &QAction::triggered, this, &MainWindow::startStopDataAcquisition);
-    connect(tools->clearAction(), &QAction::triggered, this, &MainWindow::resetPlotsAndDisplays);
-    QRadioButton *pointing = tools->pointingMode();
-    connect(pointing, &QRadioButton::toggled, this, &MainWindow::enableSamplesCounter);
-    connect(tools->samplesToTake(), &LinkedSpinBox::valueChanged, this, &MainWindow::updateSamplesToTake);
-    showRunning(false);
+    // The live display is built last; the tool bar cannot be used before.
+    connect(tools->startAction(), &QAction::triggered, this, [this] { if (live) live->startStop(); });
+    connect(tools->clearAction(), &QAction::triggered, this, [this] { if (live) live->resetPlotsAndDisplays(); });
+    connect(tools->pointingMode(), &QRadioButton::toggled, this, [this](bool on) { if (live) live->enableSamplesCounter(on); });
+    connect(tools->samplesToTake(), &LinkedSpinBox::valueChanged, this, [this](int value) { tick.samplesToTake = value; });
 }
 
 void MainWindow::buildPlots()
@@ -246,24 +233,8 @@ void MainWindow::buildDialogs()
         connect(action, &QAction::triggered, this, showSettings);
     }
 
-    recordingDialog = new DataLoggerDialog(this);
-    recordingDialog->setObjectName(QStringLiteral("dataLoggerDialog"));
-    connect(recordingDialog, &DataLoggerDialog::dataRecordingStarted, this, &MainWindow::startDataRecordingFromDialog);
-    connect(recordingDialog, &DataLoggerDialog::dataRecordingStopped, this, &MainWindow::stopDataRecordingFromDialog);
-    connect(this, &MainWindow::stopRecording, recordingDialog, &DataLoggerDialog::emitStopSignal);
-    connect(this, &MainWindow::startTimer, recordingDialog, &DataLoggerDialog::startTimerSaving);
-    // Queued: the failure is reported from inside the recorder's write.
-    connect(&records, &Recorder::writeFailed, this, &MainWindow::recordingFailed, Qt::QueuedConnection);
-    records.setOverwriteQuestion([this](const QString &file) {
-        return QMessageBox::question(this, QStringLiteral("File with extension exist!"),
-                                     QStringLiteral("File\n%1\n already exists!\n\nOverwrite the file?").arg(file),
-                                     QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel)
-               == QMessageBox::Ok;
-    });
-    ui->actionRecordingOpen->setEnabled(true);
-    ui->actionRecordingClose->setEnabled(true);
-    connect(ui->actionRecordingOpen, &QAction::triggered, this, &MainWindow::showDataloggerDialog);
-    connect(ui->actionRecordingClose, &QAction::triggered, this, &MainWindow::closeDataloggerDialog);
+    recordingControl = new RecordingControl(this, registry, records, tools, [this] { live->startStop(); });
+    recordingControl->wireMenu(ui->actionRecordingOpen, ui->actionRecordingClose);
 
     // Every processed sample of the display tick passes the recorder.
     tick.setRecorderHook([this](int d, int c, const StreamSample &sample) {
@@ -274,108 +245,20 @@ void MainWindow::buildDialogs()
     });
 }
 
-void MainWindow::showDataloggerDialog()
-{
-    recordingDialog->applySamplingRate(tools->samplingRate()->value());
-    recordingDialog->show();
-    recordingDialog->raise();
-    recordingDialog->activateWindow();
-}
-
-void MainWindow::closeDataloggerDialog()
-{
-    if (recordingDialog->isVisible())
-        recordingDialog->hide();
-}
-
-void MainWindow::showServiceDialog()
-{
-    const int c = registry.activeIndex;
-    if (c >= 0 && c < registry.count())
-        operationTestsDialog->setController(registry.controllers.at(c));
-    operationTestsDialog->show();
-    operationTestsDialog->raise();
-    operationTestsDialog->activateWindow();
-}
-
-void MainWindow::wireMenus()
-{
-    connect(ui->actionAboutSoftware, &QAction::triggered, this, &MainWindow::showAboutSoftwareDialog);
-    connect(ui->actionManualSoftware, &QAction::triggered, this, &MainWindow::showUserManualSoftware);
-    connect(ui->actionManualHardware, &QAction::triggered, this, &MainWindow::showUserManualHardware);
-}
-
 GenericPlot *MainWindow::positionPlot(int stage) const { return plots.position[stage == 2 ? 1 : 0]; }
 GenericPlot *MainWindow::timePlot(int stage) const { return plots.time[stage == 2 ? 1 : 0]; }
 GenericPlot *MainWindow::intensityPlot(int stage) const { return plots.intensity[stage == 2 ? 1 : 0]; }
-PointingStatistics *MainWindow::statistics() const { return plotPanel->statistics(); }
-int MainWindow::maxSamplingRate() const { return rates->maximum(); }
-
-bool MainWindow::isRunning() const
+MainWindow::Parts MainWindow::parts() const
 {
-    return tools->startAction()->isChecked();
+    return {tools, plotPanel, rates.get(), acquisition, live, recordingControl,
+            help,  analysisSide, status,   params,      connectionDialog, streamError};
 }
 
-int MainWindow::updateInterval() const
-{
-    return int(1000.0 / tools->updateRate()->value());
-}
-
-void MainWindow::restartDisplayTimer()
-{
-    if (displayTimer && !closing)
-        displayTimer->start(updateInterval());
-}
-
-// ---- Menus, about, manuals ------------------------------------------------------
+// ---- Menus ------------------------------------------------------
 
 void MainWindow::on_actionExit_triggered()
 {
     close();
-}
-
-void MainWindow::showAboutSoftwareDialog()
-{
-    about->show();
-    about->raise();
-}
-
-void MainWindow::showUserManualSoftware()
-{
-    openManual(QStringLiteral(BEAMSTAB_MANUAL_SOFTWARE));
-}
-
-void MainWindow::showUserManualHardware()
-{
-    openManual(QStringLiteral(BEAMSTAB_MANUAL_HARDWARE));
-}
-
-void MainWindow::openManual(const QString &fileName)
-{
-    // Beside the program (where the build writes it), in the data directory,
-    // or in the working directory.
-    QString path;
-    for (const QString &folder : {QCoreApplication::applicationDirPath(), dataDirectory.path(), QDir::currentPath()}) {
-        if (QFile::exists(QDir(folder).filePath(fileName))) {
-            path = QDir(folder).filePath(fileName);
-            break;
-        }
-    }
-    if (path.isEmpty()) {
-        auto *box = new QMessageBox(QMessageBox::Critical, QStringLiteral("File not found"),
-                                    QStringLiteral("Cannot open user manual.\n\nPlease check if the pdf file is in the program folder."),
-                                    QMessageBox::Ok, this);
-        box->setObjectName(QStringLiteral("manualNotFoundBox"));
-        box->setAttribute(Qt::WA_DeleteOnClose);
-        box->open();
-        return;
-    }
-    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path))) {
-        auto *box = new QMessageBox(QMessageBox::Information, QStringLiteral("Error with opening user manual"),
-                                    path, QMessageBox::Ok, this);
-        box->setAttribute(Qt::WA_DeleteOnClose);
-        box->open();
-    }
 }
 
 void MainWindow::errorStreamStart()
@@ -404,20 +287,17 @@ void MainWindow::closeEvent(QCloseEvent *event)
 {
     // The recording ends with its files complete; then every link is
     // stopped and removed before the window goes.
-    if (recordingDialog->isRecording())
-        recordingDialog->emitStopSignal();
-    stopDataRecordingFromDialog();
+    recordingControl->finish();
     // The displayed streams stop first, then every controller closes, all
     // in parallel; each leaves the lists when its link has ended.
-    stopDrawingPlots();
+    live->stop();
     connectionDialog->removeAllConnections();
     // Links the dialog has no row for (handed over directly) go as well.
     for (int c = registry.count() - 1; c >= 0; --c)
         if (!registry.leaving.contains(registry.controllers.at(c)))
             controllerList->remove(registry.controllers.at(c)->address(), [](bool) {});
-    closing = true;
-    displayTimer->stop();
-    about->close();
+    live->close();
+    help->closeAbout();
     for (QWidget *w : QApplication::topLevelWidgets())
         if (w != this && w->isVisible())
             w->close();

@@ -4,7 +4,6 @@
 #include "controller/ControllerStatus.h"
 #include "display/DisplayTick.h"
 #include "controller/DisplayUnits.h"
-#include "display/HeadroomMonitor.h"
 #include "recording/Recorder.h"
 #include "setup/ConnectionHost.h"
 
@@ -17,27 +16,23 @@
 #include <functional>
 #include <memory>
 
-class Connection;
 class ConnectionOverviewDialog;
 class Controller;
-class DataLoggerDialog;
-class DropIndicator;
 class GenericPlot;
-class JitterWindowLink;
-class InformationDialog;
+class HelpMenu;
+class RecordingControl;
 class MainToolBar;
 class ParamsDialog;
 class PlotPanel;
-class PointingStatistics;
 class ControllerList;
 class SamplingRateLimit;
 class QMessageBox;
-class QTimer;
-class ServiceDialog;
+class WindowAnalysis;
 class SettingsDialog;
 class ThermoSlider;
 struct ConnectionSettings;
 class Acquisition;
+class LiveDisplay;
 class StagePanel;
 class WindowStatus;
 
@@ -53,10 +48,14 @@ class MainWindow;
 // ControllerRegistry (the controllers and what is kept per controller),
 // ControllerList (adding, showing, removing and reconnecting them),
 // PlotPanel (zoom, units, axis rescaling, statistics shown),
-// SamplingRateLimit (the limits of the rate boxes), Acquisition (streams, status polls, error count), StagePanel (stage
-// buttons, lamps and commands), DisplayTick (samples to plots), DisplayUnits
-// (units of the axes), Recorder (what is written while recording). The slots
-// below are the window's interface to the dialogs.
+// SamplingRateLimit (the limits of the rate boxes), Acquisition (streams,
+// status polls, error count), StagePanel (stage buttons, lamps and commands),
+// LiveDisplay (the display tick, acquisition start and stop), DisplayTick
+// (samples to plots), DisplayUnits (units of the axes), RecordingControl and
+// Recorder (the recording dialog and what is written), HelpMenu (about,
+// manuals, service dialog), WindowAnalysis (jitter analysis, headroom, lost
+// samples), WindowStatus (status bar, legend, range bars). The slots below
+// are the window's interface to the dialogs.
 class MainWindow : public QMainWindow, public ConnectionHost
 {
     Q_OBJECT
@@ -64,45 +63,32 @@ public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
 
-    // Read access for dialogs and tests.
-    const QList<Controller *> &controllers() const { return registry.controllers; }
-    const QList<ControllerStatus> &controllerStatus() const { return registry.controllerStatus; }
-    QList<StageDetectors> &stageDetectors() { return registry.stageDetectors; }
-    const QList<int> &displayed() const { return registry.displayed; }
-    int activeIndex() const { return registry.activeIndex; }
-    int maxSamplingRate() const;
+    // The window's companions and dialogs, for tests and measurements.
+    struct Parts
+    {
+        MainToolBar *toolBar;
+        PlotPanel *plotPanel;          // zoom, units, statistics shown
+        SamplingRateLimit *rates;      // limits of the rate boxes
+        Acquisition *acquisition;      // streams, status polls, error count
+        LiveDisplay *live;             // the display tick, start and stop
+        RecordingControl *recording;   // recording dialog, recorder, lamp
+        HelpMenu *help;                // about, manuals, service dialog
+        WindowAnalysis *analysis;      // jitter analysis, headroom, lost samples
+        WindowStatus *status;          // status bar, legend, range bars
+        ParamsDialog *params;
+        SettingsDialog *settings;
+        QMessageBox *streamError;
+    };
+    Parts parts() const;
+    // The controllers and what is kept per controller (read only).
+    const ControllerRegistry &controllerRegistry() const { return registry; }
     int samplesTaken() const { return tick.samplesTaken; }
-    int errorCount() const;
-    MainToolBar *toolBar() const { return tools; }
-    PointingStatistics *statistics() const;
-    QMessageBox *streamErrorBox() const { return streamError; }
-    ParamsDialog *paramsDialog() const { return params; }
     GenericPlot *positionPlot(int stage) const;
     GenericPlot *timePlot(int stage) const;
     GenericPlot *intensityPlot(int stage) const;
-    SettingsDialog *settingsDialog() const { return connectionDialog; }
-    DataLoggerDialog *dataLoggerDialog() const { return recordingDialog; }
-    ServiceDialog *serviceDialog() const { return operationTestsDialog; }
-    const Recorder &recorder() const { return records; }
     // Sees every processed sample while the display runs (display position,
     // connection index, sample), after the recorder has had it.
     void setSampleObserver(DisplayTick::RecorderHook observer) { sampleObserver = std::move(observer); }
-    // Called after every display tick with its duration in nanoseconds
-    // (measurements of the live display).
-    using TickObserver = std::function<void(qint64 nanoseconds, const DisplayTick::Result &result)>;
-    void setTickObserver(TickObserver observer) { tickObserver = std::move(observer); }
-    // Jitter analysis window, piezo headroom warnings and the lost-samples
-    // entry of the status bar (MainWindowAnalysis.cpp).
-    JitterWindowLink *jitterAnalysis() const { return jitter; }
-    const HeadroomMonitor &headroomMonitor() const { return headroom; }
-    DropIndicator *dropIndicator() const { return drops; }
-    // Status bar, legend, range bars and the announcements of controllers
-    // that went away (WindowStatus.h).
-    WindowStatus *windowStatus() const { return status; }
-
-signals:
-    void stopRecording();
-    void startTimer();
 
 public slots:
     void resizeGraphs();
@@ -122,29 +108,12 @@ public slots:
     void errorStreamStart();
 
 private slots:
-    void updateData();
     void on_actionExit_triggered();
-    void showDataloggerDialog();
-    void closeDataloggerDialog();
-    void showServiceDialog();
-    void showAboutSoftwareDialog();
-    void showUserManualSoftware();
-    void showUserManualHardware();
-    void resetPlotsAndDisplays();
-    void showRunning(bool running);
-    void enableSamplesCounter(bool on);
-    void startDrawingPlots();
-    void stopDrawingPlots();
-    void startDataRecordingFromDialog(QString path, bool multiSave);
-    void stopDataRecordingFromDialog();
-    void recordingFailed(const QString &message);
-    void startStopDataAcquisition();
     bool on_push_Stab1_clicked();
     bool on_push_Stab2_clicked();
     // Asks the active controller for its status flags; the buttons and
     // lamps follow when the answer arrives. False when none is active.
     bool requestActiveStatus();
-    void updateSamplesToTake(int value);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -154,33 +123,15 @@ private:
     // Construction steps.
     void buildToolBar();
     void buildPlots();
-    void wireMenus();
     void buildDialogs();
-    void setRecordingShown(bool enabled);
-    bool recordingEnabled() const;
     void buildOverview();
-    // Display helpers.
-    void syncStageWidgets();
-    void showNumericDisplays();
-    void restartDisplayTimer();
-    int updateInterval() const;
-    void openManual(const QString &fileName);
-    bool isRunning() const;
-    // Jitter analysis, headroom and drop indicator (MainWindowAnalysis.cpp).
-    void buildAnalysis();
-    void openJitterAnalysis();
-    void analysisBeforeTick();
-    void analysisAfterTick(const DisplayTick::Result &result);
 
     std::unique_ptr<Ui::MainWindow> ui;
     MainToolBar *tools = nullptr;
-    QTimer *displayTimer = nullptr;
     QMessageBox *streamError = nullptr;
-    InformationDialog *about = nullptr;
     SettingsDialog *connectionDialog = nullptr;
-    DataLoggerDialog *recordingDialog = nullptr;
-    ServiceDialog *operationTestsDialog = nullptr;
-    QMenu *serviceMenu = nullptr;
+    RecordingControl *recordingControl = nullptr;
+    HelpMenu *help = nullptr;
     ParamsDialog *params; // before registry: it keeps the stage detector list
     ControllerRegistry registry;
     DisplayPlots plots;
@@ -192,15 +143,11 @@ private:
     ControllerList *controllerList = nullptr;
     Acquisition *acquisition = nullptr;
     StagePanel *stages = nullptr;
-    bool closing = false;
-    TickObserver tickObserver;
+    LiveDisplay *live = nullptr;
 
     ConnectionOverviewDialog *overview = nullptr;
     Recorder records;
     DisplayTick::RecorderHook sampleObserver;
-    // Jitter analysis, headroom and drop indicator.
-    JitterWindowLink *jitter = nullptr;
-    HeadroomMonitor headroom;
-    DropIndicator *drops = nullptr;
+    WindowAnalysis *analysisSide = nullptr;
     WindowStatus *status = nullptr;
 };

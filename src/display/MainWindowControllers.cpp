@@ -8,6 +8,7 @@
 
 #include "display/Acquisition.h"
 #include "display/ControllerList.h"
+#include "display/LiveDisplay.h"
 #include "display/StagePanel.h"
 #include "overview/ConnectionOverviewDialog.h"
 
@@ -82,9 +83,9 @@ void MainWindow::updateColorGraph(QString id, QColor color, int graph)
 bool MainWindow::updateSettingsAndParameters(QList<ConnectionSettings> &settings)
 {
     // No tick while the records are filled.
-    displayTimer->stop();
+    live->pause();
     const bool filled = controllerList->fillSettings(settings);
-    restartDisplayTimer();
+    live->resume();
     return filled;
 }
 
@@ -113,9 +114,4 @@ void MainWindow::multiplexSystem(QString name, bool direction, int stage)
 bool MainWindow::requestActiveStatus()
 {
     return acquisition->pollActive();
-}
-
-int MainWindow::errorCount() const
-{
-    return acquisition->errorCount();
 }

@@ -146,9 +146,9 @@ struct WindowFixture
     {
         if (!window || !window->isVisible() || startAction()->isChecked())
             return;
-        const QList<int> shown = window->displayed(); // a copy: hiding changes the list
+        const QList<int> shown = window->controllerRegistry().displayed; // a copy: hiding changes the list
         for (int i : shown)
-            window->showConnection(window->controllers().at(i)->address(), false);
+            window->showConnection(window->controllerRegistry().controllers.at(i)->address(), false);
     }
 
     // The simulated controllers, then (when asked) a new window shown.

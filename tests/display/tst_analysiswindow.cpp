@@ -3,6 +3,7 @@
 // live from the display tick and the status-bar entry for samples the store
 // had to overwrite.
 
+#include "display/LiveDisplay.h"
 #include "WindowFixture.h"
 #include "controller/Controller.h"
 
@@ -10,6 +11,7 @@
 #include "display/DropIndicator.h"
 #include "display/HeadroomMonitor.h"
 #include "display/JitterWindowLink.h"
+#include "display/WindowAnalysis.h"
 
 #include <QThread>
 
@@ -21,7 +23,7 @@ struct Ticks { qint64 count = 0, taken = 0; };
 std::shared_ptr<Ticks> countTicks(MainWindow *window)
 {
     auto ticks = std::make_shared<Ticks>();
-    window->setTickObserver([ticks](qint64, const DisplayTick::Result &r) { ++ticks->count; ticks->taken += r.taken; });
+    window->parts().live->setTickObserver([ticks](qint64, const DisplayTick::Result &r) { ++ticks->count; ticks->taken += r.taken; });
     return ticks;
 }
 } // namespace
@@ -74,7 +76,7 @@ private slots:
         const auto ticks = countTicks(f.window.get());
         QVERIFY(f.acquire(1, 200));
         f.widget<QAction>("actionJitterAnalysis")->trigger();
-        JitterAnalysisWidget *w = f.window->jitterAnalysis()->window();
+        JitterAnalysisWidget *w = f.window->parts().analysis->jitter()->window();
         QVERIFY(w->isVisible());
         QVERIFY(w->isLive());
         QVERIFY(w->windowTitle().contains(QStringLiteral("SIM0")));
@@ -88,7 +90,7 @@ private slots:
         QCOMPARE(record.positionUnit[0], QStringLiteral("V"));
 
         w->close();
-        QTRY_VERIFY_WITH_TIMEOUT(!f.window->jitterAnalysis()->isFeeding(), 5000); // a tick notices
+        QTRY_VERIFY_WITH_TIMEOUT(!f.window->parts().analysis->jitter()->isFeeding(), 5000); // a tick notices
         const std::size_t kept = w->record().samples();
         const qint64 before = ticks->taken;
         QTRY_VERIFY_WITH_TIMEOUT(ticks->taken > before + 400, 10000); // the display goes on
@@ -123,10 +125,10 @@ private slots:
         QFETCH(int, blockMs);
         WindowFixture f;
         QVERIFY(f.connect(1));
-        DropIndicator *drops = f.window->dropIndicator();
+        DropIndicator *drops = f.window->parts().analysis->drops();
         QVERIFY(drops);
         QVERIFY(!drops->isVisible());
-        Connection *link = &f.window->controllers().first()->link();
+        Connection *link = &f.window->controllerRegistry().controllers.first()->link();
         QVERIFY(f.acquire(1, rate));
         const auto ticks = countTicks(f.window.get());
         QTRY_VERIFY_WITH_TIMEOUT(ticks->taken > 50, 10000);

@@ -3,6 +3,7 @@
 // controllers in colours of their own with a legend, and range bars that
 // show the active controller live or nothing.
 
+#include "display/LiveDisplay.h"
 #include "WindowFixture.h"
 #include "../recording/RecordTestUtil.h"
 #include "controller/ControllerPalette.h"
@@ -12,7 +13,9 @@
 #include "display/StatusBarPanel.h"
 #include "display/ThermoSlider.h"
 #include "display/WindowStatus.h"
+#include "display/RecordingControl.h"
 #include "recording/DataLoggerDialog.h"
+#include "recording/Recorder.h"
 
 #include <QCheckBox>
 #include <QJsonObject>
@@ -87,7 +90,7 @@ private slots:
         WindowFixture f;
         QVERIFY(f.connect(2));
         QTemporaryDir dir;
-        DataLoggerDialog *dialog = f.window->dataLoggerDialog();
+        DataLoggerDialog *dialog = f.window->parts().recording->dialog();
         QStringList files;
         if (r.recording) {
             QVERIFY(f.acquire(2, 200));
@@ -95,8 +98,8 @@ private slots:
             child<QLineEdit>(dialog, "lineEdit_FileName")->setText(dir.filePath(QStringLiteral("run.txt")));
             child<QCheckBox>(dialog, "checkBox")->setChecked(true);
             child(dialog, "pushButton_Start")->click();
-            QVERIFY(f.window->recorder().isRecording());
-            files = f.window->recorder().filePaths();
+            QVERIFY(f.window->parts().recording->recorder().isRecording());
+            files = f.window->parts().recording->recorder().filePaths();
             QCOMPARE(files.size(), 2);
             QTRY_VERIFY_WITH_TIMEOUT(lineCount(files[1]) > 20, 20000);
         }
@@ -112,15 +115,15 @@ private slots:
         QVERIFY(QTime::fromString(text.right(8), QStringLiteral("HH:mm:ss")).isValid());
         QCOMPARE(entry->accessibleName(), text);
         QCOMPARE(alertEntries(f.window.get()).size(), 1);
-        QCOMPARE(f.window->controllerStatus().at(1).alert, text);
-        QVERIFY(f.window->windowStatus()->panel()->warningText().endsWith(text));
+        QCOMPARE(f.window->controllerRegistry().controllerStatus.at(1).alert, text);
+        QVERIFY(f.window->parts().status->panel()->warningText().endsWith(text));
 
         if (r.recording) {
             // Its file ended with the reason; the other goes on.
             QTRY_VERIFY_WITH_TIMEOUT(readJson(files[1])["error"].toString() == text, 5000);
-            QVERIFY(f.window->recorder().isRecording());
+            QVERIFY(f.window->parts().recording->recorder().isRecording());
             QVERIFY(dialog->isRecording());
-            QCOMPARE(f.window->recorder().filePaths(), QStringList{files[0]});
+            QCOMPARE(f.window->parts().recording->recorder().filePaths(), QStringList{files[0]});
             QVERIFY2(dialog->notice().contains(text), qPrintable(dialog->notice()));
             const int before = lineCount(files[0]);
             const int stopped = lineCount(files[1]);
@@ -134,8 +137,8 @@ private slots:
             QVERIFY(reconnectController(f.window.get(), simAddress(1), id));
         }
         QTRY_VERIFY_WITH_TIMEOUT(alertEntries(f.window.get()).isEmpty(), 20000);
-        QVERIFY(f.window->controllerStatus().at(1).alert.isEmpty());
-        QVERIFY(f.window->windowStatus()->panel()->warningText().endsWith(QStringLiteral("SIM1 (127.0.0.2): answering again")));
+        QVERIFY(f.window->controllerRegistry().controllerStatus.at(1).alert.isEmpty());
+        QVERIFY(f.window->parts().status->panel()->warningText().endsWith(QStringLiteral("SIM1 (127.0.0.2): answering again")));
         if (r.recording) {
             child(dialog, "pushButton_Stop")->click();
             QCOMPARE(readJson(files[0])["error"].toString(), QString());
@@ -176,14 +179,14 @@ private slots:
         QVERIFY(f.add(3)); // with stored colours
         QSet<QRgb> colours;
         for (int i = 0; i < 3; ++i) {
-            const ControllerStatus &s = f.window->controllerStatus().at(i);
+            const ControllerStatus &s = f.window->controllerRegistry().controllerStatus.at(i);
             colours << s.colorX.rgb() << s.colorY.rgb() << s.colorI.rgb();
         }
         QCOMPARE(colours.size(), 9);
-        QCOMPARE(f.window->controllerStatus().at(3).colorX.rgb(), simSettings(3).colorX.rgb());
+        QCOMPARE(f.window->controllerRegistry().controllerStatus.at(3).colorX.rgb(), simSettings(3).colorX.rgb());
         QVERIFY(!colours.contains(simSettings(3).colorX.rgb()));
 
-        ControllerLegend *legend = f.window->windowStatus()->legend();
+        ControllerLegend *legend = f.window->parts().status->legend();
         const QStringList names{"SIM0 (127.0.0.1)", "SIM1 (127.0.0.2)", "SIM2 (127.0.0.3)", "SIM3 (127.0.0.4)"};
         QTRY_COMPARE_WITH_TIMEOUT(legend->names(), names, 5000);
         // A colour changed from the overview reaches the legend.
@@ -232,14 +235,14 @@ private slots:
         };
         QVERIFY(greyed());
 
-        const int active = f.window->activeIndex();
+        const int active = f.window->controllerRegistry().activeIndex;
         QCOMPARE(active, 0);
         // The newest range value of every controller, as the display took it.
         QVector<double> newest(controllers, qQNaN());
         f.window->setSampleObserver([&](int, int c, const StreamSample &s) { newest[c] = s.rangeX1 * 0.001; });
         QList<double> shown;
         bool matches = true;
-        f.window->setTickObserver([&](qint64, const DisplayTick::Result &result) {
+        f.window->parts().live->setTickObserver([&](qint64, const DisplayTick::Result &result) {
             if (!result.barsValid)
                 return;
             matches = matches && bars[0]->isEnabled() && bars[0]->value() == newest[active];
@@ -252,7 +255,7 @@ private slots:
         QCOMPARE(caption->text(), QStringLiteral("SIM0 (127.0.0.1)"));
         for (int c = 1; c < controllers; ++c)
             QVERIFY(newest[c] == newest[c]); // the others were taken as well
-        f.window->setTickObserver(nullptr);
+        f.window->parts().live->setTickObserver(nullptr);
 
         if (controllers > 1) {
             // The active controller's samples stop: the bars go grey, the others stream on.

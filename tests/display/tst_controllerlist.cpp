@@ -2,6 +2,9 @@
 // the embedded simulator: what the window shows and what reached each
 // controller (its command log).
 
+#include "display/SamplingRateLimit.h"
+#include "display/Acquisition.h"
+#include "display/PlotPanel.h"
 #include "WindowFixture.h"
 #include "controller/Controller.h"
 
@@ -50,10 +53,10 @@ private slots:
         QVERIFY(waitUntilConnected(*serial));
         ConnectionSettings settings = simSettings(1);
         f->window->newConnection(new Controller(std::unique_ptr<Connection>(serial)), &settings);
-        QCOMPARE((QList<int>{f->window->maxSamplingRate(), sampling->maximum(), update->maximum(), sampling->value(), update->value()}),
+        QCOMPARE((QList<int>{f->window->parts().rates->maximum(), sampling->maximum(), update->maximum(), sampling->value(), update->value()}),
                  (QList<int>{limit, limit, limit, qMin(480, limit), qMin(480, limit)}));
         QVERIFY(closeController(f->window.get(), serial->address()));
-        QVERIFY(f->window->maxSamplingRate() == 500);
+        QVERIFY(f->window->parts().rates->maximum() == 500);
         QVERIFY(sampling->maximum() == 500);
     }
 
@@ -63,17 +66,17 @@ private slots:
         QVERIFY(f.start(51));
         for (int i = 0; i < 51; ++i)
             QVERIFY(f.add(i, simSettings(i), false));
-        QCOMPARE(f.window->displayed().size(), 50);
-        const ControllerStatus last = f.window->controllerStatus().at(50);
+        QCOMPARE(f.window->controllerRegistry().displayed.size(), 50);
+        const ControllerStatus last = f.window->controllerRegistry().controllerStatus.at(50);
         QVERIFY(last.connected);
         QVERIFY(!last.shown);
-        QVERIFY(f.window->controllerStatus().at(49).shown);
+        QVERIFY(f.window->controllerRegistry().controllerStatus.at(49).shown);
         QCOMPARE(qMakePair(f.window->positionPlot(1)->curveCount(), f.window->timePlot(2)->curveCount()), qMakePair(51, 102));
         // Room again: it can be shown.
         f.window->showConnection(simAddress(0), false);
         f.window->showConnection(simAddress(50), true);
-        QVERIFY(f.window->controllerStatus().at(50).shown);
-        QVERIFY(f.window->displayed().last() == 50);
+        QVERIFY(f.window->controllerRegistry().controllerStatus.at(50).shown);
+        QVERIFY(f.window->controllerRegistry().displayed.last() == 50);
     }
 
     // Three controllers of distinct colours; the middle one goes.
@@ -83,10 +86,10 @@ private slots:
         QVERIFY(f.connect(3));
         QVERIFY(f.acquire(3));
         QVERIFY(closeController(f.window.get(), simAddress(1)));
-        QCOMPARE(f.window->displayed(), (QList<int>{0, 1}));
-        QCOMPARE((QList<int>{f.window->activeIndex(), f.window->controllers().size(), f.window->statistics()->connectionCount()}),
+        QCOMPARE(f.window->controllerRegistry().displayed, (QList<int>{0, 1}));
+        QCOMPARE((QList<int>{f.window->controllerRegistry().activeIndex, f.window->controllerRegistry().controllers.size(), f.window->parts().plotPanel->statistics()->connectionCount()}),
                  (QList<int>{0, 2, 2}));
-        QCOMPARE(f.window->controllerStatus().at(1).address, simAddress(2));
+        QCOMPARE(f.window->controllerRegistry().controllerStatus.at(1).address, simAddress(2));
         const ConnectionSettings first = simSettings(0), third = simSettings(2);
         for (int s = 1; s <= 2; ++s) {
             GenericPlot *time = f.window->timePlot(s);
@@ -112,19 +115,19 @@ private slots:
         QVERIFY(idle->initialize(simAddress(0), f.sim.port(0)));
         ConnectionSettings settings = simSettings(0);
         f.window->newConnection(new Controller(std::unique_ptr<Connection>(idle)), &settings);
-        QVERIFY(f.window->displayed().isEmpty());
-        QVERIFY(!f.window->controllerStatus().at(0).connected);
+        QVERIFY(f.window->controllerRegistry().displayed.isEmpty());
+        QVERIFY(!f.window->controllerRegistry().controllerStatus.at(0).connected);
         QVERIFY(!f.startAction()->isEnabled());
         QString boardID;
         QVERIFY(reconnectController(f.window.get(), simAddress(0), boardID));
         QCOMPARE(boardID, QString::fromLatin1(f.sim.identification(0)));
-        QVERIFY(f.window->displayed() == QList<int>{0});
-        QVERIFY(f.window->controllerStatus().at(0).connected);
+        QVERIFY(f.window->controllerRegistry().displayed == QList<int>{0});
+        QVERIFY(f.window->controllerRegistry().controllerStatus.at(0).connected);
         QVERIFY(f.startAction()->isEnabled());
 
         // After the controller was replaced, the new ID is reported so the connection dialog can refuse it.
         QVERIFY(disconnectController(f.window.get(), simAddress(0)));
-        QVERIFY(f.window->displayed().isEmpty());
+        QVERIFY(f.window->controllerRegistry().displayed.isEmpty());
         SimConfig other = f.sim.config(0);
         other.idText = QStringLiteral("OTHER77");
         f.sim.setConfig(0, other);
@@ -161,7 +164,7 @@ private slots:
         QCOMPARE(f.codes(0).join(' '), QStringLiteral("CLS SEA %1%2SLS").arg(refuse ? "SEA " : "", firmware < 11 ? "GSF " : ""));
         QCOMPARE(f.commands(0, "SEA").first() + f.commands(0, "SLS").first(), QByteArray("SEA\x01;SLS") + rateArguments(250));
         QCOMPARE(button->text(), refuse ? QStringLiteral("OFF") : QStringLiteral("ON"));
-        QCOMPARE(f.window->controllers().at(0)->link().samplingRate(), 250);
+        QCOMPARE(f.window->controllerRegistry().controllers.at(0)->link().samplingRate(), 250);
 
         if (!refuse) {
             f.sim.clearCommandLog(0);
@@ -182,7 +185,7 @@ private slots:
         auto *box = f.widget<QMessageBox>("communicationErrorBox");
         for (int i = 1; i <= 3; ++i) {
             QMetaObject::invokeMethod(f.window.get(), "requestActiveStatus");
-            QTRY_COMPARE_WITH_TIMEOUT(f.window->errorCount(), i, 10000);
+            QTRY_COMPARE_WITH_TIMEOUT(f.window->parts().acquisition->errorCount(), i, 10000);
             QVERIFY(f.startAction()->isChecked());
             QVERIFY(!box->isVisible());
         }
@@ -191,7 +194,7 @@ private slots:
         // The stream stops, and the next good status reply (the tick polls
         // the idle controller) resets the count.
         QTRY_VERIFY_WITH_TIMEOUT(!f.sim.isStreaming(0), 5000);
-        QTRY_COMPARE_WITH_TIMEOUT(f.window->errorCount(), 0, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(f.window->parts().acquisition->errorCount(), 0, 10000);
     }
 
     void labelAndGroupChanges()
@@ -200,11 +203,11 @@ private slots:
         QVERIFY(f.connect(2));
         f.window->changeLabel(simAddress(1), QStringLiteral("Beam_B"));
         QTRY_VERIFY_WITH_TIMEOUT(f.commands(1, "SLA").value(0).startsWith("SLABeam_B "), 10000); // the bytes themselves: link tests
-        QCOMPARE(f.window->controllers().at(1)->link().label(), QStringLiteral("Beam_B"));
+        QCOMPARE(f.window->controllerRegistry().controllers.at(1)->link().label(), QStringLiteral("Beam_B"));
 
         f.window->changeGroupId(QStringLiteral("192.0.2.1"), 5);
         f.window->changeGroupId(simAddress(0), 3);
-        QCOMPARE(qMakePair(f.window->controllerStatus().at(0).groupId, f.window->controllerStatus().at(1).groupId), qMakePair(3, 0));
+        QCOMPARE(qMakePair(f.window->controllerRegistry().controllerStatus.at(0).groupId, f.window->controllerRegistry().controllerStatus.at(1).groupId), qMakePair(3, 0));
 
         // What a save takes from the window: only a list of matching length.
         QList<ConnectionSettings> records{ConnectionSettings()};

@@ -11,7 +11,10 @@
 #include "../recording/RecordTestUtil.h"
 
 #include "app/StartupFlags.h"
+#include "display/HelpMenu.h"
+#include "display/RecordingControl.h"
 #include "recording/DataLoggerDialog.h"
+#include "recording/Recorder.h"
 #include "service/ServiceDialog.h"
 #include "setup/ConnectionWidget.h"
 #include "setup/Settings.h"
@@ -125,7 +128,7 @@ private slots:
         f.window->setSampleObserver([&](int, int c, const StreamSample &sample) { seen[c].insert(sequenceOf(sample), sample); });
 
         f.widget<QAction>("actionRecordingOpen")->trigger();
-        DataLoggerDialog *dialog = f.window->dataLoggerDialog();
+        DataLoggerDialog *dialog = f.window->parts().recording->dialog();
         QVERIFY(dialog->isVisible());
         QVERIFY(dialog->saveRate() == 500);
 
@@ -137,15 +140,15 @@ private slots:
         start->click();
         // The acquisition was started for the recording.
         QVERIFY(f.startAction()->isChecked());
-        QVERIFY(f.window->recorder().isRecording());
+        QVERIFY(f.window->parts().recording->recorder().isRecording());
         QVERIFY(f.streaming(2, true));
         QCOMPARE(f.widget<QLabel>("labelRecording")->text(), QStringLiteral("Data recording enabled"));
-        const QStringList files = f.window->recorder().filePaths();
+        const QStringList files = f.window->parts().recording->recorder().filePaths();
         QCOMPARE(files, (multi ? QStringList{dir.filePath("run_SIM0.txt"), dir.filePath("run_SIM1.txt")} : QStringList{path}));
-        QTRY_VERIFY_WITH_TIMEOUT(f.window->recorder().linesWritten() > (multi ? 2000 : 1000), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(f.window->parts().recording->recorder().linesWritten() > (multi ? 2000 : 1000), 20000);
 
         stopAcquisition ? f.startAction()->trigger() : child(dialog, "pushButton_Stop")->click();
-        QVERIFY(!f.window->recorder().isRecording());
+        QVERIFY(!f.window->parts().recording->recorder().isRecording());
         QVERIFY(!dialog->isRecording());
         QVERIFY(start->isEnabled());
         QCOMPARE(f.widget<QLabel>("labelRecording")->text(), QStringLiteral("Data recording disabled"));
@@ -188,7 +191,7 @@ private slots:
         limited.rlim_cur = 20000;
         QVERIFY(setrlimit(RLIMIT_FSIZE, &limited) == 0);
         f.widget<QAction>("actionRecordingOpen")->trigger();
-        DataLoggerDialog *dialog = f.window->dataLoggerDialog();
+        DataLoggerDialog *dialog = f.window->parts().recording->dialog();
         child<QLineEdit>(dialog, "lineEdit_FileName")->setText(path);
         child(dialog, "pushButton_Start")->click();
         QTRY_VERIFY_WITH_TIMEOUT(f.widget<QMessageBox>("recordingFailedBox"), 20000);
@@ -197,7 +200,7 @@ private slots:
 
         const QMessageBox *box = f.widget<QMessageBox>("recordingFailedBox");
         QVERIFY2(box->text().contains(path), qPrintable(box->text()));
-        QVERIFY(!f.window->recorder().isRecording());
+        QVERIFY(!f.window->parts().recording->recorder().isRecording());
         QVERIFY(!dialog->isRecording());
         QCOMPARE(f.widget<QLabel>("labelRecording")->text(), QStringLiteral("Data recording disabled"));
         QVERIFY(f.startAction()->isChecked());
@@ -218,16 +221,16 @@ private slots:
         QVERIFY(writeDefaultSetup(f.sim, QStringLiteral("1101")));
         f.openWindow();
         // The window is up before the setup's controllers have identified.
-        QTRY_COMPARE_WITH_TIMEOUT(f.window->displayed(), (QList<int>{0, 1, 3}), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(f.window->controllerRegistry().displayed, (QList<int>{0, 1, 3}), 20000);
         QStringList places, wanted;
         for (int i = 0; i < 4; ++i) {
-            const ControllerStatus &status = f.window->controllerStatus().at(i);
-            places << f.window->controllers().at(i)->address() + ' ' + status.controllerId + ' ' + status.colorX.name();
+            const ControllerStatus &status = f.window->controllerRegistry().controllerStatus.at(i);
+            places << f.window->controllerRegistry().controllers.at(i)->address() + ' ' + status.controllerId + ' ' + status.colorX.name();
             wanted << simAddress(i) + ' ' + f.sim.identification(i) + ' ' + simSettings(i).colorX.name();
         }
         QCOMPARE(places, wanted);
-        QCOMPARE(f.window->displayed(), (QList<int>{0, 1, 3}));
-        SettingsDialog *dialog = f.window->settingsDialog();
+        QCOMPARE(f.window->controllerRegistry().displayed, (QList<int>{0, 1, 3}));
+        SettingsDialog *dialog = f.window->parts().settings;
         QCOMPARE(rowButtons(dialog, 4), QStringLiteral("DDRD"));
         QVERIFY(f.acquire(2));
         QTRY_VERIFY_WITH_TIMEOUT(f.sim.isStreaming(3), 5000);
@@ -237,8 +240,8 @@ private slots:
         close.closeAfterMs = 1;
         f.sim.setFaults(1, close);
         QTRY_COMPARE_WITH_TIMEOUT(rowButtons(dialog, 4), QStringLiteral("DRRD"), 5000);
-        QCOMPARE(f.window->displayed(), (QList<int>{0, 3}));
-        QVERIFY(!f.window->controllerStatus().at(1).connected);
+        QCOMPARE(f.window->controllerRegistry().displayed, (QList<int>{0, 3}));
+        QVERIFY(!f.window->controllerRegistry().controllerStatus.at(1).connected);
         QVERIFY(f.startAction()->isChecked());
         f.window->timePlot(1)->clearAllCurves();
         QTRY_VERIFY_WITH_TIMEOUT(curveSize(f.window->timePlot(1), 0) > 0 && curveSize(f.window->timePlot(1), 6) > 0, 5000);
@@ -248,15 +251,15 @@ private slots:
         f.sim.setFaults(1, SimFaults());
         child(rowOf(dialog, 1), "Button")->click();
         QTRY_COMPARE_WITH_TIMEOUT(rowButtons(dialog, 4), QStringLiteral("DDRD"), 5000);
-        const ControllerStatus &back = f.window->controllerStatus().at(1);
-        QVERIFY(f.window->displayed().contains(1));
+        const ControllerStatus &back = f.window->controllerRegistry().controllerStatus.at(1);
+        QVERIFY(f.window->controllerRegistry().displayed.contains(1));
         QVERIFY(back.colorX.rgb() == simSettings(1).colorX.rgb());
         QVERIFY(back.label == "SIM1");
         QTRY_VERIFY_WITH_TIMEOUT(f.sim.isStreaming(1), 5000);
 
         // Deleting the row takes the controller out of the window.
         child(rowOf(dialog, 3), "deleteButton")->click();
-        QTRY_COMPARE_WITH_TIMEOUT(f.window->controllers().size(), 3, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(f.window->controllerRegistry().controllers.size(), 3, 10000);
         QTRY_VERIFY_WITH_TIMEOUT(!rowOf(dialog, 3) && !f.sim.hasClient(3), 5000);
     }
 
@@ -267,7 +270,7 @@ private slots:
         WindowFixture f;
         QVERIFY(f.start(2));
         QAction *tests = f.widget<QAction>("actionOperationTests");
-        ServiceDialog *service = f.window->serviceDialog();
+        ServiceDialog *service = f.window->parts().help->serviceDialog();
         // Controllers added one by one, then the first taken out of the display.
         for (int step = 0; step < 4; ++step) {
             if (step == 1 || step == 2)
@@ -277,8 +280,8 @@ private slots:
             tests->trigger();
             const int active = step == 0 ? -1 : step == 3 ? 1 : 0;
             QVERIFY(service->isVisible());
-            QVERIFY(f.window->activeIndex() == active);
-            QCOMPARE(service->controller(), active < 0 ? nullptr : f.window->controllers().at(active));
+            QVERIFY(f.window->controllerRegistry().activeIndex == active);
+            QCOMPARE(service->controller(), active < 0 ? nullptr : f.window->controllerRegistry().controllers.at(active));
         }
     }
 };

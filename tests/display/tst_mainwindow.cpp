@@ -1,6 +1,7 @@
 // The main window's live display against the embedded simulator: what
 // reaches the controllers, what reaches the plots, the tool bar's rules.
 
+#include "display/PlotPanel.h"
 #include "WindowFixture.h"
 #include "controller/Controller.h"
 
@@ -143,8 +144,8 @@ private slots:
         QVERIFY(f.connect(2));
         f.refuse(1, {"SLS"});
         f.startAction()->trigger();
-        QTRY_VERIFY_WITH_TIMEOUT(f.window->streamErrorBox()->isVisible(), 5000);
-        QCOMPARE(f.window->streamErrorBox()->text() + f.startAction()->text(), QStringLiteral("Streaming error has occurred.Stop"));
+        QTRY_VERIFY_WITH_TIMEOUT(f.window->parts().streamError->isVisible(), 5000);
+        QCOMPARE(f.window->parts().streamError->text() + f.startAction()->text(), QStringLiteral("Streaming error has occurred.Stop"));
         QVERIFY(f.sim.isStreaming(0));
         QVERIFY(!f.sim.isStreaming(1));
         QTRY_VERIFY_WITH_TIMEOUT(curveSize(f.window->positionPlot(1), 0) > 0, 5000);
@@ -161,10 +162,10 @@ private slots:
         f.startAction()->trigger();
         QTRY_VERIFY_WITH_TIMEOUT(!f.startAction()->isChecked(), 10000);
         QCOMPARE(f.window->samplesTaken(), 300);
-        const QString text = f.window->statistics()->text(1);
+        const QString text = f.window->parts().plotPanel->statistics()->text(1);
         QVERIFY2(text.contains("#samples=300"), qPrintable(text));
         QVERIFY2(!text.contains("nan"), qPrintable(text));
-        QVERIFY2(f.window->statistics()->isShown(1), qPrintable(text));
+        QVERIFY2(f.window->parts().plotPanel->statistics()->isShown(1), qPrintable(text));
         QTRY_VERIFY_WITH_TIMEOUT(!f.sim.isStreaming(0), 5000);
         QCOMPARE(curveSize(f.window->positionPlot(1), 0), 300); // the whole run accumulated
     }
@@ -175,7 +176,7 @@ private slots:
         QVERIFY(f.connect(3));
         QVERIFY(f.acquire(3));
         QVERIFY(f.window->close());
-        QTRY_VERIFY_WITH_TIMEOUT(f.window->controllers().isEmpty(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(f.window->controllerRegistry().controllers.isEmpty(), 20000);
         QVERIFY(f.streaming(3, false));
         for (int i = 0; i < 3; ++i)
             QTRY_VERIFY_WITH_TIMEOUT(!f.sim.hasClient(i), 5000);

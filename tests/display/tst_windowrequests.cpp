@@ -4,6 +4,7 @@
 // reach the wire one after another. Judged by counts and order in the
 // simulator's command logs, never by elapsed time.
 
+#include "display/LiveDisplay.h"
 #include "WindowFixture.h"
 
 #include "controller/FutureCallback.h"
@@ -34,7 +35,7 @@ private slots:
 
         int ticks = 0;
         int mostOutstanding = 0; // polls of the late controller not yet answered
-        f.window->setTickObserver([&](qint64, const DisplayTick::Result &) {
+        f.window->parts().live->setTickObserver([&](qint64, const DisplayTick::Result &) {
             const qint64 answered = f.sim.counters(1).messagesSent - lateAnsweredBefore;
             mostOutstanding = qMax<int>(mostOutstanding, count(f.codes(1), "GSF") - int(answered));
             ++ticks;
@@ -47,7 +48,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(button->isEnabled(), 10000);
         button->click();
         QTRY_VERIFY_WITH_TIMEOUT(count(f.codes(0), "SEA") == 1 && button->isEnabled(), 20000);
-        f.window->setTickObserver({});
+        f.window->parts().live->setTickObserver({});
 
         const int polled[3] = {count(f.codes(0), "GSF"), count(f.codes(1), "GSF"), count(f.codes(2), "GSF")};
         QVERIFY2(polled[0] * 2 >= ticks, qPrintable(QStringLiteral("%1 polls in %2 ticks").arg(polled[0]).arg(ticks)));
@@ -112,7 +113,7 @@ private slots:
         WindowFixture f;
         QVERIFY(f.connect(1));
         QVERIFY(f.acquire(1, 100));
-        Controller *controller = f.window->controllers().first();
+        Controller *controller = f.window->controllerRegistry().controllers.first();
         std::optional<LinkSequences::SpeedOutcome> outcome;
         whenReady(controller->speedTest(500, 1000), f.window.get(),
                   [&](const LinkSequences::SpeedOutcome &o) { outcome = o; });

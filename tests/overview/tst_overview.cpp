@@ -172,8 +172,8 @@ private slots:
 
         QCheckBox *show = child<QCheckBox>(dialog->row(1), "showCheckBox");
         QTest::mouseClick(show, Qt::LeftButton);
-        QVERIFY(f.window->displayed() == QList<int>{0});
-        QVERIFY(!f.window->controllerStatus().at(1).shown);
+        QVERIFY(f.window->controllerRegistry().displayed == QList<int>{0});
+        QVERIFY(!f.window->controllerRegistry().controllerStatus.at(1).shown);
         QTRY_VERIFY_WITH_TIMEOUT(!f.sim.isStreaming(1), 5000);
         // Controller 1 goes on being drawn, controller 2 does not.
         const int before = int(f.sim.counters(0).streamMessagesSent);
@@ -183,7 +183,7 @@ private slots:
 
         QTest::mouseClick(show, Qt::LeftButton);
         QVERIFY(show->isChecked());
-        QVERIFY(f.window->displayed() == QList<int>({0, 1}));
+        QVERIFY(f.window->controllerRegistry().displayed == QList<int>({0, 1}));
         QVERIFY(f.streaming(2, true));
         QTRY_VERIFY_WITH_TIMEOUT(curveSize(f.window->positionPlot(1), 1) > 0 && curveSize(f.window->intensityPlot(2), 1) > 0, 5000);
     }

@@ -2,6 +2,7 @@
 // form's object names; what reached a controller is judged by the state the
 // simulator holds afterwards, not only by the bytes it received.
 
+#include "display/PlotPanel.h"
 #include "controller/Controller.h"
 #include "controller/LinkSequences.h"
 #include "SetupTestUtil.h"
@@ -35,7 +36,7 @@ struct DialogFixture : WindowFixture
     {
         if (!connect(controllers, config))
             return false;
-        dialog = window->paramsDialog();
+        dialog = window->parts().params;
         return openOn(shown);
     }
     // Points the dialog at controller i and waits for its reading.
@@ -50,7 +51,7 @@ struct DialogFixture : WindowFixture
     bool drained(int i) const
     {
         bool done = false;
-        whenReady(window->controllers().at(i)->request([](Connection &) { return 0; }), dialog, [&](int) { done = true; });
+        whenReady(window->controllerRegistry().controllers.at(i)->request([](Connection &) { return 0; }), dialog, [&](int) { done = true; });
         return QTest::qWaitFor([&] { return done; }, 20000);
     }
     template<typename T>
@@ -77,7 +78,7 @@ struct DialogFixture : WindowFixture
     void send(int i, const QByteArray &command) const
     {
         const QFuture<QByteArray> reply =
-            window->controllers().at(i)->request([command](Connection &link) { return LinkSequences::ask(link, command); });
+            window->controllerRegistry().controllers.at(i)->request([command](Connection &link) { return LinkSequences::ask(link, command); });
         QTest::qWaitFor([&] { return reply.isFinished(); }, 20000);
     }
     QString info() const { return dialog->messageBox()->informativeText(); }
@@ -203,7 +204,7 @@ private slots:
         QCOMPARE(QList<int>({s1.adjustIn[0], s1.adjustIn[1], s1.pFactor, f.sim.stageState(0, 1).pFactor}),
                  QList<int>({expectedX, expectedY, 1500, 2250}));
         QCOMPARE(f.commands(0, "SAI").size(), 4);
-        QCOMPARE(f.window->stageDetectors().at(0).stage1()->type(), type);
+        QCOMPARE(f.window->controllerRegistry().stageDetectors.at(0).stage1()->type(), type);
         QVERIFY(!f.dialog->messageBox()->isVisible());
     }
 
@@ -322,14 +323,14 @@ private slots:
         // The multiplex switches are requests: they have been carried out once the flags say so.
         for (int i = 0; i < 3; ++i) {
             const bool on = r.commonFlagsSet && i == 1;
-            QTRY_VERIFY_WITH_TIMEOUT(f.window->controllerStatus().at(i).multiplex1 == on
-                                         && f.window->controllerStatus().at(i).multiplex2 == on,
+            QTRY_VERIFY_WITH_TIMEOUT(f.window->controllerRegistry().controllerStatus.at(i).multiplex1 == on
+                                         && f.window->controllerRegistry().controllerStatus.at(i).multiplex2 == on,
                                      5000);
         }
         QVERIFY(f.openOn(0));
         if (r.partnerPollFailed) {
             disconnectController(f.window.get(), simAddress(1));
-            QTRY_VERIFY_WITH_TIMEOUT(!f.window->controllerStatus().at(1).connected, 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(!f.window->controllerRegistry().controllerStatus.at(1).connected, 10000);
         }
         if (!refused.isEmpty())
             f.refuse(refused == "GCA" ? 0 : 1, {refused});
@@ -347,7 +348,7 @@ private slots:
             QVERIFY(f.commands(0, "GCA").isEmpty());
             return;
         }
-        const ControllerStatus &status = f.window->controllerStatus().at(partner);
+        const ControllerStatus &status = f.window->controllerRegistry().controllerStatus.at(partner);
         if (!refused.isEmpty()) {
             // The common-detector flags say what the partner accepted.
             QCOMPARE(f.commands(partner, "SAI").size(), refused == "SAI" ? 1 : 0);
@@ -397,11 +398,11 @@ private slots:
         QVERIFY(f.codes(0).first() == "CLS");
         QVERIFY(f.sim.commandLog(0).last() == raw("SLS\x00\x00\x00\xC8;", 8));
         QVERIFY(f.sim.isStreaming(0));
-        QVERIFY(!f.window->streamErrorBox()->isVisible());
+        QVERIFY(!f.window->parts().streamError->isVisible());
 
         // Next ticks: captions and statistics in millimetres.
         QTRY_COMPARE_WITH_TIMEOUT(f.widget<QLabel>("label_positionX")->text(), QStringLiteral("Position x [mm]"), 5000);
-        QTRY_VERIFY_WITH_TIMEOUT(f.window->statistics()->text(1).contains(QStringLiteral("mm")), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(f.window->parts().plotPanel->statistics()->text(1).contains(QStringLiteral("mm")), 10000);
         f.startAction()->trigger();
     }
 
@@ -425,7 +426,7 @@ private slots:
         QVERIFY(f.sim.stageState(0, stage - 1).setHold);
         QVERIFY(!f.sim.stageState(0, 2 - stage).setHold);
         // Set & Hold takes the chosen type into the stage model; the other stage keeps its own.
-        const StageDetectors &detectors = f.window->stageDetectors().at(0);
+        const StageDetectors &detectors = f.window->controllerRegistry().stageDetectors.at(0);
         QVERIFY(detectors.stage(stage - 1)->type() == 2);
         QVERIFY(detectors.stage(2 - stage)->type() == 0);
     }
@@ -451,7 +452,7 @@ private slots:
         late.replyDelayByPrefix.insert("GPF", 700);
         f.sim.setFaults(0, late);
         f.sim.clearCommandLog(0);
-        Controller *first = f.window->controllers().at(0);
+        Controller *first = f.window->controllerRegistry().controllers.at(0);
         int ticksWhileBusy = 0;
         QTimer ticker;
         connect(&ticker, &QTimer::timeout, [&] { ticksWhileBusy += first->isBusy() ? 1 : 0; });
@@ -483,11 +484,11 @@ private slots:
         QVERIFY(f.open(3, SimConfig(), 2));
         QCOMPARE(f.dialog->currentIndex(), 2);
         QVERIFY(closeController(f.window.get(), simAddress(0)));
-        QVERIFY(f.window->stageDetectors().size() == 2);
+        QVERIFY(f.window->controllerRegistry().stageDetectors.size() == 2);
         QVERIFY(f.dialog->currentIndex() == 1);
         QVERIFY(f.dialog->isVisible());
         QVERIFY(closeController(f.window.get(), simAddress(2)));
-        QVERIFY(f.window->stageDetectors().size() == 1);
+        QVERIFY(f.window->controllerRegistry().stageDetectors.size() == 1);
         QVERIFY(!f.dialog->isVisible());
     }
 };
