@@ -522,7 +522,7 @@ bool Settings::connections(QList<ConnectionSettings> &out) const
     if (m_records.isEmpty())
         return false;
     for (const ConnectionSettings &record : m_records) {
-        if (record.id[0] != '\0')
+        if (!record.id.isEmpty())
             out.append(record);
     }
     return true;
